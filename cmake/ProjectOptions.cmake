@@ -1,0 +1,23 @@
+# Compiler warnings shared by every target of the project.
+add_library(tesk_quor_warnings INTERFACE)
+target_compile_options(tesk_quor_warnings INTERFACE
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wunused -Woverloaded-virtual>
+  $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wpedantic>
+  $<$<BOOL:${TESK_QUOR_WERROR}>:-Werror>)
+
+# tesk_quor_component(<target>): apply the project's warnings to a target.
+function(tesk_quor_component target)
+  target_link_libraries(${target} PRIVATE tesk_quor_warnings)
+endfunction()
+
+# tesk_quor_test(<name> SOURCES ... LIBS ...): one GoogleTest executable,
+# registered with CTest test by test.
+function(tesk_quor_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main tesk_quor_warnings)
+  target_compile_definitions(${name} PRIVATE
+    TESK_QUOR_SHARED_DIR="${TESK_QUOR_SHARED_DIR}"
+    TESK_QUOR_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+endfunction()
