@@ -1,0 +1,177 @@
+// The frame decoder: frame assembly, header decoding and the per-instance
+// state of the layer decoders.
+//
+// Input bytes are kept in a list of input blocks; the decoder finds the next
+// frame header in them, decodes it, gathers the frame's side information and
+// main data into the bit reservoir and runs the layer decoder, which writes
+// interleaved signed 16-bit PCM.
+//
+// Every work buffer lives in the FrameDecoder record; the tables the layer
+// decoders read are immutable and built once per process, thread-safely.
+// Independent decoders may therefore run on different threads.
+//
+// Output: the decoder writes into a caller-owned buffer of 16-bit samples.
+// DecodeFrame takes that buffer and its capacity (the decoder object's
+// PCMFrame buffer) and reports the sample count and format of the decoded
+// frame in a DecodedFrame record, which the caller copies into its frame;
+// the core thus does not depend on the output-frame classes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "decoder/core/bit_reader.h"
+#include "decoder/core/layer3_side_info.h"
+#include "decoder/core/synthesis.h"
+
+namespace tesk::quor {
+
+inline constexpr int NEED_MORE = 1;
+inline constexpr int kMinOutputBytes = 4608;
+inline constexpr std::size_t kReservoirHalfSize = 3904;
+inline constexpr std::size_t kReservoirLead = 512; // room for the previous frame's data
+inline constexpr int kVbrTagProbeSize = 194;
+inline constexpr int kMaxLeadingBytes = 2880; // bytes in front of a header kept as data
+
+struct AllocationTable;
+
+struct FrameHeader {
+    int channels = 0;    // 1 for single channel, else 2
+    int joint_bound = 0; // first sub-band sharing its allocation (Layers I and II)
+    int lsf = 0;         // MPEG-2 or MPEG-2.5
+    int mpeg25 = 0;
+    int layer = 0;      // 1..3
+    int protection = 0; // 1 when a CRC word follows the header
+    int bitrate_index = 0;
+    int sample_rate_index = 0; // 0..8: 44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000
+    int padding = 0;
+    int private_bit = 0;
+    int mode = 0;
+    int mode_extension = 0;
+    int copyright = 0;
+    int original = 0;
+    int emphasis = 0;
+    int frame_size = 0;    // bytes after the four header bytes; 0 for free format
+    int subband_limit = 0; // Layer II coded sub-bands
+    const AllocationTable* allocation = nullptr; // Layer II allocation table
+};
+
+struct InputBlock {
+    std::uint8_t* data = nullptr; // owned copy, allocated with the block
+    std::size_t size = 0;
+    std::size_t read = 0;
+    InputBlock* next = nullptr;
+    InputBlock* previous = nullptr;
+};
+
+// Layer III spectrum state of one decoder.
+struct Layer3State {
+    Layer3SideInfo side_info;
+    unsigned scale_factors[2][kScaleFactorStoreSize] = {};
+    double spectrum[2][kLinesPerGranule] = {};
+    double subbands[2][18][kSubbands] = {};      // [channel][time slot][sub-band]
+    double overlap[2][2][kLinesPerGranule] = {}; // [half][channel][line]
+    int overlap_half[2] = {};                    // per channel: the half holding the last overlap
+};
+
+struct FrameDecoder {
+    InputBlock* tail = nullptr; // newest block
+    InputBlock* head = nullptr; // oldest block, read first
+
+    int vbr_tag_found = 0;
+    int vbr_frame_count = 0;
+    int encoder_delay = -1;
+    int encoder_padding = -1;
+
+    bool header_parsed = false;
+    bool side_info_parsed = false;
+    bool data_parsed = false;
+    bool free_format = false;
+    bool previous_free_format = false;
+
+    int buffered = 0;       // unread bytes in the input list
+    int frame_size = 0;     // bytes of the frame in hand after its header; 0 between frames
+    int side_info_size = 0; // bytes
+    int data_size = 0;      // bytes
+    int previous_frame_size = -1;
+    int previous_frame_size_unpadded = 0; // free format
+
+    FrameHeader header;
+
+    // Two halves of kReservoirHalfSize bytes; a frame's bytes start
+    // kReservoirLead bytes into its half.
+    std::uint8_t reservoir[2 * kReservoirHalfSize] = {};
+    BitReader bits; // reads the reservoir
+
+    Layer3State layer3;
+    SynthesisState synthesis;
+
+    std::uint32_t header_word = 0;
+    int current_half = 0;
+    bool resync = true;
+};
+
+// Result of DecodeFrame for the caller's output frame.
+struct DecodedFrame {
+    int sample_count = 0; // 16-bit values, all channels counted
+    int two_channel = 1;  // 1 when the samples are interleaved pairs
+    int sample_rate = 44100;
+};
+
+// A new, initialised decoder; null when it cannot be allocated.
+FrameDecoder* frame_decoder_create();
+// Resets every field to the state before the first frame; returns 1.
+int frame_decoder_init(FrameDecoder& decoder);
+// Frees every input block.
+void frame_decoder_exit(FrameDecoder& decoder);
+void frame_decoder_reset(FrameDecoder& decoder);
+void frame_decoder_destroy(FrameDecoder* decoder);
+
+// Adds count input bytes (input may be null) and decodes the next frame into
+// output, whose capacity is given in bytes (at least kMinOutputBytes).
+// done receives the bytes written. Returns 0 when a frame was decoded,
+// NEED_MORE when more input is needed, -1 on error.
+int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, std::int16_t* output,
+                 int capacity_bytes, int& done);
+
+// Decodes one whole frame of the stream into samples (capacity in 16-bit
+// values). On success fills result and returns true; a frame that needs
+// more input yields no samples, two channels at 44100 Hz.
+bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
+                 const std::uint8_t* bytes, int length, DecodedFrame& result);
+
+// Frame header helpers.
+bool header_is_valid(std::uint32_t word, int layer);
+// 1 when the header decoded; 0 for an unusable sample rate or layer, or a
+// Layer III frame above 4096 bytes (then limited to 4096).
+int decode_header(FrameHeader& header, std::uint32_t word);
+// Bit rate in kbit/s by version, layer (1..3) and index (0..15); 0 for free
+// format and the invalid index 15.
+int bitrate_kbps(bool lsf, int layer, int index);
+// Sample rate in Hz by sample-rate index 0..8.
+int sample_rate_hz(int sample_rate_index);
+
+struct VbrTagInfo {
+    int version_bit = 0;
+    int sample_rate = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t frame_count = 0;
+    std::uint32_t byte_count = 0;
+    int vbr_scale = -1;
+    std::uint8_t toc[100] = {};
+    int tag_frame_length = 0;
+    int encoder_delay = -1;
+    int encoder_padding = -1;
+};
+
+// Reads a Xing or Info tag from the first kVbrTagProbeSize bytes of a frame
+// (from its header on). True when a tag was found.
+bool parse_vbr_tag(VbrTagInfo& info, const std::uint8_t* bytes);
+
+// Layer III frame decode, defined with the Layer III decoder: decodes the
+// frame whose side information layer3_side_info_bits has read and whose
+// main data is at the bit reader; writes PCM at out[position] and advances
+// position (in samples). Returns the clip count, or FRAME_CORRUPT.
+int decode_layer3_frame(FrameDecoder& decoder, std::int16_t* out, std::size_t& position);
+
+} // namespace tesk::quor

@@ -1,0 +1,50 @@
+// Polyphase synthesis filter bank: 32 sub-band samples of one channel in,
+// 32 signed 16-bit PCM samples out, rounded half away from zero and clipped
+// with a count of clipped samples.
+//
+// The window and matrixing constants are immutable and built once for the
+// whole process; the filter state below belongs to one frame decoder, so
+// independent decoders may synthesise on different threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tesk::quor {
+
+inline constexpr int kSubbands = 32;
+inline constexpr int kSynthesisHalfSize = 272; // 17 rows of 16 slots
+
+struct SynthesisState {
+    // Per channel two halves of 17 rows x 16 slots of matrixing values.
+    double halves[2][2][kSynthesisHalfSize] = {};
+    // Ring slot shared by both channels; moves on each channel-0 block.
+    int ring_index = 1;
+};
+
+// Zeroes the filter state and sets the ring index to 1.
+void reset_synthesis(SynthesisState& state);
+
+// Synthesises one block of channel 0 or 1 into interleaved stereo output:
+// 32 samples starting at out[position + channel] with a stride of two.
+// Advances position by 64 samples; returns the number of clipped samples.
+// Channel 0 must be synthesised before channel 1 for every block, with the
+// same starting position.
+int synthesize_stereo16(SynthesisState& state, const double* subbands, int channel,
+                        std::int16_t* out, std::size_t& position);
+
+// Synthesises one block of a single channel into 32 contiguous samples at
+// out[position]; advances position by 32 samples; returns the clip count.
+int synthesize_mono16(SynthesisState& state, const double* subbands, std::int16_t* out,
+                      std::size_t& position);
+
+// The 33 stored matrixing values of one block: a[r] = -V(32 + r) for
+// r = 0..16 and b[r] = V(r) for r = 0..15, where
+// V(i) = sum over k of cos((16 + i)(2k + 1) pi / 64) S(k).
+void dct32(const double* subbands, double* a, int a_stride, double* b, int b_stride);
+
+// Rounds a windowed sum to 16 bits, half away from zero; counts a clip when
+// the sum lies outside -32768..32767.
+std::int16_t round_to_pcm16(double sum, int& clips);
+
+} // namespace tesk::quor
