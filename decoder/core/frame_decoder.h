@@ -168,10 +168,4 @@ struct VbrTagInfo {
 // (from its header on). True when a tag was found.
 bool parse_vbr_tag(VbrTagInfo& info, const std::uint8_t* bytes);
 
-// Layer III frame decode, defined with the Layer III decoder: decodes the
-// frame whose side information layer3_side_info_bits has read and whose
-// main data is at the bit reader; writes PCM at out[position] and advances
-// position (in samples). Returns the clip count, or FRAME_CORRUPT.
-int decode_layer3_frame(FrameDecoder& decoder, std::int16_t* out, std::size_t& position);
-
 } // namespace tesk::quor
