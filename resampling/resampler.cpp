@@ -1,0 +1,182 @@
+#include "resampling/resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <numbers>
+#include <numeric>
+#include <vector>
+
+namespace tesk::samplerateconverter {
+
+namespace {
+
+// Shape of the Kaiser window: trades the flatness of the pass band against
+// the depth of the stop band.
+constexpr double kKaiserBeta = 8.0;
+constexpr int kMaxLog2PhaseCount = 16;
+constexpr int kMaxFilterLength = 1024;
+
+// Zeroth-order modified Bessel function of the first kind, by its series.
+double besselI0(double x) {
+    double sum = 1.0;
+    double term = 1.0;
+    const double quarterSquare = x * x / 4.0;
+    for (int k = 1; term > sum * 1e-17; ++k) {
+        term *= quarterSquare / (static_cast<double>(k) * k);
+        sum += term;
+    }
+    return sum;
+}
+
+double sinc(double x) {
+    if (x == 0.0) {
+        return 1.0;
+    }
+    const double arg = std::numbers::pi * x;
+    return std::sin(arg) / arg;
+}
+
+double kaiser(double offset, double halfWidth) {
+    const double ratio = offset / halfWidth;
+    if (ratio <= -1.0 || ratio >= 1.0) {
+        return 0.0;
+    }
+    return besselI0(kKaiserBeta * std::sqrt(1.0 - ratio * ratio)) / besselI0(kKaiserBeta);
+}
+
+} // namespace
+
+struct ResampleContext {
+    int taps = 0;
+    int phaseCount = 0;
+    // The rate ratio in lowest terms: each output sample advances the input
+    // position by inRate / outRate samples.
+    std::int64_t inRate = 0;
+    std::int64_t outRate = 0;
+    // Input position of the next output sample: index of its first tap,
+    // relative to the start of the next source block, plus frac / outRate.
+    std::int64_t index = 0;
+    std::int64_t frac = 0;
+    // phaseCount + 1 filters of taps coefficients; the last one is the
+    // first shifted by a whole sample, so that rounding to the nearest phase
+    // never has to step to the next input sample.
+    std::vector<float> bank;
+};
+
+namespace {
+
+int centreTap(int taps) {
+    return taps / 2 - 1;
+}
+
+void buildFilterBank(ResampleContext& context, double bandwidth) {
+    const int taps = context.taps;
+    const int centre = centreTap(taps);
+    const double halfWidth = taps / 2.0;
+    context.bank.resize(static_cast<std::size_t>(context.phaseCount + 1) * taps);
+    std::vector<double> filter(static_cast<std::size_t>(taps));
+    for (int phase = 0; phase <= context.phaseCount; ++phase) {
+        const double shift = static_cast<double>(phase) / context.phaseCount;
+        for (int tap = 0; tap < taps; ++tap) {
+            const double offset = (tap - centre) - shift;
+            filter[tap] = sinc(bandwidth * offset) * kaiser(offset, halfWidth);
+        }
+        const double gain = std::accumulate(filter.begin(), filter.end(), 0.0);
+        float* out = &context.bank[static_cast<std::size_t>(phase) * taps];
+        for (int tap = 0; tap < taps; ++tap) {
+            out[tap] = static_cast<float>(filter[tap] / gain);
+        }
+    }
+}
+
+short toSample(float value) {
+    const long rounded = std::lrint(value);
+    return static_cast<short>(std::clamp<long>(rounded, -32768, 32767));
+}
+
+float dotFull(const short* src, const float* filter, int taps) {
+    float sum = 0.0f;
+    for (int tap = 0; tap < taps; ++tap) {
+        sum += static_cast<float>(src[tap]) * filter[tap];
+    }
+    return sum;
+}
+
+// The first taps lie before the start of the stream, which reads as silence.
+float dotPrimed(const short* src, std::int64_t index, const float* filter, int taps) {
+    float sum = 0.0f;
+    for (int tap = static_cast<int>(-index); tap < taps; ++tap) {
+        sum += static_cast<float>(src[index + tap]) * filter[tap];
+    }
+    return sum;
+}
+
+} // namespace
+
+ResampleContext* av_resample_init(int out_rate, int in_rate, int filter_length,
+                                  int log2_phase_count, int linear, double cutoff) {
+    if (out_rate <= 0 || in_rate <= 0 || filter_length < 2 || filter_length > kMaxFilterLength ||
+        log2_phase_count < 0 || log2_phase_count > kMaxLog2PhaseCount || linear != 0 ||
+        !(cutoff > 0.0 && cutoff <= 1.0)) {
+        return nullptr;
+    }
+    auto* context = new (std::nothrow) ResampleContext;
+    if (context == nullptr) {
+        return nullptr;
+    }
+    const int divisor = std::gcd(out_rate, in_rate);
+    context->inRate = in_rate / divisor;
+    context->outRate = out_rate / divisor;
+    const double narrowing = std::min(1.0, static_cast<double>(out_rate) / in_rate);
+    const int halfTaps = static_cast<int>(std::ceil(filter_length / (2.0 * narrowing)));
+    context->taps = std::min(2 * halfTaps, kMaxFilterLength);
+    context->phaseCount = 1 << log2_phase_count;
+    context->index = -centreTap(context->taps);
+    context->frac = 0;
+    buildFilterBank(*context, narrowing * cutoff);
+    return context;
+}
+
+int av_resample(ResampleContext* context, short* dst, const short* src, int* consumed, int src_size,
+                int dst_size, int update_ctx) {
+    if (context == nullptr || dst == nullptr || consumed == nullptr || src_size < 0 ||
+        dst_size < 0 || (src == nullptr && src_size > 0)) {
+        return -1;
+    }
+    const int taps = context->taps;
+    const std::int64_t outRate = context->outRate;
+    const std::int64_t indexStep = context->inRate / outRate;
+    const std::int64_t fracStep = context->inRate % outRate;
+    const std::int64_t phaseCount = context->phaseCount;
+    std::int64_t index = context->index;
+    std::int64_t frac = context->frac;
+    int written = 0;
+    while (written < dst_size && index + taps <= src_size) {
+        const std::int64_t phase = (2 * frac * phaseCount + outRate) / (2 * outRate);
+        const float* filter = &context->bank[static_cast<std::size_t>(phase * taps)];
+        const float sum =
+            index >= 0 ? dotFull(src + index, filter, taps) : dotPrimed(src, index, filter, taps);
+        dst[written++] = toSample(sum);
+        index += indexStep;
+        frac += fracStep;
+        if (frac >= outRate) {
+            frac -= outRate;
+            ++index;
+        }
+    }
+    const std::int64_t used = std::clamp<std::int64_t>(index, 0, src_size);
+    *consumed = static_cast<int>(used);
+    if (update_ctx != 0) {
+        context->index = index - used;
+        context->frac = frac;
+    }
+    return written;
+}
+
+void av_resample_close(ResampleContext* context) {
+    delete context;
+}
+
+} // namespace tesk::samplerateconverter
