@@ -1,0 +1,12 @@
+// Process facilities: signalling a debugger and sleeping.
+#pragma once
+
+namespace zelm::posix {
+
+// Whether a debugger (a tracer) is attached to the process.
+bool isDebuggerAttached() noexcept;
+// Stops in the attached debugger (SIGTRAP); does nothing without one.
+void debugBreak() noexcept;
+void sleep(unsigned milliseconds) noexcept;
+
+} // namespace zelm::posix

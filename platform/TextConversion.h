@@ -1,0 +1,15 @@
+// Conversions between the platform's wide texts and its native UTF-8.
+// Unpaired surrogates and values outside Unicode become U+FFFD.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zelm::posix {
+
+void appendUtf8(std::string& out, char32_t ch);
+std::string utf16ToUtf8(std::u16string_view text);
+// wchar_t text in the platform's wide encoding (UTF-32 on Linux).
+std::string wideToUtf8(std::wstring_view text);
+
+} // namespace zelm::posix

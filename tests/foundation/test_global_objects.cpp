@@ -1,0 +1,135 @@
+#include <zelm/CharEncoding.h>
+#include <zelm/GlobalObjFactory.h>
+#include <zelm/String.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <barrier>
+#include <thread>
+#include <vector>
+
+namespace zelm {
+namespace {
+
+class CService : public CObject {
+public:
+    CService(std::vector<int>& destroyed, int id) : m_destroyed(destroyed), m_id(id) {}
+    ~CService() override { m_destroyed.push_back(m_id); }
+    int id() const { return m_id; }
+
+private:
+    std::vector<int>& m_destroyed;
+    int m_id;
+};
+
+const char kFirstMarker = 0;
+const char kSecondMarker = 0;
+const char kThirdMarker = 0;
+
+TEST(GlobalObjects, SameKeyGivesTheSameObjectWithoutCountChange) {
+    std::vector<int> destroyed;
+    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
+    int created = 0;
+    auto creator = [&] {
+        ++created;
+        return makeP<CService>(destroyed, 1);
+    };
+    P<CService>& first = factory->getGlobalObject<CService>(&kFirstMarker, creator);
+    P<CService>& again = factory->getGlobalObject<CService>(&kFirstMarker, creator);
+    EXPECT_EQ(&first, &again);
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(first->getRefCount(), 1);
+    EXPECT_EQ(factory->getObjectCount(), 1);
+}
+
+TEST(GlobalObjects, DestroyedInReverseOrderOfCreation) {
+    std::vector<int> destroyed;
+    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
+    factory->getGlobalObject<CService>(&kSecondMarker,
+                                       [&] { return makeP<CService>(destroyed, 2); });
+    factory->getGlobalObject<CService>(&kFirstMarker,
+                                       [&] { return makeP<CService>(destroyed, 1); });
+    factory->getGlobalObject<CService>(&kThirdMarker,
+                                       [&] { return makeP<CService>(destroyed, 3); });
+    P<CService> kept = factory->getGlobalObject<CService>(
+        &kFirstMarker, [&] { return makeP<CService>(destroyed, 99); });
+    factory.reset();
+    EXPECT_EQ(destroyed, (std::vector<int>{3, 2}));
+    kept.reset();
+    EXPECT_EQ(destroyed, (std::vector<int>{3, 2, 1}));
+}
+
+TEST(GlobalObjects, CreatorMayRequestOtherGlobalObjects) {
+    std::vector<int> destroyed;
+    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
+    factory->getGlobalObject<CService>(&kFirstMarker, [&] {
+        const P<CService>& inner = factory->getGlobalObject<CService>(
+            &kSecondMarker, [&] { return makeP<CService>(destroyed, 2); });
+        return makeP<CService>(destroyed, inner->id() - 1);
+    });
+    EXPECT_EQ(factory->getObjectCount(), 2);
+    factory.reset();
+    EXPECT_EQ(destroyed, (std::vector<int>{1, 2}));
+}
+
+TEST(GlobalObjects, ConcurrentRequestsCreateOnce) {
+    std::vector<int> destroyed;
+    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
+    std::atomic<int> created{0};
+    constexpr int kThreads = 8;
+    std::barrier start(kThreads);
+    std::vector<CService*> seen(kThreads, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            seen[static_cast<std::size_t>(t)] =
+                factory
+                    ->getGlobalObject<CService>(&kThirdMarker,
+                                                [&] {
+                                                    ++created;
+                                                    std::this_thread::yield();
+                                                    return makeP<CService>(destroyed, 3);
+                                                })
+                    .get();
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(created.load(), 1);
+    for (CService* service : seen) {
+        EXPECT_EQ(service, seen.front());
+    }
+}
+
+TEST(GlobalObjects, FailingCreatorLeavesNoEntry) {
+    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
+    std::vector<int> destroyed;
+    EXPECT_THROW(factory->getGlobalObject<CService>(
+                     &kFirstMarker, []() -> P<CService> { throw std::runtime_error("no"); }),
+                 std::runtime_error);
+    EXPECT_EQ(factory->getObjectCount(), 0);
+    EXPECT_EQ(factory
+                  ->getGlobalObject<CService>(&kFirstMarker,
+                                              [&] { return makeP<CService>(destroyed, 1); })
+                  ->id(),
+              1);
+}
+
+TEST(GlobalObjects, ProcessFactoryHoldsTheEncodings) {
+    P<CGlobalObjFactory>& factory = getGlobalObjFactory();
+    ASSERT_TRUE(factory);
+    EXPECT_EQ(&factory, &getGlobalObjFactory());
+    EXPECT_EQ(getUTF8CharEncoding(), getUTF8CharEncoding());
+    EXPECT_NE(getUTF8CharEncoding(), getLatin1CharEncoding());
+    const int before = factory->getObjectCount();
+    getCPCharEncoding();
+    getUTF16CharEncoding();
+    EXPECT_LE(factory->getObjectCount(), before + 2);
+    EXPECT_EQ(factory->toString().toStdString(), "class zelm::CGlobalObjFactory object");
+}
+
+} // namespace
+} // namespace zelm

@@ -1,0 +1,232 @@
+#include <zelm/StringClasses.h>
+
+#include "platform/CodePage.h"
+
+#include <gtest/gtest.h>
+
+namespace zelm {
+namespace {
+
+// Restores the default system code page when a test ends.
+class StringInCodePage : public ::testing::Test {
+protected:
+    void TearDown() override { posix::setAnsiCodePage(posix::AnsiCodePage::Windows1252); }
+};
+
+TEST(StringConstruction, DefaultIsEmptyButNotNull) {
+    const String empty;
+    EXPECT_TRUE(empty.isEmpty());
+    EXPECT_FALSE(empty.isNull());
+    EXPECT_EQ(empty->getEncodingId(), kUTF8EncodingId);
+    EXPECT_EQ(empty.getObject(), String().getObject());
+}
+
+TEST(StringConstruction, NullTextGivesTheNullStrings) {
+    const String narrow(static_cast<const char*>(nullptr));
+    EXPECT_TRUE(narrow.isNull());
+    EXPECT_TRUE(narrow.isEmpty());
+    EXPECT_EQ(narrow->getEncodingId(), kUTF8EncodingId);
+    EXPECT_EQ(narrow.getObject(), String(kNullString).getObject());
+    const String wide(static_cast<const wchar_t*>(nullptr));
+    EXPECT_TRUE(wide.isNull());
+    EXPECT_EQ(wide->getEncoding(), getWCharEncoding());
+    EXPECT_FALSE(String("").isNull());
+}
+
+TEST(StringConstruction, NarrowLiteralIsABorrowedCodePageString) {
+    const char* text = "caf\xE9";
+    const String s(text);
+    EXPECT_EQ(s->getEncodingId(), kCodePageEncodingId);
+    EXPECT_EQ(s->getData(), reinterpret_cast<const std::uint8_t*>(text));
+    EXPECT_EQ(s.getLength(), 4);
+    EXPECT_EQ(s->getByteLength(), 4);
+    EXPECT_TRUE(s->isNullTerminated());
+    EXPECT_EQ(s.charAt(3), 0xE9);
+    EXPECT_EQ(s.toStdString(), "caf\xC3\xA9");
+}
+
+TEST(StringConstruction, WideLiteralIsABorrowedWideString) {
+    const wchar_t* text = L"\u00E9t\u00E9 \U0001F600";
+    const String s(text);
+    EXPECT_NE(dynamic_cast<const CWCharString*>(&*s), nullptr);
+    EXPECT_EQ(s->getData(), reinterpret_cast<const std::uint8_t*>(text));
+    EXPECT_EQ(s.getLength(), 5);
+    EXPECT_EQ(s.charAt(4), 0x1F600);
+    EXPECT_EQ(s.toU16String(), u"\u00E9t\u00E9 \U0001F600");
+}
+
+TEST(StringConstruction, CopiesOwnTerminatedBuffers) {
+    std::string source = "abc";
+    const String copy = String::fromUTF8(source);
+    source[0] = 'x';
+    EXPECT_EQ(copy.toStdString(), "abc");
+    EXPECT_TRUE(copy->isNullTerminated());
+    EXPECT_EQ(copy->getData()[3], 0);
+    const String utf16 = String::fromUTF16(u"a\U00010000");
+    EXPECT_EQ(utf16.getLength(), 2);
+    EXPECT_EQ(utf16->getByteLength(), 6);
+    EXPECT_EQ(utf16.charAt(1), 0x10000);
+}
+
+TEST(StringComparison, EqualityIsByCharactersAcrossEncodings) {
+    EXPECT_TRUE(String("mp3").equals(String(L"mp3")));
+    EXPECT_TRUE(String::fromUTF8("\xC3\xA9") == String("\xE9"));
+    EXPECT_FALSE(String("mp3") == String("mp4"));
+    EXPECT_FALSE(String("mp3") == String("mp"));
+    EXPECT_TRUE(String("abc") == "abc");
+    EXPECT_TRUE(String::fromUTF8("abc") == L"abc");
+    EXPECT_LT(String("abc")->compareTo(String("abd")), 0);
+    EXPECT_GT(String("abc")->compareTo(String("ab")), 0);
+    EXPECT_EQ(String("abc")->compare(*String(L"abc")), 0);
+}
+
+TEST(StringSearch, FindReportsPlacesOrNoPlace) {
+    const String s("The file '%FILE%' was not found.");
+    const StringPos at = s.find("%");
+    EXPECT_EQ(at.index, 10);
+    EXPECT_EQ(at.offset, 10);
+    EXPECT_EQ(s.find("%", 11).index, 15);
+    EXPECT_EQ(String("no placeholder").find("%").index, -1);
+    EXPECT_EQ(String(L"\u00E9\u00E9x").find(String("x")).index, 2);
+    EXPECT_EQ(String::fromUTF8("\xC3\xA9\xC3\xA9x").find(String("x")).offset, 4);
+}
+
+TEST(StringSearch, StartsWithAndEqualsAt) {
+    const String s("zelm.CFileNotFoundError.Desc");
+    EXPECT_TRUE(s->startsWithAt(String("zelm."), 0));
+    EXPECT_TRUE(s->startsWithAt(String("CFile"), 5));
+    EXPECT_FALSE(s->startsWithAt(String("CFile"), 4));
+    EXPECT_TRUE(s->endsWith(String(".Desc")));
+    EXPECT_TRUE(s->equalsAt(5, String("CFileXYZ"), 5));
+    EXPECT_FALSE(s->equalsAt(5, String("CFileXYZ"), 6));
+    EXPECT_TRUE(s->equalsAt(24, String("Desc"), -1));
+    EXPECT_FALSE(s->equalsAt(23, String("Desc"), -1));
+    EXPECT_FALSE(s->equalsAt(24, String("Des"), -1));
+}
+
+TEST(StringSlices, SubstringViewsTheBytesAndKeepsThemAlive) {
+    String part;
+    {
+        const String whole = String::fromUTF8("h\xC3\xA9llo world");
+        part = whole.substring(1, 5);
+        EXPECT_EQ(part->getData(), whole->getData() + 1);
+    }
+    EXPECT_NE(dynamic_cast<const CStringSlice*>(&*part), nullptr);
+    EXPECT_EQ(part.toStdString(), "\xC3\xA9llo");
+    EXPECT_EQ(part.getLength(), 4);
+    EXPECT_FALSE(part->isNullTerminated());
+    const String terminated = part->toUTF8String();
+    EXPECT_TRUE(terminated->isNullTerminated());
+    EXPECT_NE(terminated.getObject(), part.getObject());
+    EXPECT_EQ(part.append(String("!")).toStdString(), "\xC3\xA9llo!");
+    EXPECT_THROW(part.substring(2, 9), std::out_of_range);
+}
+
+TEST(StringPositions, StepForwardAndBackward) {
+    const String s = String::fromUTF8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
+    StringPos pos = s->getStart();
+    std::vector<CharCode> chars;
+    for (CharCode ch = 0; (ch = s->nextChar(pos)) >= 0;) {
+        chars.push_back(ch);
+    }
+    EXPECT_EQ(chars, (std::vector<CharCode>{'a', 0xE9, 0x20AC, 0x1F600, 'z'}));
+    EXPECT_EQ(pos, s->getEnd());
+    EXPECT_EQ(s->advance(s->getEnd(), -2), (StringPos{3, 6}));
+    EXPECT_EQ(s->advance(s->getStart(), 6), kNoPos);
+    EXPECT_EQ(s->getPos(4), (StringPos{4, 10}));
+    EXPECT_THROW(s.charAt(5), std::out_of_range);
+}
+
+TEST(StringCase, MapsThroughTheCharacterDatabase) {
+    EXPECT_EQ(String("MP3").toLowerCase().toStdString(), "mp3");
+    EXPECT_EQ(String(L"\u0130STANBUL \u03A3").toLowerCase().toU32String(), U"\u0069stanbul \u03C3");
+    EXPECT_EQ(String::fromUTF8("stra\xC3\x9F"
+                               "e")
+                  .toUpperCase()
+                  .toStdString(),
+              "STRA\xC3\x9F"
+              "E");
+    EXPECT_EQ(String(L"\u01C6").toTitleCase().toU32String(), U"\u01C5");
+    const String lower("already lower");
+    EXPECT_EQ(lower.toLowerCase().getObject(), lower.getObject());
+}
+
+TEST_F(StringInCodePage, AppendingAsciiKeepsACodePageString) {
+    const String s = String("name") + ".mp3";
+    EXPECT_EQ(s->getEncodingId(), kCodePageEncodingId);
+    EXPECT_EQ(s.toStdString(), "name.mp3");
+    EXPECT_TRUE(s->isNullTerminated());
+}
+
+TEST_F(StringInCodePage, EuroSignTurnsALatin1CodePageStringIntoUTF8) {
+    posix::setAnsiCodePage(posix::AnsiCodePage::Latin1);
+    const String s = String("price \xE9 ") + String::fromChar(0x20AC);
+    EXPECT_EQ(s->getEncodingId(), kUTF8EncodingId);
+    EXPECT_EQ(s.toU32String(), U"price \u00E9 \u20AC");
+}
+
+TEST_F(StringInCodePage, EuroSignFitsTheWindowsCodePage) {
+    const String s = String("price ") + String::fromChar(0x20AC);
+    EXPECT_EQ(s->getEncodingId(), kCodePageEncodingId);
+    EXPECT_EQ(s->getData()[6], 0x80);
+}
+
+TEST(StringBuilding, Latin1StringWritesQuestionMarks) {
+    const String s = String::latin1("A") + String::fromChar(0x100);
+    EXPECT_EQ(s->getEncodingId(), kLatin1EncodingId);
+    EXPECT_EQ(s.toStdString(), "A?");
+}
+
+TEST(StringBuilding, PrependAndOperators) {
+    String s(L"b");
+    s += "c";
+    s += L"d";
+    s += String("e");
+    EXPECT_EQ(("a" + s).toStdString(), "abcde");
+    EXPECT_EQ((L"z" + s).toStdString(), "zbcde");
+    EXPECT_EQ(s->getEncoding(), getWCharEncoding());
+}
+
+TEST(StringBuilding, ReplaceEveryOccurrence) {
+    const String message("The file '%FILE%' was not found.");
+    EXPECT_EQ(message.replace("%FILE%", String("a.mp3")).toStdString(),
+              "The file 'a.mp3' was not found.");
+    EXPECT_EQ(message.replace("%URI%", String("x")).getObject(), message.getObject());
+    EXPECT_EQ(String("%A% and %A%").replace("%A%", String(L"\u00E9")).toStdString(),
+              "\xC3\xA9 and \xC3\xA9");
+    EXPECT_EQ(String("aaa").replace("a", String("aa")).toStdString(), "aaaaaa");
+    EXPECT_EQ(String("abc").replace("", String("x")).toStdString(), "abc");
+}
+
+TEST(StringConversion, SameObjectWhenAlreadyTerminatedInTheTarget) {
+    const String utf8 = String::fromUTF8("x");
+    EXPECT_EQ(utf8->toUTF8String().getObject(), utf8.getObject());
+    const String cp("x");
+    EXPECT_EQ(cp->toCPString().getObject(), cp.getObject());
+    const String wide(L"x");
+    EXPECT_EQ(wide->toWCharString().getObject(), wide.getObject());
+}
+
+TEST(StringConversion, NullStringsConvertToTheTargetNullString) {
+    const String null(kNullString);
+    const String wide = null->toWCharString();
+    EXPECT_TRUE(wide.isNull());
+    EXPECT_EQ(wide.getObject(), String(static_cast<const wchar_t*>(nullptr)).getObject());
+    EXPECT_TRUE(null->toUTF32String().isNull());
+    EXPECT_TRUE(null->toCPString().isNull());
+    EXPECT_TRUE(null->toLatin1String().isNull());
+    EXPECT_TRUE(null->toUTF16String().isNull());
+}
+
+TEST(StringConversion, RoundTripsThroughEveryEncoding) {
+    const String source(L"\u00C0 la \U0001D11E");
+    EXPECT_EQ(source->toUTF8String().toStdString(), "\xC3\x80 la \xF0\x9D\x84\x9E");
+    EXPECT_EQ(source->toUTF16String()->getByteLength(), 14);
+    EXPECT_EQ(source->toUTF32String().toU32String(), U"\u00C0 la \U0001D11E");
+    EXPECT_EQ(source->toLatin1String().toStdString(), "\xC3\x80 la ?");
+    EXPECT_EQ(source->toCPString()->getData()[0], 0xC0);
+    EXPECT_EQ(source->toCPString().toStdString(), "\xC3\x80 la ?");
+}
+
+} // namespace
+} // namespace zelm
