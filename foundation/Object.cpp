@@ -53,7 +53,11 @@ String CObject::toString() const {
 }
 
 String getClassName(const IBase& object) {
-    return String::fromUTF8("class " + demangle(typeid(object).name()));
+    return getClassName(typeid(object));
+}
+
+String getClassName(const std::type_info& type) {
+    return String::fromUTF8("class " + demangle(type.name()));
 }
 
 } // namespace zelm

@@ -6,12 +6,12 @@
 #include <cstdint>
 
 #include "decoder/core/bit_reader.h"
+#include "decoder/core/layer3.h"
 
 namespace tesk::quor {
 
 struct FrameDecoder;
 
-inline constexpr int FRAME_CORRUPT = -1000;
 inline constexpr int kLinesPerGranule = 576;
 inline constexpr int kScaleFactorStoreSize = 39;
 inline constexpr int kBandTableRowSize = 72;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <typeinfo>
 #include <utility>
 
 namespace zelm {
@@ -69,6 +70,8 @@ public:
 
 // The type name of an object's most derived class, as "class n::C".
 String getClassName(const IBase& object);
+// The name of a type, spelled the same way ("class n::C").
+String getClassName(const std::type_info& type);
 
 // Owning holder of one reference.
 template <class T> class P {

@@ -1,0 +1,52 @@
+// Localised message texts. A message is named by an identifier of the form
+// "zelm." + class + "." + key; a lookup that finds no translation answers the
+// caller's compiled-in default text.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "zelm/Object.h"
+#include "zelm/String.h"
+
+namespace zelm {
+
+class IStringLocalizer : public virtual IBase {
+public:
+    // The text stored for id, else the parent's answer, else defaultText.
+    virtual String localize(const String& id, const String& defaultText) = 0;
+};
+
+// A table of translations guarded by its own lock; safe from any thread.
+class CStringLocalizer : public CObject, public virtual IStringLocalizer {
+public:
+    CStringLocalizer();
+    ~CStringLocalizer() override;
+
+    String localize(const String& id, const String& defaultText) override;
+
+    // Stores (or replaces) the translation of one message.
+    void setText(const String& id, const String& text);
+    // Forgets the translation of one message; the default applies again.
+    void removeText(const String& id);
+    // The localizer asked for messages missing here; an empty holder for none.
+    // A localizer that would end up among its own parents is refused with
+    // CInvalidArgError.
+    void setParent(const P<IStringLocalizer>& parent);
+
+private:
+    bool reaches(const CStringLocalizer* target) const;
+
+    mutable std::mutex m_lock;
+    std::map<std::string, String> m_texts;
+    P<IStringLocalizer> m_parent;
+};
+
+// The process-wide localizer, created on first use.
+P<CStringLocalizer>& getStringLocalizer();
+
+// Looks id up in the process-wide localizer.
+String localize(const String& id, const String& defaultText);
+
+} // namespace zelm
