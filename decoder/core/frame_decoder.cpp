@@ -224,6 +224,7 @@ void keep_leading_bytes(FrameDecoder& decoder, int offset) {
         if (decoder.previous_frame_size > 0) {
             decoder.previous_frame_size = 0;
         }
+        decoder.main_data_available = 0;
     }
     const int excess = offset - kMaxLeadingBytes + used;
     if (excess > 0) {
@@ -231,6 +232,7 @@ void keep_leading_bytes(FrameDecoder& decoder, int offset) {
         offset -= excess;
     }
     move_to_reservoir(decoder, offset);
+    decoder.main_data_available += offset;
     if (decoder.previous_frame_size >= 0) {
         decoder.previous_frame_size += offset;
     }
@@ -382,6 +384,13 @@ bool finish_frame(FrameDecoder& decoder) {
         }
         move_to_reservoir(decoder, rest);
         decoder.bits.position += static_cast<std::size_t>(rest);
+    }
+    if (decoder.header.layer == 3) {
+        // Everything behind the side information is main data for the
+        // frames that follow, after what this frame took from before it.
+        decoder.main_data_available =
+            decoder.main_data_lead + std::max(decoder.frame_size - decoder.side_info_size, 0);
+        decoder.main_data_lead = 0;
     }
     decoder.previous_frame_size = decoder.frame_size;
     decoder.previous_free_format = decoder.free_format;
@@ -580,6 +589,8 @@ int frame_decoder_init(FrameDecoder& decoder) {
     decoder.data_size = 0;
     decoder.previous_frame_size = -1;
     decoder.previous_frame_size_unpadded = 0;
+    decoder.main_data_available = 0;
+    decoder.main_data_lead = 0;
     decoder.header = FrameHeader{};
     std::memset(decoder.reservoir, 0, sizeof decoder.reservoir);
     decoder.bits = BitReader{decoder.reservoir, sizeof decoder.reservoir, kReservoirLead, 0};

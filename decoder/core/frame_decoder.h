@@ -96,6 +96,10 @@ struct FrameDecoder {
     int data_size = 0;      // bytes
     int previous_frame_size = -1;
     int previous_frame_size_unpadded = 0; // free format
+    // Layer III main data held in the reservoir: bytes that end where the
+    // previous frame ends, and the bytes the frame in hand took from them.
+    int main_data_available = 0;
+    int main_data_lead = 0;
 
     FrameHeader header;
 

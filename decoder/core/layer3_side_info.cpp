@@ -215,6 +215,22 @@ ScaleFactorRead corrupt() {
     return ScaleFactorRead{FRAME_CORRUPT, 0};
 }
 
+// Copies the last count bytes of the previous frame, which start
+// kReservoirLead bytes into the other half, in front of the read position.
+void copy_previous_main_data(FrameDecoder& decoder, int count) {
+    decoder.main_data_lead = count;
+    if (count <= 0) {
+        return;
+    }
+    const std::size_t previous = std::min<std::size_t>(
+        static_cast<std::size_t>(decoder.previous_frame_size), kReservoirHalfSize - kReservoirLead);
+    const std::size_t other =
+        static_cast<std::size_t>(1 - decoder.current_half) * kReservoirHalfSize;
+    const auto n = static_cast<std::size_t>(count);
+    std::memcpy(decoder.reservoir + decoder.bits.position - n,
+                decoder.reservoir + other + kReservoirLead + previous - n, n);
+}
+
 } // namespace
 
 const std::int16_t* band_table_row(int sample_rate_index) {
@@ -280,23 +296,20 @@ int layer3_side_info_bits(FrameDecoder& decoder) {
 }
 
 int set_main_data_start(FrameDecoder& decoder, unsigned backstep) {
-    if (decoder.previous_frame_size < 0 && backstep >= 1) {
+    // Main data of earlier frames that can be placed in front of this one.
+    const int usable =
+        decoder.previous_frame_size < 0
+            ? 0
+            : std::min(decoder.main_data_available, static_cast<int>(kReservoirLead) - 1);
+    const bool enough = static_cast<int>(backstep) <= usable;
+    // Without enough earlier data the frame is not decoded, but what there
+    // is moves in front of it so that later frames can still reach it.
+    copy_previous_main_data(decoder, enough ? static_cast<int>(backstep) : usable);
+    if (!enough) {
         return -1;
     }
-    BitReader& bits = decoder.bits;
-    bits.position -= backstep;
-    if (backstep > 0) {
-        // The previous frame's data start kReservoirLead bytes into the
-        // other half and never run past its end.
-        const std::size_t count =
-            std::min<std::size_t>(static_cast<std::size_t>(decoder.previous_frame_size),
-                                  kReservoirHalfSize - kReservoirLead);
-        const std::size_t other =
-            static_cast<std::size_t>(1 - decoder.current_half) * kReservoirHalfSize;
-        std::memcpy(decoder.reservoir + bits.position,
-                    decoder.reservoir + other + kReservoirLead + count - backstep, backstep);
-    }
-    bits.bit_index = 0;
+    decoder.bits.position -= backstep;
+    decoder.bits.bit_index = 0;
     return 0;
 }
 
