@@ -1,0 +1,49 @@
+// MPEG audio frame headers as the stream scanner reads them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace tesk::quor {
+
+struct CFrameHeader {
+    // Parses four header bytes; false for a header no frame can have.
+    bool Parse(const std::uint8_t* bytes);
+    // Samples per channel in a frame of this header.
+    std::int32_t GetSamplesPerFrame() const;
+    // Same layer, channel flag, version and sample rate as the other header.
+    bool SameStream(const CFrameHeader& other) const;
+    // Usable by the scanner: frame length fits the frame buffer and the bit
+    // rate is not free format.
+    bool IsScannable() const;
+
+    std::int32_t protectionBit = 0;
+    std::int32_t layer = 0;
+    std::int32_t lsf = 0;
+    std::int32_t padding = 0;
+    std::int32_t sampleRateIndex = 0;
+    std::int32_t sampleRate = 0;
+    std::int32_t bitRateIndex = 0;
+    std::int32_t modeExtension = 0;
+    std::int32_t mode = 0;
+    std::int32_t twoChannels = 0;
+    std::int32_t frameLength = 0;
+    std::int32_t mpeg25 = 0;
+    std::array<std::uint8_t, 4> bytes{};
+    std::int32_t bitRate = 0;
+    double exactFrameLength = 0.0;
+    std::int32_t offset = 0;
+};
+
+// True when the two bytes start a frame header: 0xFF and the top three bits.
+inline bool IsSyncPattern(std::uint8_t first, std::uint8_t second) {
+    return first == 0xFF && (second & 0xE0) == 0xE0;
+}
+
+// Bit rate in kbit/s for a version (lsf), layer (1 to 3) and index (0 to 14).
+std::int32_t BitRateKbps(std::int32_t lsf, std::int32_t layer, std::int32_t index);
+
+// Sample rate in Hz for a version and index (0 to 2).
+std::int32_t SampleRateHz(std::int32_t lsf, std::int32_t mpeg25, std::int32_t index);
+
+} // namespace tesk::quor

@@ -1,0 +1,176 @@
+#include "decoder/stream_info.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace tesk::quor {
+
+namespace {
+
+constexpr std::int64_t kLargestValue = std::numeric_limits<std::int32_t>::max();
+
+std::int32_t BigEndian32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 24) |
+                                     (static_cast<std::uint32_t>(p[1]) << 16) |
+                                     (static_cast<std::uint32_t>(p[2]) << 8) | p[3]);
+}
+
+std::int32_t Limited(std::int64_t value) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, 0, kLargestValue));
+}
+
+std::int32_t DurationMs(std::int64_t samples, std::int32_t sampleRate) {
+    return Limited(samples * 1000 / sampleRate);
+}
+
+} // namespace
+
+std::int32_t XingOffset(const CFrameHeader& header) {
+    if (header.lsf == 0) {
+        return header.twoChannels != 0 ? 36 : 21;
+    }
+    return header.twoChannels != 0 ? 21 : 13;
+}
+
+bool XingHeader::Parse(const CFrameHeader& header, const std::uint8_t* frame, std::int32_t length) {
+    std::int32_t at = XingOffset(header);
+    if (at + 8 > length || std::memcmp(frame + at, "Xing", 4) != 0) {
+        return false;
+    }
+    version = header.lsf == 0 ? 1 : 0;
+    flags = BigEndian32(frame + at + 4);
+    at += 8;
+    // Takes a field of size bytes when its flag is set and it lies inside
+    // the frame; clears the flag otherwise.
+    auto field = [&](std::int32_t flag, std::int32_t size) -> const std::uint8_t* {
+        if ((flags & flag) == 0) {
+            return nullptr;
+        }
+        if (at + size > length) {
+            flags &= ~flag;
+            return nullptr;
+        }
+        const std::uint8_t* p = frame + at;
+        at += size;
+        return p;
+    };
+    const std::uint8_t* p = field(kFrameCountFlag, 4);
+    frameCount = p != nullptr ? BigEndian32(p) : 0;
+    p = field(kByteCountFlag, 4);
+    byteCount = p != nullptr ? BigEndian32(p) : 0;
+    p = field(kTocFlag, 100);
+    if (p != nullptr) {
+        std::memcpy(toc.data(), p, toc.size());
+    }
+    p = field(kScaleFlag, 4);
+    vbrScale = p != nullptr ? BigEndian32(p) : -1;
+    return true;
+}
+
+void CStreamInfo::BuildSeekTable() {
+    for (std::int32_t i = 0; i < kSeekTableSize - 1; ++i) {
+        seekTable[static_cast<std::size_t>(i)] =
+            (xing.flags & XingHeader::kTocFlag) != 0
+                ? static_cast<float>(xing.toc[static_cast<std::size_t>(i)]) / 256.0f
+                : static_cast<float>(i) / 100.0f;
+    }
+    seekTable[kSeekTableSize - 1] = 1.0f;
+    const float first = seekTable[0];
+    if (first != 0.0f) {
+        for (float& entry : seekTable) {
+            entry = (entry - first) / (1.0f - first);
+        }
+    }
+}
+
+void CStreamInfo::SetBitRate(const CFrameHeader& header) {
+    const std::int64_t bytes = hasXing && xing.byteCount > 0 ? xing.byteCount : 0;
+    if (bytes > 0 && durationMs > 0) {
+        bitRate = Limited(bytes * 8 * 1000 / durationMs);
+        return;
+    }
+    bitRate = header.bitRate * 1000;
+}
+
+bool CStreamInfo::CountFrames(CFrameScanner& scanner, IFileAccess& file,
+                              const CFrameHeader& first) {
+    std::int64_t samples = first.GetSamplesPerFrame();
+    do {
+        while (scanner.NextFrame()) {
+            samples += scanner.CurrentHeader().GetSamplesPerFrame();
+        }
+    } while (scanner.Fill(file));
+    durationMs = DurationMs(samples, first.sampleRate);
+    if (!file.Seek(firstFramePosition)) {
+        return false;
+    }
+    scanner.Resync();
+    scanner.GetFrame(file);
+    return true;
+}
+
+bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
+    audioLength = -1;
+    firstFramePosition = 0;
+    durationMs = -1;
+    bitRate = -1;
+    hasXing = false;
+    if (!scanner.GetFrame(file)) {
+        return false;
+    }
+    firstFramePosition = scanner.FirstFramePosition();
+    const std::int32_t length = file.GetLength();
+    audioLength = length < 0 ? -1 : std::max(length - firstFramePosition, 0);
+    const CFrameHeader first = scanner.CurrentHeader();
+    std::int64_t estimate = -1;
+    if (first.exactFrameLength > 0.0) {
+        if (scanner.FrameLength() >= kSmallestXingFrame &&
+            xing.Parse(first, scanner.FrameData(), scanner.FrameLength())) {
+            hasXing = true;
+            BuildSeekTable();
+            estimate = xing.frameCount;
+        } else if (audioLength >= 0) {
+            estimate = static_cast<std::int64_t>(audioLength / first.exactFrameLength);
+        }
+    }
+    if (estimate != -1 && first.sampleRate != 0) {
+        if (file.CanSeek()) {
+            if (!CountFrames(scanner, file, first)) {
+                return false;
+            }
+        } else {
+            durationMs = DurationMs(estimate * first.GetSamplesPerFrame(), first.sampleRate);
+        }
+        SetBitRate(scanner.CurrentHeader());
+    }
+    sampleRate = scanner.CurrentHeader().sampleRate;
+    channels = scanner.CurrentHeader().twoChannels != 0 ? 2 : 1;
+    return true;
+}
+
+std::int32_t CStreamInfo::XingPosition(double fraction) const {
+    const float x = std::clamp(static_cast<float>(fraction * 100.0), 0.0f, 100.0f);
+    const std::int32_t i = std::min(static_cast<std::int32_t>(x), 99);
+    const auto at = static_cast<std::size_t>(i);
+    const float v =
+        (x - static_cast<float>(i)) * (seekTable[at + 1] - seekTable[at]) + seekTable[at];
+    const float offset = std::min(v * static_cast<float>(audioLength), 4.0e9f);
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(offset), 0, audioLength));
+}
+
+std::int32_t CStreamInfo::PositionForTime(std::int32_t milliseconds) const {
+    if (durationMs > 0 && audioLength >= 0) {
+        const double fraction = static_cast<double>(milliseconds) / durationMs;
+        const std::int32_t offset =
+            hasXing ? XingPosition(fraction)
+                    : Limited(std::min(static_cast<std::int64_t>(fraction * audioLength),
+                                       static_cast<std::int64_t>(audioLength)));
+        return firstFramePosition + offset;
+    }
+    return milliseconds == 0 ? firstFramePosition : -1;
+}
+
+} // namespace tesk::quor

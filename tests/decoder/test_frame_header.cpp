@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "decoder/frame_header.h"
+
+namespace tesk::quor {
+namespace {
+
+CFrameHeader Parsed(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
+    const std::uint8_t bytes[4] = {0xFF, b1, b2, b3};
+    CFrameHeader header;
+    EXPECT_TRUE(header.Parse(bytes));
+    return header;
+}
+
+bool Parses(std::uint8_t b1, std::uint8_t b2) {
+    const std::uint8_t bytes[4] = {0xFF, b1, b2, 0x00};
+    CFrameHeader header;
+    return header.Parse(bytes);
+}
+
+TEST(FrameHeader, FieldsAndLengthsOfEachVersionAndLayer) {
+    const CFrameHeader l3 = Parsed(0xFB, 0x92, 0x44); // MPEG-1 L3 128k 44100, padded, joint
+    EXPECT_EQ(l3.layer, 3);
+    EXPECT_EQ(l3.lsf, 0);
+    EXPECT_EQ(l3.mpeg25, 0);
+    EXPECT_EQ(l3.protectionBit, 1);
+    EXPECT_EQ(l3.bitRate, 128);
+    EXPECT_EQ(l3.sampleRate, 44100);
+    EXPECT_EQ(l3.padding, 1);
+    EXPECT_EQ(l3.mode, 1);
+    EXPECT_EQ(l3.modeExtension, 0);
+    EXPECT_EQ(l3.twoChannels, 1);
+    EXPECT_EQ(l3.frameLength, 418);
+    EXPECT_NEAR(l3.exactFrameLength, 417.959, 0.001);
+    EXPECT_EQ(l3.GetSamplesPerFrame(), 1152);
+
+    const CFrameHeader l1 = Parsed(0xFE, 0xC2, 0xC0); // MPEG-1 L1 384k 44100, padded, mono, CRC
+    EXPECT_EQ(l1.layer, 1);
+    EXPECT_EQ(l1.protectionBit, 0);
+    EXPECT_EQ(l1.twoChannels, 0);
+    EXPECT_EQ(l1.frameLength, (12000 * 384 / 44100 + 1) * 4);
+    EXPECT_EQ(l1.GetSamplesPerFrame(), 384);
+
+    const CFrameHeader l2 = Parsed(0xF5, 0xA0, 0x00); // MPEG-2 L2 96k 22050
+    EXPECT_EQ(l2.layer, 2);
+    EXPECT_EQ(l2.lsf, 1);
+    EXPECT_EQ(l2.bitRate, 96);
+    EXPECT_EQ(l2.frameLength, 144000 * 96 / 22050);
+    EXPECT_EQ(l2.GetSamplesPerFrame(), 1152);
+
+    const CFrameHeader lsf3 = Parsed(0xF3, 0x84, 0x00); // MPEG-2 L3 64k 24000
+    EXPECT_EQ(lsf3.frameLength, 144000 * 64 / 48000);
+    EXPECT_EQ(lsf3.GetSamplesPerFrame(), 576);
+
+    const CFrameHeader l25 = Parsed(0xE3, 0x58, 0x00); // MPEG-2.5 L3 40k 8000
+    EXPECT_EQ(l25.mpeg25, 1);
+    EXPECT_EQ(l25.lsf, 1);
+    EXPECT_EQ(l25.sampleRate, 8000);
+    EXPECT_EQ(l25.bitRate, 40);
+    EXPECT_EQ(l25.frameLength, 144000 * 40 / 16000);
+}
+
+TEST(FrameHeader, ImpossibleHeadersAreRefused) {
+    EXPECT_FALSE(Parses(0xEB, 0x90)); // reserved version
+    EXPECT_FALSE(Parses(0xF9, 0x90)); // layer code 00
+    EXPECT_FALSE(Parses(0xFB, 0xF0)); // bit-rate index 15
+    EXPECT_FALSE(Parses(0xFB, 0x9C)); // sample-rate index 3
+    EXPECT_TRUE(Parses(0xFB, 0x90));
+}
+
+TEST(FrameHeader, FreeFormatParsesButIsNotScannable) {
+    const std::uint8_t bytes[4] = {0xFF, 0xFB, 0x02, 0x00};
+    CFrameHeader header;
+    // Layer III free format with padding: one byte long.
+    ASSERT_TRUE(header.Parse(bytes));
+    EXPECT_EQ(header.bitRate, 0);
+    EXPECT_FALSE(header.IsScannable());
+}
+
+TEST(FrameHeader, StreamsMatchOnLayerChannelsVersionAndRate) {
+    const CFrameHeader a = Parsed(0xFB, 0x90, 0x00);
+    EXPECT_TRUE(a.SameStream(Parsed(0xFB, 0xA2, 0x40)));  // other bit rate and stereo mode
+    EXPECT_FALSE(a.SameStream(Parsed(0xFB, 0x94, 0x00))); // 48000 Hz
+    EXPECT_FALSE(a.SameStream(Parsed(0xFB, 0x90, 0xC0))); // one channel
+    EXPECT_FALSE(a.SameStream(Parsed(0xFD, 0x90, 0x00))); // Layer II
+}
+
+} // namespace
+} // namespace tesk::quor

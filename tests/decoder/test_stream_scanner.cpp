@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "decoder/stream_scanner.h"
+#include "test_support.h"
+
+namespace tesk::quor {
+namespace {
+
+using test::AppendFrames;
+using test::AppendJunk;
+using test::MemoryInput;
+
+struct ScanResult {
+    bool found = false;
+    std::int32_t firstFramePosition = -1;
+    std::int32_t frames = 0;
+    std::int32_t sampleRate = 0;
+    bool gaveUp = false;
+};
+
+// Runs the scanner over the bytes as the decoder object does and counts the
+// frames it hands out.
+ScanResult Scan(const std::vector<std::uint8_t>& bytes, bool probeTag = false) {
+    MemoryInput input;
+    input.bytes = bytes;
+    CQuorFileAccess file(input.Callbacks(), &input);
+    if (probeTag) {
+        SkipID3v2Tag(file);
+    }
+    CFrameScanner scanner;
+    ScanResult result;
+    while (scanner.GetFrame(file)) {
+        if (!result.found) {
+            result.found = true;
+            result.firstFramePosition = scanner.FirstFramePosition();
+            result.sampleRate = scanner.CurrentHeader().sampleRate;
+        }
+        EXPECT_EQ(scanner.FrameLength(), scanner.CurrentHeader().frameLength);
+        ++result.frames;
+    }
+    result.gaveUp = scanner.GaveUp();
+    return result;
+}
+
+TEST(StreamScanner, FindsTheFirstFrameBehindJunkAndHandsOutEveryFrame) {
+    std::vector<std::uint8_t> bytes;
+    AppendFrames(bytes, test::kLayer3At44100, 20);
+    ScanResult plain = Scan(bytes);
+    EXPECT_TRUE(plain.found);
+    EXPECT_EQ(plain.firstFramePosition, 0);
+    EXPECT_EQ(plain.frames, 20);
+
+    std::vector<std::uint8_t> junk;
+    AppendJunk(junk, 1234);
+    AppendFrames(junk, test::kLayer3At44100, 20);
+    const ScanResult behind = Scan(junk);
+    EXPECT_EQ(behind.firstFramePosition, 1234);
+    EXPECT_EQ(behind.frames, 20);
+}
+
+TEST(StreamScanner, AHeaderWithoutConsistentFollowersIsNotTheFirstFrame) {
+    std::vector<std::uint8_t> bytes;
+    AppendJunk(bytes, 100);
+    bytes.insert(bytes.end(), test::kLayer3At48000, test::kLayer3At48000 + 4);
+    AppendJunk(bytes, 600);
+    AppendFrames(bytes, test::kLayer3At44100, 20);
+    const ScanResult result = Scan(bytes);
+    EXPECT_EQ(result.firstFramePosition, 704);
+    EXPECT_EQ(result.sampleRate, 44100);
+    EXPECT_EQ(result.frames, 20);
+}
+
+TEST(StreamScanner, FreeFormatNeverSynchronises) {
+    std::vector<std::uint8_t> bytes;
+    AppendFrames(bytes, test::kFreeFormat, 30, 400);
+    const ScanResult result = Scan(bytes);
+    EXPECT_FALSE(result.found);
+}
+
+TEST(StreamScanner, GivesUpAfterTheSearchBufferWithoutAFrame) {
+    std::vector<std::uint8_t> bytes;
+    AppendJunk(bytes, 70000);
+    AppendFrames(bytes, test::kLayer3At44100, 20);
+    const ScanResult result = Scan(bytes);
+    EXPECT_FALSE(result.found);
+    EXPECT_TRUE(result.gaveUp);
+}
+
+TEST(StreamScanner, AShortStreamOpensWhenItsFramesReachTheEnd) {
+    std::vector<std::uint8_t> three;
+    AppendJunk(three, 50);
+    AppendFrames(three, test::kLayer3At44100, 3);
+    ScanResult result = Scan(three);
+    EXPECT_TRUE(result.found);
+    EXPECT_EQ(result.firstFramePosition, 50);
+    EXPECT_EQ(result.frames, 3);
+
+    // A trailing ID3v1 tag is allowed after the last frame.
+    std::vector<std::uint8_t> tagged;
+    AppendFrames(tagged, test::kLayer3At44100, 2);
+    const std::size_t tag = tagged.size();
+    tagged.resize(tag + 128, 0);
+    std::memcpy(tagged.data() + tag, "TAG", 3);
+    result = Scan(tagged);
+    EXPECT_TRUE(result.found);
+    EXPECT_EQ(result.frames, 2);
+
+    // A chain that does not end where the input ends is not confirmed.
+    std::vector<std::uint8_t> trailing;
+    AppendFrames(trailing, test::kLayer3At44100, 3);
+    AppendJunk(trailing, 40);
+    EXPECT_FALSE(Scan(trailing).found);
+}
+
+TEST(StreamScanner, AChangeOfSampleRateEndsTheStream) {
+    std::vector<std::uint8_t> bytes;
+    AppendFrames(bytes, test::kLayer3At44100, 10);
+    AppendFrames(bytes, test::kLayer3At48000, 10);
+    const ScanResult result = Scan(bytes);
+    EXPECT_EQ(result.frames, 10);
+}
+
+TEST(StreamScanner, ACutLastFrameIsNotHandedOut) {
+    std::vector<std::uint8_t> bytes;
+    AppendFrames(bytes, test::kLayer3At44100, 12);
+    bytes.resize(bytes.size() - 100);
+    EXPECT_EQ(Scan(bytes).frames, 11);
+}
+
+TEST(StreamScanner, ResyncGoesOnFromTheNewPosition) {
+    MemoryInput input;
+    AppendFrames(input.bytes, test::kLayer3At44100, 20);
+    CQuorFileAccess file(input.Callbacks(), &input);
+    CFrameScanner scanner;
+    ASSERT_TRUE(scanner.GetFrame(file));
+    ASSERT_TRUE(file.Seek(417 * 15 + 200)); // inside frame 15
+    scanner.Resync();
+    std::int32_t frames = 0;
+    while (scanner.GetFrame(file)) {
+        ++frames;
+    }
+    EXPECT_EQ(frames, 4);
+    EXPECT_EQ(scanner.FirstFramePosition(), 0);
+}
+
+TEST(ID3v2Probe, PassesOverATagAndGivesOtherBytesBack) {
+    std::vector<std::uint8_t> bytes = {'I', 'D', '3', 3, 0, 0, 0, 0, 0x01, 0x10};
+    bytes.resize(10 + 0x90, 0);
+    AppendFrames(bytes, test::kLayer3At44100, 10);
+    ScanResult result = Scan(bytes, true);
+    EXPECT_EQ(result.firstFramePosition, 10 + 0x90);
+    EXPECT_EQ(result.frames, 10);
+
+    // A footer is not counted in the size; the search passes over it.
+    std::vector<std::uint8_t> footer = {'I', 'D', '3', 4, 0, 0x10, 0, 0, 0, 20};
+    footer.resize(30, 0);
+    const std::uint8_t foot[10] = {'3', 'D', 'I', 4, 0, 0x10, 0, 0, 0, 20};
+    footer.insert(footer.end(), foot, foot + 10);
+    AppendFrames(footer, test::kLayer3At44100, 10);
+    EXPECT_EQ(Scan(footer, true).firstFramePosition, 40);
+
+    // Not a tag (a size byte of 0x80): the bytes are read again by the search.
+    std::vector<std::uint8_t> fake = {'I', 'D', '3', 3, 0, 0, 0, 0, 0x80, 0};
+    AppendFrames(fake, test::kLayer3At44100, 10);
+    EXPECT_EQ(Scan(fake, true).firstFramePosition, 10);
+
+    std::vector<std::uint8_t> none;
+    AppendFrames(none, test::kLayer3At44100, 10);
+    result = Scan(none, true);
+    EXPECT_EQ(result.firstFramePosition, 0);
+    EXPECT_EQ(result.frames, 10);
+}
+
+} // namespace
+} // namespace tesk::quor

@@ -1,0 +1,135 @@
+// quor-streamgen: writes a generated MPEG audio test stream to a file.
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "tools/streamgen/streamgen.h"
+
+namespace {
+
+using namespace tesk::quor::streamgen;
+
+constexpr const char* kUsage =
+    "Usage: quor-streamgen [options] OUT\n"
+    "  --layer 2|3              encoder: twolame (Layer II) or shine (Layer III); default 2\n"
+    "  --rate HZ                sample rate; default 44100\n"
+    "  --mode stereo|joint|dual|mono   channel mode; default stereo\n"
+    "  --bitrate KBPS           default 128\n"
+    "  --samples N              samples per channel; default 44100\n"
+    "  --signal tones|sweep|noise      default tones\n"
+    "  --id3v2 BYTES            an ID3v2 tag of BYTES after its header\n"
+    "  --id3v2-footer           the tag ends with a footer\n"
+    "  --xing | --info          a Xing or Info frame before the audio\n"
+    "  --no-toc                 that frame has no table of contents\n"
+    "  --junk BYTES             bytes before the first frame\n"
+    "  --id3v1                  a trailing ID3v1 tag\n"
+    "  --truncate BYTES         cut BYTES off the end of the audio\n";
+
+bool Number(const char* text, std::int32_t& value) {
+    const std::string_view s = text;
+    const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    return ec == std::errc() && ptr == s.data() + s.size();
+}
+
+bool Choice(std::string_view name, std::string_view value, StreamOptions& options) {
+    if (name == "--mode") {
+        static constexpr std::string_view kModes[] = {"stereo", "joint", "dual", "mono"};
+        for (int i = 0; i < 4; ++i) {
+            if (value == kModes[i]) {
+                options.mode = static_cast<ChannelMode>(i);
+                return true;
+            }
+        }
+        return false;
+    }
+    static constexpr std::string_view kSignals[] = {"tones", "sweep", "noise"};
+    for (int i = 0; i < 3; ++i) {
+        if (value == kSignals[i]) {
+            options.signal = static_cast<Signal>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Valued(std::string_view name, const char* value, StreamOptions& options) {
+    if (name == "--mode" || name == "--signal") {
+        return Choice(name, value, options);
+    }
+    std::int32_t n = 0;
+    if (!Number(value, n)) {
+        return false;
+    }
+    if (name == "--layer") {
+        options.layer = n == 3 ? Layer::kIII : Layer::kII;
+        return n == 2 || n == 3;
+    }
+    std::int32_t* const targets[] = {&options.sampleRate,        &options.bitRateKbps,
+                                     &options.samplesPerChannel, &options.id3v2Size,
+                                     &options.junkBytes,         &options.truncateBytes};
+    static constexpr std::string_view kNames[] = {"--rate",  "--bitrate", "--samples",
+                                                  "--id3v2", "--junk",    "--truncate"};
+    for (int i = 0; i < 6; ++i) {
+        if (name == kNames[i]) {
+            *targets[i] = n;
+            return n >= 0;
+        }
+    }
+    return false;
+}
+
+bool Flag(std::string_view name, StreamOptions& options) {
+    if (name == "--id3v2-footer") {
+        options.id3v2Footer = true;
+    } else if (name == "--xing") {
+        options.vbrFrame = VbrFrame::kXing;
+    } else if (name == "--info") {
+        options.vbrFrame = VbrFrame::kInfo;
+    } else if (name == "--no-toc") {
+        options.vbrToc = false;
+    } else if (name == "--id3v1") {
+        options.id3v1 = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    StreamOptions options;
+    std::string out;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg.size() > 2 && arg.substr(0, 2) == "--") {
+            if (Flag(arg, options)) {
+                continue;
+            }
+            if (i + 1 < argc && Valued(arg, argv[i + 1], options)) {
+                ++i;
+                continue;
+            }
+            std::fprintf(stderr, "quor-streamgen: bad option '%s'\n%s", argv[i], kUsage);
+            return 2;
+        }
+        out = arg;
+    }
+    if (out.empty()) {
+        std::fprintf(stderr, "quor-streamgen: no output file given\n%s", kUsage);
+        return 2;
+    }
+    try {
+        WriteFile(out, Generate(options).bytes);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quor-streamgen: %s: %s\n", out.c_str(), e.what());
+        return 1;
+    }
+    return 0;
+}
