@@ -10,7 +10,8 @@
 // decoders read are immutable and built once per process, thread-safely.
 // Independent decoders may therefore run on different threads.
 //
-// Output: the decoder writes into a caller-owned buffer of 16-bit samples.
+// Output: the layer decoders write native-order 16-bit samples into a
+// caller-owned byte buffer at a byte position.
 // DecodeFrame takes that buffer and its capacity (the decoder object's
 // PCMFrame buffer) and reports the sample count and format of the decoded
 // frame in a DecodedFrame record, which the caller copies into its frame;
@@ -95,6 +96,10 @@ struct FrameDecoder {
     int data_size = 0;      // bytes
     int previous_frame_size = -1;
     int previous_frame_size_unpadded = 0; // free format
+    // Layer III main data held in the reservoir: bytes that end where the
+    // previous frame ends, and the bytes the frame in hand took from them.
+    int main_data_available = 0;
+    int main_data_lead = 0;
 
     FrameHeader header;
 
@@ -131,7 +136,7 @@ void frame_decoder_destroy(FrameDecoder* decoder);
 // output, whose capacity is given in bytes (at least kMinOutputBytes).
 // done receives the bytes written. Returns 0 when a frame was decoded,
 // NEED_MORE when more input is needed, -1 on error.
-int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, std::int16_t* output,
+int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, unsigned char* output,
                  int capacity_bytes, int& done);
 
 // Decodes one whole frame of the stream into samples (capacity in 16-bit
@@ -167,11 +172,5 @@ struct VbrTagInfo {
 // Reads a Xing or Info tag from the first kVbrTagProbeSize bytes of a frame
 // (from its header on). True when a tag was found.
 bool parse_vbr_tag(VbrTagInfo& info, const std::uint8_t* bytes);
-
-// Layer III frame decode, defined with the Layer III decoder: decodes the
-// frame whose side information layer3_side_info_bits has read and whose
-// main data is at the bit reader; writes PCM at out[position] and advances
-// position (in samples). Returns the clip count, or FRAME_CORRUPT.
-int decode_layer3_frame(FrameDecoder& decoder, std::int16_t* out, std::size_t& position);
 
 } // namespace tesk::quor

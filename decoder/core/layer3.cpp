@@ -1,14 +1,133 @@
 #include "decoder/core/layer3.h"
 
+#include <algorithm>
+
 #include "decoder/core/frame_decoder.h"
+#include "decoder/core/layer3_hybrid.h"
+#include "decoder/core/layer3_spectrum.h"
+#include "decoder/core/layer3_stereo.h"
+#include "decoder/core/layer3_tables.h"
 
 namespace tesk::quor {
+namespace {
 
-void init_layer3_tables(int /*subband_limit*/) {}
+constexpr int kJointStereo = 1;
+constexpr unsigned kIntensityBit = 1;
+constexpr unsigned kMidSideBit = 2;
 
-int decode_layer3_frame(FrameDecoder& /*decoder*/, std::int16_t* /*out*/,
-                        std::size_t& /*position*/) {
-    return 0;
+struct FrameLayout {
+    int granules;
+    int channels;
+    bool mid_side;
+    bool intensity;
+    bool lsf;
+    int sample_rate_index;
+};
+
+FrameLayout frame_layout(const FrameHeader& header) {
+    const bool joint = header.mode == kJointStereo;
+    const auto extension = static_cast<unsigned>(header.mode_extension);
+    return {header.lsf != 0 ? 1 : 2,
+            header.channels,
+            joint && (extension & kMidSideBit) != 0,
+            joint && (extension & kIntensityBit) != 0,
+            header.lsf != 0,
+            header.sample_rate_index};
+}
+
+// Reads the scale factors and decodes the spectrum of one channel of one
+// granule. Returns 0, 1 (Huffman data ran over) or FRAME_CORRUPT.
+int decode_channel(FrameDecoder& decoder, const FrameLayout& layout, int granule_index,
+                   int channel) {
+    Layer3State& state = decoder.layer3;
+    GranuleInfo& granule = state.side_info.granules[channel][granule_index];
+    unsigned* store = state.scale_factors[channel];
+    const ScaleFactorRead read =
+        layout.lsf
+            ? read_scale_factors_lsf(decoder.bits, store, granule, channel == 1 && layout.intensity)
+            : read_scale_factors_mpeg1(decoder.bits, store, granule);
+    if (read.bits == FRAME_CORRUPT) {
+        return FRAME_CORRUPT;
+    }
+    return decode_spectrum(decoder.bits, state.spectrum[channel], {store, read.end}, granule,
+                           layout.sample_rate_index, read.bits);
+}
+
+// Applies mid/side and intensity stereo to the granule's two channels.
+// Returns false for a corrupt intensity band.
+bool joint_stereo(Layer3State& state, const FrameLayout& layout, int granule_index) {
+    GranuleInfo& left = state.side_info.granules[0][granule_index];
+    GranuleInfo& right = state.side_info.granules[1][granule_index];
+    if (layout.mid_side) {
+        mid_side_stereo(state.spectrum[0], state.spectrum[1]);
+    }
+    if (layout.intensity &&
+        intensity_stereo(state.spectrum[0], state.spectrum[1], state.scale_factors[1], right,
+                         layout.sample_rate_index, layout.mid_side, layout.lsf) == 0) {
+        return false;
+    }
+    if (layout.mid_side || layout.intensity) {
+        const unsigned active = std::max(left.active_subbands, right.active_subbands);
+        left.active_subbands = active;
+        right.active_subbands = active;
+    }
+    return true;
+}
+
+struct Synthesis {
+    MonoSynthesis mono;
+    StereoSynthesis stereo;
+};
+
+// Hands the granule's 18 time slots to the polyphase synthesis.
+int synthesize_granule(FrameDecoder& decoder, int channels, Synthesis synthesis,
+                       unsigned char* output, int& position) {
+    int clips = 0;
+    for (int slot = 0; slot < 18; ++slot) {
+        const double* left = decoder.layer3.subbands[0][slot];
+        if (channels == 1) {
+            clips += synthesis.mono(decoder, left, output, position);
+            continue;
+        }
+        int left_position = position;
+        clips += synthesis.stereo(decoder, left, 0, output, left_position);
+        clips += synthesis.stereo(decoder, decoder.layer3.subbands[1][slot], 1, output, position);
+    }
+    return clips;
+}
+
+} // namespace
+
+void init_layer3_tables(int /*subband_limit*/) {
+    layer3_tables();
+}
+
+int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position,
+                        MonoSynthesis mono, StereoSynthesis stereo) {
+    Layer3State& state = decoder.layer3;
+    if (set_main_data_start(decoder, state.side_info.main_data_begin) != 0) {
+        return 0;
+    }
+    const FrameLayout layout = frame_layout(decoder.header);
+    int clips = 0;
+    for (int gr = 0; gr < layout.granules; ++gr) {
+        for (int ch = 0; ch < layout.channels; ++ch) {
+            const int result = decode_channel(decoder, layout, gr, ch);
+            if (result != 0) {
+                return result == FRAME_CORRUPT ? FRAME_CORRUPT : clips;
+            }
+        }
+        if (layout.channels == 2 && !joint_stereo(state, layout, gr)) {
+            return FRAME_CORRUPT;
+        }
+        for (int ch = 0; ch < layout.channels; ++ch) {
+            const GranuleInfo& granule = state.side_info.granules[ch][gr];
+            antialias(state.spectrum[ch], granule);
+            hybrid_synthesis(state, state.spectrum[ch], ch, granule);
+        }
+        clips += synthesize_granule(decoder, layout.channels, {mono, stereo}, output, position);
+    }
+    return clips;
 }
 
 } // namespace tesk::quor

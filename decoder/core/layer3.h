@@ -2,14 +2,34 @@
 
 // Layer III spectrum decoding: Huffman decoding and dequantisation of the
 // granules, stereo processing, alias reduction and the hybrid synthesis that
-// feeds the polyphase filter bank. The frame entry, decode_layer3_frame, is
-// declared with the frame decoder.
+// feeds the polyphase filter bank.
 
 namespace tesk::quor {
+
+struct FrameDecoder;
+
+// Result of a Layer III frame whose data contradict themselves.
+inline constexpr int FRAME_CORRUPT = -1000;
+
+// The synthesis operations of the filter bank: 32 sub-band samples in,
+// 16-bit PCM out at the output position in bytes (advanced), clip count
+// returned.
+using MonoSynthesis = int (*)(FrameDecoder& decoder, const double* samples, unsigned char* output,
+                              int& position);
+using StereoSynthesis = int (*)(FrameDecoder& decoder, const double* samples, int channel,
+                                unsigned char* output, int& position);
 
 // Makes sure the Layer III tables are built. They are immutable and built
 // once per process, thread-safely; later calls find them ready. The sub-band
 // limit is always 32.
 void init_layer3_tables(int subband_limit);
+
+// Decodes the main data of the frame in hand, whose side information
+// layer3_side_info_bits has read, into 16-bit PCM at the output position
+// (in bytes, advanced by the bytes written). Returns the number of clipped
+// samples, 0 when the reservoir cannot supply the frame's data, or
+// FRAME_CORRUPT. Output of granules decoded before a failure stays written.
+int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position,
+                        MonoSynthesis mono, StereoSynthesis stereo);
 
 } // namespace tesk::quor

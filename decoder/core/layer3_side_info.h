@@ -6,12 +6,12 @@
 #include <cstdint>
 
 #include "decoder/core/bit_reader.h"
+#include "decoder/core/layer3.h"
 
 namespace tesk::quor {
 
 struct FrameDecoder;
 
-inline constexpr int FRAME_CORRUPT = -1000;
 inline constexpr int kLinesPerGranule = 576;
 inline constexpr int kScaleFactorStoreSize = 39;
 inline constexpr int kBandTableRowSize = 72;
@@ -81,7 +81,8 @@ void read_side_info_lsf(BitReader& reader, Layer3SideInfo& info, int channels, b
 
 // Places the read position at the frame's main data, copying the last
 // backstep bytes of the previous frame in front of it. 0, or -1 when
-// backstep >= 1 and there is no previous frame.
+// backstep >= 1 and the reservoir holds fewer main-data bytes of earlier
+// frames (none before the first frame).
 int set_main_data_start(FrameDecoder& decoder, unsigned backstep);
 
 ScaleFactorRead read_scale_factors_mpeg1(BitReader& reader, unsigned* store,

@@ -3,14 +3,15 @@
 // with a count of clipped samples.
 //
 // The window and matrixing constants are immutable and built once for the
-// whole process; the filter state below belongs to one frame decoder, so
+// whole process; the filter state belongs to one frame decoder, so
 // independent decoders may synthesise on different threads.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 namespace tesk::quor {
+
+struct FrameDecoder;
 
 inline constexpr int kSubbands = 32;
 inline constexpr int kSynthesisHalfSize = 272; // 17 rows of 16 slots
@@ -22,26 +23,27 @@ struct SynthesisState {
     int ring_index = 1;
 };
 
-// Zeroes the filter state and sets the ring index to 1.
-void reset_synthesis(SynthesisState& state);
+// Builds the window and matrixing constants once; later calls find them ready.
+void init_synthesis_tables();
 
 // Synthesises one block of channel 0 or 1 into interleaved stereo output:
-// 32 samples starting at out[position + channel] with a stride of two.
-// Advances position by 64 samples; returns the number of clipped samples.
-// Channel 0 must be synthesised before channel 1 for every block, with the
-// same starting position.
-int synthesize_stereo16(SynthesisState& state, const double* subbands, int channel,
-                        std::int16_t* out, std::size_t& position);
+// 32 native-order 16-bit samples from output + position (channel 1 one
+// sample further) at a stride of two samples; advances the position by 128
+// bytes. For each block, channel 0 is synthesised first with a copy of the
+// position, then channel 1 with the real one, so the position advances once.
+// Returns the number of clipped samples.
+int synthesize_stereo16(FrameDecoder& decoder, const double* samples, int channel,
+                        unsigned char* output, int& position);
 
 // Synthesises one block of a single channel into 32 contiguous samples at
-// out[position]; advances position by 32 samples; returns the clip count.
-int synthesize_mono16(SynthesisState& state, const double* subbands, std::int16_t* out,
-                      std::size_t& position);
+// output + position; advances position by 64 bytes; returns the clip count.
+int synthesize_mono16(FrameDecoder& decoder, const double* samples, unsigned char* output,
+                      int& position);
 
 // The 33 stored matrixing values of one block: a[r] = -V(32 + r) for
 // r = 0..16 and b[r] = V(r) for r = 0..15, where
 // V(i) = sum over k of cos((16 + i)(2k + 1) pi / 64) S(k).
-void dct32(const double* subbands, double* a, int a_stride, double* b, int b_stride);
+void dct32(const double* samples, double* a, int a_stride, double* b, int b_stride);
 
 // Rounds a windowed sum to 16 bits, half away from zero; counts a clip when
 // the sum lies outside -32768..32767.

@@ -1,0 +1,655 @@
+#include "decoder/core/frame_decoder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "decoder/core/layer12.h"
+#include "decoder/core/layer3.h"
+
+namespace tesk::quor {
+namespace {
+
+constexpr int kMaxLayer3FrameSize = 4096;
+constexpr int kMaxVbrTagDelay = 3000;
+
+// Bit rates in kbit/s: [lsf][layer - 1][index].
+constexpr int kBitrates[2][3][16] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}},
+};
+
+constexpr int kSampleRates[9] = {44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000};
+
+// ---- input block list ----------------------------------------------------
+
+bool add_input(FrameDecoder& decoder, const std::uint8_t* input, int count) {
+    auto* block = new (std::nothrow) InputBlock;
+    if (block == nullptr) {
+        return false;
+    }
+    block->data = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(count)];
+    if (block->data == nullptr) {
+        delete block;
+        return false;
+    }
+    std::memcpy(block->data, input, static_cast<std::size_t>(count));
+    block->size = static_cast<std::size_t>(count);
+    block->previous = decoder.tail;
+    if (decoder.tail != nullptr) {
+        decoder.tail->next = block;
+    } else {
+        decoder.head = block;
+    }
+    decoder.tail = block;
+    decoder.buffered += count;
+    return true;
+}
+
+void free_head_block(FrameDecoder& decoder) {
+    InputBlock* block = decoder.head;
+    decoder.head = block->next;
+    if (decoder.head != nullptr) {
+        decoder.head->previous = nullptr;
+    } else {
+        decoder.tail = nullptr;
+    }
+    delete[] block->data;
+    delete block;
+}
+
+// Consumes count bytes from the head of the input list, copying them to
+// destination unless it is null, and frees emptied blocks.
+void move_input(FrameDecoder& decoder, int count, std::uint8_t* destination) {
+    std::size_t left = static_cast<std::size_t>(count);
+    while (left > 0 && decoder.head != nullptr) {
+        InputBlock& block = *decoder.head;
+        const std::size_t take = std::min(left, block.size - block.read);
+        if (destination != nullptr) {
+            std::memcpy(destination, block.data + block.read, take);
+            destination += take;
+        }
+        block.read += take;
+        left -= take;
+        decoder.buffered -= static_cast<int>(take);
+        if (block.read == block.size) {
+            free_head_block(decoder);
+        }
+    }
+}
+
+void drop_input(FrameDecoder& decoder, int count) {
+    move_input(decoder, count, nullptr);
+}
+
+// Moves count input bytes into the reservoir at the read position, which
+// stays where it is.
+void move_to_reservoir(FrameDecoder& decoder, int count) {
+    move_input(decoder, count, decoder.reservoir + decoder.bits.position);
+}
+
+// Walks the buffered bytes from offset on without consuming them.
+class InputCursor {
+public:
+    explicit InputCursor(const FrameDecoder& decoder) : block_(decoder.head) {
+        index_ = block_ != nullptr ? block_->read : 0;
+    }
+    bool at_end() const { return block_ == nullptr; }
+    std::uint8_t next() {
+        const std::uint8_t value = block_->data[index_++];
+        if (index_ == block_->size) {
+            block_ = block_->next;
+            index_ = 0;
+        }
+        return value;
+    }
+    void copy(std::uint8_t* destination, int count) {
+        for (int i = 0; i < count; ++i) {
+            destination[i] = next();
+        }
+    }
+    void skip(int count) {
+        for (int i = 0; i < count; ++i) {
+            next();
+        }
+    }
+
+private:
+    const InputBlock* block_;
+    std::size_t index_;
+};
+
+std::uint32_t read_header_word(FrameDecoder& decoder) {
+    std::uint8_t bytes[4];
+    move_input(decoder, 4, bytes);
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+// ---- header search and the VBR tag ----------------------------------------
+
+int channels_of(std::uint32_t word) {
+    return ((word >> 6) & 3) == 3 ? 1 : 2;
+}
+
+bool matches_stream(const FrameHeader& header, std::uint32_t word) {
+    const int mpeg25 = (word & (1u << 20)) == 0 ? 1 : 0;
+    const int lsf = mpeg25 != 0 ? 1 : ((word & (1u << 19)) == 0 ? 1 : 0);
+    const int code = static_cast<int>((word >> 10) & 3);
+    const int rate_index = mpeg25 != 0 ? 6 + code : 3 * lsf + code;
+    return channels_of(word) == header.channels && lsf == header.lsf && mpeg25 == header.mpeg25 &&
+           rate_index == header.sample_rate_index;
+}
+
+// Offset of the first buffered header that is valid for the stream's layer
+// (and, when consistent, matches its channels, version and rate), or -1.
+int find_header(const FrameDecoder& decoder, bool consistent) {
+    InputCursor cursor(decoder);
+    std::uint32_t word = 0;
+    for (int i = 0; i < decoder.buffered; ++i) {
+        word = (word << 8) | cursor.next();
+        if (i < 3) {
+            continue;
+        }
+        if (header_is_valid(word, decoder.header.layer) &&
+            (!consistent || matches_stream(decoder.header, word))) {
+            return i - 3;
+        }
+    }
+    return -1;
+}
+
+std::uint32_t big_endian32(const std::uint8_t* bytes) {
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+bool is_tag_name(const std::uint8_t* bytes) {
+    return (bytes[0] == 'X' || bytes[0] == 'I') && (bytes[1] == 'i' || bytes[1] == 'n') &&
+           (bytes[2] == 'n' || bytes[2] == 'f') && (bytes[3] == 'g' || bytes[3] == 'o');
+}
+
+int encoder_field(int value) {
+    return value > kMaxVbrTagDelay ? -1 : value;
+}
+
+// Looks for a tag frame at offset; returns the bytes to drop after offset,
+// or 0 when there is none.
+int check_vbr_tag(FrameDecoder& decoder, int offset) {
+    std::uint8_t bytes[kVbrTagProbeSize];
+    InputCursor cursor(decoder);
+    cursor.skip(offset);
+    cursor.copy(bytes, kVbrTagProbeSize);
+    VbrTagInfo info;
+    decoder.vbr_tag_found = parse_vbr_tag(info, bytes) ? 1 : 0;
+    if (decoder.vbr_tag_found == 0) {
+        return 0;
+    }
+    decoder.vbr_frame_count = static_cast<int>(info.frame_count);
+    decoder.encoder_delay = info.encoder_delay;
+    decoder.encoder_padding = info.encoder_padding;
+    return std::max(info.tag_frame_length, 1);
+}
+
+// ---- frame assembly ----------------------------------------------------------
+
+std::size_t half_data_start(const FrameDecoder& decoder) {
+    return static_cast<std::size_t>(decoder.current_half) * kReservoirHalfSize + kReservoirLead;
+}
+
+int side_info_size(const FrameHeader& header) {
+    int size = 32;
+    if (header.lsf != 0) {
+        size = header.channels == 1 ? 9 : 17;
+    } else if (header.channels == 1) {
+        size = 17;
+    }
+    return size + (header.protection != 0 ? 2 : 0);
+}
+
+// Keeps bytes found in front of a header as data of the previous frame, up
+// to kMaxLeadingBytes of them; drops the older ones.
+void keep_leading_bytes(FrameDecoder& decoder, int offset) {
+    decoder.previous_free_format = false;
+    int used = static_cast<int>(decoder.bits.position - half_data_start(decoder));
+    if (used > kMaxLeadingBytes) {
+        // The bytes now overwrite the previous frame's data, which are gone.
+        decoder.bits.position = half_data_start(decoder);
+        used = 0;
+        if (decoder.previous_frame_size > 0) {
+            decoder.previous_frame_size = 0;
+        }
+        decoder.main_data_available = 0;
+    }
+    const int excess = offset - kMaxLeadingBytes + used;
+    if (excess > 0) {
+        drop_input(decoder, excess);
+        offset -= excess;
+    }
+    move_to_reservoir(decoder, offset);
+    decoder.main_data_available += offset;
+    if (decoder.previous_frame_size >= 0) {
+        decoder.previous_frame_size += offset;
+    }
+}
+
+void start_frame(FrameDecoder& decoder) {
+    decoder.header_word = read_header_word(decoder);
+    decode_header(decoder.header, decoder.header_word);
+    decoder.header_parsed = true;
+    decoder.frame_size = decoder.header.frame_size;
+    decoder.free_format = decoder.frame_size == 0;
+    decoder.side_info_size = side_info_size(decoder.header);
+    decoder.bits.bit_index = 0;
+    decoder.current_half ^= 1;
+    decoder.bits.position = half_data_start(decoder);
+}
+
+// Finds and starts the next frame. Returns 0 when a header was parsed,
+// otherwise NEED_MORE.
+int parse_header(FrameDecoder& decoder) {
+    int offset = 0;
+    if (decoder.previous_frame_size == -1 || decoder.resync) {
+        decoder.resync = false;
+        offset = find_header(decoder, false);
+        if (offset < 0) {
+            return NEED_MORE;
+        }
+        if (decoder.buffered < offset + kVbrTagProbeSize) {
+            decoder.vbr_tag_found = 0;
+        } else if (const int tag = check_vbr_tag(decoder, offset); tag > 0) {
+            const int n = offset + tag;
+            if (n <= decoder.buffered) {
+                drop_input(decoder, n);
+            }
+            return NEED_MORE;
+        }
+    } else {
+        offset = find_header(decoder, true);
+        if (offset < 0) {
+            return NEED_MORE;
+        }
+    }
+    if (offset > 0) {
+        keep_leading_bytes(decoder, offset);
+    }
+    start_frame(decoder);
+    return 0;
+}
+
+// A free-format Layer I or II frame carries no length: it runs up to the
+// next header. Returns false while that header is not buffered.
+bool size_free_format_frame(FrameDecoder& decoder) {
+    const int n = find_header(decoder, true);
+    if (n < 0) {
+        return false;
+    }
+    decoder.frame_size = n;
+    decoder.free_format = false;
+    return true;
+}
+
+// Gathers the side information; NEED_MORE until enough bytes are buffered.
+int parse_side_info(FrameDecoder& decoder) {
+    if (decoder.header.layer == 3) {
+        if (decoder.buffered < decoder.side_info_size) {
+            return NEED_MORE;
+        }
+        move_to_reservoir(decoder, decoder.side_info_size);
+        if (decoder.header.protection != 0) {
+            read_bits(decoder.bits, 16);
+        }
+        decoder.data_size = (std::max(layer3_side_info_bits(decoder), 0) + 7) / 8;
+    } else {
+        if (decoder.free_format && !size_free_format_frame(decoder)) {
+            return NEED_MORE;
+        }
+        if (decoder.buffered < decoder.frame_size) {
+            return NEED_MORE;
+        }
+        decoder.side_info_size = 0;
+        decoder.data_size = decoder.frame_size;
+    }
+    decoder.side_info_parsed = true;
+    return 0;
+}
+
+// The frame's data must fit its reservoir half; a longer free-format frame
+// cannot be held.
+bool data_fits(const FrameDecoder& decoder) {
+    const auto end = static_cast<std::size_t>(decoder.side_info_size + decoder.data_size);
+    return end <= kReservoirHalfSize - kReservoirLead;
+}
+
+int decode_data(FrameDecoder& decoder, unsigned char* output, int& done) {
+    move_to_reservoir(decoder, decoder.data_size);
+    done = 0;
+    int result = 0;
+    switch (decoder.header.layer) {
+    case 1:
+        if (decoder.header.protection != 0) {
+            read_bits(decoder.bits, 16);
+        }
+        decode_layer1_frame(decoder, output, done);
+        break;
+    case 2:
+        if (decoder.header.protection != 0) {
+            read_bits(decoder.bits, 16);
+        }
+        decode_layer2_frame(decoder, output, done);
+        break;
+    default:
+        if (decode_layer3_frame(decoder, output, done, synthesize_mono16, synthesize_stereo16) ==
+            FRAME_CORRUPT) {
+            result = -1;
+        }
+        break;
+    }
+    decoder.bits.position = half_data_start(decoder) +
+                            static_cast<std::size_t>(decoder.side_info_size + decoder.data_size);
+    decoder.data_parsed = true;
+    return result;
+}
+
+// Finishes the frame in hand: keeps up to kReservoirLead bytes behind its
+// data in the reservoir. Returns false while those bytes are not buffered.
+bool finish_frame(FrameDecoder& decoder) {
+    if (decoder.free_format) {
+        if (decoder.previous_free_format) {
+            decoder.frame_size = decoder.previous_frame_size_unpadded + decoder.header.padding;
+        } else {
+            const int n = find_header(decoder, true);
+            if (n < 0) {
+                return false;
+            }
+            decoder.frame_size = decoder.data_size + decoder.side_info_size + n;
+            decoder.previous_frame_size_unpadded = decoder.frame_size - decoder.header.padding;
+        }
+    }
+    int rest = decoder.frame_size - decoder.data_size - decoder.side_info_size;
+    if (rest > decoder.buffered) {
+        return false;
+    }
+    if (rest > 0) {
+        const int lead = static_cast<int>(kReservoirLead);
+        if (rest > lead) {
+            drop_input(decoder, rest - lead);
+            decoder.frame_size -= rest - lead;
+            rest = lead;
+        }
+        move_to_reservoir(decoder, rest);
+        decoder.bits.position += static_cast<std::size_t>(rest);
+    }
+    if (decoder.header.layer == 3) {
+        // Everything behind the side information is main data for the
+        // frames that follow, after what this frame took from before it.
+        decoder.main_data_available =
+            decoder.main_data_lead + std::max(decoder.frame_size - decoder.side_info_size, 0);
+        decoder.main_data_lead = 0;
+    }
+    decoder.previous_frame_size = decoder.frame_size;
+    decoder.previous_free_format = decoder.free_format;
+    decoder.frame_size = 0;
+    decoder.header_parsed = false;
+    decoder.side_info_parsed = false;
+    decoder.data_parsed = false;
+    return true;
+}
+
+// Drops a frame whose data cannot be held and asks for a new search.
+int refuse_frame(FrameDecoder& decoder) {
+    drop_input(decoder, decoder.data_size);
+    decoder.frame_size = 0;
+    decoder.header_parsed = false;
+    decoder.side_info_parsed = false;
+    decoder.resync = true;
+    return -1;
+}
+
+int assemble_frame(FrameDecoder& decoder, const std::uint8_t* input, int count,
+                   unsigned char* output, int capacity, int& done) {
+    done = 0;
+    if (capacity < kMinOutputBytes) {
+        return -1;
+    }
+    if (input != nullptr && count > 0 && !add_input(decoder, input, count)) {
+        return -1;
+    }
+    if (!decoder.header_parsed && parse_header(decoder) != 0) {
+        return NEED_MORE;
+    }
+    if (!decoder.side_info_parsed && parse_side_info(decoder) != 0) {
+        return NEED_MORE;
+    }
+    int result = NEED_MORE;
+    if (!decoder.data_parsed) {
+        if (decoder.buffered < decoder.data_size) {
+            return NEED_MORE;
+        }
+        if (!data_fits(decoder)) {
+            return refuse_frame(decoder);
+        }
+        result = decode_data(decoder, output, done);
+    }
+    finish_frame(decoder);
+    return result;
+}
+
+} // namespace
+
+// ---- header decoding -----------------------------------------------------------
+
+bool header_is_valid(std::uint32_t word, int layer) {
+    const int layer_code = static_cast<int>((word >> 17) & 3);
+    return (word & 0xFFE00000u) == 0xFFE00000u && layer_code != 0 &&
+           (layer <= 0 || 4 - layer_code == layer) && ((word >> 12) & 15) != 15 &&
+           ((word >> 10) & 3) != 3 && (word & 3) != 2;
+}
+
+int bitrate_kbps(bool lsf, int layer, int index) {
+    if (layer < 1 || layer > 3 || index < 0 || index > 15) {
+        return 0;
+    }
+    return kBitrates[lsf ? 1 : 0][layer - 1][index];
+}
+
+int sample_rate_hz(int sample_rate_index) {
+    return sample_rate_index >= 0 && sample_rate_index < 9 ? kSampleRates[sample_rate_index] : 0;
+}
+
+int decode_header(FrameHeader& header, std::uint32_t word) {
+    if ((word & (1u << 20)) != 0) {
+        header.lsf = (word & (1u << 19)) == 0 ? 1 : 0;
+        header.mpeg25 = 0;
+    } else {
+        header.lsf = 1;
+        header.mpeg25 = 1;
+    }
+    header.layer = 4 - static_cast<int>((word >> 17) & 3);
+    const int code = static_cast<int>((word >> 10) & 3);
+    if (code == 3) {
+        return 0;
+    }
+    header.sample_rate_index = header.mpeg25 != 0 ? 6 + code : code + 3 * header.lsf;
+    header.protection = (word & (1u << 16)) == 0 ? 1 : 0;
+    header.bitrate_index = static_cast<int>((word >> 12) & 15);
+    header.padding = static_cast<int>((word >> 9) & 1);
+    header.private_bit = static_cast<int>((word >> 8) & 1);
+    header.mode = static_cast<int>((word >> 6) & 3);
+    header.mode_extension = static_cast<int>((word >> 4) & 3);
+    header.copyright = static_cast<int>((word >> 3) & 1);
+    header.original = static_cast<int>((word >> 2) & 1);
+    header.emphasis = static_cast<int>(word & 3);
+    header.channels = header.mode == 3 ? 1 : 2;
+
+    const int bitrate = bitrate_kbps(header.lsf != 0, header.layer, header.bitrate_index);
+    const int rate = kSampleRates[header.sample_rate_index];
+    switch (header.layer) {
+    case 1:
+        header.frame_size = bitrate == 0 ? 0 : (12000 * bitrate / rate + header.padding) * 4 - 4;
+        return 1;
+    case 2:
+        header.frame_size = bitrate == 0 ? 0 : 144000 * bitrate / rate + header.padding - 4;
+        return 1;
+    case 3:
+        if (bitrate == 0) {
+            header.frame_size = 0;
+            return 1;
+        }
+        header.frame_size = 144000 * bitrate / (rate << header.lsf) + header.padding - 4;
+        if (header.frame_size > kMaxLayer3FrameSize) {
+            std::fputs("Frame size too big.\n", stderr);
+            header.frame_size = kMaxLayer3FrameSize;
+            return 0;
+        }
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+bool parse_vbr_tag(VbrTagInfo& info, const std::uint8_t* bytes) {
+    info = VbrTagInfo{};
+    const int code = (bytes[2] >> 2) & 3;
+    if (code == 3) {
+        return false;
+    }
+    info.version_bit = (bytes[1] >> 3) & 1;
+    const int bitrate = bitrate_kbps(info.version_bit == 0, 3, bytes[2] >> 4);
+    int rate_index = info.version_bit != 0 ? code : 3 + code;
+    if ((bytes[1] & 0xF0) == 0xE0) {
+        rate_index = 6 + code;
+    }
+    info.sample_rate = kSampleRates[rate_index];
+
+    const bool mono = (bytes[3] >> 6) == 3;
+    int p = 13;
+    if (info.version_bit != 0) {
+        p = mono ? 21 : 36;
+    } else if (!mono) {
+        p = 21;
+    }
+    if (!is_tag_name(bytes + p)) {
+        return false;
+    }
+    info.flags = big_endian32(bytes + p + 4);
+    p += 8;
+    if ((info.flags & 1) != 0) {
+        info.frame_count = big_endian32(bytes + p);
+        p += 4;
+    }
+    if ((info.flags & 2) != 0) {
+        info.byte_count = big_endian32(bytes + p);
+        p += 4;
+    }
+    if ((info.flags & 4) != 0) {
+        std::memcpy(info.toc, bytes + p, sizeof info.toc);
+        p += 100;
+    }
+    if ((info.flags & 8) != 0) {
+        info.vbr_scale = static_cast<int>(big_endian32(bytes + p));
+        p += 4;
+    }
+    info.tag_frame_length = (info.version_bit + 1) * 72000 * bitrate / info.sample_rate;
+    info.encoder_delay = encoder_field(bytes[p + 21] * 16 + (bytes[p + 22] >> 4));
+    info.encoder_padding = encoder_field((bytes[p + 22] & 15) * 256 + bytes[p + 23]);
+    return true;
+}
+
+// ---- lifecycle and entry points ---------------------------------------------
+
+FrameDecoder* frame_decoder_create() {
+    auto* decoder = new (std::nothrow) FrameDecoder;
+    if (decoder != nullptr) {
+        frame_decoder_init(*decoder);
+    }
+    return decoder;
+}
+
+int frame_decoder_init(FrameDecoder& decoder) {
+    decoder.tail = nullptr;
+    decoder.head = nullptr;
+    decoder.vbr_tag_found = 0;
+    decoder.vbr_frame_count = 0;
+    decoder.encoder_delay = -1;
+    decoder.encoder_padding = -1;
+    decoder.header_parsed = false;
+    decoder.side_info_parsed = false;
+    decoder.data_parsed = false;
+    decoder.free_format = false;
+    decoder.previous_free_format = false;
+    decoder.buffered = 0;
+    decoder.frame_size = 0;
+    decoder.side_info_size = 0;
+    decoder.data_size = 0;
+    decoder.previous_frame_size = -1;
+    decoder.previous_frame_size_unpadded = 0;
+    decoder.main_data_available = 0;
+    decoder.main_data_lead = 0;
+    decoder.header = FrameHeader{};
+    std::memset(decoder.reservoir, 0, sizeof decoder.reservoir);
+    decoder.bits = BitReader{decoder.reservoir, sizeof decoder.reservoir, kReservoirLead, 0};
+    decoder.layer3 = Layer3State{};
+    decoder.synthesis = SynthesisState{};
+    decoder.header_word = 0;
+    decoder.current_half = 0;
+    decoder.resync = true;
+    init_synthesis_tables();
+    init_layer3_tables(kSubbands);
+    init_layer2_tables();
+    return 1;
+}
+
+void frame_decoder_exit(FrameDecoder& decoder) {
+    while (decoder.head != nullptr) {
+        free_head_block(decoder);
+    }
+    decoder.buffered = 0;
+}
+
+void frame_decoder_reset(FrameDecoder& decoder) {
+    frame_decoder_exit(decoder);
+    frame_decoder_init(decoder);
+}
+
+void frame_decoder_destroy(FrameDecoder* decoder) {
+    if (decoder != nullptr) {
+        frame_decoder_exit(*decoder);
+        delete decoder;
+    }
+}
+
+int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, unsigned char* output,
+                 int capacity_bytes, int& done) {
+    if (capacity_bytes < kMinOutputBytes) {
+        std::fprintf(stderr, "vad: Insufficient memory for decoding buffer %d\n", capacity_bytes);
+        done = 0;
+        return -1;
+    }
+    return assemble_frame(decoder, input, count, output, capacity_bytes, done);
+}
+
+bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
+                 const std::uint8_t* bytes, int length, DecodedFrame& result) {
+    int done = 0;
+    const int status = decode_frame(decoder, bytes, length,
+                                    reinterpret_cast<unsigned char*>(samples), capacity * 2, done);
+    if (status == NEED_MORE) {
+        result = DecodedFrame{};
+        return true;
+    }
+    if (status != 0) {
+        return false;
+    }
+    result.sample_count = done / 2;
+    result.two_channel = decoder.header.channels == 2 ? 1 : 0;
+    result.sample_rate = sample_rate_hz(decoder.header.sample_rate_index);
+    return true;
+}
+
+} // namespace tesk::quor

@@ -1,0 +1,201 @@
+#include "decoder/core/layer3_spectrum.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "decoder/core/layer3_huffman.h"
+#include "decoder/core/layer3_tables.h"
+
+namespace tesk::quor {
+namespace {
+
+// Preemphasis shifts of the long bands, applied when preflag is set.
+constexpr unsigned kPretab[kLongBands] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                          1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
+
+// Walks the bands of a granule pair by pair, giving the line position, the
+// step to the next line and the band's dequantisation factor, and keeps
+// track of the highest band holding a nonzero value per window.
+class BandCursor {
+public:
+    BandCursor(const BandWalk& walk, ScaleFactors scale_factors, const GranuleInfo& granule,
+               bool mixed)
+        : walk_(walk), scale_factors_(scale_factors), granule_(granule),
+          pretab_(granule.block_type != 2 && granule.preflag != 0),
+          shift_(1 + static_cast<int>(granule.scalefac_scale)) {
+        const int start = mixed ? 2 : -1;
+        std::fill(std::begin(highest_), std::end(highest_), start);
+        highest_[kLongWindow] = -1;
+    }
+
+    // Moves on to the next pair; false when the walk or the scale factors
+    // run out (a corrupt frame).
+    bool next_pair() {
+        if (pairs_left_ > 0) {
+            --pairs_left_;
+            return true;
+        }
+        if (++entry_index_ >= walk_.size || entry_index_ >= scale_factors_.end) {
+            return false;
+        }
+        entry_ = &walk_.entries[entry_index_];
+        pairs_left_ = entry_->pairs - 1;
+        position_ = entry_->first_line;
+        step_ = entry_->window == kLongWindow ? 1 : 3;
+        band_value_ = gain_value(band_gain_position());
+        return true;
+    }
+
+    // Line position of the next value, then advances past it.
+    int take_position() {
+        const int position = position_;
+        position_ += step_;
+        return position;
+    }
+
+    double band_value() const { return band_value_; }
+    void mark_nonzero() {
+        highest_[entry_->window] = std::max<int>(highest_[entry_->window], entry_->band);
+    }
+    int highest(int window) const { return highest_[window]; }
+
+private:
+    int band_gain_position() const {
+        const unsigned sf = scale_factors_.store[entry_index_];
+        if (entry_->window == kLongWindow) {
+            const unsigned pt = pretab_ ? kPretab[entry_->band] : 0u;
+            return granule_.granule_gain + static_cast<int>((sf + pt) << shift_);
+        }
+        return granule_.window_gain[entry_->window] + static_cast<int>(sf << shift_);
+    }
+
+    const BandWalk& walk_;
+    ScaleFactors scale_factors_;
+    const GranuleInfo& granule_;
+    bool pretab_;
+    int shift_;
+    int entry_index_ = -1;
+    const BandWalkEntry* entry_ = nullptr;
+    int pairs_left_ = 0;
+    int position_ = 0;
+    int step_ = 1;
+    double band_value_ = 0.0;
+    int highest_[4];
+};
+
+// Decodes the big-values pairs of one region. Returns 0, or FRAME_CORRUPT.
+int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs,
+                  unsigned table_select, int& used) {
+    const HuffmanTable& table = huffman_tables[table_select];
+    const double* power = layer3_tables().power;
+    for (int pair = 0; pair < pairs; ++pair) {
+        if (!bands.next_pair()) {
+            return FRAME_CORRUPT;
+        }
+        const int leaf = decode_symbol(table.tree, reader, used);
+        for (int value : {leaf >> 4, leaf & 15}) {
+            const int position = bands.take_position();
+            if (position >= kLinesPerGranule) {
+                return FRAME_CORRUPT;
+            }
+            if (value == 15 && table.linbits > 0) {
+                value += static_cast<int>(read_bits(reader, table.linbits));
+                used += table.linbits;
+            }
+            if (value != 0) {
+                ++used;
+                const double magnitude = power[value] * bands.band_value();
+                lines[position] = read_bit(reader) != 0 ? -magnitude : magnitude;
+                bands.mark_nonzero();
+            }
+        }
+    }
+    return 0;
+}
+
+// Decodes the count1 quadruples while bits remain. Returns 0, or
+// FRAME_CORRUPT.
+int decode_quadruples(BitReader& reader, double* lines, BandCursor& bands, int quadruples,
+                      const GranuleInfo& granule, int budget, int& used) {
+    const std::int16_t* tree = huffman_tables[quad_table_a + granule.count1table_select].tree;
+    for (; quadruples > 0 && used < budget; --quadruples) {
+        const int flags = decode_symbol_within(tree, reader, budget - used, used);
+        if (flags < 0) {
+            return 0;
+        }
+        for (int i = 0; i < 4; ++i) {
+            if (i % 2 == 0 && !bands.next_pair()) {
+                return FRAME_CORRUPT;
+            }
+            const int position = bands.take_position();
+            if (position >= kLinesPerGranule) {
+                return FRAME_CORRUPT;
+            }
+            if ((flags & (8 >> i)) == 0) {
+                continue;
+            }
+            bands.mark_nonzero();
+            if (used >= budget) {
+                return 0;
+            }
+            ++used;
+            lines[position] = read_bit(reader) != 0 ? -bands.band_value() : bands.band_value();
+        }
+    }
+    return 0;
+}
+
+void record_band_limits(const BandCursor& bands, GranuleInfo& granule, int row) {
+    const Layer3Tables& tables = layer3_tables();
+    granule.long_band_limit = static_cast<unsigned>(bands.highest(kLongWindow) + 1);
+    int largest = -1;
+    for (int w = 0; w < 3; ++w) {
+        const int highest = granule.block_type == 2 ? bands.highest(w) : -1;
+        granule.short_band_limit[w] = static_cast<unsigned>(highest + 1);
+        largest = std::max(largest, highest);
+    }
+    granule.active_subbands = largest >= 0
+                                  ? tables.short_subband_limit[row][1 + largest]
+                                  : tables.long_subband_limit[row][granule.long_band_limit];
+}
+
+void skip_bits(BitReader& reader, int count) {
+    for (; count > 0; count -= 16) {
+        read_bits(reader, std::min(count, 16));
+    }
+}
+
+} // namespace
+
+int decode_spectrum(BitReader& reader, double* lines, ScaleFactors scale_factors,
+                    GranuleInfo& granule, int sample_rate_index, int part2_length) {
+    std::fill(lines, lines + kLinesPerGranule, 0.0);
+    const int budget = static_cast<int>(granule.part2_3_length) - part2_length;
+    const HuffmanRegions regions = huffman_regions(granule);
+    const Layer3Tables& tables = layer3_tables();
+    const bool short_blocks = granule.block_type == 2;
+    const bool mixed = short_blocks && granule.mixed_block_flag != 0;
+    const BandWalk& walk = !short_blocks ? tables.long_walk[sample_rate_index]
+                           : mixed       ? tables.mixed_walk[sample_rate_index]
+                                         : tables.short_walk[sample_rate_index];
+    BandCursor bands(walk, scale_factors, granule, mixed);
+    int used = 0;
+    for (int region = 0; region < 3; ++region) {
+        const int result = decode_region(reader, lines, bands, regions.length[region],
+                                         granule.table_select[region], used);
+        if (result != 0) {
+            return result;
+        }
+    }
+    if (decode_quadruples(reader, lines, bands, regions.quadruples, granule, budget, used) != 0) {
+        return FRAME_CORRUPT;
+    }
+    record_band_limits(bands, granule, sample_rate_index);
+    if (used > budget) {
+        return 1;
+    }
+    skip_bits(reader, budget - used);
+    return 0;
+}
+
+} // namespace tesk::quor

@@ -1,0 +1,23 @@
+#pragma once
+
+// Joint-stereo reconstruction of a Layer III granule: mid/side and intensity.
+
+#include "decoder/core/layer3_side_info.h"
+
+namespace tesk::quor {
+
+// left' = left + right, right' = left - right over all 576 lines; the
+// 1/sqrt(2) of the reconstruction is already in the granule gains.
+void mid_side_stereo(double* left, double* right);
+
+// Rebuilds the intensity-coded bands of the right channel from the left
+// channel, using the right channel's scale factors as intensity positions
+// (7: band not intensity-coded) and its band limits. LSF frames use the
+// LSF factors with the intensity scale of the right channel's
+// scalefac_compress; frames with mid/side use the factors times sqrt(2).
+// Returns 1, or 0 when a band would end beyond line 576.
+int intensity_stereo(double* left, double* right, const unsigned* right_scale_factors,
+                     const GranuleInfo& right_granule, int sample_rate_index, bool mid_side,
+                     bool lsf);
+
+} // namespace tesk::quor

@@ -1,0 +1,199 @@
+#include "decoder/core/synthesis.h"
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+#include "decoder/core/frame_decoder.h"
+#include "decoder/core/generated/core_tables.h"
+
+namespace tesk::quor {
+namespace {
+
+// Full scale of the 16-bit output: a sub-band amplitude of 1.0 maps to
+// 32768, as in the reference decoding of the conformance streams.
+constexpr double kOutputScale = 32768.0;
+constexpr int kWindowSize = 544;
+constexpr int kStoredA = 17; // a[r] = -V(32 + r), r = 0..16
+constexpr int kStoredB = 16; // b[r] = V(r), r = 0..15
+
+struct SynthesisTables {
+    // The window pre-signed, scaled to 16 bits and stored twice (at p and p + 16).
+    std::array<double, kWindowSize> window{};
+    // Matrixing coefficients: rows 0..16 give a[r], rows 17..32 give b[r].
+    std::array<std::array<double, kSubbands>, kStoredA + kStoredB> matrix{};
+};
+
+// c(i) for i = 0..256: the window coefficient D(i) with the sign of the
+// second and fourth 64-entry quarters inverted.
+double window_coefficient(int i) {
+    const double d = kSynthesisWindowUnits[i] * kSynthesisWindowUnit;
+    return (i / 64) % 2 == 0 ? d : -d;
+}
+
+void build_window(SynthesisTables& tables) {
+    int p = 0;
+    double sign = -1.0;
+    for (int i = 0; i < 512; ++i) {
+        const int j = i < 256 ? i : 512 - i;
+        if (p < kWindowSize - 16) {
+            const double value = sign * kOutputScale * window_coefficient(j);
+            tables.window[p] = value;
+            tables.window[p + 16] = value;
+        }
+        p += 32;
+        if (i % 32 == 31) {
+            p -= 1023;
+        }
+        if (i % 64 == 63) {
+            sign = -sign;
+        }
+    }
+}
+
+double matrixing_coefficient(int i, int k) {
+    return std::cos((16 + i) * (2 * k + 1) * std::numbers::pi / 64.0);
+}
+
+void build_matrix(SynthesisTables& tables) {
+    for (int k = 0; k < kSubbands; ++k) {
+        for (int r = 0; r < kStoredA; ++r) {
+            tables.matrix[r][k] = -matrixing_coefficient(32 + r, k);
+        }
+        for (int r = 0; r < kStoredB; ++r) {
+            tables.matrix[kStoredA + r][k] = matrixing_coefficient(r, k);
+        }
+    }
+}
+
+const SynthesisTables& synthesis_tables() {
+    static const SynthesisTables tables = [] {
+        SynthesisTables built;
+        build_window(built);
+        build_matrix(built);
+        return built;
+    }();
+    return tables;
+}
+
+double dot32(const std::array<double, kSubbands>& row, const double* samples) {
+    double sum = 0.0;
+    for (int k = 0; k < kSubbands; ++k) {
+        sum += row[k] * samples[k];
+    }
+    return sum;
+}
+
+// Stores the block's matrixing values in the channel's halves and returns
+// the half the window reads and its slot offset.
+const double* store_block(SynthesisState& state, const double* samples, int channel, int& offset) {
+    const int b = state.ring_index;
+    double* h0 = state.halves[channel][0];
+    double* h1 = state.halves[channel][1];
+    if (b % 2 == 1) {
+        dct32(samples, h1 + (b + 1) % 16, 16, h0 + b, 16);
+        offset = b;
+        return h0;
+    }
+    dct32(samples, h0 + b, 16, h1 + b + 1, 16);
+    offset = b + 1;
+    return h1;
+}
+
+// Windows the stored values into 32 PCM samples.
+int window_block(const double* r, int o, std::int16_t* pcm) {
+    const double* w = synthesis_tables().window.data();
+    const int q = 16 - o;
+    int clips = 0;
+    for (int n = 0; n < 16; ++n) {
+        double sum = 0.0;
+        for (int k = 0; k < 16; k += 2) {
+            sum += w[q + 32 * n + k] * r[16 * n + k];
+            sum -= w[q + 32 * n + k + 1] * r[16 * n + k + 1];
+        }
+        pcm[n] = round_to_pcm16(sum, clips);
+    }
+    double middle = 0.0;
+    for (int k = 0; k < 16; k += 2) {
+        middle += w[q + 512 + k] * r[256 + k];
+    }
+    pcm[16] = round_to_pcm16(middle, clips);
+    for (int m = 0; m < 15; ++m) {
+        const int t = 496 + o - 32 * m;
+        const double* row = r + 16 * (15 - m);
+        double sum = 0.0;
+        for (int k = 0; k < 15; ++k) {
+            sum -= w[t - 1 - k] * row[k];
+        }
+        sum -= w[t] * row[15];
+        pcm[17 + m] = round_to_pcm16(sum, clips);
+    }
+    return clips;
+}
+
+int synthesize_block(SynthesisState& state, const double* samples, int channel, std::int16_t* pcm) {
+    if (channel == 0) {
+        state.ring_index = (state.ring_index + 15) % 16;
+    }
+    int offset = 0;
+    const double* r = store_block(state, samples, channel, offset);
+    return window_block(r, offset, pcm);
+}
+
+void store_sample(unsigned char* output, int position, std::int16_t sample) {
+    std::memcpy(output + position, &sample, sizeof sample);
+}
+
+} // namespace
+
+void init_synthesis_tables() {
+    synthesis_tables();
+}
+
+void dct32(const double* samples, double* a, int a_stride, double* b, int b_stride) {
+    const SynthesisTables& tables = synthesis_tables();
+    for (int r = 0; r < kStoredA; ++r) {
+        a[r * a_stride] = dot32(tables.matrix[r], samples);
+    }
+    for (int r = 0; r < kStoredB; ++r) {
+        b[r * b_stride] = dot32(tables.matrix[kStoredA + r], samples);
+    }
+}
+
+std::int16_t round_to_pcm16(double sum, int& clips) {
+    if (sum > 32767.0) {
+        ++clips;
+        return 32767;
+    }
+    if (sum < -32768.0) {
+        ++clips;
+        return -32768;
+    }
+    return static_cast<std::int16_t>(sum > 0.0 ? sum + 0.5 : sum - 0.5);
+}
+
+int synthesize_stereo16(FrameDecoder& decoder, const double* samples, int channel,
+                        unsigned char* output, int& position) {
+    std::int16_t pcm[kSubbands];
+    const int clips = synthesize_block(decoder.synthesis, samples, channel, pcm);
+    const int start = position + channel * 2;
+    for (int n = 0; n < kSubbands; ++n) {
+        store_sample(output, start + 4 * n, pcm[n]);
+    }
+    position += 4 * kSubbands;
+    return clips;
+}
+
+int synthesize_mono16(FrameDecoder& decoder, const double* samples, unsigned char* output,
+                      int& position) {
+    std::int16_t pcm[kSubbands];
+    const int clips = synthesize_block(decoder.synthesis, samples, 0, pcm);
+    for (int n = 0; n < kSubbands; ++n) {
+        store_sample(output, position + 2 * n, pcm[n]);
+    }
+    position += 2 * kSubbands;
+    return clips;
+}
+
+} // namespace tesk::quor

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core_test_support.h"
+#include "decoder/core/generated/core_tables.h"
+
+namespace tesk::quor::test {
+namespace {
+
+// ---- conformance streams ---------------------------------------------------
+
+class Layer12Conformance : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Layer12Conformance, MatchesReferenceDecoding) {
+    const std::string name = GetParam();
+    const auto bit = conformance_dir() / (name + ".bit");
+    const auto pcm = conformance_dir() / (name + ".pcm");
+    const auto entry = manifest_entry(name);
+    if (!std::filesystem::exists(bit) || !std::filesystem::exists(pcm) || !entry) {
+        GTEST_SKIP() << "conformance stream " << name << " not found in " << conformance_dir();
+    }
+    const std::vector<std::int16_t> reference = read_pcm(pcm);
+    auto decoder = make_decoder();
+    // Odd piece sizes cut frames and headers anywhere.
+    const DecodeResult decoded = decode_stream(*decoder, read_file(bit), {1000, 7, 333, 4096, 1});
+    EXPECT_EQ(decoded.errors, 0);
+    ASSERT_EQ(static_cast<long>(decoded.samples.size()), entry->decoded_samples);
+    ASSERT_LE(entry->compare_samples, static_cast<long>(reference.size()));
+    const Comparison result =
+        compare(decoded.samples, reference, static_cast<std::size_t>(entry->compare_samples));
+    EXPECT_LE(result.max_difference, 1);
+    EXPECT_GE(result.psnr, 96.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, Layer12Conformance,
+                         ::testing::Values("l1-fl1", "l1-fl2", "l1-fl3", "l1-fl5", "l1-fl6",
+                                           "l2-fl10", "l2-fl11", "l2-fl12", "l2-fl13"));
+
+TEST(Layer12Threads, IndependentDecodersGiveSingleThreadedResults) {
+    const std::vector<std::string> names = {"l1-fl1", "l1-fl6", "l2-fl10", "l2-fl13"};
+    std::vector<std::vector<std::uint8_t>> streams;
+    for (const auto& name : names) {
+        const auto path = conformance_dir() / (name + ".bit");
+        if (!std::filesystem::exists(path)) {
+            GTEST_SKIP() << "conformance stream " << path << " not found";
+        }
+        streams.push_back(read_file(path));
+    }
+    std::vector<std::vector<std::int16_t>> sequential;
+    for (const auto& stream : streams) {
+        auto decoder = make_decoder();
+        sequential.push_back(decode_stream(*decoder, stream, {4096}).samples);
+    }
+    std::vector<std::vector<std::int16_t>> parallel(streams.size());
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            threads.emplace_back([&, i] {
+                auto decoder = make_decoder();
+                parallel[i] = decode_stream(*decoder, streams[i], {517}).samples;
+            });
+        }
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        EXPECT_EQ(parallel[i], sequential[i]) << names[i];
+    }
+}
+
+// ---- synthetic frames ----------------------------------------------------------
+
+// A frame of the given header word and payload size filled with one byte.
+std::vector<std::uint8_t> frame_bytes(std::uint32_t header, int payload, std::uint8_t fill) {
+    std::vector<std::uint8_t> bytes = {
+        static_cast<std::uint8_t>(header >> 24), static_cast<std::uint8_t>(header >> 16),
+        static_cast<std::uint8_t>(header >> 8), static_cast<std::uint8_t>(header)};
+    bytes.resize(bytes.size() + static_cast<std::size_t>(payload), fill);
+    return bytes;
+}
+
+int decode_one(FrameDecoder& decoder, const std::vector<std::uint8_t>& bytes, int& done) {
+    std::vector<std::int16_t> out(kMinOutputBytes / 2);
+    return decode_frame(decoder, bytes.data(), static_cast<int>(bytes.size()),
+                        reinterpret_cast<unsigned char*>(out.data()), kMinOutputBytes, done);
+}
+
+TEST(Layer2Tables, ChoiceFollowsRateChannelsAndBitRate) {
+    struct Case {
+        std::uint32_t header;
+        int payload;
+        int table;
+        int limit;
+    };
+    const Case cases[] = {
+        // 48 kHz stereo, 32 kbit/s: table 2, 8 coded sub-bands.
+        {0xFFFD14C0u, 92, 2, 8},
+        // 32 kHz mono, 32 kbit/s: table 3.
+        {0xFFFD18C0u, 140, 3, 12},
+        // 44.1 kHz stereo, 192 kbit/s: table 1.
+        {0xFFFDA000u, 623, 1, 30},
+        // 44.1 kHz stereo, 128 kbit/s: table 0.
+        {0xFFFD8000u, 413, 0, 27},
+        // MPEG-2 22.05 kHz stereo, 160 kbit/s: the lower-rate table.
+        {0xFFF5E000u, 1040, 4, 30},
+    };
+    for (const Case& c : cases) {
+        auto decoder = make_decoder();
+        int done = 0;
+        EXPECT_EQ(decode_one(*decoder, frame_bytes(c.header, c.payload, 0), done), 0);
+        EXPECT_EQ(decoder->header.allocation, &kAllocationTables[c.table]) << std::hex << c.header;
+        EXPECT_EQ(decoder->header.subband_limit, c.limit);
+        EXPECT_EQ(done, 1152 * 2 * decoder->header.channels);
+    }
+}
+
+TEST(Layer2Tables, GeneratedRowsHaveAllocationWidthsOfTheStandard) {
+    // nbal totals per table and the classes at the edges of table 0.
+    const int totals[kAllocationTableCount] = {88, 94, 26, 38, 75};
+    for (int t = 0; t < kAllocationTableCount; ++t) {
+        const AllocationTable& table = kAllocationTables[t];
+        int total = 0;
+        for (int sb = 0; sb < table.subband_limit; ++sb) {
+            total += table.pairs[2 * table.row_start[sb]];
+        }
+        EXPECT_EQ(total, totals[t]) << "table " << t;
+    }
+    const AllocationTable& table0 = kAllocationTables[0];
+    EXPECT_EQ(table0.pairs[2 * 1], 5); // allocation 1: three levels grouped in 5 bits
+    EXPECT_EQ(table0.pairs[2 * 1 + 1], 3);
+    EXPECT_EQ(table0.pairs[2 * 15], 16); // allocation 15: 16-bit samples
+    EXPECT_EQ(table0.pairs[2 * 15 + 1], -32767);
+}
+
+TEST(Layer2JointStereo, BoundAboveTheCodedSubBandsIsLimited) {
+    // 48 kHz joint stereo, 32 kbit/s, mode extension 3 (bound 16) with only 8
+    // coded sub-bands: the bound becomes 8 and the frame decodes.
+    auto decoder = make_decoder();
+    int done = 0;
+    EXPECT_EQ(decode_one(*decoder, frame_bytes(0xFFFD1470u, 92, 0xFF), done), 0);
+    EXPECT_EQ(decoder->header.subband_limit, 8);
+    EXPECT_EQ(decoder->header.joint_bound, 8);
+    EXPECT_EQ(done, 1152 * 4);
+}
+
+TEST(Layer1JointStereo, BoundFollowsModeExtension) {
+    // 44.1 kHz Layer I, 32 kbit/s; joint stereo with extensions 0 and 2.
+    for (const auto& [header, bound] :
+         {std::pair{0xFFFF1040u, 4}, std::pair{0xFFFF1060u, 12}, std::pair{0xFFFF1000u, 32}}) {
+        auto decoder = make_decoder();
+        int done = 0;
+        EXPECT_EQ(decode_one(*decoder, frame_bytes(header, 40, 0), done), 0);
+        EXPECT_EQ(decoder->header.joint_bound, bound);
+        EXPECT_EQ(done, 384 * 4);
+    }
+}
+
+} // namespace
+} // namespace tesk::quor::test

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "decoder/core/layer3_spectrum.h"
+#include "decoder/core/layer3_tables.h"
+#include "layer3_test_support.h"
+
+namespace tesk::quor {
+namespace {
+
+using testing::bits_read;
+using testing::BitWriter;
+using testing::huffman_code;
+using testing::reader_over;
+
+constexpr int kRow44k = 0;
+constexpr int kRow8k = 8;
+constexpr int kUnitGain = -210; // gain-table position of the factor 1
+
+// A long-block granule whose big values all lie in region 0.
+GranuleInfo long_granule(unsigned big_values, unsigned table) {
+    GranuleInfo granule;
+    granule.big_values = big_values;
+    granule.region1_begin = 288;
+    granule.region2_begin = 288;
+    granule.table_select[0] = table;
+    granule.granule_gain = kUnitGain;
+    return granule;
+}
+
+class SpectrumDecode : public ::testing::Test {
+protected:
+    int decode(const BitWriter& writer, GranuleInfo& granule, int row = kRow44k,
+               int part2_length = 0, int scale_factor_end = 22) {
+        bytes_ = writer.bytes();
+        reader_ = reader_over(bytes_);
+        for (double& line : lines_) {
+            line = 123.0; // must be cleared by the decode
+        }
+        return decode_spectrum(reader_, lines_, {scale_factors_, scale_factor_end}, granule, row,
+                               part2_length);
+    }
+    int count_nonzero() const {
+        int count = 0;
+        for (double line : lines_) {
+            count += line != 0.0 ? 1 : 0;
+        }
+        return count;
+    }
+    std::vector<std::uint8_t> bytes_;
+    BitReader reader_{};
+    double lines_[kLinesPerGranule] = {};
+    unsigned scale_factors_[kScaleFactorStoreSize] = {};
+};
+
+TEST_F(SpectrumDecode, EmptyGranuleGivesSilenceAndOneActiveSubband) {
+    GranuleInfo granule = long_granule(0, 0);
+    granule.part2_3_length = 20; // all of it scale factors
+    BitWriter writer;
+    writer.put(0xFFFFF, 20);
+    EXPECT_EQ(decode(writer, granule, kRow44k, 20), 0);
+    EXPECT_EQ(count_nonzero(), 0);
+    EXPECT_EQ(granule.long_band_limit, 0u);
+    EXPECT_EQ(granule.active_subbands, 1u);
+    EXPECT_EQ(bits_read(reader_), 0);
+}
+
+TEST_F(SpectrumDecode, EscapeWithThirteenLinbitsReachesTheLargestMagnitude) {
+    GranuleInfo granule = long_granule(1, 23);
+    BitWriter writer;
+    writer.put_code(huffman_code(23, 0xF0));
+    writer.put(8191, 13);
+    writer.put(1, 1); // negative
+    granule.part2_3_length = static_cast<unsigned>(writer.bit_count());
+    ASSERT_EQ(decode(writer, granule), 0);
+    EXPECT_DOUBLE_EQ(lines_[0], -std::pow(8206.0, 4.0 / 3.0));
+    EXPECT_EQ(count_nonzero(), 1);
+    EXPECT_EQ(granule.long_band_limit, 1u);
+    EXPECT_EQ(bits_read(reader_), writer.bit_count());
+}
+
+TEST_F(SpectrumDecode, LongBandGainUsesScaleFactorPretabAndScale) {
+    GranuleInfo granule = long_granule(288, 1);
+    granule.region1_begin = 32; // region 1 uses table 0: zeros without bits, no quadruples
+    granule.preflag = 1;
+    granule.scalefac_scale = 1;
+    scale_factors_[11] = 2; // band 11 starts at line 62 at 44.1 kHz; pretab 1
+    BitWriter writer;
+    for (int pair = 0; pair < 31; ++pair) {
+        writer.put_code(huffman_code(1, 0x00));
+    }
+    writer.put_code(huffman_code(1, 0x10));
+    writer.put(0, 1);
+    granule.part2_3_length = static_cast<unsigned>(writer.bit_count()) + 7;
+    writer.put(0x55, 7); // leftover bits to be passed over
+    ASSERT_EQ(decode(writer, granule), 0);
+    EXPECT_DOUBLE_EQ(lines_[62], std::pow(2.0, -((2 + 1) << 2) / 4.0));
+    EXPECT_EQ(count_nonzero(), 1);
+    EXPECT_EQ(granule.long_band_limit, 12u);
+    EXPECT_EQ(granule.active_subbands, 5u); // (74 + 7) / 18 + 1
+    EXPECT_EQ(bits_read(reader_), writer.bit_count());
+}
+
+TEST_F(SpectrumDecode, QuadrupleNeedingMoreBitsThanRemainEndsTheGranule) {
+    GranuleInfo granule = long_granule(0, 0);
+    BitWriter writer;
+    writer.put_code("0111");  // table A: v only
+    writer.put(1, 1);         // negative
+    writer.put_code("00000"); // five of the six bits of the next quadruple
+    granule.part2_3_length = static_cast<unsigned>(writer.bit_count());
+    writer.put_code("1");
+    ASSERT_EQ(decode(writer, granule), 0);
+    EXPECT_DOUBLE_EQ(lines_[0], -1.0);
+    EXPECT_EQ(count_nonzero(), 1);
+    EXPECT_EQ(bits_read(reader_), 10);
+}
+
+TEST_F(SpectrumDecode, SetFlagWithoutRoomForItsSignCountsForTheBandLimit) {
+    GranuleInfo granule = long_granule(0, 0);
+    BitWriter writer;
+    writer.put_code("1");    // table A: all zero, lines 0-3
+    writer.put_code("0110"); // table A: w only, line 5 (band 1)
+    granule.part2_3_length = static_cast<unsigned>(writer.bit_count());
+    ASSERT_EQ(decode(writer, granule), 0);
+    EXPECT_EQ(count_nonzero(), 0);
+    EXPECT_EQ(granule.long_band_limit, 2u);
+}
+
+TEST_F(SpectrumDecode, HuffmanDataLongerThanTheGranuleIsReported) {
+    GranuleInfo granule = long_granule(2, 1);
+    BitWriter writer;
+    writer.put_code(huffman_code(1, 0x11));
+    writer.put(0, 2);
+    writer.put_code(huffman_code(1, 0x11));
+    writer.put(0, 2);
+    granule.part2_3_length = 6;
+    EXPECT_EQ(decode(writer, granule), 1);
+}
+
+TEST_F(SpectrumDecode, ReadingPastTheStoredScaleFactorsIsCorrupt) {
+    GranuleInfo granule = long_granule(11, 1); // pair 10 opens band 5
+    BitWriter writer;
+    for (int pair = 0; pair < 11; ++pair) {
+        writer.put_code(huffman_code(1, 0x00));
+    }
+    granule.part2_3_length = static_cast<unsigned>(writer.bit_count());
+    EXPECT_EQ(decode(writer, granule, kRow44k, 0, 5), FRAME_CORRUPT);
+    EXPECT_EQ(decode(writer, granule, kRow44k, 0, 6), 0);
+}
+
+TEST_F(SpectrumDecode, ShortBlocksStoreWindowInterleavedWithWindowGains) {
+    GranuleInfo granule = long_granule(3, 1);
+    granule.block_type = 2;
+    granule.region1_begin = 18;
+    granule.window_gain[0] = kUnitGain;
+    granule.window_gain[1] = kUnitGain + 8;
+    granule.window_gain[2] = kUnitGain + 16;
+    scale_factors_[1] = 1; // band 0, window 1
+    BitWriter writer;
+    writer.put_code(huffman_code(1, 0x00)); // lines 0, 3
+    writer.put_code(huffman_code(1, 0x10)); // lines 6, 9
+    writer.put(0, 1);
+    writer.put_code(huffman_code(1, 0x01)); // band 0 window 1: lines 1, 4
+    writer.put(1, 1);
+    granule.part2_3_length = static_cast<unsigned>(writer.bit_count());
+    ASSERT_EQ(decode(writer, granule, kRow44k, 0, 39), 0);
+    EXPECT_DOUBLE_EQ(lines_[6], 1.0);
+    EXPECT_DOUBLE_EQ(lines_[4], -std::pow(2.0, -(8 + 2) / 4.0));
+    EXPECT_EQ(count_nonzero(), 2);
+    EXPECT_EQ(granule.short_band_limit[0], 1u);
+    EXPECT_EQ(granule.short_band_limit[1], 1u);
+    EXPECT_EQ(granule.short_band_limit[2], 0u);
+    EXPECT_EQ(granule.long_band_limit, 0u);
+    EXPECT_EQ(granule.active_subbands, 1u);
+}
+
+TEST_F(SpectrumDecode, MixedBlockAtEightKilohertzRunsPastTheGranule) {
+    // The long part ends at line 108, so the short bands overrun line 576.
+    GranuleInfo granule = long_granule(288, 0);
+    granule.block_type = 2;
+    granule.mixed_block_flag = 1;
+    BitWriter writer;
+    EXPECT_EQ(decode(writer, granule, kRow8k, 0, 38), FRAME_CORRUPT);
+    granule.big_values = 270;
+    EXPECT_EQ(decode(writer, granule, kRow8k, 0, 38), 0);
+    EXPECT_EQ(granule.short_band_limit[0], 3u) << "mixed blocks start at band 3";
+}
+
+TEST(Layer3Tables, BandWalksCoverTheGranule) {
+    const Layer3Tables& tables = layer3_tables();
+    for (int row = 0; row < kSampleRateRows; ++row) {
+        int pairs = 0;
+        for (int i = 0; i < tables.long_walk[row].size; ++i) {
+            pairs += tables.long_walk[row].entries[i].pairs;
+        }
+        EXPECT_EQ(pairs, 288) << "long walk, row " << row;
+        pairs = 0;
+        for (int i = 0; i < tables.short_walk[row].size; ++i) {
+            pairs += tables.short_walk[row].entries[i].pairs;
+        }
+        EXPECT_EQ(tables.short_walk[row].size, 39);
+        EXPECT_EQ(pairs, 288) << "short walk, row " << row;
+        EXPECT_EQ(tables.mixed_walk[row].size, 38);
+        EXPECT_EQ(tables.short_subband_limit[row][0], 1);
+        EXPECT_EQ(tables.long_subband_limit[row][22], 32);
+    }
+    EXPECT_EQ(tables.mixed_walk[0].entries[8].first_line, 36);
+    EXPECT_EQ(tables.mixed_walk[3].entries[8].first_line, 54);
+    EXPECT_DOUBLE_EQ(tables.power[8], 16.0);
+}
+
+} // namespace
+} // namespace tesk::quor
