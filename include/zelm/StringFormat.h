@@ -5,6 +5,10 @@
 //     f.doInt(channels, true);
 //     String text = f.toString();
 //
+// or in one call, each argument pushed by its type:
+//
+//     String text = CStringFormat::format("%s has %d channels", name, channels);
+//
 // Each push fills the pending field and moves on to the next one; literal text
 // and "%%" are copied as the scan passes them. Errors throw CInvalidArgError
 // (bad format, a parameter that does not match its field) or
@@ -13,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "zelm/Object.h"
@@ -34,7 +39,21 @@ public:
     // The finished text; throws while a field still waits for its parameter.
     String toString() const override;
 
+    // The text of format filled with args in order: integers (as signed or
+    // unsigned by their type), floating-point values and texts.
+    template <class... Args> static String format(const String& format, const Args&... args) {
+        CStringFormat formatter(format);
+        (formatter.push(args), ...);
+        return formatter.toString();
+    }
+
 private:
+    template <class T>
+    requires std::is_integral_v<T>
+    void push(T value) { doInt(static_cast<std::int64_t>(value), std::is_signed_v<T>); }
+    void push(double value) { doDouble(value); }
+    void push(const String& text) { doString(text); }
+
     enum class Kind { None, Integer, Floating, Character, Text };
 
     void goToNextFormatField();

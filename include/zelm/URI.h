@@ -1,11 +1,46 @@
-// The interface of URI objects. The URI errors keep the URI they concern and
-// quote its text form, which is what toString answers for a URI.
+// URIs. A URI names a resource; toString answers its text form, which is what
+// log lines and error messages quote. CURI understands "file:" URIs
+// ("file:///abs/path", "file:/abs/path", "file://localhost/abs/path") and
+// plain absolute or relative file-system paths; any other scheme is refused
+// with CURITypeNotSupportedError, malformed text with CURIFormatError.
 #pragma once
 
 #include "zelm/Object.h"
+#include "zelm/String.h"
 
 namespace zelm {
 
-class IURI : public virtual IBase {};
+class IURI : public virtual IBase {
+public:
+    // The scheme in lower case, such as "file".
+    virtual String getScheme() const = 0;
+    // The path with every percent escape decoded; for a file URI the
+    // absolute file-system path.
+    virtual String getPath() const = 0;
+};
+
+class CURI : public CObject, public virtual IURI {
+public:
+    // Parses a URI or a plain path. A relative path is taken from the current
+    // working directory at the time of parsing.
+    explicit CURI(const String& text);
+
+    // The file URI of a file-system path; every character of the path is
+    // part of the name (no scheme is looked for, "%" is not an escape).
+    static P<CURI> fromPath(const String& path);
+
+    String getScheme() const override;
+    String getPath() const override;
+    // "file://" followed by the path, percent-encoded where needed.
+    String toString() const override;
+
+private:
+    struct FromPath {};
+    CURI(FromPath, const String& path);
+
+    String m_scheme;
+    String m_path;
+    String m_text;
+};
 
 } // namespace zelm

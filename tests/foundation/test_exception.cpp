@@ -29,6 +29,8 @@ namespace exception_test {
 class CTestURI : public CObject, public virtual IURI {
 public:
     explicit CTestURI(const char* text) : m_text(text) {}
+    String getScheme() const override { return String("test"); }
+    String getPath() const override { return m_text; }
     String toString() const override { return m_text; }
 
 private:

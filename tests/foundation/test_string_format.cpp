@@ -209,6 +209,18 @@ TEST(StringFormatStrings, LengthCountsCharactersNotBytes) {
     EXPECT_EQ(formatted("%.1s|", {text(L"\u20ac\u00e9")}), "\u20ac|");
 }
 
+TEST(StringFormatInOneCall, ArgumentsArePushedByTheirType) {
+    const String name = L"Fl\u00fcgel";
+    EXPECT_EQ(
+        CStringFormat::format("%s: %d ch, %u Hz, %.1f s, %c%c", name, -2, 44100u, 2.5f, 'o', 'k')
+            .toStdString(),
+        "Fl\u00fcgel: -2 ch, 44100 Hz, 2.5 s, ok");
+    EXPECT_EQ(CStringFormat::format("%d", std::numeric_limits<std::uint64_t>::max()).toStdString(),
+              "18446744073709551615");
+    EXPECT_THROW(CStringFormat::format("%d %d", 1), CInvalidObjectStateError);
+    EXPECT_THROW(CStringFormat::format("%d", "one"), CInvalidArgError);
+}
+
 TEST(StringFormatErrors, FiveFlagsAreAcceptedASixthIsNot) {
     EXPECT_EQ(formatted("%-+0 #d|", {signedInt(1)}), "+1|");
     EXPECT_EQ(argErrorOf("%-+0 #-d"), argError("CStringFormat::goToNextFormatField",

@@ -1,0 +1,103 @@
+#pragma once
+
+// Adapts decoded 16-bit PCM to the format a host asks for: another sample
+// rate, another channel count, 16-bit or 8-bit samples. Each block passes
+// four stages: conversion of the source samples to 16-bit, remixing into one
+// plane per target channel, resampling of every plane, and packing into the
+// target format. Input the resampler has not consumed yet is carried into
+// the next block, so a stream may arrive in blocks of any size.
+
+#include <zelm/Object.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace tesk::samplerateconverter {
+
+class CSampleRateConverter : public zelm::CObject {
+public:
+    // The most channels a source frame or a target may have.
+    static constexpr int kMaxChannels = 8;
+    using SourcePointers = std::array<const std::int16_t*, kMaxChannels>;
+    using TargetPointers = std::array<std::int16_t*, kMaxChannels>;
+
+    // Remixes interleaved 16-bit frames of one channel count into separate
+    // 16-bit planes of another. One instance of each subclass serves a pair
+    // of channel counts, optionally for one channel-layout code (acmod).
+    class CChannelConverter : public zelm::CObject {
+    public:
+        // The acmod of a converter that serves any layout.
+        static constexpr std::int32_t kAnyLayout = -1;
+
+        CChannelConverter(std::int32_t sourceChannelCount, std::int32_t targetChannelCount,
+                          std::int32_t acmod);
+
+        std::int32_t getSourceChannelCount() const { return m_sourceChannelCount; }
+        std::int32_t getTargetChannelCount() const { return m_targetChannelCount; }
+        std::int32_t getAcmod() const { return m_acmod; }
+
+        // Converts frameCount frames. sources[c] addresses channel c of the
+        // first frame, frames lie sourceStride bytes apart; targets[k] is
+        // where plane k receives its first sample and must have room for
+        // frameCount samples. Both arrays are copies: the caller's pointers
+        // do not move.
+        virtual void convert(std::int32_t frameCount, SourcePointers sources,
+                             std::int32_t sourceStride, TargetPointers targets) const = 0;
+
+    private:
+        std::int32_t m_sourceChannelCount;
+        std::int32_t m_targetChannelCount;
+        std::int32_t m_acmod;
+    };
+
+#define TESK_QUOR_CHANNEL_CONVERTER(Name)                                                          \
+    class Name final : public CChannelConverter {                                                  \
+    public:                                                                                        \
+        Name();                                                                                    \
+        void convert(std::int32_t frameCount, SourcePointers sources, std::int32_t sourceStride,   \
+                     TargetPointers targets) const override;                                       \
+    }
+
+    TESK_QUOR_CHANNEL_CONVERTER(CMonoToMonoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(CMonoToStereoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(CMonoTo3ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(CMonoTo6ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(CStereoToMonoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(CStereoToStereoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(CStereoTo3ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(CStereoTo6ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelToMonoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelToStereoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelTo3ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelTo6ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelTo6ChannelConverterAcmod4);
+    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelToStereoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelToStereoConverterAcmod5);
+    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelTo4ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelTo6ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelTo6ChannelConverterAcmod6);
+    TESK_QUOR_CHANNEL_CONVERTER(C5ChannelToStereoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C5ChannelTo6Converter);
+    TESK_QUOR_CHANNEL_CONVERTER(C6ChannelToMonoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C6ChannelToStereoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C6ChannelTo3ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C6ChannelTo6ChannelConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C8ChannelToStereoConverter);
+    TESK_QUOR_CHANNEL_CONVERTER(C8ChannelTo6ChannelConverter);
+
+#undef TESK_QUOR_CHANNEL_CONVERTER
+
+    // Mixes source sample s into target sample t: a sum that saturates
+    // smoothly towards full scale when both have the same sign.
+    static std::int16_t mix(std::int16_t t, std::int32_t s);
+    // The same with s attenuated by 3 dB (times sqrt(2) / 2, truncated).
+    static std::int16_t mixAttenuated(std::int16_t t, std::int32_t s);
+    // s times sqrt(2) / 2, truncated toward zero.
+    static std::int32_t attenuate(std::int32_t s);
+
+    // One instance of each converter class, in declaration order.
+    static std::vector<zelm::P<CChannelConverter>> makeChannelConverters();
+};
+
+} // namespace tesk::samplerateconverter

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+#include "decoder/core/layer3_hybrid.h"
+
+namespace tesk::quor {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+// The standard's block windows, written out independently of the decoder.
+double block_window(unsigned block_type, int i) {
+    const auto long_entry = [](int n) { return std::sin(kPi / 36 * (n + 0.5)); };
+    const auto short_entry = [](int n) { return std::sin(kPi / 12 * (n + 0.5)); };
+    switch (block_type) {
+    case 1:
+        return i < 18 ? long_entry(i) : i < 24 ? 1.0 : i < 30 ? short_entry(i - 18) : 0.0;
+    case 2:
+        return short_entry(i);
+    case 3:
+        return i < 6 ? 0.0 : i < 12 ? short_entry(i - 6) : i < 18 ? 1.0 : long_entry(i);
+    default:
+        return long_entry(i);
+    }
+}
+
+// 36 windowed IMDCT samples of one sub-band straight from the formulas,
+// frequency inversion included for odd sub-bands.
+std::vector<double> reference_imdct(const double* x, unsigned block_type, int subband) {
+    std::vector<double> z(36, 0.0);
+    if (block_type == 2) {
+        for (int w = 0; w < 3; ++w) {
+            for (int i = 0; i < 12; ++i) {
+                double sum = 0.0;
+                for (int k = 0; k < 6; ++k) {
+                    sum += x[3 * k + w] * std::cos(kPi * (2 * i + 7) * (2 * k + 1) / 24);
+                }
+                z[6 + 6 * w + i] += sum * block_window(2, i);
+            }
+        }
+    } else {
+        for (int i = 0; i < 36; ++i) {
+            double sum = 0.0;
+            for (int k = 0; k < 18; ++k) {
+                sum += x[k] * std::cos(kPi * (2 * i + 19) * (2 * k + 1) / 72);
+            }
+            z[i] = sum * block_window(block_type, i);
+        }
+    }
+    for (int i = 1; i < 36 && subband % 2 == 1; i += 2) {
+        z[i] = -z[i];
+    }
+    return z;
+}
+
+class HybridSynthesis : public ::testing::Test {
+protected:
+    void SetUp() override {
+        state_ = std::make_unique<Layer3State>();
+        for (int i = 0; i < kLinesPerGranule; ++i) {
+            lines_[i] = std::sin(0.37 * i) * (1.0 + i % 7);
+        }
+        granule_.active_subbands = 32;
+    }
+    // Output of sub-band s after one granule from a zero overlap.
+    void expect_first_granule(int s, unsigned block_type) const {
+        const std::vector<double> z = reference_imdct(lines_ + 18 * s, block_type, s);
+        const double* overlap = state_->overlap[state_->overlap_half[0]][0] + 18 * s;
+        for (int i = 0; i < 18; ++i) {
+            EXPECT_NEAR(state_->subbands[0][i][s], z[i], 1e-9) << "sub-band " << s << " i " << i;
+            EXPECT_NEAR(overlap[i], z[i + 18], 1e-9) << "sub-band " << s << " i " << i;
+        }
+    }
+    std::unique_ptr<Layer3State> state_;
+    double lines_[kLinesPerGranule];
+    GranuleInfo granule_;
+};
+
+TEST_F(HybridSynthesis, LongBlocksOfEveryTypeFollowTheTransform) {
+    for (unsigned block_type : {0u, 1u, 3u}) {
+        SetUp();
+        granule_.block_type = block_type;
+        hybrid_synthesis(*state_, lines_, 0, granule_);
+        for (int s : {0, 1, 17, 31}) {
+            expect_first_granule(s, block_type);
+        }
+    }
+}
+
+TEST_F(HybridSynthesis, ShortBlocksOverlapTheirThreeWindows) {
+    granule_.block_type = 2;
+    hybrid_synthesis(*state_, lines_, 0, granule_);
+    for (int s : {0, 5, 30, 31}) {
+        expect_first_granule(s, 2);
+    }
+    const double* overlap = state_->overlap[state_->overlap_half[0]][0];
+    EXPECT_EQ(overlap[18 * 4 + 12], 0.0);
+    EXPECT_EQ(overlap[18 * 4 + 17], 0.0);
+}
+
+TEST_F(HybridSynthesis, MixedBlocksTransformTheFirstTwoSubbandsAsLongBlocks) {
+    granule_.block_type = 2;
+    granule_.mixed_block_flag = 1;
+    granule_.active_subbands = 4;
+    hybrid_synthesis(*state_, lines_, 0, granule_);
+    expect_first_granule(0, 0);
+    expect_first_granule(1, 0);
+    expect_first_granule(2, 2);
+    expect_first_granule(3, 2);
+}
+
+TEST_F(HybridSynthesis, OverlapCarriesIntoTheNextGranuleOfTheSameChannel) {
+    hybrid_synthesis(*state_, lines_, 1, granule_);
+    EXPECT_EQ(state_->overlap_half[0], 0) << "channel 0 is untouched";
+    const std::vector<double> first = reference_imdct(lines_ + 18 * 3, 0, 3);
+    for (double& line : lines_) {
+        line *= -0.5;
+    }
+    hybrid_synthesis(*state_, lines_, 1, granule_);
+    const std::vector<double> second = reference_imdct(lines_ + 18 * 3, 0, 3);
+    for (int i = 0; i < 18; ++i) {
+        EXPECT_NEAR(state_->subbands[1][i][3], second[i] + first[i + 18], 1e-9) << i;
+    }
+}
+
+TEST_F(HybridSynthesis, InactiveSubbandsReleaseTheirOverlapAndKeepNone) {
+    hybrid_synthesis(*state_, lines_, 0, granule_);
+    granule_.active_subbands = 7; // the pair 6, 7 is the last one transformed
+    hybrid_synthesis(*state_, lines_, 0, granule_);
+    const std::vector<double> partner = reference_imdct(lines_ + 18 * 7, 0, 7);
+    const std::vector<double> inactive = reference_imdct(lines_ + 18 * 8, 0, 8);
+    for (int i = 0; i < 18; ++i) {
+        EXPECT_NEAR(state_->subbands[0][i][7], partner[i] + partner[i + 18], 1e-9) << i;
+        EXPECT_NEAR(state_->subbands[0][i][8], inactive[i + 18], 1e-9) << i;
+    }
+    hybrid_synthesis(*state_, lines_, 0, granule_);
+    for (int i = 0; i < 18; ++i) {
+        EXPECT_EQ(state_->subbands[0][i][8], 0.0) << i;
+    }
+}
+
+class AliasReduction : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (int i = 0; i < kLinesPerGranule; ++i) {
+            lines_[i] = 1.0 + i;
+            original_[i] = lines_[i];
+        }
+    }
+    bool boundary_changed(int k) const {
+        return lines_[18 * k + 17] != original_[18 * k + 17] ||
+               lines_[18 * (k + 1)] != original_[18 * (k + 1)];
+    }
+    double lines_[kLinesPerGranule];
+    double original_[kLinesPerGranule];
+    GranuleInfo granule_;
+};
+
+TEST_F(AliasReduction, ButterfliesBetweenActiveSubbands) {
+    granule_.active_subbands = 3;
+    antialias(lines_, granule_);
+    const double c = -0.6;
+    const double cs = 1 / std::sqrt(1 + c * c);
+    const double ca = c / std::sqrt(1 + c * c);
+    EXPECT_DOUBLE_EQ(lines_[17], 18.0 * cs - 19.0 * ca);
+    EXPECT_DOUBLE_EQ(lines_[18], 19.0 * cs + 18.0 * ca);
+    EXPECT_TRUE(boundary_changed(1));
+    EXPECT_FALSE(boundary_changed(2));
+    EXPECT_EQ(lines_[18 * 0 + 9], original_[9]) << "lines 8 apart from the boundary stay";
+}
+
+TEST_F(AliasReduction, ShortBlocksSkipItAndMixedShortBlocksTouchOnlyTheFirstBoundary) {
+    granule_.active_subbands = 32;
+    granule_.block_type = 2;
+    antialias(lines_, granule_);
+    EXPECT_FALSE(boundary_changed(0));
+    granule_.mixed_block_flag = 1;
+    antialias(lines_, granule_);
+    EXPECT_TRUE(boundary_changed(0));
+    EXPECT_FALSE(boundary_changed(1));
+    SetUp();
+    granule_.block_type = 1; // mixed flag on a long block type: every active boundary
+    antialias(lines_, granule_);
+    EXPECT_TRUE(boundary_changed(30));
+}
+
+} // namespace
+} // namespace tesk::quor

@@ -1,0 +1,105 @@
+#include "zelm/URI.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "zelm/Exception.h"
+
+using namespace zelm;
+
+namespace {
+
+std::string pathOf(const char* text) {
+    return CURI(String::fromUTF8(text)).getPath().toStdString();
+}
+
+std::string textOf(const char* text) {
+    return CURI(String::fromUTF8(text)).toString().toStdString();
+}
+
+std::string cwdSlash() {
+    std::string cwd = std::filesystem::current_path().string();
+    return cwd.ends_with('/') ? cwd : cwd + "/";
+}
+
+} // namespace
+
+TEST(URI, FileUriFormsGiveTheSamePathAndText) {
+    for (const char* text :
+         {"file:///music/a.mp3", "file:/music/a.mp3", "file://localhost/music/a.mp3",
+          "FILE:///music/a.mp3", "/music/a.mp3"}) {
+        SCOPED_TRACE(text);
+        const CURI uri{String(text)};
+        EXPECT_EQ(uri.getScheme().toStdString(), "file");
+        EXPECT_EQ(uri.getPath().toStdString(), "/music/a.mp3");
+        EXPECT_EQ(uri.toString().toStdString(), "file:///music/a.mp3");
+    }
+}
+
+TEST(URI, PercentEscapesAreDecodedInThePathAndWrittenInTheText) {
+    EXPECT_EQ(pathOf("file:///my%20music/%C3%A9t%C3%A9%23%25.mp3"),
+              "/my music/\xC3\xA9t\xC3\xA9#%.mp3");
+    EXPECT_EQ(pathOf("file:///a%2fb"), "/a/b");
+    EXPECT_EQ(textOf("/my music/\xC3\xA9t\xC3\xA9#%.mp3"),
+              "file:///my%20music/%C3%A9t%C3%A9%23%25.mp3");
+    EXPECT_EQ(textOf("/keep-._~!$&'()*+,;=:@/x"), "file:///keep-._~!$&'()*+,;=:@/x");
+}
+
+TEST(URI, TextFormParsesBackToTheSamePath) {
+    const char* path = "/a b/%41?#[]\xE2\x82\xAC.mp3";
+    const CURI first{String::fromUTF8(path)};
+    const CURI second{first.toString()};
+    EXPECT_EQ(second.getPath().toStdString(), path);
+    EXPECT_EQ(second.toString().toStdString(), first.toString().toStdString());
+}
+
+TEST(URI, RelativePathsAreTakenFromTheWorkingDirectory) {
+    EXPECT_EQ(pathOf("song.mp3"), cwdSlash() + "song.mp3");
+    EXPECT_EQ(pathOf("./sub/song.mp3"), cwdSlash() + "sub/song.mp3");
+    EXPECT_EQ(pathOf("../song.mp3"), cwdSlash() + "../song.mp3");
+    // A single letter before a colon is a path, not a scheme.
+    EXPECT_EQ(pathOf("c:song.mp3"), cwdSlash() + "c:song.mp3");
+}
+
+TEST(URI, FromPathTakesEveryCharacterLiterally) {
+    const P<CURI> uri = CURI::fromPath(String("/x/http:%20y.mp3"));
+    EXPECT_EQ(uri->getPath().toStdString(), "/x/http:%20y.mp3");
+    EXPECT_EQ(uri->toString().toStdString(), "file:///x/http:%2520y.mp3");
+    EXPECT_EQ(CURI::fromPath(String("http:x.mp3"))->getPath().toStdString(),
+              cwdSlash() + "http:x.mp3");
+    EXPECT_THROW(CURI::fromPath(String("")), CURIFormatError);
+}
+
+TEST(URI, OtherSchemesAreRefusedNamingTheUri) {
+    for (const char* text :
+         {"http://example.com/a.mp3", "ftp:/a.mp3", "urn:isbn:1234", "file://server/share/a.mp3"}) {
+        SCOPED_TRACE(text);
+        try {
+            CURI uri{String(text)};
+            ADD_FAILURE() << "accepted";
+        } catch (const CURITypeNotSupportedError& e) {
+            EXPECT_NE(e.getDescription().toStdString().find(text), std::string::npos)
+                << e.getDescription().toStdString();
+            ASSERT_TRUE(e.getURI());
+            EXPECT_EQ(e.getURI()->toString().toStdString(), text);
+        }
+    }
+}
+
+TEST(URI, MalformedTextIsRefused) {
+    for (const char* text :
+         {"", "file:", "file:relative.mp3", "file://", "file:///a%2", "file:///a%g1",
+          "file:///a%00b", "file:///a?x=1", "file:///a#frag", "file:///%FF"}) {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(CURI{String(text)}, CURIFormatError);
+    }
+}
+
+TEST(URI, UriIsReferenceCountedThroughItsInterface) {
+    P<IURI> uri(new CURI(String("/a.mp3")));
+    const P<IURI> copy = uri;
+    uri.reset();
+    EXPECT_EQ(copy->toString().toStdString(), "file:///a.mp3");
+}
