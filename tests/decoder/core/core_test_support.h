@@ -11,7 +11,10 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "decoder/core/frame_decoder.h"
 
@@ -148,6 +151,39 @@ inline Comparison compare(const std::vector<std::int16_t>& decoded,
     const double mean = squares / static_cast<double>(count);
     result.psnr = mean == 0.0 ? 200.0 : 10.0 * std::log10(32767.0 * 32767.0 / mean);
     return result;
+}
+
+// Decodes the named conformance streams one after the other on this thread
+// and, with one decoder each, on threads of their own all at once, in other
+// input pieces, and expects the same samples. Skips when a stream is missing.
+inline void expect_threads_agree(const std::vector<std::string>& names) {
+    std::vector<std::vector<std::uint8_t>> streams;
+    for (const auto& name : names) {
+        const auto path = conformance_dir() / (name + ".bit");
+        if (!std::filesystem::exists(path)) {
+            GTEST_SKIP() << "conformance stream " << path << " not found";
+        }
+        streams.push_back(read_file(path));
+    }
+    std::vector<std::vector<std::int16_t>> sequential;
+    for (const auto& stream : streams) {
+        auto decoder = make_decoder();
+        sequential.push_back(decode_stream(*decoder, stream, {4096}).samples);
+    }
+    std::vector<std::vector<std::int16_t>> parallel(streams.size());
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            threads.emplace_back([&, i] {
+                auto decoder = make_decoder();
+                parallel[i] = decode_stream(*decoder, streams[i], {517}).samples;
+            });
+        }
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        EXPECT_FALSE(sequential[i].empty()) << names[i];
+        EXPECT_EQ(parallel[i], sequential[i]) << names[i];
+    }
 }
 
 } // namespace tesk::quor::test

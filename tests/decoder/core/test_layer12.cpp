@@ -41,33 +41,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, Layer12Conformance,
                                            "l2-fl10", "l2-fl11", "l2-fl12", "l2-fl13"));
 
 TEST(Layer12Threads, IndependentDecodersGiveSingleThreadedResults) {
-    const std::vector<std::string> names = {"l1-fl1", "l1-fl6", "l2-fl10", "l2-fl13"};
-    std::vector<std::vector<std::uint8_t>> streams;
-    for (const auto& name : names) {
-        const auto path = conformance_dir() / (name + ".bit");
-        if (!std::filesystem::exists(path)) {
-            GTEST_SKIP() << "conformance stream " << path << " not found";
-        }
-        streams.push_back(read_file(path));
-    }
-    std::vector<std::vector<std::int16_t>> sequential;
-    for (const auto& stream : streams) {
-        auto decoder = make_decoder();
-        sequential.push_back(decode_stream(*decoder, stream, {4096}).samples);
-    }
-    std::vector<std::vector<std::int16_t>> parallel(streams.size());
-    {
-        std::vector<std::jthread> threads;
-        for (std::size_t i = 0; i < streams.size(); ++i) {
-            threads.emplace_back([&, i] {
-                auto decoder = make_decoder();
-                parallel[i] = decode_stream(*decoder, streams[i], {517}).samples;
-            });
-        }
-    }
-    for (std::size_t i = 0; i < streams.size(); ++i) {
-        EXPECT_EQ(parallel[i], sequential[i]) << names[i];
-    }
+    expect_threads_agree({"l1-fl1", "l1-fl6", "l2-fl10", "l2-fl13"});
 }
 
 // ---- synthetic frames ----------------------------------------------------------
