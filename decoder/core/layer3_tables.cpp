@@ -138,14 +138,14 @@ void build_windows(Layer3Tables& t) {
 }
 
 void build_transform_tables(Layer3Tables& t) {
-    for (int i = 0; i < 36; ++i) {
+    for (int j = 0; j < 18; ++j) {
         for (int k = 0; k < 18; ++k) {
-            t.imdct_long[i][k] = std::cos(kPi * (2 * i + 19) * (2 * k + 1) / 72.0);
+            t.dct4_long[j][k] = std::cos(kPi / 18.0 * (j + 0.5) * (k + 0.5));
         }
     }
-    for (int i = 0; i < 12; ++i) {
+    for (int j = 0; j < 6; ++j) {
         for (int k = 0; k < 6; ++k) {
-            t.imdct_short[i][k] = std::cos(kPi * (2 * i + 7) * (2 * k + 1) / 24.0);
+            t.dct4_short[j][k] = std::cos(kPi / 6.0 * (j + 0.5) * (k + 0.5));
         }
     }
     for (int i = 0; i < 8; ++i) {
@@ -165,6 +165,9 @@ std::unique_ptr<Layer3Tables> build_tables() {
     build_lsf_intensity_factors(*tables);
     build_windows(*tables);
     build_transform_tables(*tables);
+    for (int table = 0; table < huffman_table_count; ++table) {
+        build_huffman_lookup(huffman_tables[table].tree, tables->huffman_lookup[table]);
+    }
     return tables;
 }
 
