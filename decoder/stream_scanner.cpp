@@ -100,6 +100,7 @@ bool CFrameScanner::Confirm(std::int32_t readPosition) {
 
 bool CFrameScanner::ChainReachesEnd(const CFrameHeader& first) const {
     std::int32_t position = first.offset;
+    std::int32_t wholeFrames = 0;
     for (;;) {
         const std::int32_t remaining = search_.fill - position;
         if (remaining == 0) {
@@ -109,15 +110,19 @@ bool CFrameScanner::ChainReachesEnd(const CFrameHeader& first) const {
             std::memcmp(search_.data.get() + position, "TAG", 3) == 0) {
             return true;
         }
+        if (remaining < 4) {
+            return wholeFrames >= 2;
+        }
         CFrameHeader header;
-        if (remaining < 4 || !ParseScannable(search_.data.get() + position, header) ||
-            !header.SameStream(first)) {
+        if (!ParseScannable(search_.data.get() + position, header) || !header.SameStream(first)) {
             return false;
+        }
+        if (header.frameLength > remaining) {
+            // The input ends inside a frame whose header agrees.
+            return wholeFrames >= 1;
         }
         position += header.frameLength;
-        if (position > search_.fill) {
-            return false;
-        }
+        ++wholeFrames;
     }
 }
 

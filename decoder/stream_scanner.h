@@ -39,7 +39,8 @@ public:
     bool Fill(IFileAccess& file);
     // The next frame, reading as much input as needed. A stream too short for
     // the first frame to be confirmed by the frames after it is still taken
-    // when its input ends with a chain of whole frames.
+    // when a chain of back-to-back frames runs from it to the end of the
+    // input (an ID3v1 tag, or a last frame cut short, may end it).
     bool GetFrame(IFileAccess& file);
     // Forgets buffered input after the input was moved.
     void Resync();

@@ -4,22 +4,23 @@
 #include <zelm/String.h>
 
 #include "platform/CodePage.h"
+#include "platform/TextConversion.h"
 
 #include <cstring>
 
 namespace zelm {
 namespace {
 
-constexpr CharCode kReplacement = 0xFFFD;
+constexpr CharCode kReplacement = posix::kReplacementCharacter;
 
 bool isSurrogate(CharCode ch) {
-    return ch >= 0xD800 && ch <= 0xDFFF;
+    return ch >= 0 && posix::isSurrogate(static_cast<char32_t>(ch));
 }
 bool isHighSurrogate(CharCode ch) {
-    return ch >= 0xD800 && ch <= 0xDBFF;
+    return ch >= 0 && posix::isHighSurrogate(static_cast<char32_t>(ch));
 }
 bool isLowSurrogate(CharCode ch) {
-    return ch >= 0xDC00 && ch <= 0xDFFF;
+    return ch >= 0 && posix::isLowSurrogate(static_cast<char32_t>(ch));
 }
 bool isContinuation(std::uint8_t byte) {
     return (byte & 0xC0) == 0x80;

@@ -18,7 +18,7 @@ namespace {
 
 using Chars = std::vector<CharCode>;
 
-constexpr CharCode kReplacement = 0xFFFD;
+constexpr CharCode kReplacement = posix::kReplacementCharacter;
 
 // Zero bytes that serve as the empty text of the empty and null strings.
 alignas(4) const unsigned char kZeros[4] = {0, 0, 0, 0};

@@ -3,25 +3,10 @@
 #include <cstddef>
 
 namespace zelm::posix {
-namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-bool isSurrogate(char32_t ch) {
-    return ch >= 0xD800 && ch <= 0xDFFF;
-}
-bool isHighSurrogate(char32_t ch) {
-    return ch >= 0xD800 && ch <= 0xDBFF;
-}
-bool isLowSurrogate(char32_t ch) {
-    return ch >= 0xDC00 && ch <= 0xDFFF;
-}
-
-} // namespace
 
 void appendUtf8(std::string& out, char32_t ch) {
     if (ch > 0x10FFFF || isSurrogate(ch)) {
-        ch = kReplacement;
+        ch = kReplacementCharacter;
     }
     if (ch < 0x80) {
         out += static_cast<char>(ch);

@@ -108,6 +108,21 @@ TEST(StreamScanner, AShortStreamOpensWhenItsFramesReachTheEnd) {
     EXPECT_TRUE(result.found);
     EXPECT_EQ(result.frames, 2);
 
+    // The input may end inside the last frame.
+    std::vector<std::uint8_t> cut;
+    AppendFrames(cut, test::kLayer3At44100, 3);
+    cut.resize(cut.size() - 2);
+    result = Scan(cut);
+    EXPECT_TRUE(result.found);
+    EXPECT_EQ(result.frames, 2);
+
+    // A lone header whose frame runs past the end is not enough.
+    std::vector<std::uint8_t> lone;
+    AppendJunk(lone, 500);
+    AppendFrames(lone, test::kLayer3At44100, 1);
+    lone.resize(lone.size() - 10);
+    EXPECT_FALSE(Scan(lone).found);
+
     // A chain that does not end where the input ends is not confirmed.
     std::vector<std::uint8_t> trailing;
     AppendFrames(trailing, test::kLayer3At44100, 3);

@@ -105,8 +105,8 @@ TEST(GlobalObjects, ConcurrentRequestsCreateOnce) {
 }
 
 TEST(GlobalObjects, FailingCreatorLeavesNoEntry) {
-    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
     std::vector<int> destroyed;
+    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
     EXPECT_THROW(factory->getGlobalObject<CService>(
                      &kFirstMarker, []() -> P<CService> { throw std::runtime_error("no"); }),
                  std::runtime_error);

@@ -58,6 +58,27 @@ inline std::optional<ManifestEntry> manifest_entry(const std::string& name) {
     return std::nullopt;
 }
 
+// Writes values most significant bit first, for building bitstreams.
+class BitWriter {
+public:
+    void put(unsigned value, int bits) {
+        for (int i = bits - 1; i >= 0; --i) {
+            if (used_ % 8 == 0) {
+                bytes_.push_back(0);
+            }
+            if (((value >> i) & 1u) != 0) {
+                bytes_.back() = static_cast<std::uint8_t>(bytes_.back() | (0x80u >> (used_ % 8)));
+            }
+            ++used_;
+        }
+    }
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t used_ = 0;
+};
+
 struct FrameDecoderDeleter {
     void operator()(FrameDecoder* decoder) const { frame_decoder_destroy(decoder); }
 };

@@ -95,7 +95,7 @@ TEST(Layer2Tables, ChoiceFollowsRateChannelsAndBitRate) {
         int limit;
     };
     const Case cases[] = {
-        // 48 kHz stereo, 32 kbit/s: table 2, 8 coded sub-bands.
+        // 48 kHz mono, 32 kbit/s: table 2, 8 coded sub-bands.
         {0xFFFD14C0u, 92, 2, 8},
         // 32 kHz mono, 32 kbit/s: table 3.
         {0xFFFD18C0u, 140, 3, 12},

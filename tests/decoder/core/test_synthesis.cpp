@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "core_test_support.h"
+#include "decoder/core/generated/core_tables.h"
+#include "decoder/core/synthesis.h"
+
+namespace tesk::quor::test {
+namespace {
+
+// The filter bank evaluated term by term: a 1024-value V history per
+// channel, the 64 x 32 matrixing, U built from it and windowed by D.
+class DirectFilterBank {
+public:
+    std::array<double, 32> block(const double* samples) {
+        std::memmove(v_.data() + 64, v_.data(), (v_.size() - 64) * sizeof(double));
+        for (int i = 0; i < 64; ++i) {
+            double sum = 0.0;
+            for (int k = 0; k < 32; ++k) {
+                sum += std::cos((16 + i) * (2 * k + 1) * std::numbers::pi / 64.0) * samples[k];
+            }
+            v_[i] = sum;
+        }
+        std::array<double, 512> u{};
+        for (int i = 0; i < 8; ++i) {
+            for (int j = 0; j < 32; ++j) {
+                u[64 * i + j] = v_[128 * i + j];
+                u[64 * i + 32 + j] = v_[128 * i + 96 + j];
+            }
+        }
+        std::array<double, 32> out{};
+        for (int j = 0; j < 32; ++j) {
+            for (int i = 0; i < 16; ++i) {
+                out[j] += u[j + 32 * i] * kSynthesisWindowUnits[j + 32 * i] * kSynthesisWindowUnit;
+            }
+        }
+        return out;
+    }
+
+private:
+    std::array<double, 1024> v_{};
+};
+
+std::int16_t expected_pcm(double value) {
+    int clips = 0;
+    return round_to_pcm16(value * 32768.0, clips);
+}
+
+std::vector<std::int16_t> as_samples(const std::vector<unsigned char>& bytes) {
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+TEST(Synthesis, StereoOutputEqualsTheFilterBankFormula) {
+    auto decoder = make_decoder();
+    DirectFilterBank left_bank;
+    DirectFilterBank right_bank;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> amplitude(-0.06, 0.06);
+    constexpr int kBlocks = 40;
+    std::vector<unsigned char> output(kBlocks * 128);
+    std::vector<std::int16_t> expected(kBlocks * 64);
+    int position = 0;
+    for (int b = 0; b < kBlocks; ++b) {
+        double left[32];
+        double right[32];
+        for (int k = 0; k < 32; ++k) {
+            left[k] = amplitude(random) / (1 + k % 7);
+            right[k] = amplitude(random) / (1 + k % 5);
+        }
+        int left_position = position;
+        EXPECT_EQ(synthesize_stereo16(*decoder, left, 0, output.data(), left_position), 0);
+        EXPECT_EQ(synthesize_stereo16(*decoder, right, 1, output.data(), position), 0);
+        EXPECT_EQ(position, (b + 1) * 128);
+        const auto l = left_bank.block(left);
+        const auto r = right_bank.block(right);
+        for (int n = 0; n < 32; ++n) {
+            expected[b * 64 + 2 * n] = expected_pcm(l[n]);
+            expected[b * 64 + 2 * n + 1] = expected_pcm(r[n]);
+        }
+    }
+    const std::vector<std::int16_t> actual = as_samples(output);
+    int differing = 0;
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        ASSERT_LE(std::abs(actual[i] - expected[i]), 1) << "sample " << i;
+        differing += actual[i] != expected[i] ? 1 : 0;
+    }
+    // Only a sum within rounding noise of a half can round the other way.
+    EXPECT_LE(differing, 2);
+}
+
+TEST(Synthesis, MonoOutputIsContiguousAndMatchesChannelZero) {
+    auto mono = make_decoder();
+    DirectFilterBank bank;
+    std::vector<unsigned char> output(20 * 64);
+    int position = 0;
+    for (int b = 0; b < 20; ++b) {
+        double samples[32] = {};
+        samples[b % 32] = 0.2;
+        samples[(3 * b + 1) % 32] = -0.1;
+        EXPECT_EQ(synthesize_mono16(*mono, samples, output.data(), position), 0);
+        EXPECT_EQ(position, (b + 1) * 64);
+        const auto expected = bank.block(samples);
+        const std::vector<std::int16_t> actual = as_samples(output);
+        for (int n = 0; n < 32; ++n) {
+            EXPECT_NEAR(actual[b * 32 + n], expected_pcm(expected[n]), 1);
+        }
+    }
+}
+
+TEST(Synthesis, ConstantInTheLowestSubBandSettlesToItsScaledValue) {
+    auto decoder = make_decoder();
+    std::vector<unsigned char> output(64);
+    for (const double c : {0.5, -0.25}) {
+        decoder = make_decoder();
+        for (int b = 0; b < 20; ++b) {
+            double samples[32] = {c};
+            int position = 0;
+            synthesize_mono16(*decoder, samples, output.data(), position);
+            if (b >= 15) {
+                for (const std::int16_t value : as_samples(output)) {
+                    EXPECT_NEAR(value, 32768.0 * c, std::abs(32768.0 * c) * 2e-4);
+                }
+            }
+        }
+    }
+}
+
+TEST(Synthesis, SilenceStaysSilent) {
+    auto decoder = make_decoder();
+    std::vector<unsigned char> output(128, 0xAA);
+    const double zeros[32] = {};
+    for (int b = 0; b < 20; ++b) {
+        int position = 0;
+        int left_position = 0;
+        synthesize_stereo16(*decoder, zeros, 0, output.data(), left_position);
+        synthesize_stereo16(*decoder, zeros, 1, output.data(), position);
+        for (const std::int16_t value : as_samples(output)) {
+            ASSERT_EQ(value, 0);
+        }
+    }
+}
+
+TEST(Synthesis, RoundingIsHalfAwayFromZeroAndClipsAreCounted) {
+    int clips = 0;
+    EXPECT_EQ(round_to_pcm16(32767.0, clips), 32767);
+    EXPECT_EQ(clips, 0);
+    EXPECT_EQ(round_to_pcm16(32767.2, clips), 32767);
+    EXPECT_EQ(clips, 1);
+    EXPECT_EQ(round_to_pcm16(-32768.0, clips), -32768);
+    EXPECT_EQ(clips, 1);
+    EXPECT_EQ(round_to_pcm16(-32768.1, clips), -32768);
+    EXPECT_EQ(clips, 2);
+    EXPECT_EQ(round_to_pcm16(0.0, clips), 0);
+    EXPECT_EQ(round_to_pcm16(0.5, clips), 1);
+    EXPECT_EQ(round_to_pcm16(-0.5, clips), -1);
+    EXPECT_EQ(round_to_pcm16(2.49, clips), 2);
+    EXPECT_EQ(round_to_pcm16(-2.5, clips), -3);
+    EXPECT_EQ(clips, 2);
+}
+
+TEST(Synthesis, FullScaleInputClipsAndReportsTheCount) {
+    auto decoder = make_decoder();
+    std::vector<unsigned char> output(64);
+    int clips = 0;
+    for (int b = 0; b < 20; ++b) {
+        double samples[32] = {4.0};
+        int position = 0;
+        clips += synthesize_mono16(*decoder, samples, output.data(), position);
+    }
+    EXPECT_GT(clips, 0);
+    for (const std::int16_t value : as_samples(output)) {
+        EXPECT_EQ(value, 32767);
+    }
+}
+
+TEST(Synthesis, MatrixingValuesFollowTheirDefinition) {
+    double samples[32];
+    for (int k = 0; k < 32; ++k) {
+        samples[k] = std::sin(0.7 * k + 0.3);
+    }
+    double a[17];
+    double b[16];
+    dct32(samples, a, 1, b, 1);
+    auto v = [&](int i) {
+        double sum = 0.0;
+        for (int k = 0; k < 32; ++k) {
+            sum += std::cos((16 + i) * (2 * k + 1) * std::numbers::pi / 64.0) * samples[k];
+        }
+        return sum;
+    };
+    for (int r = 0; r < 17; ++r) {
+        EXPECT_NEAR(a[r], -v(32 + r), 1e-12);
+    }
+    for (int r = 0; r < 16; ++r) {
+        EXPECT_NEAR(b[r], v(r), 1e-12);
+    }
+    EXPECT_NEAR(b[0], -v(32), 1e-12); // V(32 - r) = -V(r) at r = 0 side: V(0) = -V(32)
+}
+
+} // namespace
+} // namespace tesk::quor::test

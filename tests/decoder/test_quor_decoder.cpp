@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+#ifdef TESK_QUOR_HAVE_STREAMGEN
+#include "tools/streamgen/streamgen.h"
+#endif
+
+namespace tesk::quor {
+namespace {
+
+using test::MemoryInput;
+
+// A decoder over an in-memory input, destroyed with the fixture.
+class Opened {
+public:
+    explicit Opened(MemoryInput& input) {
+        result = Quor_Create(&handle, input.Callbacks(), &input, QUOR_VERSION);
+    }
+    ~Opened() { Quor_Destroy(handle); }
+    Opened(const Opened&) = delete;
+    Opened& operator=(const Opened&) = delete;
+
+    QuorHandle handle = nullptr;
+    std::int32_t result = QUOR_OK;
+};
+
+std::int32_t DecodeInto(QuorHandle handle, std::vector<std::uint8_t>& buffer, std::int32_t size,
+                        std::int32_t& delivered) {
+    return Quor_Decode(handle, buffer.data(), size, &delivered);
+}
+
+TEST(QuorDecoder, CreationChecksVersionCallbacksAndPaths) {
+    MemoryInput input;
+    QuorHandle handle = nullptr;
+    EXPECT_EQ(Quor_Create(&handle, input.Callbacks(), &input, QUOR_VERSION + 1),
+              QUOR_ERROR_INCOMPATIBLEVERSION);
+    QuorCallbacks noPosition = input.Callbacks();
+    noPosition.getPosition = nullptr;
+    EXPECT_EQ(Quor_Create(&handle, noPosition, &input, QUOR_VERSION), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_Create(nullptr, input.Callbacks(), &input, QUOR_VERSION), QUOR_ERROR_PARAM);
+    EXPECT_EQ(handle, nullptr);
+
+    EXPECT_EQ(Quor_CreateUsingFileW(&handle, L"/nonexistent/stream.mp3", QUOR_VERSION),
+              QUOR_ERROR_OPENFILE);
+    EXPECT_EQ(Quor_CreateUsingFileW(&handle, L"/nonexistent/stream.mp3", 4),
+              QUOR_ERROR_INCOMPATIBLEVERSION);
+    EXPECT_EQ(Quor_CreateUsingFileW(&handle, nullptr, QUOR_VERSION), QUOR_ERROR_PARAM);
+    Quor_Destroy(nullptr);
+}
+
+TEST(QuorDecoder, CallsWithoutTheirPointersOrWithBadValuesAreRefused) {
+    MemoryInput input;
+    test::AppendFrames(input.bytes, test::kLayer3At44100, 20);
+    Opened d(input);
+    ASSERT_EQ(d.result, QUOR_OK);
+    std::int32_t out = 0;
+    QuorFileInfo info{};
+    std::vector<std::uint8_t> buffer(64);
+    EXPECT_EQ(Quor_GetFileInfo(nullptr, &info), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_GetFileInfo(d.handle, nullptr), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_Decode(nullptr, buffer.data(), 64, &out), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_Decode(d.handle, buffer.data(), 64, nullptr), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_Decode(d.handle, nullptr, 64, &out), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_Decode(d.handle, buffer.data(), -2, &out), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SeekToTime(nullptr, 0), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SeekToTime(d.handle, -1), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_GetTime(nullptr, &out), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_GetTime(d.handle, nullptr), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_GetTime(d.handle, &out), QUOR_OK);
+    EXPECT_EQ(out, 0);
+}
+
+TEST(QuorDecoder, InputsOfTwoGibibytesOrMoreAreRefused) {
+    const std::string path = test::BinaryPath("two-gibibytes.bin");
+    std::filesystem::create_directories(test::BinaryPath(""));
+    std::ofstream(path).close();
+    std::error_code error;
+    std::filesystem::resize_file(path, 1ULL << 31, error);
+    if (error) {
+        GTEST_SKIP() << "cannot make a sparse file of 2 GiB at " << path << ": " << error.message();
+    }
+    QuorHandle handle = nullptr;
+    EXPECT_EQ(Quor_CreateUsingFileW(&handle, test::Wide(path).c_str(), QUOR_VERSION),
+              QUOR_ERROR_UNSUPPORTED);
+    std::filesystem::remove(path);
+}
+
+TEST(QuorDecoder, WithoutAFrameEveryCallFailsToDecode) {
+    for (const std::size_t junk : {std::size_t{70000}, std::size_t{5000}}) {
+        MemoryInput input;
+        test::AppendJunk(input.bytes, junk);
+        Opened d(input);
+        QuorFileInfo info{};
+        std::int32_t out = 0;
+        std::vector<std::uint8_t> buffer(4608);
+        EXPECT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_ERROR_DECODE) << junk;
+        EXPECT_EQ(DecodeInto(d.handle, buffer, 4608, out), QUOR_ERROR_DECODE);
+        EXPECT_EQ(Quor_SeekToTime(d.handle, 0), QUOR_ERROR_DECODE);
+        EXPECT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_ERROR_DECODE);
+    }
+}
+
+TEST(QuorDecoder, AReadErrorSurfacesWhenNoFurtherFrameCanBeHad) {
+    MemoryInput input;
+    input.knowsLength = false;
+    input.failReadsAfter = 12000;
+    test::AppendFrames(input.bytes, test::kLayer3At44100, 60);
+    Opened d(input);
+    const test::Decoded decoded = test::DecodeAll(d.handle);
+    EXPECT_EQ(decoded.result, QUOR_ERROR_READ);
+}
+
+TEST(QuorDecoder, UnseekableInputsRefuseToSeek) {
+    MemoryInput input;
+    input.seekable = false;
+    test::AppendFrames(input.bytes, test::kLayer3At44100, 20);
+    Opened d(input);
+    EXPECT_EQ(Quor_SeekToTime(d.handle, 0), QUOR_ERROR_UNSUPPORTED);
+}
+
+#ifdef TESK_QUOR_HAVE_STREAMGEN
+
+streamgen::Stream Layer2Stereo(std::int32_t samples = 44100) {
+    streamgen::StreamOptions options;
+    options.samplesPerChannel = samples;
+    options.id3v2Size = 200;
+    return streamgen::Generate(options);
+}
+
+test::Decoded DecodeBytes(const std::vector<std::uint8_t>& bytes, std::int32_t bufferBytes) {
+    MemoryInput input;
+    input.bytes = bytes;
+    Opened d(input);
+    return test::DecodeAll(d.handle, bufferBytes);
+}
+
+TEST(QuorDecoderStreams, DeliveriesAreWholeSampleFramesOfTheAskedSize) {
+    MemoryInput input;
+    input.bytes = Layer2Stereo().bytes;
+    Opened d(input);
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.sampleRate, 44100);
+    EXPECT_EQ(info.isVBR, 0);
+    EXPECT_EQ(info.bitRate, 128000);
+
+    std::vector<std::uint8_t> buffer(4608);
+    std::int32_t out = 0;
+    std::vector<std::int32_t> sizes;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(DecodeInto(d.handle, buffer, 1000, out), QUOR_OK);
+        sizes.push_back(out);
+    }
+    EXPECT_EQ(sizes, (std::vector<std::int32_t>{1000, 1000, 1000, 1000, 608}));
+    ASSERT_EQ(DecodeInto(d.handle, buffer, 6, out), QUOR_OK);
+    EXPECT_EQ(out, 4);
+    ASSERT_EQ(DecodeInto(d.handle, buffer, 3, out), QUOR_OK);
+    EXPECT_EQ(out, 0);
+    ASSERT_EQ(DecodeInto(d.handle, buffer, -1, out), QUOR_OK);
+    EXPECT_EQ(out, 4608 - 4);
+}
+
+TEST(QuorDecoderStreams, BufferSizesDoNotChangeTheSamples) {
+    const streamgen::Stream stream = Layer2Stereo(20000);
+    const test::Decoded whole = DecodeBytes(stream.bytes, 4608);
+    EXPECT_EQ(whole.result, QUOR_END);
+    EXPECT_EQ(whole.samples.size(), stream.frameOffsets.size() * 1152 * 2);
+    for (const std::int32_t size : {1000, 6, 9216}) {
+        const test::Decoded other = DecodeBytes(stream.bytes, size);
+        EXPECT_EQ(other.result, QUOR_END);
+        EXPECT_EQ(other.samples, whole.samples) << size;
+    }
+}
+
+TEST(QuorDecoderStreams, TheEndIsReportedAgainAndAgain) {
+    MemoryInput input;
+    input.bytes = Layer2Stereo(5000).bytes;
+    Opened d(input);
+    EXPECT_EQ(test::DecodeAll(d.handle).result, QUOR_END);
+    std::vector<std::uint8_t> buffer(4608);
+    std::int32_t out = 7;
+    EXPECT_EQ(DecodeInto(d.handle, buffer, 4608, out), QUOR_END);
+    EXPECT_EQ(out, 0);
+    EXPECT_EQ(Quor_Decode(d.handle, nullptr, 0, &out), QUOR_END);
+}
+
+TEST(QuorDecoderStreams, PassingOverAdvancesTheTimeWithoutDecoding) {
+    const streamgen::Stream stream = Layer2Stereo();
+    const test::Decoded whole = DecodeBytes(stream.bytes, 4608);
+    MemoryInput input;
+    input.bytes = stream.bytes;
+    Opened d(input);
+    std::int32_t out = 0;
+    std::int32_t time = 0;
+    ASSERT_EQ(Quor_Decode(d.handle, nullptr, 0, &out), QUOR_OK);
+    EXPECT_EQ(out, 4608);
+    ASSERT_EQ(Quor_Decode(d.handle, nullptr, 0, &out), QUOR_OK);
+    EXPECT_EQ(out, 4608);
+    ASSERT_EQ(Quor_GetTime(d.handle, &time), QUOR_OK);
+    EXPECT_EQ(time, 2 * 1152 * 1000 / 44100);
+
+    const test::Decoded rest = test::DecodeAll(d.handle);
+    EXPECT_EQ(rest.result, QUOR_END);
+    ASSERT_EQ(rest.samples.size() + 2 * 2304, whole.samples.size());
+    // After the first frame the synthesis has settled: the samples agree.
+    EXPECT_TRUE(std::equal(rest.samples.begin() + 2304, rest.samples.end(),
+                           whole.samples.begin() + 3 * 2304));
+}
+
+TEST(QuorDecoderStreams, SeekingToZeroStartsAgainAndOtherTimesDropFiveFrames) {
+    const streamgen::Stream stream = Layer2Stereo(88200);
+    const test::Decoded whole = DecodeBytes(stream.bytes, 4608);
+    MemoryInput input;
+    input.bytes = stream.bytes;
+    Opened d(input);
+    std::vector<std::uint8_t> buffer(4608);
+    std::int32_t out = 0;
+    std::int32_t time = -1;
+    for (int i = 0; i < 7; ++i) {
+        ASSERT_EQ(DecodeInto(d.handle, buffer, 4608, out), QUOR_OK);
+    }
+    ASSERT_EQ(Quor_SeekToTime(d.handle, 0), QUOR_OK);
+    EXPECT_EQ(test::DecodeAll(d.handle).samples, whole.samples);
+
+    ASSERT_EQ(Quor_SeekToTime(d.handle, 1000), QUOR_OK);
+    ASSERT_EQ(Quor_GetTime(d.handle, &time), QUOR_OK);
+    EXPECT_EQ(time, 1000);
+    ASSERT_EQ(DecodeInto(d.handle, buffer, 4608, out), QUOR_OK);
+    ASSERT_EQ(out, 4608);
+    ASSERT_EQ(Quor_GetTime(d.handle, &time), QUOR_OK);
+    EXPECT_EQ(time, static_cast<std::int32_t>(1000 + 6 * 1152 * 1000.0 / 44100));
+
+    // The delivered frame is a frame of the stream: the sixth after the
+    // position of one second.
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
+    const auto audioLength = static_cast<double>(stream.bytes.size()) - stream.firstFramePosition;
+    const std::int32_t position = stream.firstFramePosition +
+                                  static_cast<std::int32_t>(1000.0 / info.durationMs * audioLength);
+    std::size_t frame = 0;
+    while (frame < stream.frameOffsets.size() && stream.frameOffsets[frame] < position) {
+        ++frame;
+    }
+    frame += 5;
+    ASSERT_LT(frame, stream.frameOffsets.size());
+    EXPECT_EQ(0, std::memcmp(buffer.data(), whole.samples.data() + frame * 2304, 4608));
+}
+
+TEST(QuorDecoderStreams, AStreamOfAFewFramesOpensAndDecodes) {
+    streamgen::StreamOptions options;
+    options.samplesPerChannel = 3000;
+    options.id3v1 = true;
+    const streamgen::Stream stream = streamgen::Generate(options);
+    ASSERT_LT(stream.bytes.size(), 4u + (417 + 512) * 3);
+    const test::Decoded decoded = DecodeBytes(stream.bytes, 4608);
+    EXPECT_EQ(decoded.result, QUOR_END);
+    EXPECT_EQ(decoded.samples.size(), stream.frameOffsets.size() * 2304);
+}
+
+TEST(QuorDecoderStreams, AFileOpensByItsWidePath) {
+    const std::string path = test::BinaryPath("decoder-file.mp2");
+    const streamgen::Stream stream = Layer2Stereo(10000);
+    streamgen::WriteFile(path, stream.bytes);
+    QuorHandle handle = nullptr;
+    ASSERT_EQ(Quor_CreateUsingFileW(&handle, test::Wide(path).c_str(), QUOR_VERSION), QUOR_OK);
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(handle, &info), QUOR_OK);
+    const std::int64_t frames = static_cast<std::int64_t>(stream.frameOffsets.size());
+    EXPECT_EQ(info.durationMs, frames * 1152 * 1000 / 44100);
+    const test::Decoded decoded = test::DecodeAll(handle);
+    Quor_Destroy(handle);
+    EXPECT_EQ(decoded.samples, DecodeBytes(stream.bytes, 4608).samples);
+}
+
+TEST(QuorDecoderStreams, IndependentDecodersAgreeOnSeveralThreads) {
+    std::vector<streamgen::StreamOptions> kinds(4);
+    kinds[1].layer = streamgen::Layer::kIII;
+    kinds[1].signal = streamgen::Signal::kSweep;
+    kinds[2].layer = streamgen::Layer::kIII;
+    kinds[2].sampleRate = 22050;
+    kinds[2].bitRateKbps = 64;
+    kinds[2].mode = streamgen::ChannelMode::kMono;
+    kinds[3].sampleRate = 48000;
+    kinds[3].signal = streamgen::Signal::kNoise;
+    kinds[3].mode = streamgen::ChannelMode::kJointStereo;
+    std::vector<std::vector<std::uint8_t>> streams;
+    std::vector<test::Decoded> alone;
+    for (streamgen::StreamOptions& kind : kinds) {
+        kind.samplesPerChannel = 60000;
+        streams.push_back(streamgen::Generate(kind).bytes);
+        alone.push_back(DecodeBytes(streams.back(), 4608));
+        ASSERT_EQ(alone.back().result, QUOR_END);
+    }
+    std::vector<test::Decoded> together(streams.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round) {
+                together[i] = DecodeBytes(streams[i], 1000 + static_cast<std::int32_t>(i) * 4);
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        EXPECT_EQ(together[i].result, QUOR_END) << i;
+        EXPECT_EQ(together[i].samples, alone[i].samples) << i;
+    }
+}
+
+#else
+
+TEST(QuorDecoderStreams, NeedsTheStreamGenerator) {
+    GTEST_SKIP() << "the test-stream generator is not built (twolame or shine missing)";
+}
+
+#endif
+
+} // namespace
+} // namespace tesk::quor

@@ -1,0 +1,126 @@
+#include <zelm/Unicode.h>
+
+#include "UnicodeTables.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace zelm::unicode {
+namespace {
+
+TEST(CharacterDatabase, IsBuiltAtLoad) {
+    EXPECT_TRUE(isDatabaseBuilt());
+}
+
+TEST(CharacterDatabase, SimpleCaseMappings) {
+    EXPECT_EQ(toLower(0x41), 0x61);
+    EXPECT_EQ(toUpper(0x61), 0x41);
+    EXPECT_EQ(toLower(0x61), 0x61);
+    EXPECT_EQ(toTitle(0x01C4), 0x01C5);
+    EXPECT_EQ(toUpper(0x01C6), 0x01C4);
+    EXPECT_EQ(toLower(0x01C5), 0x01C6);
+    EXPECT_EQ(toUpper(0x00FF), 0x0178);
+    EXPECT_EQ(toLower(0x0130), 0x0069);
+    EXPECT_EQ(toUpper(0x0131), 0x0049);
+    EXPECT_EQ(toLower(0x2126), 0x03C9);
+    EXPECT_EQ(toUpper(0x00DF), 0x00DF);
+    EXPECT_EQ(toLower(0x0410), 0x0430);
+    EXPECT_EQ(toUpper(0x10428), 0x10400);
+    EXPECT_EQ(toLower(0xFF21), 0xFF41);
+    EXPECT_EQ(toTitle(0x0061), 0x0041);
+}
+
+TEST(CharacterDatabase, OutsideTheTableMapsToItself) {
+    EXPECT_EQ(toLower(-5), -5);
+    EXPECT_EQ(toUpper(0x2FA1E), 0x2FA1E);
+    EXPECT_EQ(toLower(0x10FFFF), 0x10FFFF);
+    EXPECT_EQ(getCategory(-1), kUnassigned);
+    EXPECT_EQ(getCategory(0x2FA1E), kUnassigned);
+}
+
+TEST(CharacterDatabase, GeneralCategories) {
+    EXPECT_EQ(getCategory('A'), kUppercaseLetter);
+    EXPECT_EQ(getCategory('z'), kLowercaseLetter);
+    EXPECT_EQ(getCategory(0x01C5), kTitlecaseLetter);
+    EXPECT_EQ(getCategory(0x02B0), kModifierLetter);
+    EXPECT_EQ(getCategory(0x4E00), kOtherLetter);
+    EXPECT_EQ(getCategory(0x0300), kNonspacingMark);
+    EXPECT_EQ(getCategory(0x0903), kSpacingMark);
+    EXPECT_EQ(getCategory(0x20DD), kEnclosingMark);
+    EXPECT_EQ(getCategory('7'), kDecimalDigit);
+    EXPECT_EQ(getCategory(0x00BD), kOtherNumber);
+    EXPECT_EQ(getCategory(0x2160), kOtherNumber);
+    EXPECT_EQ(getCategory('!'), kOtherPunctuation);
+    EXPECT_EQ(getCategory('_'), kConnectorPunctuation);
+    EXPECT_EQ(getCategory('-'), kHyphenPunctuation);
+    EXPECT_EQ(getCategory('('), kOpeningPunctuation);
+    EXPECT_EQ(getCategory(')'), kClosingPunctuation);
+    EXPECT_EQ(getCategory(0x00AB), kInitialQuote);
+    EXPECT_EQ(getCategory(0x00BB), kFinalQuote);
+    EXPECT_EQ(getCategory(0x00A9), kOtherSymbol);
+    EXPECT_EQ(getCategory('+'), kMathSymbol);
+    EXPECT_EQ(getCategory(0x20AC), kCurrencySymbol);
+    EXPECT_EQ(getCategory('^'), kModifierSymbol);
+    EXPECT_EQ(getCategory(' '), kSpaceSeparator);
+    EXPECT_EQ(getCategory(0x2028), kLineSeparator);
+    EXPECT_EQ(getCategory(0x2029), kParagraphSeparator);
+    EXPECT_EQ(getCategory(0x0007), kControl);
+    EXPECT_EQ(getCategory(0x200E), kFormat);
+    EXPECT_EQ(getCategory(0xD800), kSurrogate);
+    EXPECT_EQ(getCategory(0xE000), kPrivateUse);
+    EXPECT_EQ(getCategory(0x0378), kUnassigned);
+    EXPECT_EQ(getCategory(0x2FA1D), kOtherLetter);
+}
+
+} // namespace
+} // namespace zelm::unicode
+
+namespace zelm::unicode_data {
+namespace {
+
+std::vector<std::int32_t> expand(std::vector<std::uint8_t> stream, int width, std::size_t count,
+                                 bool& ok) {
+    std::vector<std::int32_t> values;
+    ok = expandStream(stream, width, count, values);
+    return values;
+}
+
+TEST(RunLengthStreams, SingleValuesAndShortAndLongRuns) {
+    bool ok = false;
+    EXPECT_EQ(expand({0x05, 0xC2, 0x07}, 1, 4, ok), (std::vector<std::int32_t>{5, 7, 7, 7}));
+    EXPECT_TRUE(ok);
+    const auto longRun = expand({0x80, 0x01, 0x90}, 1, 66, ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(longRun, std::vector<std::int32_t>(66, 0x90));
+    const auto deltas = expand({0xC1, 0xFF, 0xE0, 0xC0, 0x00, 0x20}, 2, 3, ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(deltas, (std::vector<std::int32_t>{-32, -32, 32}));
+}
+
+TEST(RunLengthStreams, MalformedStreamsAreRefused) {
+    bool ok = true;
+    expand({0x05, 0xC2}, 1, 4, ok);
+    EXPECT_FALSE(ok) << "run without its value";
+    expand({0x05}, 1, 2, ok);
+    EXPECT_FALSE(ok) << "ends early";
+    expand({0xC3, 0x01}, 1, 2, ok);
+    EXPECT_FALSE(ok) << "overruns";
+    expand({0x80}, 1, 65, ok);
+    EXPECT_FALSE(ok) << "long run cut off";
+    expand({0x05}, 2, 1, ok);
+    EXPECT_FALSE(ok) << "two-byte values always come in runs";
+}
+
+TEST(RunLengthStreams, MalformedCompiledStreamLeavesTablesUnbuilt) {
+    Streams streams = compiledStreams();
+    EXPECT_TRUE(CharacterTables(streams).isBuilt());
+    streams.caseDeltaPages = streams.caseDeltaPages.first(streams.caseDeltaPages.size() - 1);
+    const CharacterTables broken(streams);
+    EXPECT_FALSE(broken.isBuilt());
+    EXPECT_EQ(broken.map(kLowerCase, 'A'), 'A');
+    EXPECT_EQ(broken.category('A'), 0);
+}
+
+} // namespace
+} // namespace zelm::unicode_data

@@ -1,0 +1,63 @@
+#include "platform/DebugOutput.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace zelm::posix {
+namespace {
+
+// Captures the debugger output for one test and restores the environment.
+class DebugOutput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        unsetenv(kDebugOutputVariable);
+        m_previous =
+            setDebugOutputSink([this](std::wstring_view text) { m_captured.emplace_back(text); });
+    }
+    void TearDown() override {
+        setDebugOutputSink(std::move(m_previous));
+        unsetenv(kDebugOutputVariable);
+    }
+
+    std::vector<std::wstring> m_captured;
+
+private:
+    DebugOutputSink m_previous;
+};
+
+TEST_F(DebugOutput, SinkReceivesEachText) {
+    outputDebugString(L"first");
+    outputDebugString(L"caf\u00E9 \u20AC");
+    EXPECT_EQ(m_captured, (std::vector<std::wstring>{L"first", L"caf\u00E9 \u20AC"}));
+}
+
+TEST_F(DebugOutput, StandardErrorOnlyWhenTheVariableIsSet) {
+    ::testing::internal::CaptureStderr();
+    outputDebugString(L"quiet");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+    setenv(kDebugOutputVariable, "1", 1);
+    ::testing::internal::CaptureStderr();
+    outputDebugString(L"caf\u00E9");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "caf\xC3\xA9\n");
+
+    setenv(kDebugOutputVariable, "0", 1);
+    ::testing::internal::CaptureStderr();
+    outputDebugString(L"quiet again");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(m_captured.size(), 3u);
+}
+
+TEST_F(DebugOutput, RemovingTheSinkStopsCapture) {
+    DebugOutputSink mine = setDebugOutputSink({});
+    outputDebugString(L"lost");
+    setDebugOutputSink(std::move(mine));
+    outputDebugString(L"kept");
+    EXPECT_EQ(m_captured, (std::vector<std::wstring>{L"kept"}));
+}
+
+} // namespace
+} // namespace zelm::posix

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "decoder/frame_header.h"
+#include "tools/streamgen/streamgen.h"
+
+namespace tesk::quor::streamgen {
+namespace {
+
+StreamOptions Short(Layer layer) {
+    StreamOptions options;
+    options.layer = layer;
+    options.samplesPerChannel = 12000;
+    return options;
+}
+
+TEST(StreamGen, StreamsAreDeterministicAndBackToBack) {
+    for (const Layer layer : {Layer::kII, Layer::kIII}) {
+        const Stream a = Generate(Short(layer));
+        const Stream b = Generate(Short(layer));
+        EXPECT_EQ(a.bytes, b.bytes);
+        ASSERT_GE(a.frameOffsets.size(), 10u);
+        EXPECT_EQ(a.frameOffsets.front(), 0);
+        for (std::size_t i = 0; i + 1 < a.frameOffsets.size(); ++i) {
+            CFrameHeader header;
+            ASSERT_TRUE(header.Parse(a.bytes.data() + a.frameOffsets[i]));
+            EXPECT_EQ(a.frameOffsets[i] + header.frameLength, a.frameOffsets[i + 1]);
+            EXPECT_EQ(header.layer, static_cast<int>(layer));
+        }
+    }
+}
+
+TEST(StreamGen, SignalsAreSynthesisedPerChannel) {
+    StreamOptions options = Short(Layer::kII);
+    options.samplesPerChannel = 1000;
+    const std::vector<std::int16_t> stereo = Synthesise(options);
+    ASSERT_EQ(stereo.size(), 2000u);
+    EXPECT_NE(stereo[21], stereo[20]); // the channels carry different tones
+    options.mode = ChannelMode::kMono;
+    options.signal = Signal::kNoise;
+    const std::vector<std::int16_t> mono = Synthesise(options);
+    EXPECT_EQ(mono.size(), 1000u);
+    EXPECT_GT(*std::max_element(mono.begin(), mono.end()), 5000);
+}
+
+TEST(StreamGen, DressingLandsWhereItIsAsked) {
+    StreamOptions options = Short(Layer::kIII);
+    options.id3v2Size = 300;
+    options.id3v2Footer = true;
+    options.junkBytes = 77;
+    options.vbrFrame = VbrFrame::kXing;
+    options.id3v1 = true;
+    const Stream s = Generate(options);
+    EXPECT_EQ(0, std::memcmp(s.bytes.data(), "ID3", 3));
+    EXPECT_EQ(0, std::memcmp(s.bytes.data() + 310, "3DI", 3));
+    EXPECT_EQ(s.firstFramePosition, 320 + 77);
+    EXPECT_TRUE(std::none_of(s.bytes.begin() + 320, s.bytes.begin() + 397,
+                             [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(0, std::memcmp(s.bytes.data() + s.firstFramePosition + 36, "Xing", 4));
+    EXPECT_EQ(s.frameOffsets.front(), s.audioPosition);
+    EXPECT_GT(s.audioPosition, s.firstFramePosition);
+    EXPECT_EQ(0, std::memcmp(s.bytes.data() + s.bytes.size() - 128, "TAG", 3));
+
+    options.vbrFrame = VbrFrame::kInfo;
+    options.vbrToc = false;
+    const Stream info = Generate(options);
+    EXPECT_EQ(0, std::memcmp(info.bytes.data() + info.firstFramePosition + 36, "Info", 4));
+    EXPECT_EQ(info.bytes.size(), s.bytes.size());
+}
+
+TEST(StreamGen, TruncationCutsTheLastFrame) {
+    StreamOptions options = Short(Layer::kII);
+    const Stream whole = Generate(options);
+    options.truncateBytes = 10;
+    const Stream cut = Generate(options);
+    EXPECT_EQ(cut.bytes.size() + 10, whole.bytes.size());
+    EXPECT_EQ(cut.frameOffsets.size() + 1, whole.frameOffsets.size());
+}
+
+TEST(StreamGen, RefusedOptionsNameTheCause) {
+    StreamOptions options = Short(Layer::kIII);
+    options.bitRateKbps = 17;
+    try {
+        Generate(options);
+        FAIL() << "an impossible bit rate was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("17 kbit/s"), std::string::npos) << e.what();
+    }
+}
+
+} // namespace
+} // namespace tesk::quor::streamgen

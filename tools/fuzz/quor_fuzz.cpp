@@ -1,0 +1,83 @@
+// libFuzzer target: the decoder library over arbitrary input. The first
+// byte chooses the input's abilities, the buffer sizes and a seek; the rest
+// is the stream.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "quor/quor.h"
+
+namespace {
+
+struct Input {
+    const std::uint8_t* data;
+    std::int32_t size;
+    std::int32_t position;
+};
+
+std::int32_t Read(void* user, void* buffer, std::int32_t bytes) {
+    auto* in = static_cast<Input*>(user);
+    const std::int32_t n = std::min(bytes, in->size - in->position);
+    std::memcpy(buffer, in->data + in->position, static_cast<std::size_t>(n));
+    in->position += n;
+    return n;
+}
+
+std::int32_t Seek(void* user, std::int32_t position) {
+    auto* in = static_cast<Input*>(user);
+    if (position < 0 || position > in->size) {
+        return 0;
+    }
+    in->position = position;
+    return 1;
+}
+
+std::int32_t Length(void* user) {
+    return static_cast<Input*>(user)->size;
+}
+
+std::int32_t Position(void* user) {
+    return static_cast<Input*>(user)->position;
+}
+
+constexpr std::int32_t kBufferSizes[] = {4608, 1000, 6, 9216, -1, 0, 4, 2304};
+constexpr std::int32_t kLargestBuffer = 9216;
+constexpr int kMostCalls = 20000;
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1 || size > (1u << 24)) {
+        return 0;
+    }
+    const std::uint8_t control = data[0];
+    Input input{data + 1, static_cast<std::int32_t>(size - 1), 0};
+    const QuorCallbacks callbacks{Read, (control & 1) != 0 ? Seek : nullptr,
+                                  (control & 2) != 0 ? Length : nullptr, Position};
+    QuorHandle handle = nullptr;
+    if (Quor_Create(&handle, callbacks, &input, QUOR_VERSION) != QUOR_OK) {
+        return 0;
+    }
+    QuorFileInfo info{};
+    Quor_GetFileInfo(handle, &info);
+    std::vector<std::uint8_t> buffer(kLargestBuffer);
+    const std::int32_t seekAt = (control >> 5) * 3;
+    const std::int32_t seekMs = (control >> 2 & 7) * 250;
+    for (int call = 0; call < kMostCalls; ++call) {
+        if (call == seekAt) {
+            Quor_SeekToTime(handle, seekMs);
+        }
+        const std::int32_t wanted = kBufferSizes[(call + control) % 8];
+        std::int32_t delivered = 0;
+        const std::int32_t result =
+            Quor_Decode(handle, wanted == 0 ? nullptr : buffer.data(), wanted, &delivered);
+        std::int32_t time = 0;
+        Quor_GetTime(handle, &time);
+        if (result != QUOR_OK) {
+            break;
+        }
+    }
+    Quor_Destroy(handle);
+    return 0;
+}
