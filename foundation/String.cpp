@@ -1,5 +1,6 @@
 #include <zelm/StringClasses.h>
 
+#include <zelm/Exception.h>
 #include <zelm/GlobalObjFactory.h>
 #include <zelm/Unicode.h>
 
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,6 +29,10 @@ std::uint8_t* allocateBuffer(std::size_t size) {
         throw std::bad_alloc();
     }
     return static_cast<std::uint8_t*>(buffer);
+}
+
+[[noreturn]] void throwInvalidArg(const std::string& argument, const char* method) {
+    throw CInvalidArgError(String::fromUTF8(argument), String(method));
 }
 
 std::string quoted(int value) {
@@ -197,7 +201,7 @@ P<IString> CString::createLike(std::uint8_t* buffer, int byteLength, int charCou
 int CString::compare(const IBase& other) const {
     const auto* text = dynamic_cast<const IString*>(&other);
     if (text == nullptr) {
-        throw std::invalid_argument("CString::compare: the other object is not a string");
+        throwInvalidArg("the other object is not a string", "CString::compare");
     }
     return compareTo(String(P<IString>::share(const_cast<IString*>(text))));
 }
@@ -259,7 +263,7 @@ StringPos CString::advance(const StringPos& pos, int n) const {
 
 CharCode CString::charAt(int index) const {
     if (index < 0 || index >= m_charCount) {
-        throw std::out_of_range("CString::charAt: index " + quoted(index) + " out of range");
+        throwInvalidArg("index " + quoted(index) + " out of range", "CString::charAt");
     }
     return charAt(getPos(index));
 }
@@ -267,7 +271,7 @@ CharCode CString::charAt(int index) const {
 CharCode CString::charAt(const StringPos& pos) const {
     CharCode ch = 0;
     if (!pos.isValid() || m_encoding->decodeNext(m_data, m_byteLength, pos.offset, ch) < 0) {
-        throw std::out_of_range("CString::charAt: no character at index " + quoted(pos.index));
+        throwInvalidArg("no character at index " + quoted(pos.index), "CString::charAt");
     }
     return ch;
 }
@@ -404,8 +408,8 @@ String CString::substring(int fromIndex, int toIndex) const {
 String CString::substring(const StringPos& from, const StringPos& to) const {
     if (!from.isValid() || !to.isValid() || to.index < from.index || to.offset < from.offset ||
         to.offset > m_byteLength) {
-        throw std::out_of_range("CString::substring: range " + quoted(from.index) + " to " +
-                                quoted(to.index) + " out of range");
+        throwInvalidArg("range " + quoted(from.index) + " to " + quoted(to.index) + " out of range",
+                        "CString::substring");
     }
     return String(
         makeP<CStringSlice>(self(), from.offset, to.offset - from.offset, to.index - from.index));
@@ -456,8 +460,8 @@ String CString::prepend(const String& text) const {
 
 String CString::replaceRange(const StringPos& from, const StringPos& to, const String& text) const {
     if (!from.isValid() || !to.isValid() || to.offset < from.offset || to.offset > m_byteLength) {
-        throw std::out_of_range("CString::replaceRange: range " + quoted(from.index) + " to " +
-                                quoted(to.index) + " out of range");
+        throwInvalidArg("range " + quoted(from.index) + " to " + quoted(to.index) + " out of range",
+                        "CString::replaceRange");
     }
     const Chars inserted = decodeAll(*text);
     if (!allRepresentable(*m_encoding, inserted)) {

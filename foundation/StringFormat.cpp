@@ -50,7 +50,7 @@ int digitCount(std::uint64_t magnitude, int base) {
 } // namespace
 
 CStringFormat::CStringFormat(const String& format)
-    : m_format(format), m_chars(format.toU32String()), m_output(L"") {
+    : m_format(format), m_chars(format.toU32String()) {
     goToNextFormatField();
 }
 
@@ -115,7 +115,7 @@ void CStringFormat::copyLiteralText() {
 }
 
 void CStringFormat::appendLiteral(std::size_t from, std::size_t to) {
-    append(String::fromUTF32(std::u32string_view(m_chars).substr(from, to - from)));
+    m_output.append(m_chars, from, to - from);
 }
 
 void CStringFormat::readFlags() {
@@ -315,7 +315,7 @@ void CStringFormat::writeInteger(std::uint64_t magnitude, bool negative, bool is
     number.append(padded > number.size() ? padded - number.size() : 0, '0');
     text.append(number.rbegin(), number.rend());
     text.append(static_cast<std::size_t>(rightSpaces), ' ');
-    append(String::fromUTF8(text));
+    appendASCII(text);
 }
 
 void CStringFormat::completeSpecification(char conversion) {
@@ -338,7 +338,7 @@ void CStringFormat::ensureScratch(std::size_t bytes) {
 }
 
 void CStringFormat::appendScratch(int length) {
-    append(String::fromUTF8(std::string_view(m_scratch.data(), static_cast<std::size_t>(length))));
+    appendASCII(std::string_view(m_scratch.data(), static_cast<std::size_t>(length)));
 }
 
 void CStringFormat::doDouble(double value) {
@@ -387,29 +387,27 @@ void CStringFormat::doString(const String& text) {
     if (m_kind != Kind::Text) {
         throwNotMatching("CStringFormat::doString");
     }
-    const int length = text.getLength();
+    const std::u32string chars = text.toU32String();
+    const auto length = static_cast<std::ptrdiff_t>(chars.size());
     if (m_precision >= 0 && length > m_precision) {
-        append(text.substring(0, m_precision));
+        m_output.append(chars, 0, static_cast<std::size_t>(m_precision));
         goToNextFormatField();
         return;
     }
-    const int fillCount = m_width > length ? m_width - length : 0;
-    const String fill =
-        String::fromUTF8(std::string(static_cast<std::size_t>(fillCount), m_flagZero ? '0' : ' '));
+    const auto fillCount = static_cast<std::size_t>(m_width > length ? m_width - length : 0);
+    const char32_t fill = m_flagZero ? U'0' : U' ';
     if (m_flagMinus) {
-        append(text);
-        append(fill);
+        m_output += chars;
+        m_output.append(fillCount, fill);
     } else {
-        append(fill);
-        append(text);
+        m_output.append(fillCount, fill);
+        m_output += chars;
     }
     goToNextFormatField();
 }
 
-void CStringFormat::append(const String& text) {
-    if (!text.isEmpty()) {
-        m_output += text;
-    }
+void CStringFormat::appendASCII(std::string_view text) {
+    m_output.append(text.begin(), text.end());
 }
 
 String CStringFormat::toString() const {
@@ -417,7 +415,7 @@ String CStringFormat::toString() const {
         throw CInvalidObjectStateError(
             "CStringFormat: not all parameters have been pushed in yet.");
     }
-    return m_output;
+    return String::fromUTF32(m_output);
 }
 
 } // namespace zelm

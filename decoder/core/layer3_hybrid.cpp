@@ -22,31 +22,47 @@ void alias_butterflies(double* lines, int boundary) {
     }
 }
 
+// The IMDCT of n lines, x_i = sum over k of X_k cos(2 pi / 2n (i + n / 2 +
+// 1 / 2)(k + 1 / 2)) for i = 0 ... 2n - 1, rests on the n-point DCT-IV
+// y_j = sum over k of X_k cos(pi / n (j + 1 / 2)(k + 1 / 2)):
+// x_i = y_(i + n/2) for i < n/2, -y_(3n/2 - 1 - i) for n/2 <= i < 3n/2 and
+// -y_(i - 3n/2) above. `lines` are read `stride` apart; the windowed 2n
+// outputs are added to z.
+template <int n>
+void windowed_imdct(const double* lines, int stride, const double (&kernel)[n][n],
+                    const double* window, double* z) {
+    double y[n];
+    for (int j = 0; j < n; ++j) {
+        double sum = 0.0;
+        for (int k = 0; k < n; ++k) {
+            sum += lines[stride * k] * kernel[j][k];
+        }
+        y[j] = sum;
+    }
+    constexpr int half = n / 2;
+    for (int i = 0; i < half; ++i) {
+        z[i] += y[i + half] * window[i];
+    }
+    for (int i = half; i < 3 * half; ++i) {
+        z[i] -= y[3 * half - 1 - i] * window[i];
+    }
+    for (int i = 3 * half; i < 2 * n; ++i) {
+        z[i] -= y[i - 3 * half] * window[i];
+    }
+}
+
 // 36 windowed IMDCT outputs of one sub-band's 18 lines.
 void long_imdct(const double* lines, const double* window, double* z) {
-    const Layer3Tables& tables = layer3_tables();
-    for (int i = 0; i < 36; ++i) {
-        double sum = 0.0;
-        for (int k = 0; k < kLinesPerSubband; ++k) {
-            sum += lines[k] * tables.imdct_long[i][k];
-        }
-        z[i] = sum * window[i];
-    }
+    std::fill(z, z + 36, 0.0);
+    windowed_imdct<18>(lines, 1, layer3_tables().dct4_long, window, z);
 }
 
 // The three short windows of one sub-band (lines in window-interleaved
 // order), overlapped into a 36-sample frame.
 void short_imdct(const double* lines, const double* window, double* z) {
-    const Layer3Tables& tables = layer3_tables();
     std::fill(z, z + 36, 0.0);
     for (int w = 0; w < 3; ++w) {
-        for (int i = 0; i < 12; ++i) {
-            double sum = 0.0;
-            for (int k = 0; k < 6; ++k) {
-                sum += lines[3 * k + w] * tables.imdct_short[i][k];
-            }
-            z[6 + 6 * w + i] += sum * window[i];
-        }
+        windowed_imdct<6>(lines + w, 3, layer3_tables().dct4_short, window, z + 6 + 6 * w);
     }
 }
 

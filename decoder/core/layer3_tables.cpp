@@ -138,14 +138,14 @@ void build_windows(Layer3Tables& t) {
 }
 
 void build_transform_tables(Layer3Tables& t) {
-    for (int i = 0; i < 36; ++i) {
+    for (int j = 0; j < 18; ++j) {
         for (int k = 0; k < 18; ++k) {
-            t.imdct_long[i][k] = std::cos(kPi * (2 * i + 19) * (2 * k + 1) / 72.0);
+            t.dct4_long[j][k] = std::cos(kPi / 18.0 * (j + 0.5) * (k + 0.5));
         }
     }
-    for (int i = 0; i < 12; ++i) {
+    for (int j = 0; j < 6; ++j) {
         for (int k = 0; k < 6; ++k) {
-            t.imdct_short[i][k] = std::cos(kPi * (2 * i + 7) * (2 * k + 1) / 24.0);
+            t.dct4_short[j][k] = std::cos(kPi / 6.0 * (j + 0.5) * (k + 0.5));
         }
     }
     for (int i = 0; i < 8; ++i) {

@@ -42,8 +42,10 @@ struct Layer3Tables {
     // IMDCT windows by block type (type 2 uses the first 12 entries); the
     // second set has every odd entry negated, for the odd sub-bands.
     double window[2][4][36];
-    double imdct_long[36][18]; // cos(pi (2i + 19)(2k + 1) / 72)
-    double imdct_short[12][6]; // cos(pi (2i + 7)(2k + 1) / 24)
+    // DCT-IV kernels cos(pi / n (j + 1/2)(k + 1/2)) of the 18-point (long)
+    // and 6-point (short) transforms behind the IMDCTs.
+    double dct4_long[18][18];
+    double dct4_short[6][6];
     double alias_cs[8];
     double alias_ca[8];
 };

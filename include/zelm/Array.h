@@ -1,10 +1,13 @@
 // Growable arrays of holders (P, PC, PFrail) and other values.
 #pragma once
 
+#include <zelm/Exception.h>
+#include <zelm/String.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <initializer_list>
-#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -31,7 +34,7 @@ public:
     void add(T item) { m_items.push_back(std::move(item)); }
     void insert(int index, T item) {
         if (index < 0 || index > getCount()) {
-            throw std::out_of_range("TSimpleArray::insert: index out of range");
+            throwIndexError(index, "TSimpleArray::insert");
         }
         m_items.insert(m_items.begin() + index, std::move(item));
     }
@@ -55,9 +58,13 @@ protected:
     std::vector<T>& items() noexcept { return m_items; }
 
 private:
+    [[noreturn]] static void throwIndexError(int index, const char* method) {
+        throw CInvalidArgError(
+            String::fromUTF8("index '" + std::to_string(index) + "' out of range"), String(method));
+    }
     std::size_t checked(int index) const {
         if (index < 0 || index >= getCount()) {
-            throw std::out_of_range("TSimpleArray: index out of range");
+            throwIndexError(index, "TSimpleArray::get");
         }
         return static_cast<std::size_t>(index);
     }

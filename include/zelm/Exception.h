@@ -48,7 +48,8 @@ public:
 
 // An error concerning one object, given as an object reference, a class, or
 // neither. The object text is "object: " + the object's toString, else
-// "object class: " + the class name, else "unknown object".
+// "object class: " + the class name, else "unknown object". A given
+// description has each "%OBJECTDESC%" replaced by the object text.
 class CObjectError : public CError {
 public:
     explicit CObjectError(const P<IBase>& object = P<IBase>(),

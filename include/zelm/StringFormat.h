@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -66,24 +67,24 @@ private:
     void readConversion();
     int readNumber();
 
-    void throwNotMatching(const char* method) const;
+    [[noreturn]] void throwNotMatching(const char* method) const;
     void throwIfWaitingForInteger(const char* method) const;
-    void throwInvalidFormat() const;
+    [[noreturn]] void throwInvalidFormat() const;
     [[noreturn]] void throwArgError(const char* prefix, const char* method) const;
 
     void writeInteger(std::uint64_t magnitude, bool negative, bool isSigned);
     void completeSpecification(char conversion);
     void ensureScratch(std::size_t bytes);
     void appendScratch(int length);
-    void append(const String& text);
+    void appendASCII(std::string_view text);
 
     std::int32_t peek(int ahead = 0) const;
     void skip(int count = 1);
 
     String m_format;
-    std::u32string m_chars; // the format's characters, for scanning
-    int m_position = 0;     // -1 once the format is used up
-    String m_output;
+    std::u32string m_chars;  // the format's characters, for scanning
+    int m_position = 0;      // -1 once the format is used up
+    std::u32string m_output; // the text built so far
     Kind m_kind = Kind::None;
     char m_conversion = 0;
     bool m_widthFromParameter = false;

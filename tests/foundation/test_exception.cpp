@@ -73,15 +73,6 @@ TEST(ExceptionBasics, WhatGivesTheDescriptionInTheSystemCodePage) {
     EXPECT_STREQ(asStandard.what(), wide.what());
 }
 
-TEST(ExceptionBasics, CaughtAsStandardException) {
-    try {
-        throw CError("thrown by value", kNull);
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "thrown by value");
-        return;
-    }
-}
-
 TEST(ExceptionBasics, CopiesShareTextsAndAreFreshObjects) {
     const CError original("desc", "Name");
     const CError copy(original);

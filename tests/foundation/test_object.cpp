@@ -234,8 +234,8 @@ TEST(Arrays, HoldersInArraysKeepTheirObjects) {
     EXPECT_EQ(destroyed, 0);
     array.clear();
     EXPECT_EQ(destroyed, 1);
-    EXPECT_THROW(array.get(0), std::out_of_range);
-    EXPECT_THROW(array.insert(1, nullptr), std::out_of_range);
+    EXPECT_THROW(array.get(0), CInvalidArgError);
+    EXPECT_THROW(array.insert(1, nullptr), CInvalidArgError);
 }
 
 TEST(Arrays, CleaningArrayReleasesLastInsertedFirst) {

@@ -1,3 +1,4 @@
+#include <zelm/Exception.h>
 #include <zelm/StringClasses.h>
 
 #include "platform/CodePage.h"
@@ -119,7 +120,7 @@ TEST(StringSlices, SubstringViewsTheBytesAndKeepsThemAlive) {
     EXPECT_TRUE(terminated->isNullTerminated());
     EXPECT_NE(terminated.getObject(), part.getObject());
     EXPECT_EQ(part.append(String("!")).toStdString(), "\xC3\xA9llo!");
-    EXPECT_THROW(part.substring(2, 9), std::out_of_range);
+    EXPECT_THROW(part.substring(2, 9), CInvalidArgError);
 }
 
 TEST(StringPositions, StepForwardAndBackward) {
@@ -134,7 +135,18 @@ TEST(StringPositions, StepForwardAndBackward) {
     EXPECT_EQ(s->advance(s->getEnd(), -2), (StringPos{3, 6}));
     EXPECT_EQ(s->advance(s->getStart(), 6), kNoPos);
     EXPECT_EQ(s->getPos(4), (StringPos{4, 10}));
-    EXPECT_THROW(s.charAt(5), std::out_of_range);
+    EXPECT_THROW(s.charAt(5), CInvalidArgError);
+}
+
+TEST(StringPositions, IndexErrorsNameTheMethodAndTheIndex) {
+    try {
+        String("abc").charAt(5);
+        FAIL() << "charAt past the end did not throw";
+    } catch (const CInvalidArgError& error) {
+        EXPECT_EQ(error.getDescription().toStdString(),
+                  "An invalid argument was passed to method 'CString::charAt' of '': index '5' "
+                  "out of range");
+    }
 }
 
 TEST(StringCase, MapsThroughTheCharacterDatabase) {

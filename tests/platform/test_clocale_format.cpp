@@ -46,14 +46,6 @@ private:
 
 } // namespace
 
-TEST(CLocaleFormat, FormatsOneField) {
-    EXPECT_EQ(formatDouble("%.3f", 2.5), "2.500");
-    EXPECT_EQ(formatDouble("%+08.2e", -1234.5), "-1.23e+03");
-    char buffer[8];
-    EXPECT_EQ(zelm::posix::formatCharacter(buffer, sizeof buffer, "%-3c", 'q'), 3);
-    EXPECT_EQ(std::string(buffer), "q  ");
-}
-
 TEST(CLocaleFormat, ReportsTheFullLengthWhenTheBufferIsShort) {
     char buffer[4];
     EXPECT_EQ(zelm::posix::formatDouble(buffer, sizeof buffer, "%f", 12.0), 9);
