@@ -24,7 +24,7 @@ constexpr int kAudioSourceFlag = 2;
 // file's own rate and channel count where they ask for none.
 class OpenSource {
 public:
-    OpenSource(ITESKPlugin& plugin, const Options& options, int bytesPerSample) {
+    OpenSource(common::ITESKPlugin& plugin, const Options& options, int bytesPerSample) {
         SourceFormat format{};
         format.size = sizeof format;
         format.sampleRate = options.rate.value_or(0);
@@ -66,7 +66,7 @@ std::uint64_t byteLimit(const Options& options, const PcmFormat& format) {
 
 } // namespace
 
-void printInfo(ITESKPlugin& plugin, const Options& options, std::ostream& out) {
+void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream& out) {
     const OpenSource source(plugin, options, 0);
     out << "plugin: " << plugin.getName().toStdString() << '\n';
     out << "version: " << plugin.getVersion() << '\n';
@@ -76,7 +76,7 @@ void printInfo(ITESKPlugin& plugin, const Options& options, std::ostream& out) {
     out << "bytes_per_sample: " << source->getBytesPerSample() << '\n';
 }
 
-void decodeFile(ITESKPlugin& plugin, const Options& options, const ProgressReport& progress) {
+void decodeFile(common::ITESKPlugin& plugin, const Options& options, const ProgressReport& progress) {
     const OpenSource source(plugin, options, options.bits / 8);
     if (options.start > 0.0) {
         source->seek(options.start);

@@ -18,15 +18,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Reports progress: seconds of audio done, the duration to reach (0 or less
-// when unknown) and the seconds of wall time spent.
+// Reports progress: seconds of audio written and the seconds to reach (0 or
+// less when unknown).
 using ProgressReport = std::function<void(double done, double total)>;
 
 // Prints the plug-in's name and version and the file's format, one
 // "key: value" line each.
-void printInfo(ITESKPlugin& plugin, const Options& options, std::ostream& out);
+void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream& out);
 
 // Decodes the file into the output that the options name.
-void decodeFile(ITESKPlugin& plugin, const Options& options, const ProgressReport& progress);
+void decodeFile(common::ITESKPlugin& plugin, const Options& options, const ProgressReport& progress);
 
 } // namespace tesk::player
