@@ -131,28 +131,6 @@ P<IString> buildString(const ICharEncoding& encoding, const Chars& chars, Create
     }
 }
 
-P<IString> makeUTF8(std::uint8_t* buffer, int length, int count) {
-    return makeP<CUTF8String>(buffer, length, StringMode::Adopt, count, true);
-}
-P<IString> makeCP(std::uint8_t* buffer, int length, int count) {
-    return makeP<CCPString>(buffer, length, StringMode::Adopt, count, true);
-}
-P<IString> makeLatin1(std::uint8_t* buffer, int length, int count) {
-    return makeP<CLatin1String>(reinterpret_cast<char*>(buffer), length, StringMode::Adopt, count,
-                                true);
-}
-P<IString> makeUTF16(std::uint8_t* buffer, int length, int count) {
-    return makeP<CUTF16String>(buffer, length, StringMode::Adopt, count, true);
-}
-P<IString> makeWChar(std::uint8_t* buffer, int length, int count) {
-    return makeP<CWCharString>(reinterpret_cast<wchar_t*>(buffer), length, StringMode::Adopt, count,
-                               true);
-}
-P<IString> makeUTF32(std::uint8_t* buffer, int length, int count) {
-    return makeP<CUTF32String>(reinterpret_cast<unsigned int*>(buffer), length, StringMode::Adopt,
-                               count, true);
-}
-
 const P<IString>& emptyString() {
     static const char marker = 0;
     return getGlobalObject<IString>(
@@ -542,89 +520,42 @@ String convertString(const CString& string, P<IString> self, const ICharEncoding
 
 String CString::toCPString() const {
     return convertString(*this, self(), *getCPCharEncoding(),
-                         TNullString<unsigned char, CCPString>::get(), makeCP);
+                         TNullString<unsigned char, CCPString>::get(), CCPString::adopt);
 }
 
 String CString::toUTF8String() const {
     return convertString(*this, self(), *getUTF8CharEncoding(),
-                         TNullString<unsigned char, CUTF8String>::get(), makeUTF8);
+                         TNullString<unsigned char, CUTF8String>::get(), CUTF8String::adopt);
 }
 
 String CString::toLatin1String() const {
     return convertString(*this, self(), *getLatin1CharEncoding(),
-                         TNullString<char, CLatin1String>::get(), makeLatin1);
+                         TNullString<char, CLatin1String>::get(), CLatin1String::adopt);
 }
 
 String CString::toWCharString() const {
     return convertString(*this, self(), *getWCharEncoding(),
-                         TNullString<wchar_t, CWCharString>::get(), makeWChar);
+                         TNullString<wchar_t, CWCharString>::get(), CWCharString::adopt);
 }
 
 String CString::toUTF16String() const {
     return convertString(*this, self(), *getUTF16CharEncoding(),
-                         TNullString<unsigned char, CUTF16String>::get(), makeUTF16);
+                         TNullString<unsigned char, CUTF16String>::get(), CUTF16String::adopt);
 }
 
 String CString::toUTF32String() const {
     return convertString(*this, self(), *getUTF32CharEncoding(),
-                         TNullString<unsigned int, CUTF32String>::get(), makeUTF32);
+                         TNullString<unsigned int, CUTF32String>::get(), CUTF32String::adopt);
 }
 
 // --- string classes --------------------------------------------------------
 
-CCPString::CCPString(const unsigned char* data, int byteLength, StringMode mode, int charCount,
-                     bool terminated)
-    : CString(data, byteLength, charCount, byteLength < 0 || terminated, getCPCharEncoding(),
-              mode) {}
-
-P<IString> CCPString::createLike(std::uint8_t* buffer, int byteLength, int charCount) const {
-    return makeCP(buffer, byteLength, charCount);
-}
-
-CLatin1String::CLatin1String(const char* data, int byteLength, StringMode mode, int charCount,
-                             bool terminated)
-    : CString(data, byteLength, charCount, byteLength < 0 || terminated, getLatin1CharEncoding(),
-              mode) {}
-
-P<IString> CLatin1String::createLike(std::uint8_t* buffer, int byteLength, int charCount) const {
-    return makeLatin1(buffer, byteLength, charCount);
-}
-
-CUTF8String::CUTF8String(const unsigned char* data, int byteLength, StringMode mode, int charCount,
-                         bool terminated)
-    : CString(data, byteLength, charCount, byteLength < 0 || terminated, getUTF8CharEncoding(),
-              mode) {}
-
-P<IString> CUTF8String::createLike(std::uint8_t* buffer, int byteLength, int charCount) const {
-    return makeUTF8(buffer, byteLength, charCount);
-}
-
-CUTF16String::CUTF16String(const unsigned char* data, int byteLength, StringMode mode,
-                           int charCount, bool terminated)
-    : CString(data, byteLength, charCount, byteLength < 0 || terminated, getUTF16CharEncoding(),
-              mode) {}
-
-P<IString> CUTF16String::createLike(std::uint8_t* buffer, int byteLength, int charCount) const {
-    return makeUTF16(buffer, byteLength, charCount);
-}
-
-CWCharString::CWCharString(const wchar_t* data, int byteLength, StringMode mode, int charCount,
-                           bool terminated)
-    : CString(data, byteLength, charCount, byteLength < 0 || terminated, getWCharEncoding(), mode) {
-}
-
-P<IString> CWCharString::createLike(std::uint8_t* buffer, int byteLength, int charCount) const {
-    return makeWChar(buffer, byteLength, charCount);
-}
-
-CUTF32String::CUTF32String(const unsigned int* data, int byteLength, StringMode mode, int charCount,
-                           bool terminated)
-    : CString(data, byteLength, charCount, byteLength < 0 || terminated, getUTF32CharEncoding(),
-              mode) {}
-
-P<IString> CUTF32String::createLike(std::uint8_t* buffer, int byteLength, int charCount) const {
-    return makeUTF32(buffer, byteLength, charCount);
-}
+CCPString::~CCPString() = default;
+CLatin1String::~CLatin1String() = default;
+CUTF8String::~CUTF8String() = default;
+CUTF16String::~CUTF16String() = default;
+CWCharString::~CWCharString() = default;
+CUTF32String::~CUTF32String() = default;
 
 CStringSlice::CStringSlice(const P<IString>& base, int byteOffset, int byteLength, int charCount)
     : CString(base->getData() + byteOffset, byteLength, charCount, false, base->getEncoding(),

@@ -31,13 +31,17 @@ void alias_butterflies(double* lines, int boundary) {
 template <int n>
 void windowed_imdct(const double* lines, int stride, const double (&kernel)[n][n],
                     const double* window, double* z) {
-    double y[n];
-    for (int j = 0; j < n; ++j) {
-        double sum = 0.0;
-        for (int k = 0; k < n; ++k) {
-            sum += lines[stride * k] * kernel[j][k];
+    // The kernel is symmetric; running over it row by row per input line
+    // keeps the inner loop on contiguous entries.
+    double y[n] = {};
+    for (int k = 0; k < n; ++k) {
+        const double x = lines[stride * k];
+        if (x == 0.0) {
+            continue;
         }
-        y[j] = sum;
+        for (int j = 0; j < n; ++j) {
+            y[j] += x * kernel[k][j];
+        }
     }
     constexpr int half = n / 2;
     for (int i = 0; i < half; ++i) {

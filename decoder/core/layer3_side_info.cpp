@@ -15,9 +15,11 @@ constexpr int kSampleRateRows = 9;
 constexpr int kJointStereo = 1;
 constexpr unsigned kMaxBigValues = 288;
 
-// Scale-factor band boundaries per sample-rate index: long bands in lines,
-// short bands in lines of one window.
-constexpr std::int16_t kLongBands[kSampleRateRows][23] = {
+// Scale-factor band boundaries: long bands in lines, short bands in lines of
+// one window. 11.025 and 12 kHz use the 16 kHz row.
+constexpr int kDistinctRows = 7;
+constexpr int kBandRowOf[kSampleRateRows] = {0, 1, 2, 3, 4, 5, 5, 5, 6};
+constexpr std::int16_t kLongBands[kDistinctRows][23] = {
     {0,  4,  8,   12,  16,  20,  24,  30,  36,  44,  52, 62,
      74, 90, 110, 134, 162, 196, 238, 288, 342, 418, 576},
     {0,  4,  8,   12,  16,  20,  24,  30,  36,  42,  50, 60,
@@ -30,21 +32,15 @@ constexpr std::int16_t kLongBands[kSampleRateRows][23] = {
      114, 136, 162, 194, 232, 278, 332, 394, 464, 540, 576},
     {0,   6,   12,  18,  24,  30,  36,  44,  54,  66,  80, 96,
      116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
-    {0,   6,   12,  18,  24,  30,  36,  44,  54,  66,  80, 96,
-     116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
-    {0,   6,   12,  18,  24,  30,  36,  44,  54,  66,  80, 96,
-     116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
     {0,   12,  24,  36,  48,  60,  72,  88,  108, 132, 160, 192,
      232, 280, 336, 400, 476, 566, 568, 570, 572, 574, 576},
 };
-constexpr std::int16_t kShortBands[kSampleRateRows][14] = {
+constexpr std::int16_t kShortBands[kDistinctRows][14] = {
     {0, 4, 8, 12, 16, 22, 30, 40, 52, 66, 84, 106, 136, 192},
     {0, 4, 8, 12, 16, 22, 28, 38, 50, 64, 80, 100, 126, 192},
     {0, 4, 8, 12, 16, 22, 30, 42, 58, 78, 104, 138, 180, 192},
     {0, 4, 8, 12, 18, 24, 32, 42, 56, 74, 100, 132, 174, 192},
     {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 136, 180, 192},
-    {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192},
-    {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192},
     {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192},
     {0, 8, 16, 24, 36, 52, 72, 96, 124, 160, 162, 164, 166, 192},
 };
@@ -75,8 +71,9 @@ std::uint32_t length_word(int l0, int l1, int l2, int l3, int row, int preflag) 
 }
 
 void build_band_rows(SideInfoTables& tables) {
-    for (int r = 0; r < kSampleRateRows; ++r) {
-        auto& row = tables.bands[r];
+    for (int index = 0; index < kSampleRateRows; ++index) {
+        auto& row = tables.bands[index];
+        const int r = kBandRowOf[index];
         for (int i = 0; i < 23; ++i) {
             row[kLongBoundaries + i] = kLongBands[r][i];
         }

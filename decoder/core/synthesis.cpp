@@ -18,11 +18,13 @@ constexpr int kWindowSize = 544;
 constexpr int kStoredA = 17; // a[r] = -V(32 + r), r = 0..16
 constexpr int kStoredB = 16; // b[r] = V(r), r = 0..15
 
+constexpr int kDctStages = 5; // 32, 16, 8, 4, 2 points
+
 struct SynthesisTables {
     // The window pre-signed, scaled to 16 bits and stored twice (at p and p + 16).
     std::array<double, kWindowSize> window{};
-    // Matrixing coefficients: rows 0..16 give a[r], rows 17..32 give b[r].
-    std::array<std::array<double, kSubbands>, kStoredA + kStoredB> matrix{};
+    // Per stage t: 1 / (2 cos(pi (2k + 1) / (64 >> t))), k < 16 >> t.
+    std::array<std::array<double, 16>, kDctStages> dct{};
 };
 
 // c(i) for i = 0..256: the window coefficient D(i) with the sign of the
@@ -52,17 +54,10 @@ void build_window(SynthesisTables& tables) {
     }
 }
 
-double matrixing_coefficient(int i, int k) {
-    return std::cos((16 + i) * (2 * k + 1) * std::numbers::pi / 64.0);
-}
-
-void build_matrix(SynthesisTables& tables) {
-    for (int k = 0; k < kSubbands; ++k) {
-        for (int r = 0; r < kStoredA; ++r) {
-            tables.matrix[r][k] = -matrixing_coefficient(32 + r, k);
-        }
-        for (int r = 0; r < kStoredB; ++r) {
-            tables.matrix[kStoredA + r][k] = matrixing_coefficient(r, k);
+void build_dct_constants(SynthesisTables& tables) {
+    for (int t = 0; t < kDctStages; ++t) {
+        for (int k = 0; k < (16 >> t); ++k) {
+            tables.dct[t][k] = 1.0 / (2.0 * std::cos(std::numbers::pi * (2 * k + 1) / (64 >> t)));
         }
     }
 }
@@ -71,18 +66,37 @@ const SynthesisTables& synthesis_tables() {
     static const SynthesisTables tables = [] {
         SynthesisTables built;
         build_window(built);
-        build_matrix(built);
+        build_dct_constants(built);
         return built;
     }();
     return tables;
 }
 
-double dot32(const std::array<double, kSubbands>& row, const double* samples) {
-    double sum = 0.0;
-    for (int k = 0; k < kSubbands; ++k) {
-        sum += row[k] * samples[k];
+// DCT-II of N points, out[m] = sum over k of in[k] cos(pi m (2k + 1) / 2N),
+// split into the sums and the scaled differences of mirrored inputs, each
+// transformed at half the length.
+template <int N> void fast_dct(const SynthesisTables& tables, const double* in, double* out) {
+    if constexpr (N == 1) {
+        out[0] = in[0];
+    } else {
+        constexpr int kHalf = N / 2;
+        constexpr int kStage = N == 32 ? 0 : N == 16 ? 1 : N == 8 ? 2 : N == 4 ? 3 : 4;
+        const double* scale = tables.dct[kStage].data();
+        double sums[kHalf];
+        double differences[kHalf];
+        for (int k = 0; k < kHalf; ++k) {
+            sums[k] = in[k] + in[N - 1 - k];
+            differences[k] = (in[k] - in[N - 1 - k]) * scale[k];
+        }
+        double even[kHalf];
+        double odd[kHalf];
+        fast_dct<kHalf>(tables, sums, even);
+        fast_dct<kHalf>(tables, differences, odd);
+        for (int m = 0; m < kHalf; ++m) {
+            out[2 * m] = even[m];
+            out[2 * m + 1] = odd[m] + (m + 1 < kHalf ? odd[m + 1] : 0.0);
+        }
     }
-    return sum;
 }
 
 // Stores the block's matrixing values in the channel's halves and returns
@@ -152,12 +166,15 @@ void init_synthesis_tables() {
 }
 
 void dct32(const double* samples, double* a, int a_stride, double* b, int b_stride) {
-    const SynthesisTables& tables = synthesis_tables();
+    // With X the 32-point DCT-II of the samples, V(i) = X(16 + i) and
+    // X(64 - m) = -X(m), so a[r] = X(16 - r) and b[r] = X(16 + r).
+    double x[kSubbands];
+    fast_dct<kSubbands>(synthesis_tables(), samples, x);
     for (int r = 0; r < kStoredA; ++r) {
-        a[r * a_stride] = dot32(tables.matrix[r], samples);
+        a[r * a_stride] = x[16 - r];
     }
     for (int r = 0; r < kStoredB; ++r) {
-        b[r * b_stride] = dot32(tables.matrix[kStoredA + r], samples);
+        b[r * b_stride] = x[16 + r];
     }
 }
 

@@ -97,70 +97,66 @@ private:
     int m_charCount;
 };
 
-// Constructors of the classes below: byteLength -1 measures terminated data;
-// terminated tells that data of a given length is followed by a terminator.
+// A string of one code-unit type in one encoding; Self is the concrete class.
+// byteLength -1 measures terminated data; terminated tells that data of a
+// given length is followed by a terminator.
+template <class Self, class Unit, const P<ICharEncoding>& (*Encoding)()>
+class TEncodedString : public CString {
+public:
+    explicit TEncodedString(const Unit* data, int byteLength = -1,
+                            StringMode mode = StringMode::Copy, int charCount = -1,
+                            bool terminated = false)
+        : CString(data, byteLength, charCount, byteLength < 0 || terminated, Encoding(), mode) {}
+
+    // A new string that adopts a terminated buffer from std::malloc.
+    static P<IString> adopt(std::uint8_t* buffer, int byteLength, int charCount) {
+        return makeP<Self>(reinterpret_cast<const Unit*>(buffer), byteLength, StringMode::Adopt,
+                           charCount, true);
+    }
+
+protected:
+    P<IString> createLike(std::uint8_t* buffer, int byteLength, int charCount) const override {
+        return adopt(buffer, byteLength, charCount);
+    }
+};
 
 // Text in the system ANSI code page.
-class CCPString : public CString {
+class CCPString : public TEncodedString<CCPString, unsigned char, getCPCharEncoding> {
 public:
-    explicit CCPString(const unsigned char* data, int byteLength = -1,
-                       StringMode mode = StringMode::Copy, int charCount = -1,
-                       bool terminated = false);
-
-protected:
-    P<IString> createLike(std::uint8_t* buffer, int byteLength, int charCount) const override;
+    using TEncodedString::TEncodedString;
+    ~CCPString() override;
 };
 
-class CLatin1String : public CString {
+class CLatin1String : public TEncodedString<CLatin1String, char, getLatin1CharEncoding> {
 public:
-    explicit CLatin1String(const char* data, int byteLength = -1,
-                           StringMode mode = StringMode::Copy, int charCount = -1,
-                           bool terminated = false);
-
-protected:
-    P<IString> createLike(std::uint8_t* buffer, int byteLength, int charCount) const override;
+    using TEncodedString::TEncodedString;
+    ~CLatin1String() override;
 };
 
-class CUTF8String : public CString {
+class CUTF8String : public TEncodedString<CUTF8String, unsigned char, getUTF8CharEncoding> {
 public:
-    explicit CUTF8String(const unsigned char* data, int byteLength = -1,
-                         StringMode mode = StringMode::Copy, int charCount = -1,
-                         bool terminated = false);
-
-protected:
-    P<IString> createLike(std::uint8_t* buffer, int byteLength, int charCount) const override;
+    using TEncodedString::TEncodedString;
+    ~CUTF8String() override;
 };
 
 // UTF-16, little-endian, addressed in bytes.
-class CUTF16String : public CString {
+class CUTF16String : public TEncodedString<CUTF16String, unsigned char, getUTF16CharEncoding> {
 public:
-    explicit CUTF16String(const unsigned char* data, int byteLength = -1,
-                          StringMode mode = StringMode::Copy, int charCount = -1,
-                          bool terminated = false);
-
-protected:
-    P<IString> createLike(std::uint8_t* buffer, int byteLength, int charCount) const override;
+    using TEncodedString::TEncodedString;
+    ~CUTF16String() override;
 };
 
 // wchar_t text in the platform's wide encoding (see getWCharEncoding).
-class CWCharString : public CString {
+class CWCharString : public TEncodedString<CWCharString, wchar_t, getWCharEncoding> {
 public:
-    explicit CWCharString(const wchar_t* data, int byteLength = -1,
-                          StringMode mode = StringMode::Copy, int charCount = -1,
-                          bool terminated = false);
-
-protected:
-    P<IString> createLike(std::uint8_t* buffer, int byteLength, int charCount) const override;
+    using TEncodedString::TEncodedString;
+    ~CWCharString() override;
 };
 
-class CUTF32String : public CString {
+class CUTF32String : public TEncodedString<CUTF32String, unsigned int, getUTF32CharEncoding> {
 public:
-    explicit CUTF32String(const unsigned int* data, int byteLength = -1,
-                          StringMode mode = StringMode::Copy, int charCount = -1,
-                          bool terminated = false);
-
-protected:
-    P<IString> createLike(std::uint8_t* buffer, int byteLength, int charCount) const override;
+    using TEncodedString::TEncodedString;
+    ~CUTF32String() override;
 };
 
 // A view of a byte range of another string, which it keeps alive.

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <barrier>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -116,6 +120,44 @@ TEST(GlobalObjects, FailingCreatorLeavesNoEntry) {
                                               [&] { return makeP<CService>(destroyed, 1); })
                   ->id(),
               1);
+}
+
+// Writes its id to a pipe when it is destroyed.
+class CPipeService : public CObject {
+public:
+    CPipeService(int fd, char id) : m_fd(fd), m_id(id) {}
+    ~CPipeService() override { static_cast<void>(::write(m_fd, &m_id, 1)); }
+
+private:
+    int m_fd;
+    char m_id;
+};
+
+TEST(GlobalObjects, ProcessExitDestroysThemInReverseOrderOfCreation) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(fds[0]);
+        const int fd = fds[1];
+        getGlobalObject<CPipeService>(&kSecondMarker,
+                                      [fd] { return makeP<CPipeService>(fd, '2'); });
+        getGlobalObject<CPipeService>(&kThirdMarker, [fd] { return makeP<CPipeService>(fd, '3'); });
+        getGlobalObject<CPipeService>(&kFirstMarker, [fd] { return makeP<CPipeService>(fd, '1'); });
+        std::exit(0);
+    }
+    ::close(fds[1]);
+    std::string order;
+    char buffer[8];
+    for (ssize_t n = 0; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+        order.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(order, "132");
 }
 
 TEST(GlobalObjects, ProcessFactoryHoldsTheEncodings) {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "core_test_support.h"
 #include "decoder/core/layer3.h"
 #include "layer3_test_support.h"
@@ -152,35 +150,7 @@ TEST(Layer3Frames, HuffmanDataBeyondTheGranuleEndsTheFrameWithoutError) {
 }
 
 TEST(Layer3Threads, IndependentDecodersGiveSingleThreadedResults) {
-    const std::vector<std::string> names = {"l3-si_block", "l3-sin1k0db", "M2L3_noise",
-                                            "M2L3_compl24"};
-    std::vector<std::vector<std::uint8_t>> streams;
-    for (const auto& name : names) {
-        const auto path = conformance_dir() / (name + ".bit");
-        if (!std::filesystem::exists(path)) {
-            GTEST_SKIP() << "conformance stream " << path << " not found";
-        }
-        streams.push_back(read_file(path));
-    }
-    std::vector<std::vector<std::int16_t>> sequential;
-    for (const auto& stream : streams) {
-        auto decoder = make_decoder();
-        sequential.push_back(decode_stream(*decoder, stream, {4096}).samples);
-    }
-    std::vector<std::vector<std::int16_t>> parallel(streams.size());
-    {
-        std::vector<std::jthread> threads;
-        for (std::size_t i = 0; i < streams.size(); ++i) {
-            threads.emplace_back([&, i] {
-                auto decoder = make_decoder();
-                parallel[i] = decode_stream(*decoder, streams[i], {611}).samples;
-            });
-        }
-    }
-    for (std::size_t i = 0; i < streams.size(); ++i) {
-        EXPECT_FALSE(sequential[i].empty()) << names[i];
-        EXPECT_EQ(parallel[i], sequential[i]) << names[i];
-    }
+    expect_threads_agree({"l3-si_block", "l3-sin1k0db", "M2L3_noise", "M2L3_compl24"});
 }
 
 } // namespace
