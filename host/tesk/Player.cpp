@@ -76,7 +76,8 @@ void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream
     out << "bytes_per_sample: " << source->getBytesPerSample() << '\n';
 }
 
-void decodeFile(common::ITESKPlugin& plugin, const Options& options, const ProgressReport& progress) {
+void decodeFile(common::ITESKPlugin& plugin, const Options& options,
+                const ProgressReport& progress) {
     const OpenSource source(plugin, options, options.bits / 8);
     if (options.start > 0.0) {
         source->seek(options.start);

@@ -27,6 +27,7 @@ using ProgressReport = std::function<void(double done, double total)>;
 void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream& out);
 
 // Decodes the file into the output that the options name.
-void decodeFile(common::ITESKPlugin& plugin, const Options& options, const ProgressReport& progress);
+void decodeFile(common::ITESKPlugin& plugin, const Options& options,
+                const ProgressReport& progress);
 
 } // namespace tesk::player

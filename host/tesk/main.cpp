@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,14 +79,7 @@ private:
     std::chrono::steady_clock::time_point m_startTime;
 };
 
-int run(const Options& options) {
-    tesk::host::LogSink sink;
-    if (options.verbose) {
-        sink = [](int level, const zelm::String& line) {
-            std::cerr << "tesk: [" << level << "] " << line.toStdString() << std::endl;
-        };
-    }
-    tesk::host::CPluginLoader loader(options.plugin, sink);
+int execute(const tesk::host::CPluginLoader& loader, const Options& options) {
     if (options.command == tesk::player::Command::kInfo) {
         tesk::player::printInfo(*loader.getPlugin(), options, std::cout);
         return 0;
@@ -93,6 +87,33 @@ int run(const Options& options) {
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO) != 0);
     tesk::player::decodeFile(*loader.getPlugin(), options, progress.reporter());
     return 0;
+}
+
+tesk::host::LogSink logSink(bool verbose) {
+    if (!verbose) {
+        return {};
+    }
+    return [](int level, const zelm::String& line) {
+        std::cerr << "tesk: [" << level << "] " << line.toStdString() << std::endl;
+    };
+}
+
+// Runs the command; every failure becomes one line and exit status 1. The
+// exceptions are handled while the plug-in is still loaded, since those it
+// throws live in its library.
+int run(const Options& options) {
+    std::optional<tesk::host::CPluginLoader> loader;
+    try {
+        loader.emplace(options.plugin, logSink(options.verbose));
+        return execute(*loader, options);
+    } catch (const tesk::player::OutputError& e) {
+        return fail(options.output == "-" ? std::string("standard output") : options.output,
+                    e.what());
+    } catch (const zelm::CException& e) {
+        return fail(options.file, e.getDescription().toStdString());
+    } catch (const std::exception& e) {
+        return fail(options.file, e.what());
+    }
 }
 
 } // namespace
@@ -113,14 +134,5 @@ int main(int argc, char** argv) {
         std::cout << "tesk " << TESK_QUOR_VERSION << std::endl;
         return 0;
     }
-    try {
-        return run(options);
-    } catch (const tesk::player::OutputError& e) {
-        return fail(options.output == "-" ? std::string("standard output") : options.output,
-                    e.what());
-    } catch (const zelm::CException& e) {
-        return fail(options.file, e.getDescription().toStdString());
-    } catch (const std::exception& e) {
-        return fail(options.file, e.what());
-    }
+    return run(options);
 }

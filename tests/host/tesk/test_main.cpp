@@ -61,7 +61,7 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
     return run;
 }
 
-ProgramRun tesk(const std::vector<std::string>& arguments) {
+ProgramRun runTesk(const std::vector<std::string>& arguments) {
     return runProgram(TESK_PLAYER_PROGRAM, arguments);
 }
 
@@ -79,7 +79,8 @@ std::string streamPath() {
 std::uint32_t wordAt(const std::string& bytes, std::size_t offset) {
     std::uint32_t value = 0;
     for (int i = 3; i >= 0; --i) {
-        value = (value << 8) | static_cast<std::uint8_t>(bytes[offset + static_cast<std::size_t>(i)]);
+        value =
+            (value << 8) | static_cast<std::uint8_t>(bytes[offset + static_cast<std::size_t>(i)]);
     }
     return value;
 }
@@ -87,26 +88,26 @@ std::uint32_t wordAt(const std::string& bytes, std::size_t offset) {
 } // namespace
 
 TEST(TeskProgram, HelpAndVersionGoToStandardOutput) {
-    const ProgramRun help = tesk({"--help"});
+    const ProgramRun help = runTesk({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: tesk info FILE\n", 0), 0u) << help.out;
     EXPECT_EQ(help.err, "");
-    const ProgramRun version = tesk({"--version"});
+    const ProgramRun version = runTesk({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("tesk ", 0), 0u) << version.out;
 }
 
 TEST(TeskProgram, UsageErrorsExitWith2AndOneReason) {
-    const ProgramRun none = tesk({});
+    const ProgramRun none = runTesk({});
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.err, "tesk: no command given\nTry 'tesk --help'.\n");
-    EXPECT_EQ(tesk({"decode", streamPath()}).status, 2);
-    EXPECT_EQ(tesk({"decode", streamPath(), "-o", "x.wav", "--rate", "0"}).status, 2);
-    EXPECT_EQ(tesk({"info"}).status, 2);
+    EXPECT_EQ(runTesk({"decode", streamPath()}).status, 2);
+    EXPECT_EQ(runTesk({"decode", streamPath(), "-o", "x.wav", "--rate", "0"}).status, 2);
+    EXPECT_EQ(runTesk({"info"}).status, 2);
 }
 
 TEST(TeskProgram, InfoPrintsThePluginAndTheFilesFormat) {
-    const ProgramRun info = tesk({"info", streamPath()});
+    const ProgramRun info = runTesk({"info", streamPath()});
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_EQ(info.out, "plugin: tesk_quor\nversion: 2\nduration: 2.011\nsample_rate: 44100\n"
                         "channels: 2\nbytes_per_sample: 2\n");
@@ -116,19 +117,19 @@ TEST(TeskProgram, AMissingFileIsOneLineNamingTheFileAndExit1) {
     const std::string missing = (workFolder() / "missing.mp3").string();
     const fs::path out = workFolder() / "missing.wav";
     fs::remove(out);
-    const ProgramRun run = tesk({"decode", missing, "-o", out.string()});
+    const ProgramRun run = runTesk({"decode", missing, "-o", out.string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "tesk: " + missing +
                            ": Message: Quor_CreateUsingFileW failed; Errorcode: "
                            "QUOR_ERROR_OPENFILE (-8) file: file://" +
                            missing + "\n");
     EXPECT_FALSE(fs::exists(out));
-    EXPECT_EQ(tesk({"info", missing}).status, 1);
+    EXPECT_EQ(runTesk({"info", missing}).status, 1);
 }
 
 TEST(TeskProgram, AnUnwritableOutputIsNamedAndLeavesNothing) {
     const std::string out = (workFolder() / "no-folder" / "x.wav").string();
-    const ProgramRun run = tesk({"decode", streamPath(), "-o", out});
+    const ProgramRun run = runTesk({"decode", streamPath(), "-o", out});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "tesk: " + out + ": No such file or directory\n");
 }
@@ -139,7 +140,7 @@ TEST(TeskProgram, DecodeGivesTheSamplesOfTheQuorTool) {
 #else
     const fs::path ours = workFolder() / "ours.wav";
     const fs::path theirs = workFolder() / "theirs.wav";
-    const ProgramRun run = tesk({"decode", streamPath(), "-o", ours.string(), "--quiet"});
+    const ProgramRun run = runTesk({"decode", streamPath(), "-o", ours.string(), "--quiet"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     ASSERT_EQ(runProgram(QUOR_TOOL_PROGRAM, {"decode", streamPath(), theirs.string()}).status, 0);
@@ -154,8 +155,9 @@ TEST(TeskProgram, DecodeGivesTheSamplesOfTheQuorTool) {
 
 TEST(TeskProgram, DecodeConvertsSeeksAndLimitsTheLength) {
     const fs::path out = workFolder() / "converted.wav";
-    const ProgramRun run = tesk({"decode", streamPath(), "-o", out.string(), "--rate", "48000",
-                          "--channels", "1", "--bits", "8", "--start", "0.5", "--length", "1"});
+    const ProgramRun run =
+        runTesk({"decode", streamPath(), "-o", out.string(), "--rate", "48000", "--channels", "1",
+                 "--bits", "8", "--start", "0.5", "--length", "1"});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string wav = readAll(out);
     ASSERT_EQ(wav.size(), 44u + 48000u);
@@ -164,16 +166,17 @@ TEST(TeskProgram, DecodeConvertsSeeksAndLimitsTheLength) {
 }
 
 TEST(TeskProgram, RawOutputToStandardOutputHoldsOnlySamples) {
-    const ProgramRun run = tesk({"decode", streamPath(), "-o", "-", "--raw", "--length", "0.5"});
+    const ProgramRun run = runTesk({"decode", streamPath(), "-o", "-", "--raw", "--length", "0.5"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.size(), 22050u * 4u);
 }
 
 TEST(TeskProgram, VerboseShowsThePluginsLogLines) {
-    const ProgramRun run = tesk({"info", streamPath(), "--verbose"});
+    const ProgramRun run = runTesk({"info", streamPath(), "--verbose"});
     ASSERT_EQ(run.status, 0);
-    EXPECT_NE(run.err.find("[2] CQuorSource: trying to open file://"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("[2] CQuorSource: trying to open file://"), std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find(" opened\n"), std::string::npos);
     EXPECT_NE(run.err.find(" closed\n"), std::string::npos);
-    EXPECT_EQ(tesk({"info", streamPath()}).err, "") << "quiet without --verbose";
+    EXPECT_EQ(runTesk({"info", streamPath()}).err, "") << "quiet without --verbose";
 }
