@@ -61,27 +61,6 @@ inline std::optional<ManifestEntry> manifest_entry(const std::string& name) {
     return std::nullopt;
 }
 
-// Writes values most significant bit first, for building bitstreams.
-class BitWriter {
-public:
-    void put(unsigned value, int bits) {
-        for (int i = bits - 1; i >= 0; --i) {
-            if (used_ % 8 == 0) {
-                bytes_.push_back(0);
-            }
-            if (((value >> i) & 1u) != 0) {
-                bytes_.back() = static_cast<std::uint8_t>(bytes_.back() | (0x80u >> (used_ % 8)));
-            }
-            ++used_;
-        }
-    }
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-
-private:
-    std::vector<std::uint8_t> bytes_;
-    std::size_t used_ = 0;
-};
-
 struct FrameDecoderDeleter {
     void operator()(FrameDecoder* decoder) const { frame_decoder_destroy(decoder); }
 };
@@ -89,6 +68,29 @@ using FrameDecoderPtr = std::unique_ptr<FrameDecoder, FrameDecoderDeleter>;
 
 inline FrameDecoderPtr make_decoder() {
     return FrameDecoderPtr(frame_decoder_create());
+}
+
+// The four bytes of a header word.
+inline std::vector<std::uint8_t> header_bytes(std::uint32_t word) {
+    return {static_cast<std::uint8_t>(word >> 24), static_cast<std::uint8_t>(word >> 16),
+            static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
+}
+
+// A whole frame of the given header whose payload is one repeated byte.
+inline std::vector<std::uint8_t> silent_frame(std::uint32_t word, std::uint8_t fill = 0) {
+    FrameHeader header;
+    decode_header(header, word);
+    std::vector<std::uint8_t> bytes = header_bytes(word);
+    bytes.resize(4 + static_cast<std::size_t>(header.frame_size), fill);
+    return bytes;
+}
+
+// One decode_frame call with the bytes (none when empty).
+inline int decode_bytes(FrameDecoder& decoder, const std::vector<std::uint8_t>& bytes, int& done) {
+    std::vector<std::int16_t> out(kMinOutputBytes / 2);
+    return decode_frame(decoder, bytes.empty() ? nullptr : bytes.data(),
+                        static_cast<int>(bytes.size()),
+                        reinterpret_cast<unsigned char*>(out.data()), kMinOutputBytes, done);
 }
 
 struct DecodeResult {

@@ -4,13 +4,13 @@
 
 #include "core_test_support.h"
 #include "decoder/core/bit_reader.h"
+#include "layer3_test_support.h"
 
 namespace tesk::quor::test {
 namespace {
 
-BitReader reader_over(const std::vector<std::uint8_t>& bytes) {
-    return BitReader{bytes.data(), bytes.size(), 0, 0};
-}
+using testing::BitWriter;
+using testing::reader_over;
 
 TEST(BitReader, ReadsFieldsMostSignificantBitFirstAcrossBytes) {
     BitWriter writer;

@@ -11,20 +11,6 @@
 namespace tesk::quor::test {
 namespace {
 
-std::vector<std::uint8_t> header_bytes(std::uint32_t word) {
-    return {static_cast<std::uint8_t>(word >> 24), static_cast<std::uint8_t>(word >> 16),
-            static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
-}
-
-// A frame of the given header with a zero payload that fills its length.
-std::vector<std::uint8_t> silent_frame(std::uint32_t word) {
-    FrameHeader header;
-    decode_header(header, word);
-    std::vector<std::uint8_t> bytes = header_bytes(word);
-    bytes.resize(4 + static_cast<std::size_t>(header.frame_size), 0);
-    return bytes;
-}
-
 void put_be32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         bytes[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
@@ -47,13 +33,6 @@ std::vector<std::uint8_t> xing_frame(const char* name) {
     bytes[156 + 22] = static_cast<std::uint8_t>(((576 & 15) << 4) | (1105 >> 8));
     bytes[156 + 23] = 1105 & 0xFF;
     return bytes;
-}
-
-int decode_bytes(FrameDecoder& decoder, const std::vector<std::uint8_t>& bytes, int& done) {
-    std::vector<std::int16_t> out(kMinOutputBytes / 2);
-    return decode_frame(decoder, bytes.empty() ? nullptr : bytes.data(),
-                        static_cast<int>(bytes.size()),
-                        reinterpret_cast<unsigned char*>(out.data()), kMinOutputBytes, done);
 }
 
 // ---- header decoding -----------------------------------------------------------

@@ -46,44 +46,28 @@ TEST(Layer12Threads, IndependentDecodersGiveSingleThreadedResults) {
 
 // ---- synthetic frames ----------------------------------------------------------
 
-// A frame of the given header word and payload size filled with one byte.
-std::vector<std::uint8_t> frame_bytes(std::uint32_t header, int payload, std::uint8_t fill) {
-    std::vector<std::uint8_t> bytes = {
-        static_cast<std::uint8_t>(header >> 24), static_cast<std::uint8_t>(header >> 16),
-        static_cast<std::uint8_t>(header >> 8), static_cast<std::uint8_t>(header)};
-    bytes.resize(bytes.size() + static_cast<std::size_t>(payload), fill);
-    return bytes;
-}
-
-int decode_one(FrameDecoder& decoder, const std::vector<std::uint8_t>& bytes, int& done) {
-    std::vector<std::int16_t> out(kMinOutputBytes / 2);
-    return decode_frame(decoder, bytes.data(), static_cast<int>(bytes.size()),
-                        reinterpret_cast<unsigned char*>(out.data()), kMinOutputBytes, done);
-}
-
 TEST(Layer2Tables, ChoiceFollowsRateChannelsAndBitRate) {
     struct Case {
         std::uint32_t header;
-        int payload;
         int table;
         int limit;
     };
     const Case cases[] = {
         // 48 kHz mono, 32 kbit/s: table 2, 8 coded sub-bands.
-        {0xFFFD14C0u, 92, 2, 8},
+        {0xFFFD14C0u, 2, 8},
         // 32 kHz mono, 32 kbit/s: table 3.
-        {0xFFFD18C0u, 140, 3, 12},
+        {0xFFFD18C0u, 3, 12},
         // 44.1 kHz stereo, 192 kbit/s: table 1.
-        {0xFFFDA000u, 623, 1, 30},
+        {0xFFFDA000u, 1, 30},
         // 44.1 kHz stereo, 128 kbit/s: table 0.
-        {0xFFFD8000u, 413, 0, 27},
+        {0xFFFD8000u, 0, 27},
         // MPEG-2 22.05 kHz stereo, 160 kbit/s: the lower-rate table.
-        {0xFFF5E000u, 1040, 4, 30},
+        {0xFFF5E000u, 4, 30},
     };
     for (const Case& c : cases) {
         auto decoder = make_decoder();
         int done = 0;
-        EXPECT_EQ(decode_one(*decoder, frame_bytes(c.header, c.payload, 0), done), 0);
+        EXPECT_EQ(decode_bytes(*decoder, silent_frame(c.header, 0), done), 0);
         EXPECT_EQ(decoder->header.allocation, &kAllocationTables[c.table]) << std::hex << c.header;
         EXPECT_EQ(decoder->header.subband_limit, c.limit);
         EXPECT_EQ(done, 1152 * 2 * decoder->header.channels);
@@ -113,7 +97,7 @@ TEST(Layer2JointStereo, BoundAboveTheCodedSubBandsIsLimited) {
     // coded sub-bands: the bound becomes 8 and the frame decodes.
     auto decoder = make_decoder();
     int done = 0;
-    EXPECT_EQ(decode_one(*decoder, frame_bytes(0xFFFD1470u, 92, 0xFF), done), 0);
+    EXPECT_EQ(decode_bytes(*decoder, silent_frame(0xFFFD1470u, 0xFF), done), 0);
     EXPECT_EQ(decoder->header.subband_limit, 8);
     EXPECT_EQ(decoder->header.joint_bound, 8);
     EXPECT_EQ(done, 1152 * 4);
@@ -125,7 +109,7 @@ TEST(Layer1JointStereo, BoundFollowsModeExtension) {
          {std::pair{0xFFFF1040u, 4}, std::pair{0xFFFF1060u, 12}, std::pair{0xFFFF1000u, 32}}) {
         auto decoder = make_decoder();
         int done = 0;
-        EXPECT_EQ(decode_one(*decoder, frame_bytes(header, 40, 0), done), 0);
+        EXPECT_EQ(decode_bytes(*decoder, silent_frame(header, 0), done), 0);
         EXPECT_EQ(decoder->header.joint_bound, bound);
         EXPECT_EQ(done, 384 * 4);
     }

@@ -6,13 +6,13 @@
 
 #include "core_test_support.h"
 #include "decoder/core/layer3_side_info.h"
+#include "layer3_test_support.h"
 
 namespace tesk::quor::test {
 namespace {
 
-BitReader reader_over(const std::vector<std::uint8_t>& bytes) {
-    return BitReader{bytes.data(), bytes.size(), 0, 0};
-}
+using testing::BitWriter;
+using testing::reader_over;
 
 // ---- side information ----------------------------------------------------------
 
@@ -65,7 +65,7 @@ TEST(Layer3SideInfo, Mpeg1StereoFieldsAndDerivedValues) {
     w.put(0, 3);
     put_long_granule(w, 700, 10, 100, 1, 0, 0);
     w.put(0, 3);
-    ASSERT_EQ(w.bytes().size(), 32u);
+    ASSERT_EQ(w.bit_count(), 256);
     const std::vector<std::uint8_t> bytes = w.bytes();
     BitReader reader = reader_over(bytes);
     Layer3SideInfo info;
@@ -343,7 +343,8 @@ TEST(Layer3Reservoir, SideInfoBitsCountWhatTheReservoirDoesNotHold) {
     w.put(0, 3);
     put_long_granule(w, 300, 0, 0, 0, 0, 0);
     w.put(0, 3);
-    std::copy(w.bytes().begin(), w.bytes().end(), decoder->reservoir + kReservoirLead);
+    const std::vector<std::uint8_t> bytes = w.bytes();
+    std::copy(bytes.begin(), bytes.end(), decoder->reservoir + kReservoirLead);
     EXPECT_EQ(layer3_side_info_bits(*decoder), 700 - 80);
     EXPECT_EQ(decoder->bits.position, kReservoirLead + 17);
 }

@@ -80,6 +80,10 @@ TEST_F(JointStereo, LsfFactorsFollowTheIntensityScale) {
     positions_[20] = 4;             // even: right k^2
     ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow22k, false, true), 1);
     expect_rebuilt(464, 522 - 464, 1, 1.0, std::sqrt(0.5));
+    SetUp();
+    positions_[20] = 30; // five-bit positions reach beyond 15: right k^15
+    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow22k, false, true), 1);
+    expect_rebuilt(464, 522 - 464, 1, 1.0, std::pow(2.0, -15.0 / 4.0));
 }
 
 TEST_F(JointStereo, PositionSevenLeavesBothChannelsAlsoInLsf) {
