@@ -314,5 +314,19 @@ TEST(FrameAssembly, FreeFormatLayer2FrameRunsToTheNextHeader) {
     EXPECT_EQ(decoder->buffered, 4);
 }
 
+TEST(FrameAssembly, FreeFormatFrameLongerThanTheReservoirIsRefused) {
+    std::vector<std::uint8_t> stream = header_bytes(0xFFFD00C0u);
+    stream.resize(4000, 0);
+    const std::vector<std::uint8_t> next = silent_frame(0xFFFD80C0u); // 128 kbit/s
+    stream.insert(stream.end(), next.begin(), next.end());
+    auto decoder = make_decoder();
+    int done = 0;
+    EXPECT_EQ(decode_bytes(*decoder, stream, done), -1);
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(decoder->buffered, static_cast<int>(next.size()));
+    EXPECT_EQ(decode_bytes(*decoder, {}, done), 0);
+    EXPECT_EQ(done, 1152 * 2);
+}
+
 } // namespace
 } // namespace tesk::quor::test
