@@ -1,6 +1,7 @@
 #pragma once
 
-// Huffman tree walks over Layer III main data.
+// Huffman tree walks over Layer III main data, bit by bit or through a
+// lookup of the first bits of each code.
 
 #include <cstdint>
 
@@ -10,18 +11,9 @@
 namespace tesk::quor {
 
 // Walks `tree` from its root to a leaf, one bit per inner node, and returns
-// the leaf; `bits` grows by the number of bits taken.
-inline int decode_symbol(const std::int16_t* tree, BitReader& reader, int& bits) {
-    int node = 0;
-    while (tree[node] < 0) {
-        ++bits;
-        node += read_bit(reader) != 0 ? 1 - tree[node] : 1;
-    }
-    return tree[node];
-}
-
-// As decode_symbol, but takes at most `budget` bits: when the walk needs
-// more it stops and returns -1, with the bits it took counted.
+// the leaf; `bits` grows by the number of bits taken. Takes at most `budget`
+// bits: when the walk needs more it stops and returns -1, with the bits it
+// took counted.
 inline int decode_symbol_within(const std::int16_t* tree, BitReader& reader, int budget,
                                 int& bits) {
     int node = 0;
@@ -29,6 +21,46 @@ inline int decode_symbol_within(const std::int16_t* tree, BitReader& reader, int
         if (budget-- == 0) {
             return -1;
         }
+        ++bits;
+        node += read_bit(reader) != 0 ? 1 - tree[node] : 1;
+    }
+    return tree[node];
+}
+
+// The first kLookupBits bits of a code give either its leaf and length, or,
+// for a longer code, the tree node reached after those bits (length 0).
+inline constexpr int kLookupBits = 8;
+
+struct LookupEntry {
+    std::int16_t value;
+    std::int16_t length;
+};
+
+struct HuffmanLookup {
+    LookupEntry entries[1 << kLookupBits];
+};
+
+// Walks `tree` along every pattern of kLookupBits bits.
+void build_huffman_lookup(const std::int16_t* tree, HuffmanLookup& lookup);
+
+// Walks `tree` like decode_symbol_within without a budget, taking the same
+// bits, with the first kLookupBits bits of the code looked up at once.
+inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& lookup,
+                              BitReader& reader, int& bits) {
+    if (tree[0] >= 0) {
+        return tree[0];
+    }
+    BitReader probe = reader;
+    const LookupEntry entry = lookup.entries[read_bits(probe, kLookupBits)];
+    if (entry.length > 0) {
+        read_bits(reader, entry.length);
+        bits += entry.length;
+        return entry.value;
+    }
+    reader = probe;
+    bits += kLookupBits;
+    int node = entry.value;
+    while (tree[node] < 0) {
         ++bits;
         node += read_bit(reader) != 0 ? 1 - tree[node] : 1;
     }

@@ -87,12 +87,13 @@ private:
 int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs,
                   unsigned table_select, int& used) {
     const HuffmanTable& table = huffman_tables[table_select];
+    const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table_select];
     const double* power = layer3_tables().power;
     for (int pair = 0; pair < pairs; ++pair) {
         if (!bands.next_pair()) {
             return FRAME_CORRUPT;
         }
-        const int leaf = decode_symbol(table.tree, reader, used);
+        const int leaf = decode_symbol_fast(table.tree, lookup, reader, used);
         for (int value : {leaf >> 4, leaf & 15}) {
             const int position = bands.take_position();
             if (position >= kLinesPerGranule) {

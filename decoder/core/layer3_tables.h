@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "decoder/core/layer3_huffman.h"
+
 namespace tesk::quor {
 
 inline constexpr int kSampleRateRows = 9;
@@ -46,6 +48,7 @@ struct Layer3Tables {
     // and 6-point (short) transforms behind the IMDCTs.
     double dct4_long[18][18];
     double dct4_short[6][6];
+    HuffmanLookup huffman_lookup[huffman_table_count];
     double alias_cs[8];
     double alias_ca[8];
 };

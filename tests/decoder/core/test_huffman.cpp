@@ -103,9 +103,32 @@ TEST_F(HuffmanListing, EveryCodeDecodesToItsValueWithItsLength) {
             const std::vector<unsigned char> bytes = pack_bits(code.bits);
             BitReader reader{bytes.data(), bytes.size(), 0, 0};
             int bits = 0;
-            EXPECT_EQ(decode_symbol(huffman_tables[table].tree, reader, bits), code.value)
+            EXPECT_EQ(decode_symbol_within(huffman_tables[table].tree, reader, 64, bits),
+                      code.value)
                 << "table " << table << " code " << code.bits;
             EXPECT_EQ(bits, static_cast<int>(code.bits.size()))
+                << "table " << table << " code " << code.bits;
+        }
+    }
+}
+
+TEST_F(HuffmanListing, LookupDecodingTakesTheSameBitsAsTheTreeWalk) {
+    for (int table = 0; table < huffman_table_count; ++table) {
+        HuffmanLookup lookup;
+        build_huffman_lookup(huffman_tables[table].tree, lookup);
+        for (const ListedCode& code : own_codes(table).codes) {
+            // The code starts three bits into a byte and ones follow it, so
+            // that short codes see other bits in the rest of the pattern.
+            const std::vector<unsigned char> bytes =
+                pack_bits("101" + code.bits + "1111111111111111");
+            BitReader reader{bytes.data(), bytes.size(), 0, 3};
+            int bits = 0;
+            EXPECT_EQ(decode_symbol_fast(huffman_tables[table].tree, lookup, reader, bits),
+                      code.value)
+                << "table " << table << " code " << code.bits;
+            EXPECT_EQ(bits, static_cast<int>(code.bits.size()))
+                << "table " << table << " code " << code.bits;
+            EXPECT_EQ(reader.position * 8 + reader.bit_index, 3 + code.bits.size())
                 << "table " << table << " code " << code.bits;
         }
     }
@@ -147,7 +170,7 @@ TEST(HuffmanTrees, SharedTreesAndTheEmptyTables) {
     const unsigned char ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     BitReader reader{ones, sizeof ones, 0, 3};
     int bits = 0;
-    EXPECT_EQ(decode_symbol(huffman_tables[0].tree, reader, bits), 0);
+    EXPECT_EQ(decode_symbol_within(huffman_tables[0].tree, reader, 64, bits), 0);
     EXPECT_EQ(bits, 0);
     EXPECT_EQ(reader.position, 0u);
     EXPECT_EQ(reader.bit_index, 3u);

@@ -1,0 +1,117 @@
+#include "platform/Mutex.h"
+
+#include <future>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace zelm::posix {
+namespace {
+
+std::string uniqueName(const std::string& purpose) {
+    return "tesk_quor.test." + purpose + "." + std::to_string(::getpid());
+}
+
+bool sharedObjectExists(const std::string& name) {
+    return ::access(("/dev/shm" + NamedMutex::objectName(name)).c_str(), F_OK) == 0;
+}
+
+template <typename Mutex, typename... Args> bool tryLockOnOtherThread(Mutex& mutex, Args... args) {
+    return std::async(std::launch::async,
+                      [&] {
+                          const bool held = mutex.tryLock(args...);
+                          if (held) {
+                              mutex.unlock();
+                          }
+                          return held;
+                      })
+        .get();
+}
+
+TEST(LocalMutex, HolderLocksAgainAndReleasesAfterAsManyUnlocks) {
+    LocalMutex mutex;
+    mutex.lock();
+    mutex.lock();
+    EXPECT_FALSE(tryLockOnOtherThread(mutex));
+    mutex.unlock();
+    EXPECT_FALSE(tryLockOnOtherThread(mutex));
+    mutex.unlock();
+    EXPECT_TRUE(tryLockOnOtherThread(mutex));
+}
+
+TEST(LocalMutex, TryLockByHolderSucceeds) {
+    LocalMutex mutex;
+    ASSERT_TRUE(mutex.tryLock());
+    EXPECT_TRUE(mutex.tryLock());
+    mutex.unlock();
+    mutex.unlock();
+}
+
+TEST(NamedMutexName, EscapesSlashPercentAndControlBytes) {
+    EXPECT_EQ(NamedMutex::objectName("Global\\app"), "/zelm-mutex-Global\\app");
+    EXPECT_EQ(NamedMutex::objectName("a/b%c\n"), "/zelm-mutex-a%2Fb%25c%0A");
+}
+
+TEST(NamedMutex, IsReentrantForItsHolder) {
+    NamedMutex mutex(uniqueName("reentrant"));
+    mutex.lock();
+    EXPECT_TRUE(mutex.tryLock(0));
+    EXPECT_FALSE(tryLockOnOtherThread(mutex, 0u));
+    mutex.unlock();
+    EXPECT_FALSE(tryLockOnOtherThread(mutex, 0u));
+    mutex.unlock();
+    EXPECT_TRUE(tryLockOnOtherThread(mutex, 0u));
+}
+
+TEST(NamedMutex, TwoObjectsOfOneNameExcludeEachOther) {
+    const std::string name = uniqueName("shared");
+    NamedMutex first(name);
+    NamedMutex second(name);
+    first.lock();
+    EXPECT_FALSE(tryLockOnOtherThread(second, 0u));
+    EXPECT_FALSE(tryLockOnOtherThread(second, 20u));
+    first.unlock();
+    EXPECT_TRUE(tryLockOnOtherThread(second, 20u));
+}
+
+TEST(NamedMutex, OtherNamesAreIndependent) {
+    NamedMutex first(uniqueName("one"));
+    NamedMutex second(uniqueName("two"));
+    first.lock();
+    EXPECT_TRUE(tryLockOnOtherThread(second, 0u));
+    first.unlock();
+}
+
+TEST(NamedMutex, UnlockWithoutHoldingThrows) {
+    NamedMutex mutex(uniqueName("unheld"));
+    EXPECT_THROW(mutex.unlock(), std::system_error);
+}
+
+TEST(NamedMutex, SharedObjectGoesWithTheLastUser) {
+    const std::string name = uniqueName("lifetime");
+    {
+        NamedMutex first(name);
+        {
+            NamedMutex second(name);
+            EXPECT_TRUE(sharedObjectExists(name));
+        }
+        EXPECT_TRUE(sharedObjectExists(name));
+    }
+    EXPECT_FALSE(sharedObjectExists(name));
+    NamedMutex again(name);
+    EXPECT_TRUE(again.tryLock(0));
+    again.unlock();
+}
+
+TEST(NamedMutex, ThreadThatEndedHoldingItLeavesItToTheNextLocker) {
+    NamedMutex mutex(uniqueName("thread-ended"));
+    std::thread([&] { mutex.lock(); }).join();
+    EXPECT_TRUE(mutex.tryLock(0));
+    mutex.unlock();
+}
+
+} // namespace
+} // namespace zelm::posix
