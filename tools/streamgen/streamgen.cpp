@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include <twolame.h>
+#include <unistd.h>
 extern "C" {
 #include <shine/layer3.h>
 }
@@ -274,17 +275,27 @@ Stream Generate(const StreamOptions& options) {
 }
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    // Written under a name of this process and renamed into place, so that
+    // several processes making the same stream never read a half-written file.
     const std::filesystem::path target(path);
     std::error_code error;
     if (target.has_parent_path()) {
         std::filesystem::create_directories(target.parent_path(), error);
     }
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    const std::filesystem::path partial(path + ".part" + std::to_string(::getpid()));
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
+        std::filesystem::remove(partial, error);
         throw std::runtime_error("cannot write '" + path + "'");
+    }
+    std::filesystem::rename(partial, target, error);
+    if (error) {
+        const std::string cause = error.message();
+        std::filesystem::remove(partial, error);
+        throw std::runtime_error("cannot write '" + path + "': " + cause);
     }
 }
 
