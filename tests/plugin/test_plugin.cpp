@@ -34,14 +34,5 @@ TEST(PluginObject, KeepsItsHostUntilReleased) {
     EXPECT_EQ(host->getRefCount(), 1);
 }
 
-TEST(PluginObject, NoSourceIsMadeYet) {
-    const P<host::CPluginHost> host(new host::CPluginHost(host::LogSink()));
-    const P<CPlugin> plugin(new CPlugin(host.get()));
-    SourceFormat format{32, 0, 44100, 2, 2, {}};
-    const String uri("file:///tmp/none.mp3");
-    EXPECT_FALSE(plugin->createSource(*uri, 2, 0, &format));
-    EXPECT_FALSE(plugin->createSource(*uri, 0, 0, nullptr));
-}
-
 } // namespace
 } // namespace tesk::quor
