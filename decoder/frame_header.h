@@ -40,10 +40,4 @@ inline bool IsSyncPattern(std::uint8_t first, std::uint8_t second) {
     return first == 0xFF && (second & 0xE0) == 0xE0;
 }
 
-// Bit rate in kbit/s for a version (lsf), layer (1 to 3) and index (0 to 14).
-std::int32_t BitRateKbps(std::int32_t lsf, std::int32_t layer, std::int32_t index);
-
-// Sample rate in Hz for a version and index (0 to 2).
-std::int32_t SampleRateHz(std::int32_t lsf, std::int32_t mpeg25, std::int32_t index);
-
 } // namespace tesk::quor

@@ -14,7 +14,6 @@ constexpr std::uint64_t kDeadMarker = 0x84e0619a4ea3b516ULL;
 
 // Taken while the factory is being made; exists from library load on.
 std::mutex g_startLock;
-bool g_factoryCreated = false;
 
 // The factory and its life markers. Destroyed when the library unloads.
 struct CFactoryHolder {
@@ -22,13 +21,13 @@ struct CFactoryHolder {
     std::atomic<std::uint64_t> alive{0};
     std::atomic<std::uint64_t> dead{0};
 
+    // When making the factory fails, the exception leaves the holder
+    // unmade and the next request tries again.
     CFactoryHolder() {
         std::lock_guard guard(g_startLock);
-        if (!std::exchange(g_factoryCreated, true)) {
-            alive.store(0);
-            factory = makeP<CGlobalObjFactory>();
-            alive.store(kAliveMarker);
-        }
+        alive.store(0);
+        factory = makeP<CGlobalObjFactory>();
+        alive.store(kAliveMarker);
     }
     CFactoryHolder(const CFactoryHolder&) = delete;
     CFactoryHolder& operator=(const CFactoryHolder&) = delete;
@@ -39,10 +38,14 @@ struct CFactoryHolder {
     }
 };
 
-[[noreturn]] void requestAfterUnload() {
+// A request that the factory cannot serve is a misuse: it is signalled to
+// an attached debugger and ends the process with a message.
+[[noreturn]] void requestWithoutFactory(bool afterUnload) {
     posix::debugBreak();
-    posix::outputDebugString(L"zelm: a global object was requested after the library's global "
-                             L"objects were destroyed");
+    posix::outputDebugString(afterUnload ? L"zelm: a global object was requested after the "
+                                           L"library's global objects were destroyed"
+                                         : L"zelm: a global object was requested while the "
+                                           L"global-object factory is not alive");
     std::abort();
 }
 
@@ -91,7 +94,7 @@ void CGlobalObjFactory::insert(const void* key, IPtrHolder* holder) {
 P<CGlobalObjFactory>& getGlobalObjFactory() {
     static CFactoryHolder holder;
     if (holder.alive.load() != kAliveMarker) {
-        requestAfterUnload();
+        requestWithoutFactory(holder.dead.load() == kDeadMarker);
     }
     return holder.factory;
 }

@@ -11,8 +11,9 @@
 namespace zelm::posix {
 namespace {
 
-std::mutex& sinkLock() {
-    static std::mutex lock;
+// Re-entrant, so that a sink may itself write debugger output.
+std::recursive_mutex& sinkLock() {
+    static std::recursive_mutex lock;
     return lock;
 }
 

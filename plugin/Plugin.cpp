@@ -1,6 +1,7 @@
 #include "plugin/Plugin.h"
 
 #include "plugin/PluginExtensions.h"
+#include "plugin/QuorSource.h"
 
 namespace tesk::quor {
 
@@ -28,10 +29,9 @@ zelm::P<common::IPluginExtensions> CPlugin::getExtensions(int flags) {
     return extensions;
 }
 
-// No source kind is available yet: every request gets an empty holder.
-zelm::P<audio::ISource> CPlugin::createSource(const zelm::IString& /*uri*/, int /*flags*/,
-                                              int /*reserved*/, const SourceFormat* /*format*/) {
-    return {};
+zelm::P<audio::ISource> CPlugin::createSource(const zelm::IString& uri, int flags, int /*reserved*/,
+                                              const SourceFormat* format) {
+    return createQuorSource(m_host, getName(), uri, flags, format);
 }
 
 } // namespace tesk::quor

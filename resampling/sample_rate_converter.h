@@ -7,16 +7,56 @@
 // target format. Input the resampler has not consumed yet is carried into
 // the next block, so a stream may arrive in blocks of any size.
 
+#include "resampling/resampler.h"
+
+#include <tesk/AudioChunk.h>
+#include <zelm/MemoryManager.h>
 #include <zelm/Object.h>
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tesk::samplerateconverter {
 
 class CSampleRateConverter : public zelm::CObject {
 public:
+    class CChannelConverter;
+
+    // Converts blocks of interleaved frames of sourceChannelCount channels
+    // of sourceBytesPerSample bytes (1: unsigned 8-bit; 2: 16-bit; 3 and 4:
+    // 24 and 32-bit, of which the top 16 bits are kept) at sourceRate into
+    // chunks of targetChannelCount channels at targetRate, with
+    // targetBytesPerSample 2 (16-bit) or 1 (unsigned 8-bit). Blocks come
+    // from memoryManager, or from a manager of the converter's own when it
+    // is null. planarOutput puts the channels one after another instead of
+    // interleaving them. Throws zelm::CError for a rate, channel count or
+    // sample size that is not positive or not supported.
+    CSampleRateConverter(std::int32_t sourceRate, std::int32_t sourceChannelCount,
+                         std::int32_t sourceBytesPerSample, std::int32_t targetRate,
+                         std::int32_t targetChannelCount, std::int32_t targetBytesPerSample,
+                         zelm::P<zelm::IMemoryManager> memoryManager, bool planarOutput);
+    ~CSampleRateConverter() override;
+
+    // The converter of interleaved output the plug-in uses.
+    static zelm::P<CSampleRateConverter>
+    create(std::int32_t sourceRate, std::int32_t sourceChannelCount,
+           std::int32_t sourceBytesPerSample, std::int32_t targetRate,
+           std::int32_t targetChannelCount, std::int32_t targetBytesPerSample,
+           zelm::P<zelm::IMemoryManager> memoryManager);
+
+    // Converts byteCount bytes of interleaved source frames; a trailing
+    // partial frame is dropped. acmod names the source's channel layout, -1
+    // for none. Null data or a byte count of 0 stands for one second of
+    // silence. The chunk holds what the resampler could produce so far and
+    // is stamped with the time of its first frame.
+    zelm::P<tesk::audio::IAudioChunk> convert(const void* data, std::int32_t byteCount,
+                                              std::int32_t acmod);
+
+    // Stamps the next chunk with seconds and counts later chunks from there.
+    void setStartTime(double seconds);
+
     // The most channels a source frame or a target may have.
     static constexpr int kMaxChannels = 8;
     using SourcePointers = std::array<const std::int16_t*, kMaxChannels>;
@@ -98,6 +138,41 @@ public:
 
     // One instance of each converter class, in declaration order.
     static std::vector<zelm::P<CChannelConverter>> makeChannelConverters();
+
+private:
+    struct ContextCloser {
+        void operator()(ResampleContext* context) const { av_resample_close(context); }
+    };
+    using Context = std::unique_ptr<ResampleContext, ContextCloser>;
+
+    void checkFormat() const;
+    const CChannelConverter& findChannelConverter(std::int32_t acmod) const;
+    zelm::P<zelm::IMemoryBlock> allocate(std::int64_t bytes) const;
+    zelm::P<zelm::IMemoryBlock> convertToShort(const std::uint8_t* data,
+                                               std::int32_t byteCount) const;
+    std::vector<zelm::P<zelm::IMemoryBlock>> convertChannels(const std::uint8_t* data,
+                                                             std::int32_t byteCount,
+                                                             std::int32_t frames,
+                                                             std::int32_t acmod) const;
+    std::int64_t outputBound(const zelm::P<zelm::IMemoryBlock>& plane) const;
+    void pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs, std::int32_t produced,
+              std::uint8_t* chunk) const;
+
+    zelm::P<zelm::IMemoryManager> m_memoryManager;
+    double m_startTime = -1.0;
+    bool m_startTimeSet = false;
+    std::int32_t m_sourceRate;
+    std::int32_t m_sourceChannelCount;
+    std::int32_t m_sourceBytesPerSample;
+    std::int32_t m_targetRate;
+    std::int32_t m_targetChannelCount;
+    std::int32_t m_targetBytesPerSample;
+    bool m_planarOutput;
+    std::uint64_t m_framesProduced = 0;
+    std::vector<zelm::P<zelm::IMemoryBlock>> m_planes;
+    std::vector<std::int32_t> m_planeOffsets;
+    std::vector<Context> m_contexts;
+    std::vector<zelm::P<CChannelConverter>> m_channelConverters;
 };
 
 } // namespace tesk::samplerateconverter

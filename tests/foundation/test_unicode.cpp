@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace zelm::unicode {
@@ -71,6 +77,92 @@ TEST(CharacterDatabase, GeneralCategories) {
     EXPECT_EQ(getCategory(0xE000), kPrivateUse);
     EXPECT_EQ(getCategory(0x0378), kUnassigned);
     EXPECT_EQ(getCategory(0x2FA1D), kOtherLetter);
+}
+
+const std::map<std::string, std::uint8_t>& categoryBytes() {
+    static const std::map<std::string, std::uint8_t> bytes = {{"Lo", kOtherLetter},
+                                                              {"Lu", kUppercaseLetter},
+                                                              {"Ll", kLowercaseLetter},
+                                                              {"Lt", kTitlecaseLetter},
+                                                              {"Lm", kModifierLetter},
+                                                              {"Mn", kNonspacingMark},
+                                                              {"Mc", kSpacingMark},
+                                                              {"Me", kEnclosingMark},
+                                                              {"Nl", kOtherNumber},
+                                                              {"No", kOtherNumber},
+                                                              {"Nd", kDecimalDigit},
+                                                              {"Po", kOtherPunctuation},
+                                                              {"Pc", kConnectorPunctuation},
+                                                              {"Pd", kHyphenPunctuation},
+                                                              {"Ps", kOpeningPunctuation},
+                                                              {"Pe", kClosingPunctuation},
+                                                              {"Pi", kInitialQuote},
+                                                              {"Pf", kFinalQuote},
+                                                              {"So", kOtherSymbol},
+                                                              {"Sm", kMathSymbol},
+                                                              {"Sc", kCurrencySymbol},
+                                                              {"Sk", kModifierSymbol},
+                                                              {"Zs", kSpaceSeparator},
+                                                              {"Zl", kLineSeparator},
+                                                              {"Zp", kParagraphSeparator},
+                                                              {"Cc", kControl},
+                                                              {"Cf", kFormat},
+                                                              {"Cs", kSurrogate},
+                                                              {"Co", kPrivateUse}};
+    return bytes;
+}
+
+// Every code point of the character data file against the built tables.
+TEST(CharacterDatabase, AgreesWithTheCharacterDataFile) {
+    const std::filesystem::path file =
+        std::filesystem::path(TESK_QUOR_SHARED_DIR) / "unicode" / "ucd-4.0.0.txt";
+    std::ifstream data(file);
+    if (!data) {
+        GTEST_SKIP() << "character data file " << file << " is absent";
+    }
+    std::vector<std::uint8_t> expected(0x2FA1E, kUnassigned);
+    std::vector<std::array<CharCode, 3>> mappings;
+    std::vector<CharCode> mapped;
+    for (std::string line; std::getline(data, line);) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind;
+        if (kind == "C") {
+            std::string category;
+            unsigned start = 0;
+            unsigned end = 0;
+            fields >> std::hex >> start >> end >> category;
+            for (unsigned cp = start; cp <= end && cp < expected.size(); ++cp) {
+                expected[cp] = categoryBytes().at(category);
+            }
+        } else if (kind == "M") {
+            unsigned cp = 0;
+            unsigned lower = 0;
+            unsigned upper = 0;
+            unsigned title = 0;
+            fields >> std::hex >> cp >> lower >> upper >> title;
+            EXPECT_EQ(toLower(static_cast<CharCode>(cp)), static_cast<CharCode>(lower)) << cp;
+            EXPECT_EQ(toUpper(static_cast<CharCode>(cp)), static_cast<CharCode>(upper)) << cp;
+            EXPECT_EQ(toTitle(static_cast<CharCode>(cp)), static_cast<CharCode>(title)) << cp;
+            mapped.push_back(static_cast<CharCode>(cp));
+        }
+    }
+    ASSERT_GT(mapped.size(), 1000u);
+    int wrongCategories = 0;
+    for (CharCode cp = 0; cp < static_cast<CharCode>(expected.size()); ++cp) {
+        wrongCategories += getCategory(cp) != expected[static_cast<std::size_t>(cp)] ? 1 : 0;
+    }
+    EXPECT_EQ(wrongCategories, 0);
+    std::size_t next = 0;
+    int unmappedChanged = 0;
+    for (CharCode cp = 0; cp < 0x2FA1E; ++cp) {
+        if (next < mapped.size() && mapped[next] == cp) {
+            ++next;
+            continue;
+        }
+        unmappedChanged += toLower(cp) != cp || toUpper(cp) != cp || toTitle(cp) != cp ? 1 : 0;
+    }
+    EXPECT_EQ(unmappedChanged, 0);
 }
 
 } // namespace

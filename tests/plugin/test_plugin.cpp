@@ -34,5 +34,19 @@ TEST(PluginObject, KeepsItsHostUntilReleased) {
     EXPECT_EQ(host->getRefCount(), 1);
 }
 
+TEST(PluginObject, MakesASourceOnlyForFlagBit1AndAHost) {
+    const P<host::CPluginHost> host(new host::CPluginHost(host::LogSink()));
+    const P<CPlugin> plugin(new CPlugin(host.get()));
+    SourceFormat format{32, 0, 44100, 2, 2, {}};
+    const String uri("file:///tmp/none.mp3");
+    const P<audio::ISource> source = plugin->createSource(*uri, 2, 0, &format);
+    ASSERT_TRUE(source) << "the file is not touched yet";
+    EXPECT_FALSE(source->isOpen());
+    EXPECT_EQ(source->getURI()->toString(), uri);
+    EXPECT_FALSE(plugin->createSource(*uri, 0, 0, nullptr));
+    const P<CPlugin> hostless(new CPlugin(nullptr));
+    EXPECT_FALSE(hostless->createSource(*uri, 2, 0, &format));
+}
+
 } // namespace
 } // namespace tesk::quor

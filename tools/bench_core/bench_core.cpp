@@ -7,8 +7,6 @@
 //
 // Usage: bench_core [PASSES]   (default 5 passes per stream)
 
-#include <mad.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,11 +15,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "decoder/core/frame_decoder.h"
+#include "tools/crosscheck/layer3_decoders.h"
 #include "tools/streamgen/streamgen.h"
 
 namespace {
@@ -30,64 +28,12 @@ using tesk::quor::FrameDecoder;
 namespace streamgen = tesk::quor::streamgen;
 
 std::vector<std::int16_t> decode_with_core(const std::vector<std::uint8_t>& bytes) {
-    FrameDecoder* decoder = tesk::quor::frame_decoder_create();
-    if (decoder == nullptr) {
-        throw std::runtime_error("bench_core: cannot create a frame decoder");
-    }
-    std::vector<std::int16_t> samples;
-    std::vector<std::int16_t> frame(tesk::quor::kMinOutputBytes / 2);
-    const std::uint8_t* input = bytes.data();
-    int count = static_cast<int>(bytes.size());
-    for (;;) {
-        int done = 0;
-        const int status = tesk::quor::decode_frame(*decoder, input, count,
-                                                    reinterpret_cast<unsigned char*>(frame.data()),
-                                                    tesk::quor::kMinOutputBytes, done);
-        input = nullptr;
-        count = 0;
-        if (status == tesk::quor::NEED_MORE) {
-            break;
-        }
-        samples.insert(samples.end(), frame.begin(), frame.begin() + done / 2);
-    }
-    tesk::quor::frame_decoder_destroy(decoder);
-    return samples;
+    return tesk::quor::crosscheck::decode_with_quor(bytes).samples;
 }
 
-std::int16_t mad_to_pcm16(mad_fixed_t sample) {
-    sample += 1L << (MAD_F_FRACBITS - 16);
-    sample = std::clamp<mad_fixed_t>(sample, -MAD_F_ONE, MAD_F_ONE - 1);
-    return static_cast<std::int16_t>(sample >> (MAD_F_FRACBITS + 1 - 16));
-}
-
-std::vector<std::int16_t> decode_with_libmad(std::vector<std::uint8_t> bytes) {
-    bytes.resize(bytes.size() + MAD_BUFFER_GUARD, 0);
-    mad_stream stream;
-    mad_frame frame;
-    mad_synth synth;
-    mad_stream_init(&stream);
-    mad_frame_init(&frame);
-    mad_synth_init(&synth);
-    mad_stream_buffer(&stream, bytes.data(), bytes.size());
-    std::vector<std::int16_t> samples;
-    for (;;) {
-        if (mad_frame_decode(&frame, &stream) != 0) {
-            if (MAD_RECOVERABLE(stream.error)) {
-                continue;
-            }
-            break;
-        }
-        mad_synth_frame(&synth, &frame);
-        for (unsigned i = 0; i < synth.pcm.length; ++i) {
-            for (unsigned ch = 0; ch < synth.pcm.channels; ++ch) {
-                samples.push_back(mad_to_pcm16(synth.pcm.samples[ch][i]));
-            }
-        }
-    }
-    mad_synth_finish(&synth);
-    mad_frame_finish(&frame);
-    mad_stream_finish(&stream);
-    return samples;
+std::vector<std::int16_t> decode_with_libmad(const std::vector<std::uint8_t>& bytes) {
+    return tesk::quor::crosscheck::decode_with_mad(tesk::quor::crosscheck::with_mad_guard(bytes))
+        .samples;
 }
 
 struct Agreement {

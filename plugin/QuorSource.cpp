@@ -1,0 +1,304 @@
+#include "QuorSource.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include <tesk/AudioChunk.h>
+#include <zelm/Pathes.h>
+#include <zelm/StringFormat.h>
+
+#include "TESKError.h"
+
+namespace tesk::quor {
+
+using zelm::P;
+using zelm::String;
+
+namespace {
+
+constexpr int kLogLevel = 2;
+// The most bytes of the host's format record that are read.
+constexpr int kFormatRecordBytes = 32;
+constexpr int kMaxChannels = samplerateconverter::CSampleRateConverter::kMaxChannels;
+
+std::int32_t readWord(const std::array<std::uint8_t, kFormatRecordBytes>& record, int offset) {
+    std::int32_t value = 0;
+    std::memcpy(&value, record.data() + offset, sizeof value);
+    return value;
+}
+
+// The wanted format of a host's record: the first size bytes of it, at most
+// 32, each field beyond them read as 0. Nothing when the format cannot be
+// produced.
+std::optional<WantedFormat> readWantedFormat(const SourceFormat* format) {
+    std::array<std::uint8_t, kFormatRecordBytes> record{};
+    if (format != nullptr) {
+        std::int32_t size = 0;
+        std::memcpy(&size, format, sizeof size);
+        const int copied = std::clamp(size, 0, kFormatRecordBytes);
+        std::memcpy(record.data(), format, static_cast<std::size_t>(copied));
+    }
+    const WantedFormat wanted{readWord(record, 8), readWord(record, 12), readWord(record, 16)};
+    const bool possible = wanted.sampleRate >= 0 && wanted.channels >= 0 &&
+                          wanted.channels <= kMaxChannels && wanted.bytesPerSample >= 0 &&
+                          wanted.bytesPerSample <= 2;
+    return possible ? std::optional(wanted) : std::nullopt;
+}
+
+// The wanted value, or the file's own where 0 was asked for.
+std::int32_t orFileValue(std::int32_t wanted, std::int32_t file) {
+    return wanted != 0 ? wanted : file;
+}
+
+// Seconds as whole milliseconds, truncated toward zero. Times beyond what 32
+// bits hold become the nearest such time; a time that is not a number
+// becomes -1, which the decoder refuses.
+std::int32_t toMilliseconds(double seconds) {
+    const double ms = std::trunc(seconds * 1000.0);
+    if (std::isnan(ms)) {
+        return -1;
+    }
+    return static_cast<std::int32_t>(std::clamp(ms, double{INT32_MIN}, double{INT32_MAX}));
+}
+
+} // namespace
+
+CQuorSource::CQuorSource(const P<common::IPluginHost>& host, const String& pluginName,
+                         const String& uri, const WantedFormat& format)
+    : m_uri(new zelm::CURI(uri)), m_host(host), m_wanted(format), m_outRate(format.sampleRate),
+      m_outChannels(format.channels),
+      m_outBytesPerSample(format.bytesPerSample == 0 ? 2 : format.bytesPerSample),
+      m_pluginName(pluginName), m_lock(zelm::getMutexFactory()->createMutex()) {}
+
+CQuorSource::~CQuorSource() {
+    Quor_Destroy(m_decoder);
+}
+
+bool CQuorSource::isOpen() {
+    const zelm::CMutexLock lock(*m_lock);
+    return m_isOpen;
+}
+
+void CQuorSource::open() {
+    const zelm::CMutexLock lock(*m_lock);
+    if (m_isOpen) {
+        return;
+    }
+    log("CQuorSource: trying to open %s");
+    const std::wstring path = zelm::getPathes()->getFileSystemPath(m_uri, 0).toWString();
+    const int created = Quor_CreateUsingFileW(&m_decoder, path.c_str(), QUOR_VERSION);
+    if (created != QUOR_OK) {
+        m_decoder = nullptr;
+        raiseError(String("Quor_CreateUsingFileW failed"), created);
+    }
+    try {
+        readFileInfo();
+        m_outRate = orFileValue(m_wanted.sampleRate, m_fileRate);
+        m_outChannels = orFileValue(m_wanted.channels, m_fileChannels);
+        if (needsConverter()) {
+            makeConverter(0.0, false);
+        }
+    } catch (const CTESKError&) {
+        throw;
+    } catch (...) {
+        // An allocation failure or a format the converter refuses: the
+        // decoder is not kept by a source that did not open.
+        Quor_Destroy(std::exchange(m_decoder, nullptr));
+        m_fileRate = 0;
+        m_fileChannels = 0;
+        m_fileBytesPerSample = 0;
+        throw;
+    }
+    log("CQuorSource: %s opened");
+    m_isOpen = true;
+}
+
+void CQuorSource::readFileInfo() {
+    QuorFileInfo info{};
+    const int result = Quor_GetFileInfo(m_decoder, &info);
+    if (result != QUOR_OK) {
+        Quor_Destroy(m_decoder);
+        m_decoder = nullptr;
+        raiseError(String("Quor_GetFileInfo failed"), result);
+    }
+    m_duration = info.durationMs > -1 ? info.durationMs / 1000.0 : -1.0;
+    m_endOfStream = false;
+    m_fileChannels = info.channels;
+    m_fileRate = info.sampleRate;
+    m_fileBytesPerSample = 2;
+}
+
+bool CQuorSource::needsConverter() const {
+    return m_fileChannels != m_outChannels || m_fileRate != m_outRate || m_outBytesPerSample != 2;
+}
+
+void CQuorSource::makeConverter(double startSeconds, bool setStart) {
+    m_converter =
+        P<samplerateconverter::CSampleRateConverter>(new samplerateconverter::CSampleRateConverter(
+            m_fileRate, m_fileChannels, m_fileBytesPerSample, m_outRate, m_outChannels,
+            m_outBytesPerSample, m_host->getMemoryManager(), false));
+    if (setStart) {
+        m_converter->setStartTime(startSeconds);
+    }
+}
+
+void CQuorSource::close() {
+    const zelm::CMutexLock lock(*m_lock);
+    if (!m_isOpen) {
+        return;
+    }
+    m_converter.reset();
+    Quor_Destroy(m_decoder);
+    m_decoder = nullptr;
+    m_fileChannels = 0;
+    m_fileRate = 0;
+    m_fileBytesPerSample = 0;
+    log("CQuorSource: %s closed");
+    m_isOpen = false;
+}
+
+void CQuorSource::seek(double seconds) {
+    const std::int32_t ms = toMilliseconds(seconds);
+    const int result = Quor_SeekToTime(m_decoder, ms);
+    if (result != QUOR_OK) {
+        raiseError(String("Quor_SeekToTime"), result);
+    }
+    if (m_converter) {
+        makeConverter(ms / 1000.0, true);
+    }
+}
+
+P<audio::IAudioChunk> CQuorSource::decode() {
+    const P<zelm::IMemoryBlock> block = m_host->getMemoryManager()->allocate(kBlockSize);
+    block->fill(0);
+    std::int32_t ms = 0;
+    const int timeResult = Quor_GetTime(m_decoder, &ms);
+    if (timeResult != QUOR_OK) {
+        raiseError(String("Quor_GetTime"), timeResult);
+    }
+    if (m_endOfStream) {
+        return {};
+    }
+    std::int32_t bytes = 0;
+    const int result = Quor_Decode(m_decoder, block->getData(), block->getSize(), &bytes);
+    if (result != QUOR_OK && result != QUOR_END) {
+        raiseError(String("Quor_Decode"), result);
+    }
+    block->setSize(bytes);
+    if (result == QUOR_END) {
+        m_endOfStream = true;
+    }
+    if (bytes == 0) {
+        return {};
+    }
+    if (m_converter) {
+        return m_converter->convert(block->getData(), block->getSize(), -1);
+    }
+    return P<audio::IAudioChunk>(new audio::CAudioChunk(ms / 1000.0, block.get()));
+}
+
+void CQuorSource::raiseError(const String& context, int code) {
+    zelm::CStringFormat line("CQuorSource: QUOR ERROR '%d' (%s)");
+    line.doInt(code, true);
+    line.doString(context);
+    m_host->getLog()->log(kLogLevel, line.toString());
+    close();
+    zelm::CStringFormat message("Message: %s\nErrorcode: %s (%d) file: %s");
+    message.doString(context);
+    message.doString(String(getQuorCodeName(code)));
+    message.doInt(code, true);
+    message.doString(m_uri->toString());
+    throw CTESKError(message.toString());
+}
+
+void CQuorSource::log(const char* format) {
+    zelm::CStringFormat line{String(format)};
+    line.doString(m_uri->toString());
+    m_host->getLog()->log(kLogLevel, line.toString());
+}
+
+double CQuorSource::getDuration() {
+    return m_duration;
+}
+
+int CQuorSource::getPriority() {
+    return 100;
+}
+
+bool CQuorSource::isEndOfStream() {
+    return m_endOfStream;
+}
+
+void CQuorSource::setHostTime(double seconds) {
+    m_hostTime = seconds;
+}
+
+double CQuorSource::getHostTime() {
+    return m_hostTime;
+}
+
+P<zelm::IURI> CQuorSource::getURI() {
+    return m_uri;
+}
+
+bool CQuorSource::isSeekable() {
+    return true;
+}
+
+String CQuorSource::getPluginName() {
+    return m_pluginName;
+}
+
+P<zelm::IBase> CQuorSource::getMetaData() {
+    return {};
+}
+
+void CQuorSource::setOption(std::int32_t) {}
+
+int CQuorSource::getSampleRate() {
+    return m_outRate;
+}
+
+int CQuorSource::getChannels() {
+    return m_outChannels;
+}
+
+int CQuorSource::getBytesPerSample() {
+    return m_outBytesPerSample;
+}
+
+int CQuorSource::getChannelLayout() {
+    switch (getChannels()) {
+    case 1:
+        return 4;
+    case 2:
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+P<audio::ISource> createQuorSource(const P<common::IPluginHost>& host, const String& pluginName,
+                                   const zelm::IString& uri, int flags,
+                                   const SourceFormat* format) {
+    if ((flags & 2) == 0) {
+        return {};
+    }
+    try {
+        const std::optional<WantedFormat> wanted = readWantedFormat(format);
+        if (!wanted || !host) {
+            return {};
+        }
+        return P<audio::ISource>(new CQuorSource(
+            host, pluginName, String(P<zelm::IString>::share(const_cast<zelm::IString*>(&uri))),
+            *wanted));
+    } catch (...) {
+        return {};
+    }
+}
+
+} // namespace tesk::quor

@@ -1,0 +1,289 @@
+#include "resampling/sample_rate_converter.h"
+
+#include <zelm/Exception.h>
+#include <zelm/StringFormat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace tesk::samplerateconverter {
+
+namespace {
+
+constexpr int kFilterLength = 16;
+constexpr int kLog2PhaseCount = 10;
+// Output samples per plane and call; what does not fit waits in the planes.
+constexpr std::int32_t kOutputSamples = 96000;
+constexpr std::int32_t kOwnManagerBuckets = 30;
+
+[[noreturn]] void fail(const char* description) {
+    throw zelm::CError(zelm::String(description));
+}
+
+[[noreturn]] void fail(const char* format, std::int64_t value) {
+    zelm::CStringFormat text{zelm::String(format)};
+    text.doInt(value, true);
+    throw zelm::CError(text.toString());
+}
+
+[[noreturn]] void fail(const char* format, std::int64_t first, std::int64_t second) {
+    zelm::CStringFormat text{zelm::String(format)};
+    text.doInt(first, true);
+    text.doInt(second, true);
+    throw zelm::CError(text.toString());
+}
+
+std::int16_t readShort(const std::uint8_t* bytes) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
+}
+
+void writeShort(std::uint8_t* bytes, std::int16_t value) {
+    const auto bits = static_cast<std::uint16_t>(value);
+    bytes[0] = static_cast<std::uint8_t>(bits & 0xFF);
+    bytes[1] = static_cast<std::uint8_t>(bits >> 8);
+}
+
+// An unsigned 8-bit sample: -32768 becomes 0, 0 becomes 127, 32767 254.
+std::uint8_t toUnsignedByte(std::int16_t sample) {
+    const double scaled = (sample / 65535.0 + 0.5) * 255.0;
+    return static_cast<std::uint8_t>(static_cast<int>(std::trunc(scaled)));
+}
+
+// Widens unsigned 8-bit samples or keeps the top 16 bits of wider ones;
+// bytes per sample is 1 to 4.
+void toShorts(const std::uint8_t* data, std::int32_t samples, std::int32_t bytesPerSample,
+              std::uint8_t* out) {
+    for (std::int32_t n = 0; n < samples; ++n) {
+        const std::uint8_t* in = data + static_cast<std::ptrdiff_t>(n) * bytesPerSample;
+        const std::int16_t value = bytesPerSample == 1
+                                       ? static_cast<std::int16_t>((in[0] - 128) * 256)
+                                       : readShort(in + bytesPerSample - 2);
+        writeShort(out + static_cast<std::ptrdiff_t>(n) * 2, value);
+    }
+}
+
+} // namespace
+
+CSampleRateConverter::CSampleRateConverter(std::int32_t sourceRate, std::int32_t sourceChannelCount,
+                                           std::int32_t sourceBytesPerSample,
+                                           std::int32_t targetRate, std::int32_t targetChannelCount,
+                                           std::int32_t targetBytesPerSample,
+                                           zelm::P<zelm::IMemoryManager> memoryManager,
+                                           bool planarOutput)
+    : m_memoryManager(std::move(memoryManager)), m_sourceRate(sourceRate),
+      m_sourceChannelCount(sourceChannelCount), m_sourceBytesPerSample(sourceBytesPerSample),
+      m_targetRate(targetRate), m_targetChannelCount(targetChannelCount),
+      m_targetBytesPerSample(targetBytesPerSample), m_planarOutput(planarOutput),
+      m_channelConverters(makeChannelConverters()) {
+    checkFormat();
+    if (!m_memoryManager) {
+        m_memoryManager =
+            zelm::P<zelm::IMemoryManager>(new zelm::CMemoryManager(kOwnManagerBuckets));
+    }
+    for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
+        m_contexts.emplace_back(
+            av_resample_init(m_targetRate, m_sourceRate, kFilterLength, kLog2PhaseCount, 0, 1.0));
+        if (!m_contexts.back()) {
+            fail("CSampleRateConverter: could not create a resampler from %d Hz to %d Hz",
+                 m_sourceRate, m_targetRate);
+        }
+    }
+}
+
+CSampleRateConverter::~CSampleRateConverter() = default;
+
+zelm::P<CSampleRateConverter>
+CSampleRateConverter::create(std::int32_t sourceRate, std::int32_t sourceChannelCount,
+                             std::int32_t sourceBytesPerSample, std::int32_t targetRate,
+                             std::int32_t targetChannelCount, std::int32_t targetBytesPerSample,
+                             zelm::P<zelm::IMemoryManager> memoryManager) {
+    return zelm::P<CSampleRateConverter>(new CSampleRateConverter(
+        sourceRate, sourceChannelCount, sourceBytesPerSample, targetRate, targetChannelCount,
+        targetBytesPerSample, std::move(memoryManager), false));
+}
+
+// Every format the converter cannot serve is refused here, before any block
+// is converted.
+void CSampleRateConverter::checkFormat() const {
+    if (m_sourceChannelCount == 0) {
+        fail("CSampleRateConverter: source channel count should not be zero");
+    }
+    if (m_sourceBytesPerSample == 0) {
+        fail("CSampleRateConverter: source sample size should not be zero");
+    }
+    if (m_sourceBytesPerSample < 0 || m_sourceBytesPerSample > 4) {
+        fail("CSampleRateConverter: could not convert samples to short SrcBytesPerSample %d",
+             m_sourceBytesPerSample);
+    }
+    if (m_sourceRate <= 0) {
+        fail("CSampleRateConverter: unsupported source rate '%d'", m_sourceRate);
+    }
+    if (m_targetRate <= 0) {
+        fail("CSampleRateConverter: unsupported target rate '%d'", m_targetRate);
+    }
+    if (m_targetBytesPerSample != 1 && m_targetBytesPerSample != 2) {
+        fail("CSampleRateConverter: unsupported target sample size '%d'", m_targetBytesPerSample);
+    }
+    findChannelConverter(CChannelConverter::kAnyLayout);
+}
+
+void CSampleRateConverter::setStartTime(double seconds) {
+    m_startTime = seconds;
+    m_startTimeSet = true;
+    m_framesProduced = 0;
+}
+
+const CSampleRateConverter::CChannelConverter&
+CSampleRateConverter::findChannelConverter(std::int32_t acmod) const {
+    const CChannelConverter* anyLayout = nullptr;
+    for (const auto& converter : m_channelConverters) {
+        if (converter->getSourceChannelCount() != m_sourceChannelCount ||
+            converter->getTargetChannelCount() != m_targetChannelCount) {
+            continue;
+        }
+        if (converter->getAcmod() == acmod) {
+            return *converter;
+        }
+        if (converter->getAcmod() < 0 && anyLayout == nullptr) {
+            anyLayout = converter.get();
+        }
+    }
+    if (anyLayout == nullptr) {
+        fail("CSampleRateConverter: no suitable ChannelConversion found for %d -> %d",
+             m_sourceChannelCount, m_targetChannelCount);
+    }
+    return *anyLayout;
+}
+
+zelm::P<zelm::IMemoryBlock> CSampleRateConverter::allocate(std::int64_t bytes) const {
+    if (bytes > std::numeric_limits<std::int32_t>::max()) {
+        fail("CSampleRateConverter: the block is too large for one memory block");
+    }
+    return m_memoryManager->allocate(static_cast<std::int32_t>(bytes));
+}
+
+zelm::P<zelm::IMemoryBlock> CSampleRateConverter::convertToShort(const std::uint8_t* data,
+                                                                 std::int32_t byteCount) const {
+    const std::int32_t samples = byteCount / m_sourceBytesPerSample;
+    zelm::P<zelm::IMemoryBlock> block = allocate(static_cast<std::int64_t>(samples) * 2);
+    if (m_sourceBytesPerSample == 2) {
+        std::memcpy(block->getData(), data, static_cast<std::size_t>(samples) * 2);
+    } else {
+        toShorts(data, samples, m_sourceBytesPerSample, block->getData());
+    }
+    return block;
+}
+
+std::vector<zelm::P<zelm::IMemoryBlock>>
+CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byteCount,
+                                      std::int32_t frames, std::int32_t acmod) const {
+    const std::int32_t carry =
+        m_planes.empty() ? 0 : m_planes.front()->getSize() - m_planeOffsets.front();
+    const zelm::P<zelm::IMemoryBlock> shorts = convertToShort(data, byteCount);
+    const CChannelConverter& converter = findChannelConverter(acmod);
+    std::vector<zelm::P<zelm::IMemoryBlock>> planes;
+    TargetPointers targets{};
+    for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
+        planes.push_back(allocate(carry + static_cast<std::int64_t>(frames) * 2));
+        std::uint8_t* plane = planes.back()->getData();
+        if (carry > 0) {
+            std::memcpy(plane, m_planes[k]->getData() + m_planeOffsets[k],
+                        static_cast<std::size_t>(carry));
+        }
+        targets[k] = reinterpret_cast<std::int16_t*>(plane + carry);
+    }
+    SourcePointers sources{};
+    const auto* first = reinterpret_cast<const std::int16_t*>(shorts->getData());
+    for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
+        sources[c] = first + c;
+    }
+    converter.convert(frames, sources, m_sourceChannelCount * 2, targets);
+    return planes;
+}
+
+// The most output samples a plane can give: its samples at the target rate
+// and one more for the position the resampler starts from.
+std::int64_t CSampleRateConverter::outputBound(const zelm::P<zelm::IMemoryBlock>& plane) const {
+    const std::int64_t samples = plane->getSize() / 2;
+    const std::int64_t scaled = (samples * m_targetRate + m_sourceRate - 1) / m_sourceRate;
+    return std::min<std::int64_t>(kOutputSamples, scaled + 1);
+}
+
+void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs,
+                                std::int32_t produced, std::uint8_t* chunk) const {
+    const std::ptrdiff_t sampleStep =
+        m_planarOutput ? m_targetBytesPerSample
+                       : static_cast<std::ptrdiff_t>(m_targetBytesPerSample) * m_targetChannelCount;
+    for (std::size_t k = 0; k < outputs.size(); ++k) {
+        const std::ptrdiff_t planeStart =
+            m_planarOutput ? static_cast<std::ptrdiff_t>(k) * produced * m_targetBytesPerSample
+                           : static_cast<std::ptrdiff_t>(k) * m_targetBytesPerSample;
+        const std::uint8_t* samples = outputs[k]->getData();
+        std::uint8_t* out = chunk + planeStart;
+        for (std::int32_t j = 0; j < produced; ++j, out += sampleStep) {
+            const std::int16_t value = readShort(samples + static_cast<std::ptrdiff_t>(j) * 2);
+            if (m_targetBytesPerSample == 2) {
+                writeShort(out, value);
+            } else {
+                *out = toUnsignedByte(value);
+            }
+        }
+    }
+}
+
+zelm::P<tesk::audio::IAudioChunk>
+CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int32_t acmod) {
+    if (byteCount < 0) {
+        fail("CSampleRateConverter::convert: invalid byte count '%d'", byteCount);
+    }
+    zelm::P<zelm::IMemoryBlock> silence;
+    if (data == nullptr || byteCount == 0) {
+        silence = allocate(static_cast<std::int64_t>(m_sourceBytesPerSample) *
+                           m_sourceChannelCount * m_sourceRate);
+        silence->fill(0);
+        data = silence->getData();
+        byteCount = silence->getSize();
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    const std::int32_t frames = byteCount / m_sourceChannelCount / m_sourceBytesPerSample;
+
+    // Every allocation happens before the state changes, so a call that
+    // throws leaves the stream as it was.
+    std::vector<zelm::P<zelm::IMemoryBlock>> planes =
+        convertChannels(bytes, byteCount, frames, acmod);
+    std::vector<zelm::P<zelm::IMemoryBlock>> outputs;
+    for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
+        outputs.push_back(allocate(static_cast<std::int64_t>(kOutputSamples) * 2));
+    }
+    zelm::P<zelm::IMemoryBlock> chunk =
+        allocate(outputBound(planes.front()) * m_targetChannelCount * m_targetBytesPerSample);
+
+    std::vector<std::int32_t> offsets(planes.size());
+    std::int32_t produced = 0;
+    for (std::size_t k = 0; k < planes.size(); ++k) {
+        int consumed = 0;
+        const int written =
+            av_resample(m_contexts[k].get(), reinterpret_cast<short*>(outputs[k]->getData()),
+                        reinterpret_cast<const short*>(planes[k]->getData()), &consumed,
+                        planes[k]->getSize() / 2, kOutputSamples, 1);
+        if (k == 0) {
+            produced = written;
+        }
+        offsets[k] = consumed * 2;
+    }
+    chunk->setSize(produced * m_targetChannelCount * m_targetBytesPerSample);
+    pack(outputs, produced, chunk->getData());
+
+    m_planes = std::move(planes);
+    m_planeOffsets = std::move(offsets);
+    double time = static_cast<double>(m_framesProduced) / m_targetRate;
+    if (m_startTimeSet) {
+        time += m_startTime;
+    }
+    m_framesProduced += static_cast<std::uint64_t>(produced);
+    return zelm::P<tesk::audio::IAudioChunk>(new tesk::audio::CAudioChunk(time, chunk.get()));
+}
+
+} // namespace tesk::samplerateconverter

@@ -1,0 +1,189 @@
+// The tesk player run as a program: its outputs, messages and exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tools/streamgen/streamgen.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace gen = tesk::quor::streamgen;
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+fs::path workFolder() {
+    const fs::path folder = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_main";
+    fs::create_directories(folder);
+    return folder;
+}
+
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text) {
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return result + "'";
+}
+
+// Runs a program with arguments, standard output and error caught in files
+// of the running test's own.
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments) {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const fs::path out = workFolder() / (test + ".stdout");
+    const fs::path err = workFolder() / (test + ".stderr");
+    std::string command = quoted(program);
+    for (const std::string& argument : arguments) {
+        command += " " + quoted(argument);
+    }
+    command += " >" + quoted(out.string()) + " 2>" + quoted(err.string()) + " </dev/null";
+    const int status = std::system(command.c_str());
+    ProgramRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readAll(out);
+    run.err = readAll(err);
+    return run;
+}
+
+ProgramRun runTesk(const std::vector<std::string>& arguments) {
+    return runProgram(TESK_PLAYER_PROGRAM, arguments);
+}
+
+// Two seconds of Layer II stereo at 44100 Hz.
+std::string streamPath() {
+    const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "tesk" / "two_s.mp2";
+    if (!fs::exists(path)) {
+        // Written under a name of this process's own and renamed, as tests
+        // running side by side may make the same stream.
+        gen::StreamOptions options;
+        options.samplesPerChannel = 2 * 44100;
+        const std::string temporary = path.string() + "." + std::to_string(getpid());
+        gen::WriteFile(temporary, gen::Generate(options).bytes);
+        fs::rename(temporary, path);
+    }
+    return path.string();
+}
+
+std::uint32_t wordAt(const std::string& bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value =
+            (value << 8) | static_cast<std::uint8_t>(bytes[offset + static_cast<std::size_t>(i)]);
+    }
+    return value;
+}
+
+} // namespace
+
+TEST(TeskProgram, HelpAndVersionGoToStandardOutput) {
+    const ProgramRun help = runTesk({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: tesk info FILE\n", 0), 0u) << help.out;
+    EXPECT_EQ(help.err, "");
+    const ProgramRun version = runTesk({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("tesk ", 0), 0u) << version.out;
+}
+
+TEST(TeskProgram, UsageErrorsExitWith2AndOneReason) {
+    const ProgramRun none = runTesk({});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.err, "tesk: no command given\nTry 'tesk --help'.\n");
+    EXPECT_EQ(runTesk({"decode", streamPath()}).status, 2);
+    EXPECT_EQ(runTesk({"decode", streamPath(), "-o", "x.wav", "--rate", "0"}).status, 2);
+    EXPECT_EQ(runTesk({"info"}).status, 2);
+}
+
+TEST(TeskProgram, InfoPrintsThePluginAndTheFilesFormat) {
+    const ProgramRun info = runTesk({"info", streamPath()});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out, "plugin: tesk_quor\nversion: 2\nduration: 2.011\nsample_rate: 44100\n"
+                        "channels: 2\nbytes_per_sample: 2\n");
+}
+
+TEST(TeskProgram, AMissingFileIsOneLineNamingTheFileAndExit1) {
+    const std::string missing = (workFolder() / "missing.mp3").string();
+    const fs::path out = workFolder() / "missing.wav";
+    fs::remove(out);
+    const ProgramRun run = runTesk({"decode", missing, "-o", out.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "tesk: " + missing +
+                           ": Message: Quor_CreateUsingFileW failed; Errorcode: "
+                           "QUOR_ERROR_OPENFILE (-8) file: file://" +
+                           missing + "\n");
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(runTesk({"info", missing}).status, 1);
+}
+
+TEST(TeskProgram, AnUnwritableOutputIsNamedAndLeavesNothing) {
+    const std::string out = (workFolder() / "no-folder" / "x.wav").string();
+    const ProgramRun run = runTesk({"decode", streamPath(), "-o", out});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "tesk: " + out + ": No such file or directory\n");
+}
+
+TEST(TeskProgram, DecodeGivesTheSamplesOfTheQuorTool) {
+#ifndef QUOR_TOOL_PROGRAM
+    GTEST_SKIP() << "the quor tool is not built";
+#else
+    const fs::path ours = workFolder() / "ours.wav";
+    const fs::path theirs = workFolder() / "theirs.wav";
+    const ProgramRun run = runTesk({"decode", streamPath(), "-o", ours.string(), "--quiet"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    ASSERT_EQ(runProgram(QUOR_TOOL_PROGRAM, {"decode", streamPath(), theirs.string()}).status, 0);
+    const std::string a = readAll(ours);
+    const std::string b = readAll(theirs);
+    ASSERT_GT(a.size(), 44u);
+    ASSERT_GT(b.size(), 44u);
+    EXPECT_EQ(a.substr(0, 44), b.substr(0, 44)) << "the same WAV header";
+    EXPECT_TRUE(a.substr(44) == b.substr(44)) << "the same samples";
+#endif
+}
+
+TEST(TeskProgram, DecodeConvertsSeeksAndLimitsTheLength) {
+    const fs::path out = workFolder() / "converted.wav";
+    const ProgramRun run =
+        runTesk({"decode", streamPath(), "-o", out.string(), "--rate", "48000", "--channels", "1",
+                 "--bits", "8", "--start", "0.5", "--length", "1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string wav = readAll(out);
+    ASSERT_EQ(wav.size(), 44u + 48000u);
+    EXPECT_EQ(wordAt(wav, 24), 48000u);
+    EXPECT_EQ(wordAt(wav, 40), 48000u);
+}
+
+TEST(TeskProgram, RawOutputToStandardOutputHoldsOnlySamples) {
+    const ProgramRun run = runTesk({"decode", streamPath(), "-o", "-", "--raw", "--length", "0.5"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.size(), 22050u * 4u);
+}
+
+TEST(TeskProgram, VerboseShowsThePluginsLogLines) {
+    const ProgramRun run = runTesk({"info", streamPath(), "--verbose"});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("[2] CQuorSource: trying to open file://"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(" opened\n"), std::string::npos);
+    EXPECT_NE(run.err.find(" closed\n"), std::string::npos);
+    EXPECT_EQ(runTesk({"info", streamPath()}).err, "") << "quiet without --verbose";
+}

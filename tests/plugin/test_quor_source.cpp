@@ -1,0 +1,355 @@
+// The MPEG audio source end to end: the plug-in library is loaded the way a
+// host loads it, streams are generated at test time, and what the source
+// hands out is compared with what the decoder library gives on its own.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <quor/quor.h>
+#include <tesk/AudioSource.h>
+#include <tesk/host/PluginLoader.h>
+#include <zelm/Exception.h>
+
+#include "tools/streamgen/streamgen.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace gen = tesk::quor::streamgen;
+using tesk::audio::IAudioChunk;
+using tesk::audio::IAudioSource;
+using tesk::audio::ISource;
+using zelm::P;
+using zelm::String;
+
+// A host's format record; size counts the valid bytes.
+struct FormatRecord {
+    std::int32_t size = 20;
+    std::int32_t unused = 0;
+    std::int32_t sampleRate = 0;
+    std::int32_t channels = 0;
+    std::int32_t bytesPerSample = 0;
+    std::int32_t rest[3] = {};
+};
+
+// A generated stream in the build tree, made once. It is written under a
+// name of this process's own and renamed, as tests running side by side may
+// make the same stream.
+std::string streamFile(const char* name, const gen::StreamOptions& options) {
+    const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "plugin" / name;
+    if (!fs::exists(path)) {
+        const std::string temporary = path.string() + "." + std::to_string(getpid());
+        gen::WriteFile(temporary, gen::Generate(options).bytes);
+        fs::rename(temporary, path);
+    }
+    return path.string();
+}
+
+// 14 seconds of Layer II stereo at 44100 Hz: long enough to seek to 12.5 s.
+std::string longStereoFile() {
+    gen::StreamOptions options;
+    options.samplesPerChannel = 44100 * 14;
+    return streamFile("long_stereo.mp2", options);
+}
+
+// One second of Layer III mono at 22050 Hz.
+std::string shortMonoFile() {
+    gen::StreamOptions options;
+    options.layer = gen::Layer::kIII;
+    options.sampleRate = 22050;
+    options.mode = gen::ChannelMode::kMono;
+    options.bitRateKbps = 64;
+    options.samplesPerChannel = 22050;
+    return streamFile("short_mono.mp3", options);
+}
+
+// The whole stream as the decoder library decodes it by itself, in calls of
+// the source's block size, with the decoder's time before each call.
+struct DirectDecoding {
+    std::vector<std::uint8_t> pcm;
+    std::vector<double> chunkTimes;
+};
+
+DirectDecoding decodeDirectly(const std::string& path) {
+    QuorHandle decoder = nullptr;
+    const std::wstring widePath = String::fromUTF8(path).toWString();
+    EXPECT_EQ(Quor_CreateUsingFileW(&decoder, widePath.c_str(), QUOR_VERSION), QUOR_OK);
+    DirectDecoding decoded;
+    std::vector<std::uint8_t> buffer(16384);
+    for (;;) {
+        std::int32_t ms = 0;
+        EXPECT_EQ(Quor_GetTime(decoder, &ms), QUOR_OK);
+        std::int32_t bytes = 0;
+        const std::int32_t result =
+            Quor_Decode(decoder, buffer.data(), static_cast<std::int32_t>(buffer.size()), &bytes);
+        EXPECT_TRUE(result == QUOR_OK || result == QUOR_END) << result;
+        decoded.pcm.insert(decoded.pcm.end(), buffer.begin(), buffer.begin() + bytes);
+        if (bytes > 0) {
+            decoded.chunkTimes.push_back(ms / 1000.0);
+        }
+        if (result != QUOR_OK) {
+            break;
+        }
+    }
+    Quor_Destroy(decoder);
+    return decoded;
+}
+
+class QuorSourceTest : public ::testing::Test {
+protected:
+    QuorSourceTest()
+        : m_loader(TESK_QUOR_PLUGIN_PATH, [this](int level, const String& line) {
+              m_log.push_back(std::to_string(level) + " " + line.toStdString());
+          }) {}
+
+    P<IAudioSource> create(const std::string& uriText, const void* format, int flags = 2) {
+        const String uri = String::fromUTF8(uriText);
+        return P<IAudioSource>::dynamicCast(m_loader.getPlugin()->createSource(
+            *uri.getObject(), flags, 0, static_cast<const tesk::SourceFormat*>(format)));
+    }
+    P<IAudioSource> create(const std::string& uriText, int rate, int channels, int bytes,
+                           int flags = 2) {
+        FormatRecord record;
+        record.sampleRate = rate;
+        record.channels = channels;
+        record.bytesPerSample = bytes;
+        return create(uriText, &record, flags);
+    }
+
+    // Every chunk up to the end of the stream.
+    static std::vector<P<IAudioChunk>> drain(IAudioSource& source) {
+        std::vector<P<IAudioChunk>> chunks;
+        while (P<IAudioChunk> chunk = source.decode()) {
+            chunks.push_back(chunk);
+        }
+        return chunks;
+    }
+
+    static std::vector<std::uint8_t> bytesOf(const std::vector<P<IAudioChunk>>& chunks) {
+        std::vector<std::uint8_t> bytes;
+        for (const P<IAudioChunk>& chunk : chunks) {
+            bytes.insert(bytes.end(), chunk->getData(), chunk->getData() + chunk->getSize());
+        }
+        return bytes;
+    }
+
+    // The description of the CTESKError that call throws, caught as a host
+    // catches it: by the foundation's exception type and its name.
+    template <class Call> static std::string errorOf(Call&& call) {
+        try {
+            call();
+        } catch (const zelm::CException& e) {
+            return e.getName() == "CTESKError" ? e.getDescription().toStdString()
+                                               : "not a CTESKError: " + e.getName().toStdString();
+        }
+        return "no exception";
+    }
+
+    tesk::host::CPluginLoader m_loader;
+    std::vector<std::string> m_log;
+};
+
+TEST_F(QuorSourceTest, SameFormatHandsOutTheDecodersSamplesAtTheDecodersTimes) {
+    const std::string path = longStereoFile();
+    const P<IAudioSource> source = create(path, 44100, 2, 2);
+    ASSERT_TRUE(source);
+    source->open();
+    EXPECT_NEAR(source->getDuration(), 14.0, 0.05);
+    EXPECT_EQ(source->getSampleRate(), 44100);
+    EXPECT_EQ(source->getChannels(), 2);
+    EXPECT_EQ(source->getBytesPerSample(), 2);
+    EXPECT_EQ(source->getChannelLayout(), 3);
+    const std::vector<P<IAudioChunk>> chunks = drain(*source);
+    const DirectDecoding direct = decodeDirectly(path);
+    EXPECT_EQ(bytesOf(chunks), direct.pcm);
+    ASSERT_EQ(chunks.size(), direct.chunkTimes.size());
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        EXPECT_LE(chunks[i]->getSize(), 4608);
+        EXPECT_EQ(chunks[i]->getTime(), direct.chunkTimes[i]) << "chunk " << i;
+    }
+    EXPECT_TRUE(source->isEndOfStream());
+    source->close();
+}
+
+TEST_F(QuorSourceTest, OtherRateComesFromTheConverterWithContinuousTimes) {
+    const P<IAudioSource> source = create(longStereoFile(), 48000, 2, 2);
+    ASSERT_TRUE(source);
+    source->open();
+    EXPECT_EQ(source->getSampleRate(), 48000);
+    std::int64_t frames = 0;
+    const std::vector<P<IAudioChunk>> chunks = drain(*source);
+    for (const P<IAudioChunk>& chunk : chunks) {
+        EXPECT_DOUBLE_EQ(chunk->getTime(), static_cast<double>(frames) / 48000.0);
+        frames += chunk->getSize() / 4;
+    }
+    // The resampler keeps back at most its filter's length; the output is
+    // the input's length at the new rate to within one decoded frame.
+    const double expected = 14.0 * 48000.0;
+    EXPECT_NEAR(static_cast<double>(frames), expected, 1152.0 * 48000.0 / 44100.0);
+    source->close();
+}
+
+TEST_F(QuorSourceTest, SeekRestartsTheConverterAtTheSeekTime) {
+    const P<IAudioSource> source = create(longStereoFile(), 48000, 2, 2);
+    source->open();
+    ASSERT_TRUE(source->decode());
+    source->seek(12.5);
+    P<IAudioChunk> first = source->decode();
+    ASSERT_TRUE(first);
+    EXPECT_DOUBLE_EQ(first->getTime(), 12.5);
+    const P<IAudioChunk> second = source->decode();
+    ASSERT_TRUE(second);
+    EXPECT_DOUBLE_EQ(second->getTime(), 12.5 + (first->getSize() / 4) / 48000.0);
+    source->close();
+}
+
+TEST_F(QuorSourceTest, EightBitAndMonoOutputsHaveTheirSizes) {
+    const std::string path = longStereoFile();
+    const P<IAudioSource> eightBit = create(path, 44100, 2, 1);
+    eightBit->open();
+    EXPECT_EQ(eightBit->getBytesPerSample(), 1);
+    const std::vector<std::uint8_t> bytes8 = bytesOf(drain(*eightBit));
+    eightBit->close();
+    const std::size_t direct = decodeDirectly(path).pcm.size();
+    EXPECT_NEAR(static_cast<double>(bytes8.size()), direct / 2.0, 4608.0);
+    // Unsigned samples: a tone swings around 128, both ways.
+    std::int64_t sum = 0;
+    for (std::uint8_t b : bytes8) {
+        sum += b;
+    }
+    EXPECT_NEAR(static_cast<double>(sum) / static_cast<double>(bytes8.size()), 127.5, 4.0);
+
+    const P<IAudioSource> mono = create(path, 44100, 1, 2);
+    mono->open();
+    EXPECT_EQ(mono->getChannels(), 1);
+    EXPECT_EQ(mono->getChannelLayout(), 4);
+    const std::vector<std::uint8_t> bytesMono = bytesOf(drain(*mono));
+    EXPECT_NEAR(static_cast<double>(bytesMono.size()), direct / 2.0, 4608.0);
+    mono->close();
+}
+
+TEST_F(QuorSourceTest, DecodeOrSeekBeforeOpenNamesQuorErrorParam) {
+    const P<IAudioSource> source = create(longStereoFile(), 44100, 2, 2);
+    ASSERT_TRUE(source);
+    const std::string uri = source->getURI()->toString().toStdString();
+    EXPECT_EQ(errorOf([&] { source->decode(); }),
+              "Message: Quor_GetTime\nErrorcode: QUOR_ERROR_PARAM (-1) file: " + uri);
+    EXPECT_EQ(errorOf([&] { source->seek(1.0); }),
+              "Message: Quor_SeekToTime\nErrorcode: QUOR_ERROR_PARAM (-1) file: " + uri);
+    EXPECT_FALSE(source->isOpen());
+    EXPECT_EQ(m_log,
+              (std::vector<std::string>{"2 CQuorSource: QUOR ERROR '-1' (Quor_GetTime)",
+                                        "2 CQuorSource: QUOR ERROR '-1' (Quor_SeekToTime)"}));
+}
+
+TEST_F(QuorSourceTest, MissingFileNamesQuorErrorOpenfileAndStaysClosed) {
+    const std::string path = std::string(TESK_QUOR_BINARY_DIR) + "/no such file.mp3";
+    const P<IAudioSource> source = create(path, 44100, 2, 2);
+    ASSERT_TRUE(source);
+    const std::string uri = "file://" + std::string(TESK_QUOR_BINARY_DIR) + "/no%20such%20file.mp3";
+    EXPECT_EQ(source->getURI()->toString().toStdString(), uri);
+    EXPECT_EQ(errorOf([&] { source->open(); }),
+              "Message: Quor_CreateUsingFileW failed\nErrorcode: QUOR_ERROR_OPENFILE (-8) file: " +
+                  uri);
+    EXPECT_FALSE(source->isOpen());
+    EXPECT_EQ(m_log, (std::vector<std::string>{
+                         "2 CQuorSource: trying to open " + uri,
+                         "2 CQuorSource: QUOR ERROR '-8' (Quor_CreateUsingFileW failed)"}));
+}
+
+TEST_F(QuorSourceTest, EndOfStreamRepeatsAndTheLogLinesComeInOrder) {
+    const std::string path = shortMonoFile();
+    const P<IAudioSource> source = create(path, 22050, 1, 2);
+    source->open();
+    source->open();
+    EXPECT_TRUE(source->isOpen());
+    drain(*source);
+    EXPECT_TRUE(source->isEndOfStream());
+    EXPECT_FALSE(source->decode());
+    EXPECT_FALSE(source->decode());
+    source->close();
+    source->close();
+    EXPECT_FALSE(source->isOpen());
+    EXPECT_TRUE(source->isEndOfStream()) << "close keeps the flag";
+    const std::string uri = source->getURI()->toString().toStdString();
+    EXPECT_EQ(m_log, (std::vector<std::string>{"2 CQuorSource: trying to open " + uri,
+                                               "2 CQuorSource: " + uri + " opened",
+                                               "2 CQuorSource: " + uri + " closed"}));
+    source->open();
+    EXPECT_FALSE(source->isEndOfStream()) << "open clears the flag";
+    EXPECT_TRUE(source->decode());
+    source->close();
+}
+
+TEST_F(QuorSourceTest, FixedAnswersAndHostTime) {
+    const P<IAudioSource> source = create(shortMonoFile(), 22050, 1, 2);
+    EXPECT_EQ(source->getPluginName().toStdString(), "tesk_quor");
+    EXPECT_EQ(source->getDuration(), -1.0);
+    source->setHostTime(3.25);
+    EXPECT_EQ(source->getHostTime(), 3.25);
+    EXPECT_FALSE(source->isEndOfStream());
+}
+
+TEST_F(QuorSourceTest, CreateSourceAnswersAnEmptyHolderForWhatItCannotServe) {
+    const std::string path = shortMonoFile();
+    EXPECT_FALSE(create(path, 22050, 1, 2, 0)) << "flag bit 1 clear";
+    EXPECT_FALSE(create("http://example.com/a.mp3", 22050, 1, 2));
+    EXPECT_FALSE(create("file:///a%zz.mp3", 22050, 1, 2));
+    EXPECT_FALSE(create(path, -1, 1, 2));
+    EXPECT_FALSE(create(path, 22050, -2, 2));
+    EXPECT_FALSE(create(path, 22050, 9, 2));
+    EXPECT_FALSE(create(path, 22050, 1, 3));
+    EXPECT_FALSE(create(path, 22050, 1, -1));
+    EXPECT_TRUE(m_log.empty()) << "nothing is opened";
+}
+
+TEST_F(QuorSourceTest, MissingOrShortOrZeroFormatMeansTheFilesOwnAt16Bits) {
+    const std::string path = shortMonoFile();
+    FormatRecord shortRecord;
+    shortRecord.size = 12;
+    shortRecord.sampleRate = 8000;
+    shortRecord.channels = 2;
+    shortRecord.bytesPerSample = 1;
+    // The short record reaches the rate but not the channels or sample size.
+    const std::vector<std::pair<P<IAudioSource>, int>> cases = {{create(path, nullptr), 22050},
+                                                                {create(path, 0, 0, 0), 22050},
+                                                                {create(path, &shortRecord), 8000}};
+    for (const auto& [source, rate] : cases) {
+        ASSERT_TRUE(source);
+        source->open();
+        EXPECT_EQ(source->getSampleRate(), rate);
+        EXPECT_EQ(source->getChannels(), 1);
+        EXPECT_EQ(source->getBytesPerSample(), 2);
+        EXPECT_TRUE(source->decode());
+        source->close();
+    }
+}
+
+TEST_F(QuorSourceTest, ALongerFormatRecordIsReadByItsFirst32Bytes) {
+    struct LongRecord {
+        FormatRecord record;
+        std::int32_t newerFields[4] = {7, 7, 7, 7};
+    } longer;
+    longer.record.size = sizeof longer;
+    longer.record.sampleRate = 22050;
+    longer.record.channels = 2;
+    longer.record.bytesPerSample = 2;
+    const P<IAudioSource> source = create(shortMonoFile(), &longer);
+    ASSERT_TRUE(source);
+    source->open();
+    EXPECT_EQ(source->getSampleRate(), 22050);
+    EXPECT_EQ(source->getChannels(), 2);
+    EXPECT_EQ(source->getChannelLayout(), 3);
+    const P<IAudioChunk> chunk = source->decode();
+    ASSERT_TRUE(chunk);
+    source->close();
+}
+
+} // namespace

@@ -1,0 +1,336 @@
+#include "resampling/sample_rate_converter.h"
+
+#include <tesk/AudioChunk.h>
+#include <zelm/Exception.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tesk::samplerateconverter {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Chunk = zelm::P<tesk::audio::IAudioChunk>;
+
+// Samples the resampler holds back at equal rates until the taps after them
+// have arrived.
+constexpr std::size_t kLookAhead = 8;
+
+struct Format {
+    std::int32_t sourceRate = 48000;
+    std::int32_t sourceChannels = 2;
+    std::int32_t sourceBytes = 2;
+    std::int32_t targetRate = 48000;
+    std::int32_t targetChannels = 2;
+    std::int32_t targetBytes = 2;
+    bool planar = false;
+};
+
+zelm::P<CSampleRateConverter> makeConverter(const Format& f) {
+    return zelm::P<CSampleRateConverter>(
+        new CSampleRateConverter(f.sourceRate, f.sourceChannels, f.sourceBytes, f.targetRate,
+                                 f.targetChannels, f.targetBytes, nullptr, f.planar));
+}
+
+Bytes toBytes(const std::vector<std::int16_t>& samples) {
+    Bytes bytes(samples.size() * 2);
+    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    return bytes;
+}
+
+std::vector<std::int16_t> samplesOf(const Chunk& chunk) {
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(chunk->getSize()) / 2);
+    std::memcpy(samples.data(), chunk->getData(), samples.size() * 2);
+    return samples;
+}
+
+Bytes bytesOf(const Chunk& chunk) {
+    const auto* data = static_cast<const std::uint8_t*>(chunk->getData());
+    return Bytes(data, data + chunk->getSize());
+}
+
+Chunk convert(CSampleRateConverter& converter, const Bytes& bytes, std::int32_t acmod = -1) {
+    return converter.convert(bytes.data(), static_cast<std::int32_t>(bytes.size()), acmod);
+}
+
+// The description of the CError that making a converter of format f throws.
+std::string constructionError(const Format& f) {
+    try {
+        makeConverter(f);
+    } catch (const zelm::CError& error) {
+        EXPECT_EQ(error.getName().toStdString(), "Error");
+        return error.getDescription().toStdString();
+    }
+    return "no error";
+}
+
+Format withSource(std::int32_t channels, std::int32_t bytes) {
+    Format f;
+    f.sourceChannels = channels;
+    f.sourceBytes = bytes;
+    return f;
+}
+
+Format withTarget(std::int32_t rate, std::int32_t channels, std::int32_t bytes) {
+    Format f;
+    f.targetRate = rate;
+    f.targetChannels = channels;
+    f.targetBytes = bytes;
+    return f;
+}
+
+TEST(SampleRateConverterErrors, UnservedChannelPairsNameBothCounts) {
+    Format sevenToTwo = withSource(7, 2);
+    EXPECT_EQ(constructionError(sevenToTwo),
+              "CSampleRateConverter: no suitable ChannelConversion found for 7 -> 2");
+    Format threeToFour = withSource(3, 2);
+    threeToFour.targetChannels = 4;
+    EXPECT_EQ(constructionError(threeToFour),
+              "CSampleRateConverter: no suitable ChannelConversion found for 3 -> 4");
+    EXPECT_EQ(constructionError(withTarget(48000, 0, 2)),
+              "CSampleRateConverter: no suitable ChannelConversion found for 2 -> 0");
+    EXPECT_EQ(constructionError(withSource(-2, 2)),
+              "CSampleRateConverter: no suitable ChannelConversion found for -2 -> 2");
+}
+
+TEST(SampleRateConverterErrors, SourceSampleSizesOutsideOneToFourAreRefused) {
+    EXPECT_EQ(constructionError(withSource(2, 5)),
+              "CSampleRateConverter: could not convert samples to short SrcBytesPerSample 5");
+    EXPECT_EQ(constructionError(withSource(2, -1)),
+              "CSampleRateConverter: could not convert samples to short SrcBytesPerSample -1");
+    EXPECT_EQ(constructionError(withSource(2, 0)),
+              "CSampleRateConverter: source sample size should not be zero");
+    EXPECT_EQ(constructionError(withSource(0, 2)),
+              "CSampleRateConverter: source channel count should not be zero");
+}
+
+TEST(SampleRateConverterErrors, RatesAndTargetSizesMustBeServed) {
+    EXPECT_EQ(constructionError(withTarget(0, 2, 2)),
+              "CSampleRateConverter: unsupported target rate '0'");
+    EXPECT_EQ(constructionError(withTarget(-44100, 2, 2)),
+              "CSampleRateConverter: unsupported target rate '-44100'");
+    EXPECT_EQ(constructionError(withTarget(48000, 2, 3)),
+              "CSampleRateConverter: unsupported target sample size '3'");
+    EXPECT_EQ(constructionError(withTarget(48000, 2, 0)),
+              "CSampleRateConverter: unsupported target sample size '0'");
+    Format noSourceRate;
+    noSourceRate.sourceRate = 0;
+    EXPECT_EQ(constructionError(noSourceRate), "CSampleRateConverter: unsupported source rate '0'");
+}
+
+TEST(SampleRateConverterErrors, AFailedCallLeavesTheStreamAsItWas) {
+    const Bytes block = toBytes(std::vector<std::int16_t>(2000, 1234));
+    auto reference = makeConverter(Format{});
+    auto converter = makeConverter(Format{});
+    const Chunk first = convert(*reference, block);
+    const Chunk second = convert(*reference, block);
+    convert(*converter, block);
+    EXPECT_THROW(converter->convert(block.data(), -4, -1), zelm::CError);
+    const Chunk after = convert(*converter, block);
+    EXPECT_EQ(after->getTime(), second->getTime());
+    EXPECT_EQ(bytesOf(after), bytesOf(second));
+    EXPECT_GT(first->getSize(), 0);
+}
+
+TEST(SampleRateConverterSamples, EightBitSourceIsCentredOn128) {
+    Format f = withSource(1, 1);
+    f.targetChannels = 1;
+    auto converter = makeConverter(f);
+    Bytes bytes = {0x80, 0xFF, 0x00, 0x81, 0x7F};
+    bytes.resize(bytes.size() + kLookAhead, 0x80);
+    EXPECT_EQ(samplesOf(convert(*converter, bytes)),
+              (std::vector<std::int16_t>{0, 32512, -32768, 256, -256}));
+}
+
+TEST(SampleRateConverterSamples, WideSourcesKeepTheirTopSixteenBits) {
+    Format three = withSource(1, 3);
+    three.targetChannels = 1;
+    Bytes bytes = {0x11, 0x22, 0x33, 0xFF, 0x00, 0x80, 0x00, 0xFF, 0x7F};
+    bytes.resize(bytes.size() + 3 * kLookAhead, 0);
+    EXPECT_EQ(samplesOf(convert(*makeConverter(three), bytes)),
+              (std::vector<std::int16_t>{0x3322, -32768, 32767}));
+
+    Format four = withSource(1, 4);
+    four.targetChannels = 1;
+    bytes = {0x11, 0x22, 0x33, 0x44, 0xFF, 0xFF, 0x00, 0x80};
+    bytes.resize(bytes.size() + 4 * kLookAhead, 0);
+    EXPECT_EQ(samplesOf(convert(*makeConverter(four), bytes)),
+              (std::vector<std::int16_t>{0x4433, -32768}));
+}
+
+TEST(SampleRateConverterSamples, EightBitOutputIsUnsigned) {
+    Format f = withTarget(48000, 1, 1);
+    f.sourceChannels = 1;
+    auto converter = makeConverter(f);
+    std::vector<std::int16_t> samples = {0, 32767, -32768, 16384, -16384};
+    samples.resize(samples.size() + kLookAhead, 0);
+    EXPECT_EQ(bytesOf(convert(*converter, toBytes(samples))), (Bytes{127, 254, 0, 191, 63}));
+}
+
+TEST(SampleRateConverterSamples, EightBitStereoInterleavesOneBytePerSample) {
+    Format f = withTarget(48000, 2, 1);
+    auto converter = makeConverter(f);
+    std::vector<std::int16_t> samples = {0, 32767, -32768, 16384};
+    samples.resize(samples.size() + 2 * kLookAhead, 0);
+    EXPECT_EQ(bytesOf(convert(*converter, toBytes(samples))), (Bytes{127, 254, 0, 191}));
+}
+
+TEST(SampleRateConverterSamples, TrailingPartialFrameIsDropped) {
+    std::vector<std::int16_t> samples(2 * 100);
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        samples[n] = static_cast<std::int16_t>(n * 7);
+    }
+    const Bytes whole = toBytes(samples);
+    Bytes ragged = whole;
+    ragged.insert(ragged.end(), {1, 2, 3});
+    auto clean = makeConverter(Format{});
+    auto withTail = makeConverter(Format{});
+    EXPECT_EQ(bytesOf(convert(*withTail, ragged)), bytesOf(convert(*clean, whole)));
+    EXPECT_EQ(bytesOf(convert(*withTail, whole)), bytesOf(convert(*clean, whole)));
+}
+
+TEST(SampleRateConverterSamples, PlanarOutputPutsTheChannelsOneAfterAnother) {
+    Format f;
+    f.planar = true;
+    auto converter = makeConverter(f);
+    std::vector<std::int16_t> samples = {1, -1, 2, -2, 3, -3};
+    samples.resize(samples.size() + 2 * kLookAhead, 0);
+    EXPECT_EQ(samplesOf(convert(*converter, toBytes(samples))),
+              (std::vector<std::int16_t>{1, 2, 3, -1, -2, -3}));
+}
+
+TEST(SampleRateConverterSamples, LayoutCodeChoosesTheFourToSixConverter) {
+    Format f = withTarget(48000, 6, 2);
+    f.sourceChannels = 4;
+    std::vector<std::int16_t> samples = {10, 20, 30, 40};
+    samples.resize(samples.size() + 4 * kLookAhead, 0);
+    const Bytes bytes = toBytes(samples);
+    EXPECT_EQ(samplesOf(convert(*makeConverter(f), bytes, 5)),
+              (std::vector<std::int16_t>{10, 20, 30, 0, 40, 40}));
+    EXPECT_EQ(samplesOf(convert(*makeConverter(f), bytes, -1)),
+              (std::vector<std::int16_t>{10, 20, 0, 0, 30, 40}));
+    EXPECT_EQ(samplesOf(convert(*makeConverter(f), bytes, 2)),
+              (std::vector<std::int16_t>{10, 20, 0, 0, 30, 40}));
+}
+
+TEST(SampleRateConverterSamples, NoDataStandsForOneSecondOfSilence) {
+    Format f;
+    f.sourceRate = 8000;
+    f.targetRate = 8000;
+    auto converter = makeConverter(f);
+    const Chunk chunk = converter->convert(nullptr, 0, -1);
+    const std::vector<std::int16_t> samples = samplesOf(chunk);
+    EXPECT_EQ(samples.size(), 2 * (8000 - kLookAhead));
+    EXPECT_EQ(std::count(samples.begin(), samples.end(), 0),
+              static_cast<std::ptrdiff_t>(samples.size()));
+}
+
+std::vector<std::int16_t> stereoSine(int rate, double seconds) {
+    const auto frames = static_cast<std::size_t>(rate * seconds);
+    std::vector<std::int16_t> samples(frames * 2);
+    for (std::size_t n = 0; n < frames; ++n) {
+        const double t = static_cast<double>(n) / rate;
+        samples[2 * n] =
+            static_cast<std::int16_t>(std::lrint(20000 * std::sin(2 * std::numbers::pi * 440 * t)));
+        samples[2 * n + 1] = static_cast<std::int16_t>(
+            std::lrint(15000 * std::sin(2 * std::numbers::pi * 1330 * t)));
+    }
+    return samples;
+}
+
+// Feeds the stream in blocks of the given frame counts and collects every
+// chunk's samples and time.
+struct Stream {
+    std::vector<std::int16_t> samples;
+    std::vector<double> times;
+    std::vector<std::size_t> frames;
+};
+
+Stream feed(CSampleRateConverter& converter, const std::vector<std::int16_t>& input,
+            const std::vector<std::size_t>& blockFrames) {
+    Stream stream;
+    std::size_t position = 0;
+    for (std::size_t count : blockFrames) {
+        const std::size_t end = std::min(input.size(), position + 2 * count);
+        const std::vector<std::int16_t> block(input.begin() + static_cast<std::ptrdiff_t>(position),
+                                              input.begin() + static_cast<std::ptrdiff_t>(end));
+        position = end;
+        const Chunk chunk = convert(converter, toBytes(block));
+        const std::vector<std::int16_t> out = samplesOf(chunk);
+        stream.samples.insert(stream.samples.end(), out.begin(), out.end());
+        stream.times.push_back(chunk->getTime());
+        stream.frames.push_back(out.size() / 2);
+    }
+    return stream;
+}
+
+Format resampling(std::int32_t from, std::int32_t to) {
+    Format f;
+    f.sourceRate = from;
+    f.targetRate = to;
+    return f;
+}
+
+TEST(SampleRateConverterStream, RandomBlockSizesGiveTheSameStreamAsOneBlock) {
+    const std::vector<std::int16_t> input = stereoSine(44100, 1.5);
+    const std::size_t frames = input.size() / 2;
+    auto single = makeConverter(resampling(44100, 48000));
+    const Stream whole = feed(*single, input, {frames});
+
+    std::mt19937 random(99);
+    std::uniform_int_distribution<std::size_t> size(1, 5000);
+    std::vector<std::size_t> blocks;
+    for (std::size_t total = 0; total < frames; total += blocks.back()) {
+        blocks.push_back(size(random));
+    }
+    auto blocked = makeConverter(resampling(44100, 48000));
+    const Stream pieces = feed(*blocked, input, blocks);
+    EXPECT_EQ(pieces.samples, whole.samples);
+    EXPECT_GT(whole.samples.size(), 2u * 71900);
+}
+
+TEST(SampleRateConverterStream, AChunkHoldsAtMost96000FramesAndTheRestFollows) {
+    const std::vector<std::int16_t> input = stereoSine(44100, 3.0);
+    const std::size_t frames = input.size() / 2;
+    auto single = makeConverter(resampling(44100, 48000));
+    const Stream capped = feed(*single, input, {frames, 0});
+    EXPECT_EQ(capped.frames[0], 96000u);
+    EXPECT_EQ(capped.times[1], 2.0);
+
+    auto blocked = makeConverter(resampling(44100, 48000));
+    const Stream pieces = feed(*blocked, input, std::vector<std::size_t>(frames / 4410 + 1, 4410));
+    ASSERT_LE(pieces.samples.size(), capped.samples.size());
+    EXPECT_TRUE(std::equal(pieces.samples.begin(), pieces.samples.end(), capped.samples.begin()));
+}
+
+TEST(SampleRateConverterStream, ChunkTimesAdvanceByThePreviousChunkLength) {
+    auto converter = makeConverter(resampling(44100, 48000));
+    const std::vector<std::int16_t> input = stereoSine(44100, 1.0);
+    const Stream stream = feed(*converter, input, std::vector<std::size_t>(11, 4096));
+    EXPECT_EQ(stream.times[0], 0.0);
+    std::size_t delivered = 0;
+    for (std::size_t i = 0; i < stream.times.size(); ++i) {
+        EXPECT_EQ(stream.times[i], static_cast<double>(delivered) / 48000) << i;
+        delivered += stream.frames[i];
+    }
+}
+
+TEST(SampleRateConverterStream, StartTimeRestartsTheClock) {
+    auto converter = makeConverter(resampling(22050, 48000));
+    const std::vector<std::int16_t> input = stereoSine(22050, 0.5);
+    feed(*converter, input, {3000});
+    converter->setStartTime(12.5);
+    const Stream after = feed(*converter, input, {2000, 2000});
+    EXPECT_EQ(after.times[0], 12.5);
+    EXPECT_EQ(after.times[1], 12.5 + static_cast<double>(after.frames[0]) / 48000);
+}
+
+} // namespace
+} // namespace tesk::samplerateconverter
