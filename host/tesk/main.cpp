@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -89,6 +90,13 @@ int execute(const tesk::host::CPluginLoader& loader, const Options& options) {
     return 0;
 }
 
+// The folder of the running program.
+std::string programFolder() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : program.parent_path().string();
+}
+
 tesk::host::LogSink logSink(bool verbose) {
     if (!verbose) {
         return {};
@@ -104,7 +112,9 @@ tesk::host::LogSink logSink(bool verbose) {
 int run(const Options& options) {
     std::optional<tesk::host::CPluginLoader> loader;
     try {
-        loader.emplace(options.plugin, logSink(options.verbose));
+        loader.emplace(options.plugin.empty() ? tesk::player::locatePlugin(programFolder())
+                                              : options.plugin,
+                       logSink(options.verbose));
         return execute(*loader, options);
     } catch (const tesk::player::OutputError& e) {
         return fail(options.output == "-" ? std::string("standard output") : options.output,

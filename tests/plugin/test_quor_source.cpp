@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <quor/quor.h>
 #include <tesk/AudioSource.h>
 #include <tesk/host/PluginLoader.h>
@@ -37,11 +39,15 @@ struct FormatRecord {
     std::int32_t rest[3] = {};
 };
 
-// A generated stream in the build tree, written once per test run.
+// A generated stream in the build tree, made once. It is written under a
+// name of this process's own and renamed, as tests running side by side may
+// make the same stream.
 std::string streamFile(const char* name, const gen::StreamOptions& options) {
     const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "plugin" / name;
     if (!fs::exists(path)) {
-        gen::WriteFile(path.string(), gen::Generate(options).bytes);
+        const std::string temporary = path.string() + "." + std::to_string(getpid());
+        gen::WriteFile(temporary, gen::Generate(options).bytes);
+        fs::rename(temporary, path);
     }
     return path.string();
 }
