@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <numbers>
 #include <numeric>
@@ -122,21 +123,22 @@ ResampleContext* av_resample_init(int out_rate, int in_rate, int filter_length,
         !(cutoff > 0.0 && cutoff <= 1.0)) {
         return nullptr;
     }
-    auto* context = new (std::nothrow) ResampleContext;
-    if (context == nullptr) {
+    try {
+        auto context = std::make_unique<ResampleContext>();
+        const int divisor = std::gcd(out_rate, in_rate);
+        context->inRate = in_rate / divisor;
+        context->outRate = out_rate / divisor;
+        const double narrowing = std::min(1.0, static_cast<double>(out_rate) / in_rate);
+        const int halfTaps = static_cast<int>(std::ceil(filter_length / (2.0 * narrowing)));
+        context->taps = std::min(2 * halfTaps, kMaxFilterLength);
+        context->phaseCount = 1 << log2_phase_count;
+        context->index = -centreTap(context->taps);
+        context->frac = 0;
+        buildFilterBank(*context, narrowing * cutoff);
+        return context.release();
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    const int divisor = std::gcd(out_rate, in_rate);
-    context->inRate = in_rate / divisor;
-    context->outRate = out_rate / divisor;
-    const double narrowing = std::min(1.0, static_cast<double>(out_rate) / in_rate);
-    const int halfTaps = static_cast<int>(std::ceil(filter_length / (2.0 * narrowing)));
-    context->taps = std::min(2 * halfTaps, kMaxFilterLength);
-    context->phaseCount = 1 << log2_phase_count;
-    context->index = -centreTap(context->taps);
-    context->frac = 0;
-    buildFilterBank(*context, narrowing * cutoff);
-    return context;
 }
 
 int av_resample(ResampleContext* context, short* dst, const short* src, int* consumed, int src_size,
