@@ -1,6 +1,7 @@
 #include "resampling/resampler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -97,12 +98,19 @@ short toSample(float value) {
     return static_cast<short>(std::clamp<long>(rounded, -32768, 32767));
 }
 
+// Four running sums keep the additions independent of each other.
 float dotFull(const short* src, const float* filter, int taps) {
-    float sum = 0.0f;
-    for (int tap = 0; tap < taps; ++tap) {
-        sum += static_cast<float>(src[tap]) * filter[tap];
+    std::array<float, 4> sums{};
+    int tap = 0;
+    for (; tap + 4 <= taps; tap += 4) {
+        for (int lane = 0; lane < 4; ++lane) {
+            sums[lane] += static_cast<float>(src[tap + lane]) * filter[tap + lane];
+        }
     }
-    return sum;
+    for (; tap < taps; ++tap) {
+        sums[0] += static_cast<float>(src[tap]) * filter[tap];
+    }
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
 // The first taps lie before the start of the stream, which reads as silence.
