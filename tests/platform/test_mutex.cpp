@@ -1,7 +1,9 @@
 #include "platform/Mutex.h"
 
 #include <future>
+#include <memory>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -75,6 +77,23 @@ TEST(NamedMutex, ThreadThatEndedHoldingItLeavesItToTheNextLocker) {
     std::thread([&] { mutex.lock(); }).join();
     EXPECT_TRUE(mutex.tryLock(0));
     mutex.unlock();
+}
+
+TEST(NamedMutex, HandleInheritedThroughForkLeavesTheNameToItsOpener) {
+    const std::string name = uniqueName("forked");
+    auto mutex = std::make_unique<NamedMutex>(name);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        mutex.reset();
+        ::_exit(sharedObjectExists(name) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(sharedObjectExists(name));
+    mutex.reset();
+    EXPECT_FALSE(sharedObjectExists(name));
 }
 
 } // namespace
