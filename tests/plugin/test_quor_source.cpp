@@ -288,13 +288,23 @@ TEST_F(QuorSourceTest, EndOfStreamRepeatsAndTheLogLinesComeInOrder) {
     source->close();
 }
 
-TEST_F(QuorSourceTest, FixedAnswersAndHostTime) {
-    const P<IAudioSource> source = create(shortMonoFile(), 22050, 1, 2);
-    EXPECT_EQ(source->getPluginName().toStdString(), "tesk_quor");
-    EXPECT_EQ(source->getDuration(), -1.0);
-    source->setHostTime(3.25);
-    EXPECT_EQ(source->getHostTime(), 3.25);
-    EXPECT_FALSE(source->isEndOfStream());
+TEST_F(QuorSourceTest, SeekAsksTheDecoderForWholeMillisecondsTruncated) {
+    const std::string path = longStereoFile();
+    QuorHandle decoder = nullptr;
+    const std::wstring widePath = String::fromUTF8(path).toWString();
+    ASSERT_EQ(Quor_CreateUsingFileW(&decoder, widePath.c_str(), QUOR_VERSION), QUOR_OK);
+    ASSERT_EQ(Quor_SeekToTime(decoder, 1999), QUOR_OK);
+    std::int32_t expectedMs = 0;
+    ASSERT_EQ(Quor_GetTime(decoder, &expectedMs), QUOR_OK);
+    Quor_Destroy(decoder);
+
+    const P<IAudioSource> source = create(path, 44100, 2, 2);
+    source->open();
+    source->seek(1.9999);
+    const P<IAudioChunk> chunk = source->decode();
+    ASSERT_TRUE(chunk);
+    EXPECT_EQ(chunk->getTime(), expectedMs / 1000.0);
+    source->close();
 }
 
 TEST_F(QuorSourceTest, CreateSourceAnswersAnEmptyHolderForWhatItCannotServe) {
