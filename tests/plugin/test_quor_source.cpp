@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -262,6 +263,20 @@ TEST_F(QuorSourceTest, MissingFileNamesQuorErrorOpenfileAndStaysClosed) {
     EXPECT_EQ(m_log, (std::vector<std::string>{
                          "2 CQuorSource: trying to open " + uri,
                          "2 CQuorSource: QUOR ERROR '-8' (Quor_CreateUsingFileW failed)"}));
+}
+
+TEST_F(QuorSourceTest, AFileWithoutAudioFramesFailsInTheFileInformation) {
+    const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "plugin" / "junk.mp3";
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << std::string(5000, 'x');
+    const P<IAudioSource> source = create(path.string(), 44100, 2, 2);
+    ASSERT_TRUE(source);
+    const std::string uri = source->getURI()->toString().toStdString();
+    EXPECT_EQ(errorOf([&] { source->open(); }),
+              "Message: Quor_GetFileInfo failed\nErrorcode: QUOR_ERROR_DECODE (-5) file: " + uri);
+    EXPECT_FALSE(source->isOpen());
+    EXPECT_EQ(source->getSampleRate(), 44100);
+    EXPECT_EQ(m_log.back(), "2 CQuorSource: QUOR ERROR '-5' (Quor_GetFileInfo failed)");
 }
 
 TEST_F(QuorSourceTest, EndOfStreamRepeatsAndTheLogLinesComeInOrder) {
