@@ -5,8 +5,6 @@
 
 #include <zelm/MemoryManager.h>
 
-#include <atomic>
-
 namespace zelm {
 
 class CCachedMemoryBlock : public CMemoryBlockBase {
@@ -15,9 +13,8 @@ public:
     CCachedMemoryBlock(P<CMemoryManager> manager, int size, int k);
     ~CCachedMemoryBlock() override;
 
-    // The block keeps its own count: a cached block is revived with a count
-    // of 1 when its manager hands it out again.
-    void addRef() const override;
+    // The last release hands a block that has a manager back to its cache;
+    // the manager revives it with a count of 1 when it hands it out again.
     void release() const override;
 
     // Grows only: moves the contents into the buffer of a block of a higher
@@ -42,7 +39,6 @@ private:
     std::int32_t m_sizeClass;
     P<CMemoryManager> m_manager;
     CCachedMemoryBlock* m_next = nullptr;
-    mutable std::atomic<std::int32_t> m_useCount{1};
 };
 
 } // namespace zelm

@@ -28,17 +28,13 @@ CCachedMemoryBlock::~CCachedMemoryBlock() {
     delete[] m_buffer;
 }
 
-void CCachedMemoryBlock::addRef() const {
-    m_useCount.fetch_add(1, std::memory_order_relaxed);
-}
-
 void CCachedMemoryBlock::release() const {
-    if (m_useCount.fetch_sub(1, std::memory_order_acq_rel) - 1 != 0) {
+    if (dropReference() != 0) {
         return;
     }
     auto* self = const_cast<CCachedMemoryBlock*>(this);
     if (!self->m_manager) {
-        m_useCount.store(kDestroyingCount, std::memory_order_relaxed);
+        resetRefCount(kDestroyingCount);
         destroy();
         return;
     }
@@ -49,7 +45,7 @@ void CCachedMemoryBlock::release() const {
 }
 
 void CCachedMemoryBlock::revive(P<CMemoryManager> manager, int size) {
-    m_useCount.store(1, std::memory_order_relaxed);
+    resetRefCount(1);
     m_manager = std::move(manager);
     m_size = size;
 }

@@ -95,12 +95,17 @@ std::string NamedMutex::objectName(std::string_view name) {
     return result;
 }
 
-NamedMutex::NamedMutex(std::string_view name) : objectName_(objectName(name)) {
+NamedMutex::NamedMutex(std::string_view name)
+    : objectName_(objectName(name)), openerPid_(::getpid()) {
     open();
 }
 
 NamedMutex::~NamedMutex() {
     ::munmap(shared_, sizeof(Shared));
+    if (::getpid() != openerPid_) {
+        ::close(fd_);
+        return;
+    }
     try {
         lockByte(fd_, F_WRLCK, kSetupByte, true, objectName_);
         if (lockByte(fd_, F_WRLCK, kUsersByte, false, objectName_) &&

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace zelm::posix {
 
@@ -26,7 +27,8 @@ private:
 // Process-wide re-entrant mutex known by name. It lives in a shared-memory
 // object; a holder that ends (thread or process) without unlocking leaves it
 // to the next locker, who acquires it normally. The shared object is removed
-// when the last process that opened the name closes it.
+// when the last process that opened the name closes it (a handle inherited
+// through fork never removes it).
 //
 // Failures of the operating system are thrown as std::system_error.
 class NamedMutex {
@@ -55,6 +57,9 @@ private:
     bool acquired(int result, const char* operation);
 
     std::string objectName_;
+    // The process that opened the object; a child that inherited the handle
+    // through fork shares its locks and must not remove the name.
+    pid_t openerPid_;
     int fd_ = -1;
     Shared* shared_ = nullptr;
 };

@@ -1,8 +1,10 @@
 #include "resampling/resampler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <numbers>
 #include <numeric>
@@ -96,12 +98,19 @@ short toSample(float value) {
     return static_cast<short>(std::clamp<long>(rounded, -32768, 32767));
 }
 
+// Four running sums keep the additions independent of each other.
 float dotFull(const short* src, const float* filter, int taps) {
-    float sum = 0.0f;
-    for (int tap = 0; tap < taps; ++tap) {
-        sum += static_cast<float>(src[tap]) * filter[tap];
+    std::array<float, 4> sums{};
+    int tap = 0;
+    for (; tap + 4 <= taps; tap += 4) {
+        for (int lane = 0; lane < 4; ++lane) {
+            sums[lane] += static_cast<float>(src[tap + lane]) * filter[tap + lane];
+        }
     }
-    return sum;
+    for (; tap < taps; ++tap) {
+        sums[0] += static_cast<float>(src[tap]) * filter[tap];
+    }
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
 // The first taps lie before the start of the stream, which reads as silence.
@@ -122,21 +131,22 @@ ResampleContext* av_resample_init(int out_rate, int in_rate, int filter_length,
         !(cutoff > 0.0 && cutoff <= 1.0)) {
         return nullptr;
     }
-    auto* context = new (std::nothrow) ResampleContext;
-    if (context == nullptr) {
+    try {
+        auto context = std::make_unique<ResampleContext>();
+        const int divisor = std::gcd(out_rate, in_rate);
+        context->inRate = in_rate / divisor;
+        context->outRate = out_rate / divisor;
+        const double narrowing = std::min(1.0, static_cast<double>(out_rate) / in_rate);
+        const int halfTaps = static_cast<int>(std::ceil(filter_length / (2.0 * narrowing)));
+        context->taps = std::min(2 * halfTaps, kMaxFilterLength);
+        context->phaseCount = 1 << log2_phase_count;
+        context->index = -centreTap(context->taps);
+        context->frac = 0;
+        buildFilterBank(*context, narrowing * cutoff);
+        return context.release();
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    const int divisor = std::gcd(out_rate, in_rate);
-    context->inRate = in_rate / divisor;
-    context->outRate = out_rate / divisor;
-    const double narrowing = std::min(1.0, static_cast<double>(out_rate) / in_rate);
-    const int halfTaps = static_cast<int>(std::ceil(filter_length / (2.0 * narrowing)));
-    context->taps = std::min(2 * halfTaps, kMaxFilterLength);
-    context->phaseCount = 1 << log2_phase_count;
-    context->index = -centreTap(context->taps);
-    context->frac = 0;
-    buildFilterBank(*context, narrowing * cutoff);
-    return context;
 }
 
 int av_resample(ResampleContext* context, short* dst, const short* src, int* consumed, int src_size,

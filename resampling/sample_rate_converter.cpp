@@ -169,7 +169,7 @@ zelm::P<zelm::IMemoryBlock> CSampleRateConverter::convertToShort(const std::uint
     const std::int32_t samples = byteCount / m_sourceBytesPerSample;
     zelm::P<zelm::IMemoryBlock> block = allocate(static_cast<std::int64_t>(samples) * 2);
     if (m_sourceBytesPerSample == 2) {
-        std::memcpy(block->getData(), data, static_cast<std::size_t>(samples) * 2);
+        std::copy_n(data, static_cast<std::size_t>(samples) * 2, block->getData());
     } else {
         toShorts(data, samples, m_sourceBytesPerSample, block->getData());
     }

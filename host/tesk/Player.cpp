@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 
 #include <tesk/AudioSource.h>
+#include <tesk/host/PluginLoader.h>
 #include <zelm/URI.h>
 
 #include "OutputFile.h"
@@ -65,6 +67,17 @@ std::uint64_t byteLimit(const Options& options, const PcmFormat& format) {
 }
 
 } // namespace
+
+std::string locatePlugin(const std::string& programFolder) {
+    for (const char* relative :
+         {TESK_PLUGIN_FROM_INSTALLED_PROGRAM, TESK_PLUGIN_FROM_BUILT_PROGRAM}) {
+        const std::filesystem::path candidate = std::filesystem::path(programFolder) / relative;
+        if (std::filesystem::exists(candidate)) {
+            return candidate.lexically_normal().string();
+        }
+    }
+    return host::CPluginLoader::kDefaultPluginName;
+}
 
 void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream& out) {
     const OpenSource source(plugin, options, 0);

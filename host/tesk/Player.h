@@ -22,6 +22,12 @@ public:
 // less when unknown).
 using ProgressReport = std::function<void(double done, double total)>;
 
+// The plug-in library to load when none is named: the first that exists of
+// the one beside the program's installed libraries and the one of the build
+// tree the program was built in, else the bare library name, which the
+// dynamic loader looks for along its search path.
+std::string locatePlugin(const std::string& programFolder);
+
 // Prints the plug-in's name and version and the file's format, one
 // "key: value" line each.
 void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream& out);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -42,12 +43,14 @@ int fail(const std::string& subject, const std::string& cause) {
     return kExitFailure;
 }
 
-// The progress line on standard error, rewritten in place.
+// The progress line on standard error, rewritten in place at most ten times a
+// second, and a last time when decoding ends.
 class ProgressLine {
 public:
     explicit ProgressLine(bool shown) : m_shown(shown) {}
     ~ProgressLine() {
         if (m_shown && m_written) {
+            render();
             std::fputc('\n', stderr);
         }
     }
@@ -64,19 +67,33 @@ public:
 
 private:
     void show(double done, double total) {
-        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - m_startTime;
-        const double speed = spent.count() > 0.0 ? done / spent.count() : 0.0;
-        if (total > 0.0) {
-            std::fprintf(stderr, "\r%5.1f%%  %.1fx ", 100.0 * std::min(done / total, 1.0), speed);
-        } else {
-            std::fprintf(stderr, "\r%.1f s  %.1fx ", done, speed);
+        m_done = done;
+        m_total = total;
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_written || now - m_lastShown >= std::chrono::milliseconds(100)) {
+            m_lastShown = now;
+            render();
+            m_written = true;
         }
-        m_written = true;
+    }
+
+    void render() const {
+        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - m_startTime;
+        const double speed = spent.count() > 0.0 ? m_done / spent.count() : 0.0;
+        if (m_total > 0.0) {
+            std::fprintf(stderr, "\r%5.1f%%  %.1fx ", 100.0 * std::min(m_done / m_total, 1.0),
+                         speed);
+        } else {
+            std::fprintf(stderr, "\r%.1f s  %.1fx ", m_done, speed);
+        }
     }
 
     bool m_shown;
     bool m_written = false;
+    double m_done = 0.0;
+    double m_total = 0.0;
     std::chrono::steady_clock::time_point m_startTime;
+    std::chrono::steady_clock::time_point m_lastShown;
 };
 
 int execute(const tesk::host::CPluginLoader& loader, const Options& options) {
@@ -87,6 +104,13 @@ int execute(const tesk::host::CPluginLoader& loader, const Options& options) {
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO) != 0);
     tesk::player::decodeFile(*loader.getPlugin(), options, progress.reporter());
     return 0;
+}
+
+// The folder of the running program.
+std::string programFolder() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : program.parent_path().string();
 }
 
 tesk::host::LogSink logSink(bool verbose) {
@@ -104,7 +128,9 @@ tesk::host::LogSink logSink(bool verbose) {
 int run(const Options& options) {
     std::optional<tesk::host::CPluginLoader> loader;
     try {
-        loader.emplace(options.plugin, logSink(options.verbose));
+        loader.emplace(options.plugin.empty() ? tesk::player::locatePlugin(programFolder())
+                                              : options.plugin,
+                       logSink(options.verbose));
         return execute(*loader, options);
     } catch (const tesk::player::OutputError& e) {
         return fail(options.output == "-" ? std::string("standard output") : options.output,

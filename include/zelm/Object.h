@@ -49,6 +49,17 @@ public:
 
     std::int32_t getRefCount() const noexcept { return m_refCount.load(); }
 
+protected:
+    // For classes that recycle their objects instead of destroying them:
+    // drops one reference and answers the count left, and gives a recycled
+    // object its count again.
+    std::int32_t dropReference() const noexcept {
+        return m_refCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    }
+    void resetRefCount(std::int32_t count) const noexcept {
+        m_refCount.store(count, std::memory_order_relaxed);
+    }
+
 private:
     mutable std::atomic<std::int32_t> m_refCount{1};
 };

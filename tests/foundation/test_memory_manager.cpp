@@ -73,11 +73,18 @@ TEST(MemoryManagerCache, ReleasedBlockIsHandedOutAgainForItsClassOnly) {
 TEST(MemoryManagerCache, SharedBlockReturnsOnlyWithItsLastReference) {
     const P<CMemoryManager> manager = makeManager();
     P<IMemoryBlock> block = manager->allocate(100);
+    const auto* cached = dynamic_cast<const CCachedMemoryBlock*>(block.get());
+    ASSERT_NE(cached, nullptr);
     P<IMemoryBlock> copy = block;
+    EXPECT_EQ(cached->getRefCount(), 2);
     block.reset();
     EXPECT_EQ(manager->getCachedBytes(), 0u);
     copy.reset();
     EXPECT_EQ(manager->getCachedBytes(), 64u);
+
+    const P<IMemoryBlock> revived = manager->allocate(70);
+    EXPECT_EQ(revived.get(), static_cast<const IMemoryBlock*>(cached));
+    EXPECT_EQ(cached->getRefCount(), 1);
 }
 
 TEST(MemoryManagerCache, FlushEmptiesEveryClass) {

@@ -62,13 +62,6 @@ TEST(LocalMutexObject, ScopedLockReleasesOnException) {
     EXPECT_TRUE(tryLockOnOtherThread(*mutex, 0));
 }
 
-TEST(LocalMutexObject, MutexesAreIndependent) {
-    const P<IMutex> first = getMutexFactory()->createMutex();
-    const P<IMutex> second = getMutexFactory()->createMutex();
-    CMutexLock lock(*first);
-    EXPECT_TRUE(tryLockOnOtherThread(*second, 0));
-}
-
 TEST(GlobalMutexObject, HandlesOfOneNameShareTheMutex) {
     const String name = uniqueName("handles");
     const P<IMutex> first = getMutexFactory()->createGlobalMutex(name);

@@ -96,10 +96,3 @@ TEST(URI, MalformedTextIsRefused) {
         EXPECT_THROW(CURI{String(text)}, CURIFormatError);
     }
 }
-
-TEST(URI, UriIsReferenceCountedThroughItsInterface) {
-    P<IURI> uri(new CURI(String("/a.mp3")));
-    const P<IURI> copy = uri;
-    uri.reset();
-    EXPECT_EQ(copy->toString().toStdString(), "file:///a.mp3");
-}

@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include <quor/quor.h>
 #include <tesk/AudioSource.h>
@@ -37,11 +40,15 @@ struct FormatRecord {
     std::int32_t rest[3] = {};
 };
 
-// A generated stream in the build tree, written once per test run.
+// A generated stream in the build tree, made once. It is written under a
+// name of this process's own and renamed, as tests running side by side may
+// make the same stream.
 std::string streamFile(const char* name, const gen::StreamOptions& options) {
     const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "plugin" / name;
     if (!fs::exists(path)) {
-        gen::WriteFile(path.string(), gen::Generate(options).bytes);
+        const std::string temporary = path.string() + "." + std::to_string(getpid());
+        gen::WriteFile(temporary, gen::Generate(options).bytes);
+        fs::rename(temporary, path);
     }
     return path.string();
 }
@@ -258,6 +265,20 @@ TEST_F(QuorSourceTest, MissingFileNamesQuorErrorOpenfileAndStaysClosed) {
                          "2 CQuorSource: QUOR ERROR '-8' (Quor_CreateUsingFileW failed)"}));
 }
 
+TEST_F(QuorSourceTest, AFileWithoutAudioFramesFailsInTheFileInformation) {
+    const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "plugin" / "junk.mp3";
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << std::string(5000, 'x');
+    const P<IAudioSource> source = create(path.string(), 44100, 2, 2);
+    ASSERT_TRUE(source);
+    const std::string uri = source->getURI()->toString().toStdString();
+    EXPECT_EQ(errorOf([&] { source->open(); }),
+              "Message: Quor_GetFileInfo failed\nErrorcode: QUOR_ERROR_DECODE (-5) file: " + uri);
+    EXPECT_FALSE(source->isOpen());
+    EXPECT_EQ(source->getSampleRate(), 44100);
+    EXPECT_EQ(m_log.back(), "2 CQuorSource: QUOR ERROR '-5' (Quor_GetFileInfo failed)");
+}
+
 TEST_F(QuorSourceTest, EndOfStreamRepeatsAndTheLogLinesComeInOrder) {
     const std::string path = shortMonoFile();
     const P<IAudioSource> source = create(path, 22050, 1, 2);
@@ -282,13 +303,23 @@ TEST_F(QuorSourceTest, EndOfStreamRepeatsAndTheLogLinesComeInOrder) {
     source->close();
 }
 
-TEST_F(QuorSourceTest, FixedAnswersAndHostTime) {
-    const P<IAudioSource> source = create(shortMonoFile(), 22050, 1, 2);
-    EXPECT_EQ(source->getPluginName().toStdString(), "tesk_quor");
-    EXPECT_EQ(source->getDuration(), -1.0);
-    source->setHostTime(3.25);
-    EXPECT_EQ(source->getHostTime(), 3.25);
-    EXPECT_FALSE(source->isEndOfStream());
+TEST_F(QuorSourceTest, SeekAsksTheDecoderForWholeMillisecondsTruncated) {
+    const std::string path = longStereoFile();
+    QuorHandle decoder = nullptr;
+    const std::wstring widePath = String::fromUTF8(path).toWString();
+    ASSERT_EQ(Quor_CreateUsingFileW(&decoder, widePath.c_str(), QUOR_VERSION), QUOR_OK);
+    ASSERT_EQ(Quor_SeekToTime(decoder, 1999), QUOR_OK);
+    std::int32_t expectedMs = 0;
+    ASSERT_EQ(Quor_GetTime(decoder, &expectedMs), QUOR_OK);
+    Quor_Destroy(decoder);
+
+    const P<IAudioSource> source = create(path, 44100, 2, 2);
+    source->open();
+    source->seek(1.9999);
+    const P<IAudioChunk> chunk = source->decode();
+    ASSERT_TRUE(chunk);
+    EXPECT_EQ(chunk->getTime(), expectedMs / 1000.0);
+    source->close();
 }
 
 TEST_F(QuorSourceTest, CreateSourceAnswersAnEmptyHolderForWhatItCannotServe) {

@@ -183,15 +183,6 @@ TEST(ResamplerContinuation, RandomBlockSizesGiveTheSameStreamAsOneBlock) {
     }
 }
 
-TEST(ResamplerContinuation, OutputLimitKeepsTheRestForTheNextCall) {
-    const std::vector<short> input = sine(44100, 1000.0, 10000.0, 44100);
-    const std::vector<short> whole = resampleWhole(44100, 48000, input);
-    Context context = makeContext(44100, 48000);
-    // Small output blocks: most of each input block stays unconsumed.
-    std::vector<int> sizes(1000, static_cast<int>(input.size()) / 200);
-    EXPECT_EQ(resampleInBlocks(context.get(), input, sizes, 100), whole);
-}
-
 TEST(ResamplerContinuation, WithoutUpdateTheContextKeepsItsPosition) {
     const std::vector<short> input = sine(22050, 700.0, 12000.0, 2000);
     Context context = makeContext(22050, 48000);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "tools/streamgen/streamgen.h"
 
@@ -44,10 +45,12 @@ std::string quoted(const std::string& text) {
     return result + "'";
 }
 
-// Runs a program with arguments, standard output and error caught in files.
+// Runs a program with arguments, standard output and error caught in files
+// of the running test's own.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments) {
-    const fs::path out = workFolder() / "stdout.txt";
-    const fs::path err = workFolder() / "stderr.txt";
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const fs::path out = workFolder() / (test + ".stdout");
+    const fs::path err = workFolder() / (test + ".stderr");
     std::string command = quoted(program);
     for (const std::string& argument : arguments) {
         command += " " + quoted(argument);
@@ -69,9 +72,13 @@ ProgramRun runTesk(const std::vector<std::string>& arguments) {
 std::string streamPath() {
     const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "tesk" / "two_s.mp2";
     if (!fs::exists(path)) {
+        // Written under a name of this process's own and renamed, as tests
+        // running side by side may make the same stream.
         gen::StreamOptions options;
         options.samplesPerChannel = 2 * 44100;
-        gen::WriteFile(path.string(), gen::Generate(options).bytes);
+        const std::string temporary = path.string() + "." + std::to_string(getpid());
+        gen::WriteFile(temporary, gen::Generate(options).bytes);
+        fs::rename(temporary, path);
     }
     return path.string();
 }
