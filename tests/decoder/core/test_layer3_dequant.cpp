@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "decoder/core/layer3_spectrum.h"
+#include "decoder/core/layer3_dequant.h"
 #include "decoder/core/layer3_tables.h"
 #include "layer3_test_support.h"
 

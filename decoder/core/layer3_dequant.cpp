@@ -1,4 +1,4 @@
-#include "decoder/core/layer3_spectrum.h"
+#include "decoder/core/layer3_dequant.h"
 
 #include <algorithm>
 #include <iterator>
