@@ -15,14 +15,20 @@ namespace {
 // 32768, as in the reference decoding of the conformance streams.
 constexpr double kOutputScale = 32768.0;
 constexpr int kWindowSize = 544;
+constexpr int kWindowColumns = 32;
+constexpr int kWindowRows = kWindowSize / kWindowColumns; // 17
+constexpr int kSlots = 16;
+constexpr int kRows = 17;    // matrixing values per ring slot
 constexpr int kStoredA = 17; // a[r] = -V(32 + r), r = 0..16
 constexpr int kStoredB = 16; // b[r] = V(r), r = 0..15
 
 constexpr int kDctStages = 5; // 32, 16, 8, 4, 2 points
 
 struct SynthesisTables {
-    // The window pre-signed, scaled to 16 bits and stored twice (at p and p + 16).
-    std::array<double, kWindowSize> window{};
+    // The window pre-signed, scaled to 16 bits and stored twice (at p and p +
+    // 16), as 32 columns: columns[j][n] is entry j + 32 n of the flat window,
+    // so one column serves the same term of every output at once.
+    std::array<std::array<double, kWindowRows>, kWindowColumns> columns{};
     // Per stage t: 1 / (2 cos(pi (2k + 1) / (64 >> t))), k < 16 >> t.
     std::array<std::array<double, 16>, kDctStages> dct{};
 };
@@ -35,14 +41,15 @@ double window_coefficient(int i) {
 }
 
 void build_window(SynthesisTables& tables) {
+    std::array<double, kWindowSize> window{};
     int p = 0;
     double sign = -1.0;
     for (int i = 0; i < 512; ++i) {
         const int j = i < 256 ? i : 512 - i;
         if (p < kWindowSize - 16) {
             const double value = sign * kOutputScale * window_coefficient(j);
-            tables.window[p] = value;
-            tables.window[p + 16] = value;
+            window[p] = value;
+            window[p + 16] = value;
         }
         p += 32;
         if (i % 32 == 31) {
@@ -51,6 +58,9 @@ void build_window(SynthesisTables& tables) {
         if (i % 64 == 63) {
             sign = -sign;
         }
+    }
+    for (int p_index = 0; p_index < kWindowSize; ++p_index) {
+        tables.columns[p_index % kWindowColumns][p_index / kWindowColumns] = window[p_index];
     }
 }
 
@@ -99,49 +109,60 @@ template <int N> void fast_dct(const SynthesisTables& tables, const double* in, 
     }
 }
 
-// Stores the block's matrixing values in the channel's halves and returns
-// the half the window reads and its slot offset.
+// Stores the block's matrixing values in the channel's halves, slot by slot
+// (a slot's 17 values contiguous), and returns the half the window reads and
+// its slot offset.
 const double* store_block(SynthesisState& state, const double* samples, int channel, int& offset) {
     const int b = state.ring_index;
     double* h0 = state.halves[channel][0];
     double* h1 = state.halves[channel][1];
     if (b % 2 == 1) {
-        dct32(samples, h1 + (b + 1) % 16, 16, h0 + b, 16);
+        dct32(samples, h1 + kRows * ((b + 1) % kSlots), 1, h0 + kRows * b, 1);
         offset = b;
         return h0;
     }
-    dct32(samples, h0 + b, 16, h1 + b + 1, 16);
+    dct32(samples, h0 + kRows * b, 1, h1 + kRows * (b + 1), 1);
     offset = b + 1;
     return h1;
 }
 
-// Windows the stored values into 32 PCM samples.
+// Windows the stored values (slot k's row n at r[17 k + n]) into 32 PCM
+// samples. Each output keeps its own running sum, added term by term in a
+// fixed order; the outputs run side by side per term over a window column.
 int window_block(const double* r, int o, std::int16_t* pcm) {
-    const double* w = synthesis_tables().window.data();
+    const auto& columns = synthesis_tables().columns;
     const int q = 16 - o;
-    int clips = 0;
-    for (int n = 0; n < 16; ++n) {
-        double sum = 0.0;
-        for (int k = 0; k < 16; k += 2) {
-            sum += w[q + 32 * n + k] * r[16 * n + k];
-            sum -= w[q + 32 * n + k + 1] * r[16 * n + k + 1];
+    double head[16] = {};
+    for (int k = 0; k < kSlots; k += 2) {
+        const double* even = columns[q + k].data();
+        const double* odd = columns[q + k + 1].data();
+        const double* even_slot = r + kRows * k;
+        const double* odd_slot = even_slot + kRows;
+        for (int n = 0; n < 16; ++n) {
+            head[n] += even[n] * even_slot[n];
+            head[n] -= odd[n] * odd_slot[n];
         }
-        pcm[n] = round_to_pcm16(sum, clips);
     }
     double middle = 0.0;
-    for (int k = 0; k < 16; k += 2) {
-        middle += w[q + 512 + k] * r[256 + k];
+    for (int k = 0; k < kSlots; k += 2) {
+        middle += columns[q + k][16] * r[kRows * k + 16];
+    }
+    // tail[n] is output 32 - n; row 0 runs along only to keep the loop whole.
+    double tail[16] = {};
+    for (int k = 0; k < kSlots; ++k) {
+        const double* column = columns[k < 15 ? 15 + o - k : 16 + o].data();
+        const double* slot = r + kRows * k;
+        for (int n = 0; n < 16; ++n) {
+            tail[n] -= column[n] * slot[n];
+        }
+    }
+    int clips = 0;
+    for (int n = 0; n < 16; ++n) {
+        pcm[n] = round_to_pcm16(head[n], clips);
     }
     pcm[16] = round_to_pcm16(middle, clips);
-    for (int m = 0; m < 15; ++m) {
-        const int t = 496 + o - 32 * m;
-        const double* row = r + 16 * (15 - m);
-        double sum = 0.0;
-        for (int k = 0; k < 15; ++k) {
-            sum -= w[t - 1 - k] * row[k];
-        }
-        sum -= w[t] * row[15];
-        pcm[17 + m] = round_to_pcm16(sum, clips);
+    for (int n = 15; n > 0; --n) {
+        pcm[32 - n] = round_to_pcm16(tail[n], clips);
     }
     return clips;
 }

@@ -14,10 +14,10 @@ namespace tesk::quor {
 struct FrameDecoder;
 
 inline constexpr int kSubbands = 32;
-inline constexpr int kSynthesisHalfSize = 272; // 17 rows of 16 slots
+inline constexpr int kSynthesisHalfSize = 272; // 16 slots of 17 rows
 
 struct SynthesisState {
-    // Per channel two halves of 17 rows x 16 slots of matrixing values.
+    // Per channel two halves of 16 slots x 17 rows of matrixing values.
     double halves[2][2][kSynthesisHalfSize] = {};
     // Ring slot shared by both channels; moves on each channel-0 block.
     int ring_index = 1;
