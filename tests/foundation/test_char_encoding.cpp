@@ -58,36 +58,30 @@ TEST(CharEncodings, IdentifiersSpellTheirTagsInMemory) {
         EXPECT_EQ(e.encoding->getName().toStdString(), e.name);
         EXPECT_EQ(e.encoding->getUnitSize(), e.unitSize);
     }
-    EXPECT_EQ(getUTF8CharEncoding()->getId(), 0x38465455u);
-    EXPECT_EQ(getLatin1CharEncoding()->getId(), 0x3154414cu);
 }
 
-TEST(CharEncodings, UTF16EncodedSizes) {
-    const ICharEncoding& utf16 = *getUTF16CharEncoding();
-    EXPECT_EQ(utf16.getEncodedSize(0xD800), 0);
-    EXPECT_EQ(utf16.getEncodedSize(0xDFFF), 0);
-    EXPECT_EQ(utf16.getEncodedSize(0xD7FF), 2);
-    EXPECT_EQ(utf16.getEncodedSize(0xE000), 2);
-    EXPECT_EQ(utf16.getEncodedSize(0xFFFF), 2);
-    EXPECT_EQ(utf16.getEncodedSize(0x10000), 4);
-    EXPECT_EQ(utf16.getEncodedSize(0x10FFFF), 4);
-    EXPECT_EQ(utf16.getEncodedSize(0x110000), 0);
-    EXPECT_EQ(utf16.getEncodedSize(-1), 0);
-    EXPECT_EQ(utf16.getEncodedSize(0), 2);
-}
-
-TEST(CharEncodings, TerminatorSizesAndOtherEncodedSizes) {
-    EXPECT_EQ(getUTF8CharEncoding()->getEncodedSize(0), 1);
-    EXPECT_EQ(getUTF32CharEncoding()->getEncodedSize(0), 4);
-    EXPECT_EQ(getUTF8CharEncoding()->getEncodedSize(0x7FF), 2);
-    EXPECT_EQ(getUTF8CharEncoding()->getEncodedSize(0x800), 3);
-    EXPECT_EQ(getUTF8CharEncoding()->getEncodedSize(0x10000), 4);
-    EXPECT_EQ(getUTF8CharEncoding()->getEncodedSize(0x110000), 0);
-    EXPECT_EQ(getUTF32CharEncoding()->getEncodedSize(0x7FFFFFFF), 4);
-    EXPECT_EQ(getLatin1CharEncoding()->getEncodedSize(0x20AC), 1);
-    EXPECT_EQ(getCPCharEncoding()->getEncodedSize(0x20AC), 1);
-    EXPECT_EQ(getCPCharEncoding()->getEncodedSize(0x0100), 0);
-    EXPECT_EQ(getCPCharEncoding()->getEncodedSize(0x10000), 0);
+TEST(CharEncodings, EncodedSizesIncludingTerminatorsAndCharactersThatDoNotFit) {
+    struct Case {
+        const P<ICharEncoding>& encoding;
+        CharCode ch;
+        int size;
+    };
+    const Case cases[] = {
+        {getUTF16CharEncoding(), 0xD800, 0},   {getUTF16CharEncoding(), 0xDFFF, 0},
+        {getUTF16CharEncoding(), 0xD7FF, 2},   {getUTF16CharEncoding(), 0xE000, 2},
+        {getUTF16CharEncoding(), 0x10000, 4},  {getUTF16CharEncoding(), 0x10FFFF, 4},
+        {getUTF16CharEncoding(), 0x110000, 0}, {getUTF16CharEncoding(), -1, 0},
+        {getUTF16CharEncoding(), 0, 2},        {getUTF8CharEncoding(), 0, 1},
+        {getUTF8CharEncoding(), 0x7FF, 2},     {getUTF8CharEncoding(), 0x800, 3},
+        {getUTF8CharEncoding(), 0x10000, 4},   {getUTF8CharEncoding(), 0x110000, 0},
+        {getUTF32CharEncoding(), 0, 4},        {getUTF32CharEncoding(), 0x7FFFFFFF, 4},
+        {getLatin1CharEncoding(), 0x20AC, 1},  {getCPCharEncoding(), 0x20AC, 1},
+        {getCPCharEncoding(), 0x0100, 0},      {getCPCharEncoding(), 0x10000, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.encoding->getEncodedSize(c.ch), c.size)
+            << c.encoding->getName().toStdString() << " " << std::hex << c.ch;
+    }
 }
 
 TEST(CharEncodings, EncodeRefusesWhatDoesNotFit) {

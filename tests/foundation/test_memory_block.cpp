@@ -69,7 +69,7 @@ TEST(MemoryBlockSize, NegativeSizesAndCountsThrow) {
     EXPECT_EQ(bytesOf(*block), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
-TEST(MemoryBlockContents, FillAssignAndAppend) {
+TEST(MemoryBlockContents, FillAssignAndAppendingEvenItself) {
     const P<CMemoryBlock> block = blockOf({0, 0, 0});
     block->fill(0xab);
     EXPECT_EQ(bytesOf(*block), (std::vector<std::uint8_t>{0xab, 0xab, 0xab}));
@@ -78,39 +78,28 @@ TEST(MemoryBlockContents, FillAssignAndAppend) {
     EXPECT_EQ(bytesOf(*block), (std::vector<std::uint8_t>{1, 2}));
     block->append(*blockOf({3, 4}));
     EXPECT_EQ(bytesOf(*block), (std::vector<std::uint8_t>{1, 2, 3, 4}));
-}
-
-TEST(MemoryBlockContents, AppendingItselfDoublesTheBytes) {
-    const P<CMemoryBlock> block = blockOf({7, 8, 9});
     block->append(*block);
-    EXPECT_EQ(bytesOf(*block), (std::vector<std::uint8_t>{7, 8, 9, 7, 8, 9}));
+    EXPECT_EQ(bytesOf(*block), (std::vector<std::uint8_t>{1, 2, 3, 4, 1, 2, 3, 4}));
 }
 
-TEST(MemoryBlockContents, RemoveMovesTheTailDown) {
+TEST(MemoryBlockContents, RemoveMovesTheTailDownAndRefusesPlacesOutsideTheBlock) {
     const P<CMemoryBlock> block = blockOf({1, 2, 3, 4, 5});
     block->remove(1, 2);
+    EXPECT_EQ(bytesOf(*block), (std::vector<std::uint8_t>{1, 4, 5}));
+    EXPECT_THROW(block->remove(2, 2), CInvalidArgError);
+    EXPECT_THROW(block->remove(-1, 1), CInvalidArgError);
+    EXPECT_THROW(block->remove(0, -1), CInvalidArgError);
     EXPECT_EQ(bytesOf(*block), (std::vector<std::uint8_t>{1, 4, 5}));
     block->remove(0, block->getSize());
     EXPECT_EQ(block->getSize(), 0);
 }
 
-TEST(MemoryBlockContents, RemoveOutsideTheBlockThrowsAndChangesNothing) {
-    const P<CMemoryBlock> block = blockOf({1, 2, 3});
-    EXPECT_THROW(block->remove(2, 2), CInvalidArgError);
-    EXPECT_THROW(block->remove(-1, 1), CInvalidArgError);
-    EXPECT_THROW(block->remove(0, -1), CInvalidArgError);
-    EXPECT_EQ(bytesOf(*block), (std::vector<std::uint8_t>{1, 2, 3}));
-}
-
-TEST(MemoryBlockComparison, SizeDifferenceFirstThenUnsignedBytes) {
+TEST(MemoryBlockComparison, SizeDifferenceFirstThenUnsignedBytesAndPrefixes) {
     EXPECT_EQ(blockOf({1, 2, 3})->compare(*blockOf({1, 2, 3, 4, 5})), -2);
     EXPECT_EQ(blockOf({1, 2, 3})->compare(*blockOf({1, 2, 3})), 0);
     EXPECT_EQ(blockOf({1, 0x80})->compare(*blockOf({1, 0x7f})), 1);
     EXPECT_EQ(blockOf({0, 9})->compare(*blockOf({1, 0})), -1);
     EXPECT_EQ(blockOf({})->compare(*blockOf({})), 0);
-}
-
-TEST(MemoryBlockComparison, StartsWith) {
     const P<CMemoryBlock> block = blockOf({1, 2, 3});
     EXPECT_TRUE(block->startsWith(*blockOf({1, 2})));
     EXPECT_TRUE(block->startsWith(*blockOf({})));

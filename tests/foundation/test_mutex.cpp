@@ -3,12 +3,13 @@
 #include <zelm/Exception.h>
 
 #include <csignal>
-#include <future>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/lock_on_other_thread.h"
 
 namespace zelm {
 namespace {
@@ -17,17 +18,7 @@ String uniqueName(const std::string& purpose) {
     return String::fromUTF8("tesk_quor.zelm." + purpose + "." + std::to_string(::getpid()));
 }
 
-bool tryLockOnOtherThread(IMutex& mutex, std::uint32_t timeoutMs) {
-    return std::async(std::launch::async,
-                      [&] {
-                          const bool held = mutex.tryLock(timeoutMs);
-                          if (held) {
-                              mutex.unlock();
-                          }
-                          return held;
-                      })
-        .get();
-}
+using tesk_quor_test::tryLockOnOtherThread;
 
 TEST(MutexFactory, IsOneProcessWideObject) {
     ASSERT_TRUE(getMutexFactory());

@@ -62,17 +62,14 @@ TEST(MemorySerialStream, ReadingPastTheEndThrows) {
     EXPECT_THROW(stream.readBytes(bytes, 1), CEndOfStreamError);
 }
 
-TEST(MemorySerialStream, StringLongerThanTheRestThrows) {
+TEST(MemorySerialStream, StringLengthsBeyondTheRestOrNegativeThrow) {
     CMemorySerialStream stream;
     stream.writeInt32(50);
     stream.writeBytes(reinterpret_cast<const std::uint8_t*>("short"), 5);
     EXPECT_THROW(stream.readString(), CEndOfStreamError);
-}
-
-TEST(MemorySerialStream, NegativeStringLengthThrows) {
-    CMemorySerialStream stream;
-    stream.writeInt32(-2);
-    EXPECT_THROW(stream.readString(), CParseError);
+    CMemorySerialStream negative;
+    negative.writeInt32(-2);
+    EXPECT_THROW(negative.readString(), CParseError);
 }
 
 TEST(MemorySerialStream, CountsAreCheckedAgainstWhatRemains) {

@@ -28,13 +28,6 @@ public:
 
 } // namespace
 
-TEST(StringLocalizerLookup, MissingEntryGivesTheDefaultUnchanged) {
-    const P<CStringLocalizer> localizer(new CStringLocalizer());
-    EXPECT_EQ(
-        lookUp(*localizer, "zelm.CFileNotFoundError.Desc", "The file '%FILE%' was not found."),
-        "The file '%FILE%' was not found.");
-}
-
 TEST(StringLocalizerLookup, StoredTextWinsAndCanBeRemoved) {
     const P<CStringLocalizer> localizer(new CStringLocalizer());
     localizer->setText("zelm.A.Desc", "first");

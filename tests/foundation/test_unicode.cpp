@@ -15,26 +15,15 @@
 namespace zelm::unicode {
 namespace {
 
-TEST(CharacterDatabase, IsBuiltAtLoad) {
+// A few samples for when the character data file below is absent; with it,
+// every code point is checked.
+TEST(CharacterDatabase, IsBuiltAtLoadWithCaseAndCategories) {
     EXPECT_TRUE(isDatabaseBuilt());
-}
-
-TEST(CharacterDatabase, SimpleCaseMappings) {
     EXPECT_EQ(toLower(0x41), 0x61);
-    EXPECT_EQ(toUpper(0x61), 0x41);
-    EXPECT_EQ(toLower(0x61), 0x61);
     EXPECT_EQ(toTitle(0x01C4), 0x01C5);
-    EXPECT_EQ(toUpper(0x01C6), 0x01C4);
-    EXPECT_EQ(toLower(0x01C5), 0x01C6);
-    EXPECT_EQ(toUpper(0x00FF), 0x0178);
-    EXPECT_EQ(toLower(0x0130), 0x0069);
-    EXPECT_EQ(toUpper(0x0131), 0x0049);
-    EXPECT_EQ(toLower(0x2126), 0x03C9);
-    EXPECT_EQ(toUpper(0x00DF), 0x00DF);
-    EXPECT_EQ(toLower(0x0410), 0x0430);
     EXPECT_EQ(toUpper(0x10428), 0x10400);
-    EXPECT_EQ(toLower(0xFF21), 0xFF41);
-    EXPECT_EQ(toTitle(0x0061), 0x0041);
+    EXPECT_EQ(getCategory(0x20AC), kCurrencySymbol);
+    EXPECT_EQ(getCategory(0x2FA1D), kOtherLetter);
 }
 
 TEST(CharacterDatabase, OutsideTheTableMapsToItself) {
@@ -43,40 +32,6 @@ TEST(CharacterDatabase, OutsideTheTableMapsToItself) {
     EXPECT_EQ(toLower(0x10FFFF), 0x10FFFF);
     EXPECT_EQ(getCategory(-1), kUnassigned);
     EXPECT_EQ(getCategory(0x2FA1E), kUnassigned);
-}
-
-TEST(CharacterDatabase, GeneralCategories) {
-    EXPECT_EQ(getCategory('A'), kUppercaseLetter);
-    EXPECT_EQ(getCategory('z'), kLowercaseLetter);
-    EXPECT_EQ(getCategory(0x01C5), kTitlecaseLetter);
-    EXPECT_EQ(getCategory(0x02B0), kModifierLetter);
-    EXPECT_EQ(getCategory(0x4E00), kOtherLetter);
-    EXPECT_EQ(getCategory(0x0300), kNonspacingMark);
-    EXPECT_EQ(getCategory(0x0903), kSpacingMark);
-    EXPECT_EQ(getCategory(0x20DD), kEnclosingMark);
-    EXPECT_EQ(getCategory('7'), kDecimalDigit);
-    EXPECT_EQ(getCategory(0x00BD), kOtherNumber);
-    EXPECT_EQ(getCategory(0x2160), kOtherNumber);
-    EXPECT_EQ(getCategory('!'), kOtherPunctuation);
-    EXPECT_EQ(getCategory('_'), kConnectorPunctuation);
-    EXPECT_EQ(getCategory('-'), kHyphenPunctuation);
-    EXPECT_EQ(getCategory('('), kOpeningPunctuation);
-    EXPECT_EQ(getCategory(')'), kClosingPunctuation);
-    EXPECT_EQ(getCategory(0x00AB), kInitialQuote);
-    EXPECT_EQ(getCategory(0x00BB), kFinalQuote);
-    EXPECT_EQ(getCategory(0x00A9), kOtherSymbol);
-    EXPECT_EQ(getCategory('+'), kMathSymbol);
-    EXPECT_EQ(getCategory(0x20AC), kCurrencySymbol);
-    EXPECT_EQ(getCategory('^'), kModifierSymbol);
-    EXPECT_EQ(getCategory(' '), kSpaceSeparator);
-    EXPECT_EQ(getCategory(0x2028), kLineSeparator);
-    EXPECT_EQ(getCategory(0x2029), kParagraphSeparator);
-    EXPECT_EQ(getCategory(0x0007), kControl);
-    EXPECT_EQ(getCategory(0x200E), kFormat);
-    EXPECT_EQ(getCategory(0xD800), kSurrogate);
-    EXPECT_EQ(getCategory(0xE000), kPrivateUse);
-    EXPECT_EQ(getCategory(0x0378), kUnassigned);
-    EXPECT_EQ(getCategory(0x2FA1D), kOtherLetter);
 }
 
 const std::map<std::string, std::uint8_t>& categoryBytes() {

@@ -1,6 +1,5 @@
 #include "platform/Mutex.h"
 
-#include <future>
 #include <memory>
 #include <string>
 #include <sys/wait.h>
@@ -8,6 +7,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/lock_on_other_thread.h"
 
 namespace zelm::posix {
 namespace {
@@ -20,17 +21,7 @@ bool sharedObjectExists(const std::string& name) {
     return ::access(("/dev/shm" + NamedMutex::objectName(name)).c_str(), F_OK) == 0;
 }
 
-bool tryLockOnOtherThread(NamedMutex& mutex, std::uint32_t timeoutMs) {
-    return std::async(std::launch::async,
-                      [&] {
-                          const bool held = mutex.tryLock(timeoutMs);
-                          if (held) {
-                              mutex.unlock();
-                          }
-                          return held;
-                      })
-        .get();
-}
+using tesk_quor_test::tryLockOnOtherThread;
 
 TEST(NamedMutexName, EscapesSlashPercentAndControlBytes) {
     EXPECT_EQ(NamedMutex::objectName("Global\\app"), "/zelm-mutex-Global\\app");

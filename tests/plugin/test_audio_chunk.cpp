@@ -19,16 +19,6 @@ P<zelm::IMemoryBlock> blockOfBytes(int size, std::uint8_t first) {
     return block;
 }
 
-TEST(AudioChunkObject, ReportsTimeAndTheBlocksBytes) {
-    const P<zelm::CMemoryManager> manager(new zelm::CMemoryManager());
-    const P<zelm::IMemoryBlock> block = manager->allocate(4608);
-    const P<IAudioChunk> chunk(new CAudioChunk(1.5, block.get()));
-    EXPECT_EQ(chunk->getTime(), 1.5);
-    EXPECT_EQ(chunk->getSize(), 4608);
-    EXPECT_EQ(chunk->getData(), block->getData());
-    EXPECT_EQ(chunk->getMemoryBlock().get(), block.get());
-}
-
 TEST(AudioChunkObject, SharesTheBlockWithItsCreator) {
     const P<zelm::CMemoryManager> manager(new zelm::CMemoryManager());
     P<zelm::IMemoryBlock> block = manager->allocate(100);
@@ -46,13 +36,6 @@ TEST(AudioChunkObject, SharesTheBlockWithItsCreator) {
     EXPECT_EQ(manager->getCachedBytes(), 64u);
 }
 
-TEST(AudioChunkObject, WithoutBlockItIsEmpty) {
-    const P<IAudioChunk> chunk(new CAudioChunk(2.0, nullptr));
-    EXPECT_EQ(chunk->getSize(), 0);
-    EXPECT_EQ(chunk->getData(), nullptr);
-    EXPECT_FALSE(chunk->getMemoryBlock());
-}
-
 TEST(AudioChunkSerialisation, RestoresTimeAndBytes) {
     const P<IAudioChunk> original(new CAudioChunk(12.25, blockOfBytes(6, 10).get()));
     zelm::CMemorySerialStream stream;
@@ -68,6 +51,8 @@ TEST(AudioChunkSerialisation, RestoresTimeAndBytes) {
 
 TEST(AudioChunkSerialisation, ChunkWithoutBlockRoundTripsToAnEmptyOne) {
     const P<IAudioChunk> empty(new CAudioChunk(4.0, nullptr));
+    EXPECT_EQ(empty->getData(), nullptr);
+    EXPECT_FALSE(empty->getMemoryBlock());
     zelm::CMemorySerialStream stream;
     empty->serialize(stream);
     const P<IAudioChunk> copy(new CAudioChunk(0.0, nullptr));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/captured_debug_output.h"
+
 #include <string>
 #include <vector>
 
@@ -11,23 +13,7 @@ using tesk::quor::CTESKError;
 using tesk::quor::getQuorCodeName;
 using zelm::String;
 
-namespace {
-
-// Collects the debugger texts while it exists.
-class CapturedDebugOutput {
-public:
-    CapturedDebugOutput()
-        : m_previous(zelm::setDebugOutputSink(
-              [this](std::wstring_view text) { m_texts.emplace_back(text); })) {}
-    ~CapturedDebugOutput() { zelm::setDebugOutputSink(m_previous); }
-    const std::vector<std::wstring>& texts() const { return m_texts; }
-
-private:
-    std::vector<std::wstring> m_texts;
-    zelm::DebugOutputSink m_previous;
-};
-
-} // namespace
+using tesk_quor_test::CapturedDebugOutput;
 
 TEST(TESKError, CarriesItsNameAndMessageAndEchoesTheMessageThenALineFeed) {
     const CapturedDebugOutput output;

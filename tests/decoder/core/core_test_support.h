@@ -155,6 +155,30 @@ inline Comparison compare(const std::vector<std::int16_t>& decoded,
     return result;
 }
 
+// Decodes the named conformance stream, prepared by `prepare`, in pieces of
+// the given sizes and expects the reference samples within one step and
+// 96 dB. Skips when the stream, its reference or its manifest entry is missing.
+template <typename Prepare>
+void expect_matches_reference(const std::string& name, const std::vector<int>& piece_sizes,
+                              Prepare prepare) {
+    const auto bit = conformance_dir() / (name + ".bit");
+    const auto pcm = conformance_dir() / (name + ".pcm");
+    const auto entry = manifest_entry(name);
+    if (!std::filesystem::exists(bit) || !std::filesystem::exists(pcm) || !entry) {
+        GTEST_SKIP() << "conformance stream " << name << " not found in " << conformance_dir();
+    }
+    const std::vector<std::int16_t> reference = read_pcm(pcm);
+    auto decoder = make_decoder();
+    const DecodeResult decoded = decode_stream(*decoder, prepare(read_file(bit)), piece_sizes);
+    EXPECT_EQ(decoded.errors, 0);
+    ASSERT_EQ(static_cast<long>(decoded.samples.size()), entry->decoded_samples);
+    ASSERT_LE(entry->compare_samples, static_cast<long>(reference.size()));
+    const Comparison result =
+        compare(decoded.samples, reference, static_cast<std::size_t>(entry->compare_samples));
+    EXPECT_LE(result.max_difference, 1);
+    EXPECT_GE(result.psnr, 96.0);
+}
+
 // Decodes the named conformance streams one after the other on this thread
 // and, with one decoder each, on threads of their own all at once, in other
 // input pieces, and expects the same samples. Skips when a stream is missing.

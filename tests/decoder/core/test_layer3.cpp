@@ -41,24 +41,7 @@ std::vector<std::uint8_t> whole_frames(std::vector<std::uint8_t> stream) {
 class Layer3Conformance : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Layer3Conformance, MatchesReferenceDecoding) {
-    const std::string name = GetParam();
-    const auto bit = conformance_dir() / (name + ".bit");
-    const auto pcm = conformance_dir() / (name + ".pcm");
-    const auto entry = manifest_entry(name);
-    if (!std::filesystem::exists(bit) || !std::filesystem::exists(pcm) || !entry) {
-        GTEST_SKIP() << "conformance stream " << name << " not found in " << conformance_dir();
-    }
-    const std::vector<std::int16_t> reference = read_pcm(pcm);
-    auto decoder = make_decoder();
-    const DecodeResult decoded =
-        decode_stream(*decoder, whole_frames(read_file(bit)), {4096, 13, 1500});
-    EXPECT_EQ(decoded.errors, 0);
-    ASSERT_EQ(static_cast<long>(decoded.samples.size()), entry->decoded_samples);
-    ASSERT_LE(entry->compare_samples, static_cast<long>(reference.size()));
-    const Comparison result =
-        compare(decoded.samples, reference, static_cast<std::size_t>(entry->compare_samples));
-    EXPECT_LE(result.max_difference, 1);
-    EXPECT_GE(result.psnr, 96.0);
+    expect_matches_reference(GetParam(), {4096, 13, 1500}, whole_frames);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, Layer3Conformance,

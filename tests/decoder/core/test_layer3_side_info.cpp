@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -294,14 +293,6 @@ TEST(Layer3Tables, BandRowsCoverTheGranule) {
     }
     EXPECT_EQ(band_table_row(0)[kLongBoundaries + 21], 418);
     EXPECT_EQ(band_table_row(8)[kShortBoundaries + 9], 3 * 160);
-}
-
-TEST(Layer3Tables, GainPositionsArePowersOfTheFourthRootOfTwo) {
-    EXPECT_DOUBLE_EQ(gain_value(-210), 1.0);
-    EXPECT_DOUBLE_EQ(gain_value(-206), 0.5);
-    EXPECT_DOUBLE_EQ(gain_value(-256), std::pow(2.0, 46.0 / 4));
-    EXPECT_DOUBLE_EQ(gain_value(121), std::pow(2.0, -331.0 / 4));
-    EXPECT_DOUBLE_EQ(gain_value(130), std::pow(2.0, -340.0 / 4));
 }
 
 // ---- the reservoir step --------------------------------------------------------

@@ -133,21 +133,6 @@ TEST(Synthesis, ConstantInTheLowestSubBandSettlesToItsScaledValue) {
     }
 }
 
-TEST(Synthesis, SilenceStaysSilent) {
-    auto decoder = make_decoder();
-    std::vector<unsigned char> output(128, 0xAA);
-    const double zeros[32] = {};
-    for (int b = 0; b < 20; ++b) {
-        int position = 0;
-        int left_position = 0;
-        synthesize_stereo16(*decoder, zeros, 0, output.data(), left_position);
-        synthesize_stereo16(*decoder, zeros, 1, output.data(), position);
-        for (const std::int16_t value : as_samples(output)) {
-            ASSERT_EQ(value, 0);
-        }
-    }
-}
-
 TEST(Synthesis, RoundingIsHalfAwayFromZeroAndClipsAreCounted) {
     int clips = 0;
     EXPECT_EQ(round_to_pcm16(32767.0, clips), 32767);

@@ -5,31 +5,27 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/file_bytes.h"
 #include "tools/streamgen/streamgen.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace gen = tesk::quor::streamgen;
+using tesk_quor_test::readAll;
+using tesk_quor_test::wordAt;
 
 struct ProgramRun {
     int status = -1;
     std::string out;
     std::string err;
 };
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 fs::path workFolder() {
     const fs::path folder = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_main";
@@ -81,15 +77,6 @@ std::string streamPath() {
         fs::rename(temporary, path);
     }
     return path.string();
-}
-
-std::uint32_t wordAt(const std::string& bytes, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value =
-            (value << 8) | static_cast<std::uint8_t>(bytes[offset + static_cast<std::size_t>(i)]);
-    }
-    return value;
 }
 
 } // namespace

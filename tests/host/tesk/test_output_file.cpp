@@ -11,28 +11,18 @@
 
 #include <sys/stat.h>
 
+#include "tests/support/file_bytes.h"
+
 using tesk::player::makeWavHeader;
 using tesk::player::OutputError;
 using tesk::player::OutputFile;
 using tesk::player::PcmFormat;
+using tesk_quor_test::readAll;
+using tesk_quor_test::wordAt;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::uint32_t wordAt(const std::string& bytes, std::size_t offset, int width = 4) {
-    std::uint32_t value = 0;
-    for (int i = width - 1; i >= 0; --i) {
-        value =
-            (value << 8) | static_cast<std::uint8_t>(bytes[offset + static_cast<std::size_t>(i)]);
-    }
-    return value;
-}
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // A fresh, empty folder in the build tree for one test.
 fs::path freshFolder(const char* name) {
