@@ -42,10 +42,5 @@ TEST_F(LoadedPlugin, EntryMakesANewPluginObjectPerCall) {
     EXPECT_EQ(host->getRefCount(), 1);
 }
 
-TEST_F(LoadedPlugin, ShellClassesStayHidden) {
-    EXPECT_EQ(::dlsym(m_library, "_ZN4tesk4quor7CPlugin7getNameEv"), nullptr);
-    EXPECT_EQ(::dlsym(m_library, "_ZTVN4tesk4quor7CPluginE"), nullptr);
-}
-
 } // namespace
 } // namespace tesk

@@ -25,15 +25,6 @@ TEST(PluginObject, NameVersionAndExtensionsByFlags) {
     EXPECT_EQ(plugin->getExtensions(1)->getCount(), 0);
 }
 
-TEST(PluginObject, KeepsItsHostUntilReleased) {
-    const P<host::CPluginHost> host(new host::CPluginHost(host::LogSink()));
-    P<CPlugin> plugin(new CPlugin(host.get()));
-    EXPECT_EQ(host->getRefCount(), 2);
-    EXPECT_EQ(plugin->getHost().get(), host.get());
-    plugin.reset();
-    EXPECT_EQ(host->getRefCount(), 1);
-}
-
 TEST(PluginObject, MakesASourceOnlyForFlagBit1AndAHost) {
     const P<host::CPluginHost> host(new host::CPluginHost(host::LogSink()));
     const P<CPlugin> plugin(new CPlugin(host.get()));

@@ -11,13 +11,12 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include <quor/quor.h>
 #include <tesk/AudioSource.h>
 #include <tesk/host/PluginLoader.h>
 #include <zelm/Exception.h>
 
+#include "tests/support/generated_stream.h"
 #include "tools/streamgen/streamgen.h"
 
 namespace {
@@ -40,17 +39,8 @@ struct FormatRecord {
     std::int32_t rest[3] = {};
 };
 
-// A generated stream in the build tree, made once. It is written under a
-// name of this process's own and renamed, as tests running side by side may
-// make the same stream.
 std::string streamFile(const char* name, const gen::StreamOptions& options) {
-    const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "plugin" / name;
-    if (!fs::exists(path)) {
-        const std::string temporary = path.string() + "." + std::to_string(getpid());
-        gen::WriteFile(temporary, gen::Generate(options).bytes);
-        fs::rename(temporary, path);
-    }
-    return path.string();
+    return tesk_quor_test::generatedStream("plugin", name, options);
 }
 
 // 14 seconds of Layer II stereo at 44100 Hz: long enough to seek to 12.5 s.

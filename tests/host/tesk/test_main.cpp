@@ -9,9 +9,9 @@
 #include <vector>
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include "tests/support/file_bytes.h"
+#include "tests/support/generated_stream.h"
 #include "tools/streamgen/streamgen.h"
 
 namespace {
@@ -66,17 +66,9 @@ ProgramRun runTesk(const std::vector<std::string>& arguments) {
 
 // Two seconds of Layer II stereo at 44100 Hz.
 std::string streamPath() {
-    const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "tesk" / "two_s.mp2";
-    if (!fs::exists(path)) {
-        // Written under a name of this process's own and renamed, as tests
-        // running side by side may make the same stream.
-        gen::StreamOptions options;
-        options.samplesPerChannel = 2 * 44100;
-        const std::string temporary = path.string() + "." + std::to_string(getpid());
-        gen::WriteFile(temporary, gen::Generate(options).bytes);
-        fs::rename(temporary, path);
-    }
-    return path.string();
+    gen::StreamOptions options;
+    options.samplesPerChannel = 2 * 44100;
+    return tesk_quor_test::generatedStream("tesk", "two_s.mp2", options);
 }
 
 } // namespace
