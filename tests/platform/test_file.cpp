@@ -32,16 +32,13 @@ protected:
     std::filesystem::path m_file;
 };
 
-TEST_F(WidePathFile, OpensByUTF16Path) {
+TEST_F(WidePathFile, OpensByUTF16AndByWideCharacterPath) {
     std::FILE* file = openFile(m_file.u16string().c_str(), "rb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(readAll(file), "ID3 bytes");
-}
-
-TEST_F(WidePathFile, OpensByWideCharacterPath) {
     const std::u32string utf32 = m_file.u32string();
     const std::wstring wide(utf32.begin(), utf32.end());
-    std::FILE* file = openFile(wide.c_str(), "rb");
+    file = openFile(wide.c_str(), "rb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(readAll(file), "ID3 bytes");
 }
