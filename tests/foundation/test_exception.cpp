@@ -208,18 +208,6 @@ TEST(ExceptionURIErrors, FilesAndStreams) {
               "Unexpected end of data stream (uri: 'mem:1').");
 }
 
-TEST(ExceptionURIErrors, HierarchyCanBeCaughtByBase) {
-    try {
-        throw CFileNotFoundError(uri("x"));
-    } catch (const CURIError& e) {
-        EXPECT_EQ(e.getURI()->toString().toStdString(), "x");
-    }
-    EXPECT_THROW(throw CEndOfEnumError(), CInvalidObjectStateError);
-    EXPECT_THROW(throw CCastError("a", "b"), CObjectError);
-    EXPECT_THROW(throw CStreamClosedError(), CURIError);
-    EXPECT_THROW(throw COutOfmemoryException(), CException);
-}
-
 TEST(ExceptionLocalisation, TranslationReplacesTheDefaultAndMayReorderPlaceholders) {
     const P<CStringLocalizer>& localizer = getStringLocalizer();
     localizer->setText("zelm.CFileNotFoundError.Desc", "Datei fehlt: %FILE% (%FILE%)");
