@@ -118,9 +118,11 @@ int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs
 // FRAME_CORRUPT.
 int decode_quadruples(BitReader& reader, double* lines, BandCursor& bands, int quadruples,
                       const GranuleInfo& granule, int budget, int& used) {
-    const std::int16_t* tree = huffman_tables[quad_table_a + granule.count1table_select].tree;
+    const unsigned table = quad_table_a + granule.count1table_select;
+    const std::int16_t* tree = huffman_tables[table].tree;
+    const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table];
     for (; quadruples > 0 && used < budget; --quadruples) {
-        const int flags = decode_symbol_within(tree, reader, budget - used, used);
+        const int flags = decode_symbol_within_fast(tree, lookup, reader, budget - used, used);
         if (flags < 0) {
             return 0;
         }

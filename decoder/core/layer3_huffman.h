@@ -67,4 +67,18 @@ inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& loo
     return tree[node];
 }
 
+// decode_symbol_within with the code looked up at once when the lookup
+// holds all of it and it fits the budget: the same leaf, bits and count.
+inline int decode_symbol_within_fast(const std::int16_t* tree, const HuffmanLookup& lookup,
+                                     BitReader& reader, int budget, int& bits) {
+    BitReader probe = reader;
+    const LookupEntry entry = lookup.entries[read_bits(probe, kLookupBits)];
+    if (entry.length > 0 && entry.length <= budget) {
+        read_bits(reader, entry.length);
+        bits += entry.length;
+        return entry.value;
+    }
+    return decode_symbol_within(tree, reader, budget, bits);
+}
+
 } // namespace tesk::quor
