@@ -186,7 +186,9 @@ void init_synthesis_tables() {
     synthesis_tables();
 }
 
-void dct32(const double* samples, double* a, int a_stride, double* b, int b_stride) {
+// The whole recursion of the fast DCT is inlined into one straight-line body.
+[[gnu::flatten]] void dct32(const double* samples, double* a, int a_stride, double* b,
+                            int b_stride) {
     // With X the 32-point DCT-II of the samples, V(i) = X(16 + i) and
     // X(64 - m) = -X(m), so a[r] = X(16 - r) and b[r] = X(16 + r).
     double x[kSubbands];
