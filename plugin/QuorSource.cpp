@@ -259,7 +259,18 @@ P<zelm::IBase> CQuorSource::getMetaData() {
     return {};
 }
 
-void CQuorSource::setOption(std::int32_t) {}
+void CQuorSource::setOption(std::int32_t value) {
+    const zelm::CMutexLock lock(*m_lock);
+    const bool on = audio::sourceOptionSetting(value) != 0;
+    switch (audio::sourceOptionOf(value)) {
+    case audio::SourceOption::Gapless:
+        m_options.gapless = on;
+        break;
+    case audio::SourceOption::ResamplerQuality:
+        m_options.highQualityResampler = on;
+        break;
+    }
+}
 
 int CQuorSource::getSampleRate() {
     return m_outRate;

@@ -24,6 +24,12 @@ struct WantedFormat {
     std::int32_t bytesPerSample = 0;
 };
 
+// The options a host has set; see audio::SourceOption.
+struct SourceOptions {
+    bool gapless = false;
+    bool highQualityResampler = false;
+};
+
 class CQuorSource : public zelm::CObject, public virtual audio::IAudioSource {
 public:
     // The bytes of the block that each decode asks the host for.
@@ -67,6 +73,7 @@ private:
     zelm::P<zelm::IURI> m_uri;
     zelm::P<common::IPluginHost> m_host;
     WantedFormat m_wanted;
+    SourceOptions m_options;
     std::int32_t m_outRate = 0;
     std::int32_t m_outChannels = 0;
     std::int32_t m_outBytesPerSample = 0;

@@ -11,6 +11,33 @@
 
 namespace tesk::audio {
 
+// Options a host sets with IAudioSource::setOption. The one 32-bit value
+// carries the option in its high 16 bits and the setting in its low 16 bits;
+// build it with sourceOption(). A source takes an option set before open()
+// from that open on; set on an open source, it takes effect at the next open.
+// A source ignores options it does not know, so a host may set options that
+// only some plug-ins understand.
+enum class SourceOption : std::int32_t {
+    // 0 (default): every sample the decoder delivers. 1: the encoder delay and
+    // padding recorded in the stream's encoder tag are trimmed, so the output
+    // has the encoder's input length; times count from the first kept sample.
+    Gapless = 1,
+    // 0 (default): the fast sample-rate converter. 1: the high-quality one.
+    ResamplerQuality = 2,
+};
+
+constexpr std::int32_t sourceOption(SourceOption option, std::uint16_t setting) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(option) << 16U | setting);
+}
+
+constexpr SourceOption sourceOptionOf(std::int32_t value) {
+    return static_cast<SourceOption>(static_cast<std::uint32_t>(value) >> 16U);
+}
+
+constexpr std::uint16_t sourceOptionSetting(std::int32_t value) {
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFU);
+}
+
 class ISource : public virtual zelm::IBase {
 public:
     virtual bool isOpen() = 0;
@@ -34,6 +61,7 @@ public:
 class IAudioSource : public virtual ISource {
 public:
     virtual zelm::P<zelm::IBase> getMetaData() = 0;
+    // One option made by sourceOption(); see SourceOption.
     virtual void setOption(std::int32_t value) = 0;
     // The next chunk; an empty holder at the end of the stream.
     virtual zelm::P<IAudioChunk> decode() = 0;
