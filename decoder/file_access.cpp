@@ -250,7 +250,11 @@ QuorCallbacks StandardInputCallbacks() {
 }
 
 std::FILE* OpenWidePath(const wchar_t* path) {
-    return std::fopen(WidePathToUtf8(path).c_str(), "rb");
+    return OpenUtf8Path(WidePathToUtf8(path).c_str());
+}
+
+std::FILE* OpenUtf8Path(const char* path) {
+    return std::fopen(path, "rb");
 }
 
 std::int64_t FileSize(std::FILE* file) {

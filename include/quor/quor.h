@@ -74,6 +74,11 @@ QUOR_API int32_t Quor_Create(QuorHandle* out, QuorCallbacks callbacks, void* use
  * 2 GiB or more are refused with QUOR_ERROR_UNSUPPORTED. */
 QUOR_API int32_t Quor_CreateUsingFileW(QuorHandle* out, const wchar_t* path, int32_t version);
 
+/* Creates a decoder on the file named by a UTF-8 path; otherwise as
+ * Quor_CreateUsingFileW. When the file cannot be opened the result is
+ * QUOR_ERROR_OPENFILE and errno holds the system's reason. */
+QUOR_API int32_t Quor_CreateUsingFile(QuorHandle* out, const char* utf8_path, int32_t version);
+
 /* Destroys a decoder; a NULL handle is accepted. */
 QUOR_API void Quor_Destroy(QuorHandle handle);
 
@@ -93,6 +98,18 @@ QUOR_API int32_t Quor_SeekToTime(QuorHandle handle, int32_t timeMs);
 
 /* The time of the next byte to be delivered, in milliseconds. */
 QUOR_API int32_t Quor_GetTime(QuorHandle handle, int32_t* timeMs);
+
+/* A short English text for a result code, such as "cannot open the file";
+ * never NULL. The text is static: do not free it. Unknown codes give
+ * "unknown result code". */
+QUOR_API const char* Quor_StrError(int32_t code);
+
+/* The highest interface version this library accepts (QUOR_VERSION of the
+ * library's own build). */
+QUOR_API int32_t Quor_GetVersion(void);
+
+/* The library's release, such as "0.1.0"; static, never NULL. */
+QUOR_API const char* Quor_GetVersionString(void);
 
 #ifdef __cplusplus
 }
