@@ -73,6 +73,18 @@ std::int32_t CQuorDecoder::GetFileInfo(QuorFileInfo& info) {
     return QUOR_OK;
 }
 
+std::int32_t CQuorDecoder::GetStreamFormat(QuorStreamFormat& format) {
+    const std::int32_t result = Prepare();
+    if (result != QUOR_OK) {
+        return result;
+    }
+    format.version = streamInfo_.version;
+    format.layer = streamInfo_.layer;
+    format.mode = streamInfo_.mode;
+    format.frames = streamInfo_.frameCount;
+    return QUOR_OK;
+}
+
 std::int32_t CQuorDecoder::Deliver(void* buffer, std::int32_t size, std::int32_t available) {
     std::int32_t n = buffer == nullptr || size == -1 || size > available ? available : size;
     n -= n % blockAlign_;
@@ -308,6 +320,13 @@ QUOR_API std::int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info) {
         return QUOR_ERROR_PARAM;
     }
     return Guarded([&] { return FromHandle(handle)->GetFileInfo(*info); });
+}
+
+QUOR_API std::int32_t Quor_GetStreamFormat(QuorHandle handle, QuorStreamFormat* format) {
+    if (handle == nullptr || format == nullptr) {
+        return QUOR_ERROR_PARAM;
+    }
+    return Guarded([&] { return FromHandle(handle)->GetStreamFormat(*format); });
 }
 
 QUOR_API std::int32_t Quor_Decode(QuorHandle handle, void* buffer, std::int32_t size,

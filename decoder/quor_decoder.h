@@ -31,6 +31,7 @@ public:
     void SetCloseAction(CloseAction action, void* value);
 
     std::int32_t GetFileInfo(QuorFileInfo& info);
+    std::int32_t GetStreamFormat(QuorStreamFormat& format);
     std::int32_t Decode(void* buffer, std::int32_t size, std::int32_t& delivered);
     std::int32_t SeekToTime(std::int32_t milliseconds);
     std::int32_t GetTime() const;

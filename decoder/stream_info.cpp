@@ -97,11 +97,14 @@ void CStreamInfo::SetBitRate(const CFrameHeader& header) {
 bool CStreamInfo::CountFrames(CFrameScanner& scanner, IFileAccess& file,
                               const CFrameHeader& first) {
     std::int64_t samples = first.GetSamplesPerFrame();
+    std::int64_t frames = 1;
     do {
         while (scanner.NextFrame()) {
             samples += scanner.CurrentHeader().GetSamplesPerFrame();
+            ++frames;
         }
     } while (scanner.Fill(file));
+    frameCount = Limited(frames);
     durationMs = DurationMs(samples, first.sampleRate);
     if (!file.Seek(firstFramePosition)) {
         return false;
@@ -116,6 +119,7 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     firstFramePosition = 0;
     durationMs = -1;
     bitRate = -1;
+    frameCount = -1;
     hasXing = false;
     if (!scanner.GetFrame(file)) {
         return false;
@@ -131,6 +135,9 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
             hasXing = true;
             BuildSeekTable();
             estimate = xing.frameCount;
+            if ((xing.flags & XingHeader::kFrameCountFlag) != 0) {
+                frameCount = xing.frameCount;
+            }
         } else if (audioLength >= 0) {
             estimate = static_cast<std::int64_t>(audioLength / first.exactFrameLength);
         }
@@ -147,6 +154,9 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     }
     sampleRate = scanner.CurrentHeader().sampleRate;
     channels = scanner.CurrentHeader().twoChannels != 0 ? 2 : 1;
+    version = first.mpeg25 != 0 ? 25 : first.lsf != 0 ? 20 : 10;
+    layer = first.layer;
+    mode = first.mode;
     return true;
 }
 

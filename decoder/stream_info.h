@@ -49,6 +49,13 @@ public:
     std::int32_t bitRate = -1;
     std::int32_t channels = 0;
     std::int32_t sampleRate = 0;
+    // Of the first frame: MPEG version (10, 20 or 25), layer and mode.
+    std::int32_t version = 0;
+    std::int32_t layer = 0;
+    std::int32_t mode = 0;
+    // Frames counted in a pass over the stream, or those a Xing header
+    // states; -1 when neither is known.
+    std::int32_t frameCount = -1;
     bool hasXing = false;
     XingHeader xing;
     std::array<float, kSeekTableSize> seekTable{};

@@ -11,6 +11,7 @@
 #include <zelm/Pathes.h>
 #include <zelm/StringFormat.h>
 
+#include "StreamMetaData.h"
 #include "TESKError.h"
 
 namespace tesk::quor {
@@ -127,6 +128,14 @@ void CQuorSource::readFileInfo() {
         m_decoder = nullptr;
         raiseError(String("Quor_GetFileInfo failed"), result);
     }
+    QuorStreamFormat format{};
+    const int formatResult = Quor_GetStreamFormat(m_decoder, &format);
+    if (formatResult != QUOR_OK) {
+        Quor_Destroy(m_decoder);
+        m_decoder = nullptr;
+        raiseError(String("Quor_GetStreamFormat failed"), formatResult);
+    }
+    m_metaData = P<zelm::IBase>(new CStreamMetaData(info, format));
     m_duration = info.durationMs > -1 ? info.durationMs / 1000.0 : -1.0;
     m_endOfStream = false;
     m_fileChannels = info.channels;
@@ -256,7 +265,8 @@ String CQuorSource::getPluginName() {
 }
 
 P<zelm::IBase> CQuorSource::getMetaData() {
-    return {};
+    const zelm::CMutexLock lock(*m_lock);
+    return m_isOpen ? m_metaData : P<zelm::IBase>();
 }
 
 void CQuorSource::setOption(std::int32_t value) {

@@ -82,6 +82,7 @@ private:
     std::int32_t m_fileBytesPerSample = 0;
     zelm::String m_pluginName;
     zelm::P<samplerateconverter::CSampleRateConverter> m_converter;
+    zelm::P<zelm::IBase> m_metaData;
     double m_duration = -1.0;
     double m_hostTime = 0.0;
     bool m_endOfStream = false;

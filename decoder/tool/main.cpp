@@ -1,7 +1,5 @@
-#include <cstdio>
-
 #include "decoder/tool/quor_cli.h"
 
 int main(int argc, char** argv) {
-    return tesk::quor::cli::Run(argc - 1, argv + 1, stdout, stderr);
+    return tesk::quor::cli::Run(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -1,35 +1,24 @@
-// The quor command-line tool: stream information and decoding to PCM or WAV.
+// The quor command-line tool: stream information and decoding to WAV or
+// bare PCM, straight through the Quor_ interface.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
+#include <vector>
+
+#include "tools/cli/command_line.h"
 
 namespace tesk::quor::cli {
 
-enum class Command { kInfo, kDecode, kHelp, kVersion };
-
-struct Options {
-    Command command = Command::kHelp;
-    std::string input;
-    std::string output;
-    std::int32_t seekMs = -1;
-    std::int32_t bufferBytes = 4608;
+struct Options : tesk::cli::CommonOptions {
+    std::int32_t bufferBytes = 4608; // asked of the decoder per call
 };
 
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
+// Reads the arguments after the program name. Throws tesk::cli::UsageError.
+Options ParseArguments(const std::vector<std::string>& arguments);
 
-// Parses the arguments after the program name; on a usage error returns
-// false with a message in error.
-bool ParseArguments(int argc, const char* const* argv, Options& options, std::string& error);
-
-// The name of a QUOR_ result code, such as "QUOR_ERROR_DECODE".
-const char* ResultName(std::int32_t code);
-
-// Runs the tool; out receives information and decoded PCM written to "-",
-// err the messages. Returns the exit status.
-int Run(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+// Runs the tool on the arguments after the program name, writing to the
+// standard streams. Returns the exit status.
+int Run(const std::vector<std::string>& arguments);
 
 } // namespace tesk::quor::cli

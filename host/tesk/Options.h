@@ -2,39 +2,25 @@
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "tools/cli/command_line.h"
+
 namespace tesk::player {
 
-enum class Command { kInfo, kDecode, kHelp, kVersion };
-
-struct Options {
-    Command command = Command::kHelp;
-    std::string file;
-    std::string output;           // "-" for standard output
-    std::optional<int> rate;      // Hz; the file's own when absent
-    std::optional<int> channels;  // 1 to 8; the file's own when absent
-    int bits = 16;                // 8 or 16
-    double start = 0.0;           // seconds
-    std::optional<double> length; // seconds
-    bool raw = false;
-    bool quiet = false;
+struct Options : cli::CommonOptions {
+    std::optional<int> rate;     // Hz; the file's own when absent
+    std::optional<int> channels; // 1 to 8; the file's own when absent
+    int bits = 16;               // 8 or 16
     bool verbose = false;
     std::string plugin; // the plug-in library; empty for the default
 };
 
-// A command line that cannot be understood; the text says why.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Reads the arguments after the program name.
+// Reads the arguments after the program name. Throws cli::UsageError.
 Options parseOptions(const std::vector<std::string>& arguments);
 
 // The help text.
-const char* usageText();
+std::string usageText();
 
 } // namespace tesk::player

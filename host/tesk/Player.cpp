@@ -1,16 +1,19 @@
 #include "Player.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
+#include <cstdio>
 #include <filesystem>
-#include <limits>
+#include <string_view>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <tesk/AudioSource.h>
 #include <tesk/host/PluginLoader.h>
+#include <zelm/Exception.h>
 #include <zelm/URI.h>
 
-#include "OutputFile.h"
+#include "tools/cli/plain_errors.h"
+#include "tools/cli/stream_report.h"
 
 namespace tesk::player {
 
@@ -22,49 +25,147 @@ namespace {
 // Flag bit 1 of createSource: the host wants an audio source.
 constexpr int kAudioSourceFlag = 2;
 
-// An open audio source on the file, in the format the options ask for; the
-// file's own rate and channel count where they ask for none.
+// Standard input as a file the plug-in can open: the input itself when it
+// is a regular file, else a copy in a temporary file removed at the end.
+class StandardInputFile {
+public:
+    StandardInputFile() {
+        struct stat status {};
+        if (fstat(STDIN_FILENO, &status) == 0 && S_ISREG(status.st_mode)) {
+            m_path = "/dev/stdin";
+            return;
+        }
+        const std::filesystem::path folder = std::filesystem::temp_directory_path();
+        std::string name = (folder / "tesk-stdin-XXXXXX").string();
+        const int descriptor = mkstemp(name.data());
+        if (descriptor < 0) {
+            throw cli::InputError("cannot keep a copy: " + cli::systemCause(errno));
+        }
+        m_copy = name;
+        m_path = name;
+        copyInto(descriptor);
+    }
+    ~StandardInputFile() {
+        if (!m_copy.empty()) {
+            std::remove(m_copy.c_str());
+        }
+    }
+    StandardInputFile(const StandardInputFile&) = delete;
+    StandardInputFile& operator=(const StandardInputFile&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    static void copyInto(int descriptor) {
+        std::FILE* copy = fdopen(descriptor, "wb");
+        char buffer[65536];
+        std::size_t count = 0;
+        bool written = copy != nullptr;
+        while (written && (count = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+            written = std::fwrite(buffer, 1, count, copy) == count;
+        }
+        const int error = errno;
+        written = copy != nullptr && std::fclose(copy) == 0 && written;
+        if (!written || std::ferror(stdin) != 0) {
+            throw cli::InputError("cannot keep a copy: " + cli::systemCause(error));
+        }
+    }
+
+    std::string m_path;
+    std::string m_copy;
+};
+
+// An open audio source on the input, in the format the options ask for; the
+// file's own rate and channel count where they ask for none. The plug-in's
+// errors become cli::InputError in words.
 class OpenSource {
 public:
-    OpenSource(common::ITESKPlugin& plugin, const Options& options, int bytesPerSample) {
+    OpenSource(common::ITESKPlugin& plugin, const Options& options, const std::string& input,
+               int bytesPerSample)
+        : m_input(input) {
+        if (input == "-") {
+            m_standardInput = std::make_unique<StandardInputFile>();
+        }
         SourceFormat format{};
         format.size = sizeof format;
         format.sampleRate = options.rate.value_or(0);
         format.channels = options.channels.value_or(0);
         format.bytesPerSample = bytesPerSample;
-        const String uri = zelm::CURI::fromPath(String::fromUTF8(options.file))->toString();
+        const std::string path = m_standardInput ? m_standardInput->path() : input;
+        const String uri = zelm::CURI::fromPath(String::fromUTF8(path))->toString();
         const P<audio::ISource> source =
             plugin.createSource(*uri.getObject(), kAudioSourceFlag, 0, &format);
         m_source = P<audio::IAudioSource>::dynamicCast(source);
         if (!m_source) {
-            throw PlayerError("the plug-in offers no audio source for this file");
+            throw cli::InputError("the plug-in offers no audio source for this file");
         }
-        m_source->open();
+        guarded([&] { m_source->open(); });
     }
     ~OpenSource() { m_source->close(); }
     OpenSource(const OpenSource&) = delete;
     OpenSource& operator=(const OpenSource&) = delete;
 
-    audio::IAudioSource& operator*() const { return *m_source; }
+    // Runs a call of the source; its error becomes cli::InputError.
+    template <typename Call> auto guarded(Call call, double seconds = 0.0) -> decltype(call()) {
+        try {
+            return call();
+        } catch (const zelm::CException& e) {
+            throw cli::InputError(
+                cli::pluginCause(e.getDescription().toStdString(), m_input, seconds));
+        }
+    }
+
     audio::IAudioSource* operator->() const { return m_source.get(); }
 
+    // The stream as stored: the plug-in's metadata, a number or -1.
+    int value(std::string_view name) const {
+        const P<audio::IMetaData> data = P<audio::IMetaData>::dynamicCast(m_source->getMetaData());
+        const std::string text =
+            data ? data->getValue(String::fromUTF8(name)).toStdString() : std::string();
+        return text.empty() ? -1 : std::stoi(text);
+    }
+
 private:
+    std::string m_input;
+    std::unique_ptr<StandardInputFile> m_standardInput;
     P<audio::IAudioSource> m_source;
 };
 
-PcmFormat formatOf(audio::IAudioSource& source) {
-    return {source.getSampleRate(), source.getChannels(), source.getBytesPerSample()};
-}
-
-// The bytes of output the options allow, a whole number of sample frames.
-std::uint64_t byteLimit(const Options& options, const PcmFormat& format) {
-    if (!options.length) {
-        return std::numeric_limits<std::uint64_t>::max();
+class PluginReader : public cli::AudioReader {
+public:
+    PluginReader(common::ITESKPlugin& plugin, const Options& options, const std::string& input)
+        : m_source(plugin, options, input, options.bits / 8), m_start(options.start) {
+        if (m_start > 0.0) {
+            m_source.guarded([&] { m_source->seek(m_start); });
+        }
+        m_format = {m_source->getSampleRate(), m_source->getChannels(),
+                    m_source->getBytesPerSample()};
     }
-    const auto frames =
-        static_cast<std::uint64_t>(std::llround(*options.length * format.sampleRate));
-    return frames * static_cast<std::uint64_t>(format.channels * format.bytesPerSample);
-}
+
+    cli::PcmFormat format() override { return m_format; }
+
+    double remaining() override { return m_source->getDuration() - m_start; }
+
+    std::span<const std::uint8_t> read() override {
+        const double bytesPerSecond =
+            static_cast<double>(m_format.sampleRate) * m_format.channels * m_format.bytesPerSample;
+        m_chunk = m_source.guarded([&] { return m_source->decode(); },
+                                   m_start + static_cast<double>(m_bytesRead) / bytesPerSecond);
+        if (!m_chunk || m_chunk->getSize() <= 0) {
+            return {};
+        }
+        const auto size = static_cast<std::size_t>(m_chunk->getSize());
+        m_bytesRead += size;
+        return {m_chunk->getData(), size};
+    }
+
+private:
+    OpenSource m_source;
+    double m_start;
+    cli::PcmFormat m_format;
+    P<audio::IAudioChunk> m_chunk;
+    std::uint64_t m_bytesRead = 0;
+};
 
 } // namespace
 
@@ -80,42 +181,23 @@ std::string locatePlugin(const std::string& programFolder) {
 }
 
 void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream& out) {
-    const OpenSource source(plugin, options, 0);
-    out << "plugin: " << plugin.getName().toStdString() << '\n';
-    out << "version: " << plugin.getVersion() << '\n';
-    out << "duration: " << source->getDuration() << '\n';
-    out << "sample_rate: " << source->getSampleRate() << '\n';
-    out << "channels: " << source->getChannels() << '\n';
-    out << "bytes_per_sample: " << source->getBytesPerSample() << '\n';
+    const OpenSource source(plugin, options, options.inputs.front(), 0);
+    cli::StreamReport report;
+    report.duration = source->getDuration();
+    report.sampleRate = source->getSampleRate();
+    report.channels = source->getChannels();
+    report.layer = source.value("layer");
+    report.version = source.value("version");
+    report.mode = source.value("mode");
+    report.bitRate = source.value("bit_rate");
+    report.vbr = source.value("vbr") == 1;
+    report.frames = source.value("frames");
+    out << cli::formatReport(report, options.json);
 }
 
-void decodeFile(common::ITESKPlugin& plugin, const Options& options,
-                const ProgressReport& progress) {
-    const OpenSource source(plugin, options, options.bits / 8);
-    if (options.start > 0.0) {
-        source->seek(options.start);
-    }
-    const PcmFormat format = formatOf(*source);
-    const double bytesPerSecond =
-        static_cast<double>(format.sampleRate) * format.channels * format.bytesPerSample;
-    const double duration = source->getDuration();
-    const double total = options.length ? std::min(*options.length, duration - options.start)
-                                        : duration - options.start;
-    OutputFile output(options.output, format, options.raw);
-    const std::uint64_t limit = byteLimit(options, format);
-    while (output.getDataBytes() < limit) {
-        const P<audio::IAudioChunk> chunk = source->decode();
-        if (!chunk) {
-            break;
-        }
-        const auto size = static_cast<std::uint64_t>(std::max(chunk->getSize(), 0));
-        const std::uint64_t wanted = std::min(size, limit - output.getDataBytes());
-        output.write(chunk->getData(), static_cast<std::size_t>(wanted));
-        if (progress) {
-            progress(static_cast<double>(output.getDataBytes()) / bytesPerSecond, total);
-        }
-    }
-    output.finish();
+std::unique_ptr<cli::AudioReader> openReader(common::ITESKPlugin& plugin, const Options& options,
+                                             const std::string& input) {
+    return std::make_unique<PluginReader>(plugin, options, input);
 }
 
 } // namespace tesk::player

@@ -1,26 +1,16 @@
 // The player's two commands, carried out through a loaded plug-in.
 #pragma once
 
-#include <functional>
+#include <memory>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 
 #include <tesk/Plugin.h>
 
 #include "Options.h"
+#include "tools/cli/decode_run.h"
 
 namespace tesk::player {
-
-// A failure that is neither the plug-in's exception nor the output's.
-class PlayerError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Reports progress: seconds of audio written and the seconds to reach (0 or
-// less when unknown).
-using ProgressReport = std::function<void(double done, double total)>;
 
 // The plug-in library to load when none is named: the first that exists of
 // the one beside the program's installed libraries and the one of the build
@@ -28,12 +18,13 @@ using ProgressReport = std::function<void(double done, double total)>;
 // dynamic loader looks for along its search path.
 std::string locatePlugin(const std::string& programFolder);
 
-// Prints the plug-in's name and version and the file's format, one
-// "key: value" line each.
+// Prints the stream information of the input alike with the quor tool's.
+// Throws cli::InputError.
 void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream& out);
 
-// Decodes the file into the output that the options name.
-void decodeFile(common::ITESKPlugin& plugin, const Options& options,
-                const ProgressReport& progress);
+// The input opened through the plug-in in the format the options ask for,
+// at their start time. Throws cli::InputError.
+std::unique_ptr<cli::AudioReader> openReader(common::ITESKPlugin& plugin, const Options& options,
+                                             const std::string& input);
 
 } // namespace tesk::player

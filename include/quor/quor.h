@@ -48,6 +48,14 @@ typedef struct QuorFileInfo {
     int32_t channels;   /* 1 or 2 */
 } QuorFileInfo;
 
+/* How the stream is coded, filled by Quor_GetStreamFormat. */
+typedef struct QuorStreamFormat {
+    int32_t version; /* MPEG version times ten: 10 (MPEG-1), 20 (MPEG-2) or 25 (MPEG-2.5) */
+    int32_t layer;   /* 1, 2 or 3 */
+    int32_t mode;    /* 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel */
+    int32_t frames;  /* frames in the stream, -1 when unknown */
+} QuorStreamFormat;
+
 /*
  * Input callbacks; each receives the user value given at creation.
  *  read:        bytes delivered (0 at the end), negative on a read error.
@@ -84,6 +92,10 @@ QUOR_API void Quor_Destroy(QuorHandle handle);
 
 /* Fills the stream information. */
 QUOR_API int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info);
+
+/* Fills the coding of the stream: version, layer and mode of its first
+ * frame and its frame count. */
+QUOR_API int32_t Quor_GetStreamFormat(QuorHandle handle, QuorStreamFormat* format);
 
 /*
  * Delivers decoded 16-bit PCM (native byte order, channels interleaved) into

@@ -38,6 +38,17 @@ constexpr std::uint16_t sourceOptionSetting(std::int32_t value) {
     return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFU);
 }
 
+// Facts about a stream as it is stored, held by getMetaData() of an open
+// audio source: named values as text, an empty string for a name the source
+// does not know. An MPEG audio source knows "layer" (1 to 3), "version" (10
+// MPEG-1, 20 MPEG-2, 25 MPEG-2.5), "mode" (0 stereo, 1 joint stereo, 2 dual
+// channel, 3 single channel), "bit_rate" (bit/s), "vbr" (1 or 0) and
+// "frames".
+class IMetaData : public virtual zelm::IBase {
+public:
+    virtual zelm::String getValue(const zelm::String& name) = 0;
+};
+
 class ISource : public virtual zelm::IBase {
 public:
     virtual bool isOpen() = 0;
@@ -60,6 +71,7 @@ public:
 // getChannels() channels and getBytesPerSample() bytes per sample.
 class IAudioSource : public virtual ISource {
 public:
+    // An IMetaData while the source is open, else an empty holder.
     virtual zelm::P<zelm::IBase> getMetaData() = 0;
     // One option made by sourceOption(); see SourceOption.
     virtual void setOption(std::int32_t value) = 0;

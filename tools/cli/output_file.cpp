@@ -1,0 +1,191 @@
+#include "tools/cli/output_file.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tools/cli/plain_errors.h"
+
+namespace tesk::cli {
+
+namespace {
+
+// The size written into the header of a WAV stream whose length is unknown.
+constexpr std::uint32_t kUnknownSize = 0xFFFFFFFFu;
+constexpr std::uint16_t kIntegerPcm = 1;
+constexpr std::uint16_t kExtensible = 0xFFFE;
+// The rest of the extensible form's sub-format after its first two bytes,
+// the integer PCM tag.
+constexpr std::array<std::uint8_t, 14> kPcmSubFormatTail = {
+    0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// Speaker masks by channel count: front left, right and centre, then low
+// frequency, back and side speakers, as 3.0, quad, 5.0, 5.1, 6.1 and 7.1.
+constexpr std::array<std::uint32_t, 9> kChannelMasks = {0,    0x4,  0x3,   0x7,  0x33,
+                                                        0x37, 0x3F, 0x70F, 0x63F};
+
+void putLittleEndian(std::string& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xFFu);
+    }
+}
+
+std::uint32_t headerBytes(const PcmFormat& format) {
+    return format.channels > 2 ? 68 : 44;
+}
+
+// A temporary file is made readable by the owner only; the finished file
+// gets the permissions of any new file of the user.
+void giveUsualPermissions(int descriptor) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(descriptor, 0666 & ~mask);
+}
+
+// The position of a file the header can be written back into: a regular
+// file not opened for appending. -1 for any other.
+long rewritablePosition(std::FILE* file) {
+    struct stat status {};
+    const int descriptor = fileno(file);
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+        (fcntl(descriptor, F_GETFL) & O_APPEND) != 0) {
+        return -1;
+    }
+    return std::ftell(file);
+}
+
+} // namespace
+
+std::string makeWavHeader(const PcmFormat& format, std::uint32_t dataBytes) {
+    const auto rate = static_cast<std::uint32_t>(format.sampleRate);
+    const auto channels = static_cast<std::uint32_t>(format.channels);
+    const auto bits = static_cast<std::uint32_t>(format.bytesPerSample * 8);
+    const std::uint32_t blockAlign = channels * static_cast<std::uint32_t>(format.bytesPerSample);
+    const bool extensible = channels > 2;
+    const std::uint32_t header = headerBytes(format);
+    const std::uint32_t riffBytes =
+        dataBytes > kUnknownSize - (header - 8) ? kUnknownSize : dataBytes + header - 8;
+    std::string out = "RIFF";
+    putLittleEndian(out, riffBytes, 4);
+    out += "WAVEfmt ";
+    putLittleEndian(out, extensible ? 40 : 16, 4);
+    putLittleEndian(out, extensible ? kExtensible : kIntegerPcm, 2);
+    putLittleEndian(out, channels, 2);
+    putLittleEndian(out, rate, 4);
+    putLittleEndian(out, rate * blockAlign, 4);
+    putLittleEndian(out, blockAlign, 2);
+    putLittleEndian(out, bits, 2);
+    if (extensible) {
+        putLittleEndian(out, 22, 2);
+        putLittleEndian(out, bits, 2);
+        putLittleEndian(out, channels < kChannelMasks.size() ? kChannelMasks[channels] : 0, 4);
+        putLittleEndian(out, kIntegerPcm, 2);
+        out.append(kPcmSubFormatTail.begin(), kPcmSubFormatTail.end());
+    }
+    out += "data";
+    putLittleEndian(out, dataBytes, 4);
+    return out;
+}
+
+OutputFile::OutputFile(const std::string& path, const PcmFormat& format, bool raw)
+    : m_path(path), m_format(format), m_raw(raw) {
+    if (path == "-") {
+        m_file = stdout;
+    } else {
+        openTemporary();
+    }
+    if (!m_raw) {
+        m_headerPosition = rewritablePosition(m_file);
+        writeHeader(kUnknownSize);
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (m_file != nullptr && m_file != stdout) {
+        std::fclose(m_file);
+    }
+    if (!m_finished && !m_temporaryPath.empty()) {
+        std::remove(m_temporaryPath.c_str());
+    }
+}
+
+void OutputFile::openTemporary() {
+    std::vector<char> name(m_path.begin(), m_path.end());
+    const std::string suffix = ".partXXXXXX";
+    name.insert(name.end(), suffix.begin(), suffix.end());
+    name.push_back('\0');
+    const int descriptor = mkstemp(name.data());
+    if (descriptor < 0) {
+        fail(systemCause(errno));
+    }
+    m_temporaryPath = name.data();
+    giveUsualPermissions(descriptor);
+    m_file = fdopen(descriptor, "wb");
+    if (m_file == nullptr) {
+        const int error = errno;
+        ::close(descriptor);
+        std::remove(m_temporaryPath.c_str());
+        fail(systemCause(error));
+    }
+}
+
+void OutputFile::write(const std::uint8_t* bytes, std::size_t count) {
+    if (!m_raw && m_dataBytes + count > kUnknownSize - headerBytes(m_format)) {
+        fail("more audio than a WAV file can hold (use --raw)");
+    }
+    writeOrFail(bytes, count);
+    m_dataBytes += count;
+}
+
+void OutputFile::finish() {
+    if (!m_raw && m_headerPosition >= 0) {
+        completeHeader();
+    }
+    if (m_file == stdout) {
+        if (std::fflush(stdout) != 0) {
+            fail(systemCause(errno));
+        }
+        m_finished = true;
+        return;
+    }
+    std::FILE* file = std::exchange(m_file, nullptr);
+    if (std::fclose(file) != 0) {
+        fail(systemCause(errno));
+    }
+    if (std::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0) {
+        fail(systemCause(errno));
+    }
+    m_finished = true;
+}
+
+void OutputFile::completeHeader() {
+    if (std::fseek(m_file, m_headerPosition, SEEK_SET) != 0) {
+        fail(systemCause(errno));
+    }
+    writeHeader(static_cast<std::uint32_t>(m_dataBytes));
+    if (std::fseek(m_file, 0, SEEK_END) != 0) {
+        fail(systemCause(errno));
+    }
+}
+
+void OutputFile::writeHeader(std::uint32_t dataBytes) {
+    const std::string header = makeWavHeader(m_format, dataBytes);
+    writeOrFail(header.data(), header.size());
+}
+
+void OutputFile::writeOrFail(const void* bytes, std::size_t count) {
+    if (count != 0 && std::fwrite(bytes, 1, count, m_file) != count) {
+        fail(systemCause(errno));
+    }
+}
+
+void OutputFile::fail(const std::string& cause) {
+    throw OutputError(cause);
+}
+
+} // namespace tesk::cli
