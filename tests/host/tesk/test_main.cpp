@@ -1,168 +1,94 @@
-// The tesk player run as a program: its outputs, messages and exit statuses.
+// The tesk player run as a program: its command line, outputs, messages and
+// exit statuses.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include <sys/wait.h>
-
-#include "tests/support/file_bytes.h"
-#include "tests/support/generated_stream.h"
-#include "tools/streamgen/streamgen.h"
+#include "tests/support/cli_table.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace gen = tesk::quor::streamgen;
+using tesk_quor_test::CliCase;
+using tesk_quor_test::ProgramRun;
 using tesk_quor_test::readAll;
 using tesk_quor_test::wordAt;
 
-struct ProgramRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-fs::path workFolder() {
-    const fs::path folder = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_main";
-    fs::create_directories(folder);
-    return folder;
-}
-
-std::string quoted(const std::string& text) {
-    std::string result = "'";
-    for (char c : text) {
-        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return result + "'";
-}
-
-// Runs a program with arguments, standard output and error caught in files
-// of the running test's own.
-ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments) {
-    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    const fs::path out = workFolder() / (test + ".stdout");
-    const fs::path err = workFolder() / (test + ".stderr");
-    std::string command = quoted(program);
-    for (const std::string& argument : arguments) {
-        command += " " + quoted(argument);
-    }
-    command += " >" + quoted(out.string()) + " 2>" + quoted(err.string()) + " </dev/null";
-    const int status = std::system(command.c_str());
-    ProgramRun run;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = readAll(out);
-    run.err = readAll(err);
-    return run;
-}
-
-ProgramRun runTesk(const std::vector<std::string>& arguments) {
-    return runProgram(TESK_PLAYER_PROGRAM, arguments);
-}
-
-// Two seconds of Layer II stereo at 44100 Hz.
-std::string streamPath() {
-    gen::StreamOptions options;
-    options.samplesPerChannel = 2 * 44100;
-    return tesk_quor_test::generatedStream("tesk", "two_s.mp2", options);
+// Six channels are written in the extensible form with the 5.1 mask.
+void expectExtensibleHeader(const fs::path& dir, const ProgramRun&) {
+    const std::string wav = readAll(dir / "six.wav");
+    ASSERT_EQ(wav.size(), 68u + 44100u * 12u);
+    EXPECT_EQ(wordAt(wav, 16), 40u) << "format chunk size";
+    EXPECT_EQ(wordAt(wav, 20, 2), 0xFFFEu);
+    EXPECT_EQ(wordAt(wav, 22, 2), 6u);
+    EXPECT_EQ(wordAt(wav, 32, 2), 12u) << "block align";
+    EXPECT_EQ(wordAt(wav, 36, 2), 22u) << "extension size";
+    EXPECT_EQ(wordAt(wav, 38, 2), 16u) << "valid bits";
+    EXPECT_EQ(wordAt(wav, 40), 0x3Fu) << "channel mask";
+    EXPECT_EQ(wordAt(wav, 44, 2), 1u) << "integer PCM sub-format";
+    EXPECT_EQ(wav.substr(60, 4), "data");
+    EXPECT_EQ(wordAt(wav, 64), 44100u * 12u);
 }
 
 } // namespace
 
-TEST(TeskProgram, HelpAndVersionGoToStandardOutput) {
-    const ProgramRun help = runTesk({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: tesk info FILE\n", 0), 0u) << help.out;
-    EXPECT_EQ(help.err, "");
-    const ProgramRun version = runTesk({"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("tesk ", 0), 0u) << version.out;
-}
-
-TEST(TeskProgram, UsageErrorsExitWith2AndOneReason) {
-    const ProgramRun none = runTesk({});
-    EXPECT_EQ(none.status, 2);
-    EXPECT_EQ(none.err, "tesk: no command given\nTry 'tesk --help'.\n");
-    EXPECT_EQ(runTesk({"decode", streamPath()}).status, 2);
-    EXPECT_EQ(runTesk({"decode", streamPath(), "-o", "x.wav", "--rate", "0"}).status, 2);
-    EXPECT_EQ(runTesk({"info"}).status, 2);
-}
-
-TEST(TeskProgram, InfoPrintsThePluginAndTheFilesFormat) {
-    const ProgramRun info = runTesk({"info", streamPath()});
-    EXPECT_EQ(info.status, 0) << info.err;
-    EXPECT_EQ(info.out, "plugin: tesk_quor\nversion: 2\nduration: 2.011\nsample_rate: 44100\n"
-                        "channels: 2\nbytes_per_sample: 2\n");
-}
-
-TEST(TeskProgram, AMissingFileIsOneLineNamingTheFileAndExit1) {
-    const std::string missing = (workFolder() / "missing.mp3").string();
-    const fs::path out = workFolder() / "missing.wav";
-    fs::remove(out);
-    const ProgramRun run = runTesk({"decode", missing, "-o", out.string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "tesk: " + missing +
-                           ": Message: Quor_CreateUsingFileW failed; Errorcode: "
-                           "QUOR_ERROR_OPENFILE (-8) file: file://" +
-                           missing + "\n");
-    EXPECT_FALSE(fs::exists(out));
-    EXPECT_EQ(runTesk({"info", missing}).status, 1);
-}
-
-TEST(TeskProgram, AnUnwritableOutputIsNamedAndLeavesNothing) {
-    const std::string out = (workFolder() / "no-folder" / "x.wav").string();
-    const ProgramRun run = runTesk({"decode", streamPath(), "-o", out});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "tesk: " + out + ": No such file or directory\n");
-}
-
-TEST(TeskProgram, DecodeGivesTheSamplesOfTheQuorTool) {
-#ifndef QUOR_TOOL_PROGRAM
-    GTEST_SKIP() << "the quor tool is not built";
-#else
-    const fs::path ours = workFolder() / "ours.wav";
-    const fs::path theirs = workFolder() / "theirs.wav";
-    const ProgramRun run = runTesk({"decode", streamPath(), "-o", ours.string(), "--quiet"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    ASSERT_EQ(runProgram(QUOR_TOOL_PROGRAM, {"decode", streamPath(), theirs.string()}).status, 0);
-    const std::string a = readAll(ours);
-    const std::string b = readAll(theirs);
-    ASSERT_GT(a.size(), 44u);
-    ASSERT_GT(b.size(), 44u);
-    EXPECT_EQ(a.substr(0, 44), b.substr(0, 44)) << "the same WAV header";
-    EXPECT_TRUE(a.substr(44) == b.substr(44)) << "the same samples";
-#endif
-}
-
-TEST(TeskProgram, DecodeConvertsSeeksAndLimitsTheLength) {
-    const fs::path out = workFolder() / "converted.wav";
-    const ProgramRun run =
-        runTesk({"decode", streamPath(), "-o", out.string(), "--rate", "48000", "--channels", "1",
-                 "--bits", "8", "--start", "0.5", "--length", "1"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const std::string wav = readAll(out);
-    ASSERT_EQ(wav.size(), 44u + 48000u);
-    EXPECT_EQ(wordAt(wav, 24), 48000u);
-    EXPECT_EQ(wordAt(wav, 40), 48000u);
-}
-
-TEST(TeskProgram, RawOutputToStandardOutputHoldsOnlySamples) {
-    const ProgramRun run = runTesk({"decode", streamPath(), "-o", "-", "--raw", "--length", "0.5"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out.size(), 22050u * 4u);
-}
-
-TEST(TeskProgram, VerboseShowsThePluginsLogLines) {
-    const ProgramRun run = runTesk({"info", streamPath(), "--verbose"});
-    ASSERT_EQ(run.status, 0);
-    EXPECT_NE(run.err.find("[2] CQuorSource: trying to open file://"), std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find(" opened\n"), std::string::npos);
-    EXPECT_NE(run.err.find(" closed\n"), std::string::npos);
-    EXPECT_EQ(runTesk({"info", streamPath()}).err, "") << "quiet without --verbose";
+TEST(TeskProgram, CommandLineTable) {
+    std::vector<CliCase> table = tesk_quor_test::commonCliCases("tesk");
+    const std::vector<CliCase> own = {
+        {{"--version"}, 0, "tesk "},
+        {{"decode", "{in}", "-o", "x.wav", "--rate", "0"},
+         2,
+         "--rate accepts 1 to 768000, not '0'"},
+        {{"decode", "{in}", "-o", "x.wav", "--bits", "12"}, 2, "--bits accepts 8 or 16, not '12'"},
+        {{"info", "{in}", "--channels", "1"}, 2, "info takes no output options"},
+        {{"--plugin", "{dir}/none.so", "info", "{in}"},
+         1,
+         "tesk: cannot load the plug-in '{dir}/none.so'",
+         "",
+         false,
+         [](const fs::path&, const ProgramRun& run) {
+             EXPECT_EQ(run.err.find("two_s"), std::string::npos) << "the input is not named";
+         }},
+        {{"info", "--json", "-"}, 0, "{\"duration\": 2.011, \"sample_rate\": 44100,", "{in}"},
+        {{"decode", "-", "-o", "-", "--raw", "--start", "0:00.5", "--length", "1"},
+         0,
+         "",
+         "{in}",
+         true,
+         [](const fs::path&, const ProgramRun& run) { EXPECT_EQ(run.out.size(), 176400u); }},
+        {{"decode", "{in}", "-o", "{dir}/six.wav", "--channels", "6", "--length", "1"},
+         0,
+         "",
+         "",
+         false,
+         expectExtensibleHeader},
+        {{"decode", "{in}", "-o", "{dir}/mono.wav", "--rate", "48000", "--channels", "1", "--bits",
+          "8", "--length", "1"},
+         0,
+         "",
+         "",
+         false,
+         [](const fs::path& dir, const ProgramRun&) {
+             const std::string wav = readAll(dir / "mono.wav");
+             tesk_quor_test::expectWavSizes(wav, 36 + 48000, 48000);
+             EXPECT_EQ(wordAt(wav, 24), 48000u);
+         }},
+        {{"info", "{in}", "--verbose"}, 0, "[2] CQuorSource: trying to open file://"},
+        {{"decode", "{in}", "-o", "{dir}/t.wav", "-q"},
+         0,
+         "",
+         "",
+         false,
+         [](const fs::path& dir, const ProgramRun& run) {
+             EXPECT_EQ(run.err, "") << "quiet";
+             const std::string quor = (dir / "q.wav").string();
+             ASSERT_EQ(
+                 std::system(("'" + std::string(QUOR_TOOL_PROGRAM) + "' decode '" +
+                              tesk_quor_test::cliFiles("tesk", __FILE__).in + "' -o '" + quor + "'")
+                                 .c_str()),
+                 0);
+             EXPECT_TRUE(readAll(dir / "t.wav") == readAll(quor)) << "the quor tool's samples";
+         }},
+    };
+    table.insert(table.end(), own.begin(), own.end());
+    tesk_quor_test::runCliTable(TESK_PLAYER_PROGRAM, "tesk_cli",
+                                tesk_quor_test::cliFiles("tesk", __FILE__), table);
 }

@@ -1,4 +1,4 @@
-#include "host/tesk/OutputFile.h"
+#include "tools/cli/output_file.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 
 #include "tests/support/file_bytes.h"
 
-using tesk::player::makeWavHeader;
-using tesk::player::OutputError;
-using tesk::player::OutputFile;
-using tesk::player::PcmFormat;
+using tesk::cli::makeWavHeader;
+using tesk::cli::OutputError;
+using tesk::cli::OutputFile;
+using tesk::cli::PcmFormat;
 using tesk_quor_test::readAll;
 using tesk_quor_test::wordAt;
 
@@ -105,6 +105,6 @@ TEST(OutputFile, AFolderThatDoesNotExistIsReportedWithItsCause) {
         OutputFile output(path.string(), {44100, 2, 2}, false);
         ADD_FAILURE() << "opened";
     } catch (const OutputError& e) {
-        EXPECT_STREQ(e.what(), "No such file or directory");
+        EXPECT_STREQ(e.what(), "no such file");
     }
 }

@@ -1,0 +1,211 @@
+// A table of command lines run against one of the two programs, quor and
+// tesk, with what each must give: the exit status, a text of its output and
+// the files it writes. The rows both programs share are here as well.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+#include "tests/support/file_bytes.h"
+#include "tests/support/generated_stream.h"
+
+namespace tesk_quor_test {
+
+struct ProgramRun {
+    int status = -1;
+    std::string out; // standard output
+    std::string err; // standard error
+};
+
+using CliCheck = std::function<void(const std::filesystem::path& dir, const ProgramRun& run)>;
+
+struct CliCase {
+    CliCase(std::vector<std::string> arguments_, int status_, std::string expected_,
+            std::string standardInput_ = "", bool pipedOutput_ = false, CliCheck check_ = {})
+        : arguments(std::move(arguments_)), status(status_), expected(std::move(expected_)),
+          standardInput(std::move(standardInput_)), pipedOutput(pipedOutput_),
+          check(std::move(check_)) {}
+
+    // "{in}" and "{in2}" stand for the two test streams, "{text}" for a file
+    // that is no MPEG audio, "{dir}" for an empty folder of the row's own.
+    std::vector<std::string> arguments;
+    int status = 0;
+    std::string expected;      // held by standard output or error; "" for no check
+    std::string standardInput; // a file given as standard input
+    bool pipedOutput = false;  // standard output into a pipe, not a file
+    CliCheck check;
+};
+
+struct CliFiles {
+    std::string in;   // two seconds of Layer II stereo at 44100 Hz, "two_s.mp2"
+    std::string in2;  // a second stream of another name
+    std::string text; // not MPEG audio
+};
+
+// The two test streams in the folder of test streams named folder, and
+// text, a file that is no MPEG audio.
+inline CliFiles cliFiles(const std::string& folder, const std::string& text) {
+    tesk::quor::streamgen::StreamOptions two;
+    two.samplesPerChannel = 2 * 44100;
+    tesk::quor::streamgen::StreamOptions other;
+    other.sampleRate = 32000;
+    other.mode = tesk::quor::streamgen::ChannelMode::kMono;
+    return {generatedStream(folder, "two_s.mp2", two), generatedStream(folder, "other.mp2", other),
+            text};
+}
+
+inline std::string shellQuoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text) {
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return result + "'";
+}
+
+inline std::string substituted(std::string text, const CliFiles& files,
+                               const std::filesystem::path& dir) {
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"{in2}", files.in2}, {"{in}", files.in}, {"{text}", files.text}, {"{dir}", dir.string()}};
+    for (const auto& [name, value] : names) {
+        for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name)) {
+            text.replace(at, name.size(), value);
+        }
+    }
+    return text;
+}
+
+inline ProgramRun runRow(const std::string& program, const CliCase& row, const CliFiles& files,
+                         const std::filesystem::path& dir) {
+    std::string command = shellQuoted(program);
+    for (const std::string& argument : row.arguments) {
+        command += " " + shellQuoted(substituted(argument, files, dir));
+    }
+    const std::filesystem::path out = dir / "stdout";
+    const std::filesystem::path err = dir / "stderr";
+    command += " 2>" + shellQuoted(err.string()) + " <" +
+               shellQuoted(row.standardInput.empty() ? "/dev/null"
+                                                     : substituted(row.standardInput, files, dir));
+    command += (row.pipedOutput ? " | cat >" : " >") + shellQuoted(out.string());
+    // With pipefail a pipe's status is the program's own unless that is 0.
+    command = "set -o pipefail; " + command;
+    const int status = std::system(("bash -c " + shellQuoted(command)).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readAll(out), readAll(err)};
+}
+
+// Runs every row in a fresh folder and checks what it gives.
+inline void runCliTable(const std::string& program, const std::string& folder,
+                        const CliFiles& files, const std::vector<CliCase>& table) {
+    const std::filesystem::path root =
+        std::filesystem::path(TESK_QUOR_BINARY_DIR) / "test-output" / folder;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const CliCase& row = table[i];
+        const std::filesystem::path dir = root / std::to_string(i);
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        const ProgramRun run = runRow(program, row, files, dir);
+        const std::string described = "row " + std::to_string(i) + ": " + run.err;
+        EXPECT_EQ(run.status, row.status) << described;
+        EXPECT_NE((run.out + run.err).find(substituted(row.expected, files, dir)),
+                  std::string::npos)
+            << described << run.out;
+        if (row.check) {
+            row.check(dir, run);
+        }
+    }
+}
+
+// The size fields of a WAV file's header: RIFF and data.
+inline void expectWavSizes(const std::string& wav, std::uint32_t riff, std::uint32_t data) {
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    EXPECT_EQ(wordAt(wav, 4), riff);
+    EXPECT_EQ(wordAt(wav, 40), data);
+}
+
+// The rows both programs pass alike; program is the name in messages.
+inline std::vector<CliCase> commonCliCases(const std::string& program) {
+    namespace fs = std::filesystem;
+    using Dir = const fs::path&;
+    const std::string refused = "Try '" + program + " --help'.";
+    return {
+        {{"--help"}, 0, "Exit status: 0 success"},
+        {{}, 2, program + ": no command given\n" + refused},
+        {{"decode", "{in}"}, 2, "decode needs an output: -o OUT"},
+        {{"decode", "{in}", "-o", "{dir}/x.mp4"}, 2, "name it .wav, .raw or .pcm, or give --raw"},
+        {{"decode", "{in}", "{in2}", "-o", "{dir}/x.wav"}, 2, "several inputs need a folder"},
+        {{"decode", "{in}", "-o", "x.wav", "--start", "1:60"},
+         2,
+         "--start accepts seconds such as 90, 1.5 or 1:30.5, not '1:60'"},
+        {{"decode", "{in}", "-o", "x.wav", "--length", "-1"}, 2, "--length accepts seconds"},
+        {{"info", "{in}", "--start", "1"}, 2, "info takes no output options"},
+        {{"info", "{dir}/gone.mp3"}, 1, program + ": {dir}/gone.mp3: no such file\n"},
+        {{"info", "{text}"}, 1, program + ": {text}: not an MPEG audio stream\n"},
+        {{"info", "{dir}"}, 1, program + ": {dir}: is a folder\n"},
+        {{"info", "{in}"},
+         0,
+         "duration: 2.011 s\nsample_rate: 44100 Hz\nchannels: 2\nlayer: 2\nversion: MPEG-1\n"
+         "mode: stereo\nbit_rate: 128000 bit/s\nvbr: false\nframes: 77\n"},
+        {{"info", "--json", "{in}"},
+         0,
+         "{\"duration\": 2.011, \"sample_rate\": 44100, \"channels\": 2, \"layer\": 2, "
+         "\"version\": \"MPEG-1\", \"mode\": \"stereo\", \"bit_rate\": 128000, \"vbr\": false, "
+         "\"frames\": 77}\n"},
+        {{"decode", "{in}", "-o", "{dir}/A.WAV", "--length", "1"},
+         0,
+         "",
+         "",
+         false,
+         [](Dir dir, const ProgramRun&) {
+             expectWavSizes(readAll(dir / "A.WAV"), 36 + 176400, 176400);
+         }},
+        {{"decode", "{in}", "-o", "-", "--start", "1.5"},
+         0,
+         "",
+         "",
+         false,
+         [](Dir, const ProgramRun& run) {
+             const auto data = static_cast<std::uint32_t>(run.out.size() - 44);
+             EXPECT_GT(data, 0u);
+             EXPECT_LT(data, 176400u * 6u / 10u) << "about half a second is left";
+             expectWavSizes(run.out, data + 36, data);
+         }},
+        {{"decode", "-", "-o", "-", "--length", "0.5"},
+         0,
+         "",
+         "{in}",
+         true,
+         [](Dir, const ProgramRun& run) {
+             EXPECT_EQ(run.out.size(), 44u + 88200u);
+             expectWavSizes(run.out, 0xFFFFFFFFu, 0xFFFFFFFFu);
+         }},
+        {{"decode", "{in}", "{in2}", "-o", "{dir}/", "--raw", "--length", "0.25"},
+         0,
+         "",
+         "",
+         false,
+         [](Dir dir, const ProgramRun&) {
+             EXPECT_EQ(fs::file_size(dir / "two_s.raw"), 44100u);
+             EXPECT_TRUE(fs::exists(dir / "other.raw"));
+         }},
+        {{"decode", "{dir}/gone.mp3", "{in}", "-o", "{dir}", "-q"},
+         1,
+         program + ": {dir}/gone.mp3: no such file\n",
+         "",
+         false,
+         [](Dir dir, const ProgramRun&) {
+             EXPECT_TRUE(fs::exists(dir / "two_s.wav")) << "the other input is still decoded";
+             EXPECT_FALSE(fs::exists(dir / "gone.wav"));
+         }},
+        {{"decode", "{in}", "-o", "{dir}/no/x.wav"}, 1, program + ": {dir}/no/x.wav: no such file"},
+        {{"decode", "{in}", "-o", "{in}", "--raw"}, 1, program + ": {in}: is the input itself"},
+    };
+}
+
+} // namespace tesk_quor_test
