@@ -1,6 +1,7 @@
 #include "tools/cli/command_line.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <filesystem>

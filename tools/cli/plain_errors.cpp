@@ -1,5 +1,6 @@
 #include "tools/cli/plain_errors.h"
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
