@@ -17,7 +17,6 @@ namespace t = tables;
 constexpr int kMaxPart23 = 4095;
 constexpr int kMaxBigValues = 288;
 constexpr int kMaxMagnitude = 15 + (1 << 13) - 1;
-constexpr int kMixedLongLines = 36;
 constexpr int kNoScalefacCompress = 0xFFFF;
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -170,9 +169,10 @@ std::vector<CodedScalefac> Mpeg1Lengths(const GranuleContext& c, const std::vect
     const int firstCount = !ShortLayout(g) ? 11 : g.mixedBlock ? 17 : 18;
     std::vector<CodedScalefac> coded;
     for (std::size_t i = 0; i < order.size(); ++i) {
-        const int length = t::kSlen[static_cast<int>(i) < firstCount ? 0 : 1][compress];
-        const bool reused = ReusedBand(c, static_cast<int>(i));
-        coded.push_back({order[i], reused ? 0 : length});
+        if (!ReusedBand(c, static_cast<int>(i))) {
+            const int length = t::kSlen[static_cast<int>(i) < firstCount ? 0 : 1][compress];
+            coded.push_back({order[i], length});
+        }
     }
     return coded;
 }
@@ -747,34 +747,44 @@ int ShortLine(std::int32_t sampleRate, int band, int window, int k) {
     return 3 * start + window * width + k;
 }
 
-double Layer3Dequantised(const Layer3Frame& frame, int granule, int channel, int index) {
+std::array<double, kLayer3Lines> Layer3LineSteps(const Layer3Frame& frame, int granule,
+                                                 int channel) {
     const int rateIndex = RateIndex(frame.header.sampleRate);
     const GranuleContext c{frame, rateIndex, granule, channel};
     const Layer3Granule& g = c.g();
-    const ScalefacChoice choice = ChooseScalefacs(c);
+    const bool preflag = ChooseScalefacs(c).preflag;
     const double multiplier = g.scalefacScale ? 1.0 : 0.5;
-    double exponent = (g.globalGain - 210) / 4.0;
-    const bool longLine = !ShortLayout(g) || (g.mixedBlock && index < kMixedLongLines);
-    if (longLine) {
-        int band = 0;
-        while (t::kLongBands[rateIndex][band + 1] <= index) {
-            ++band;
-        }
-        const int pretab = choice.preflag ? t::kPretab[band] : 0;
-        exponent -= multiplier * ((band < 21 ? g.longScalefac[band] : 0) + pretab);
-    } else {
-        int band = 0;
-        while (3 * t::kShortBands[rateIndex][band + 1] <= index) {
-            ++band;
-        }
-        const int width = t::kShortBands[rateIndex][band + 1] - t::kShortBands[rateIndex][band];
-        const int window = (index - 3 * t::kShortBands[rateIndex][band]) / width;
-        exponent -= 2.0 * g.subblockGain[window] +
-                    multiplier * (band < 12 ? g.shortScalefac[band][window] : 0);
+    const std::int16_t* longBands = t::kLongBands[rateIndex];
+    const std::int16_t* shortBands = t::kShortBands[rateIndex];
+    std::array<double, kLayer3Lines> steps{};
+    for (int band = 0; band < 22; ++band) {
+        const int scalefac = band < 21 ? g.longScalefac[band] : 0;
+        const double exponent =
+            (g.globalGain - 210) / 4.0 - multiplier * (scalefac + (preflag ? t::kPretab[band] : 0));
+        std::fill(steps.begin() + longBands[band], steps.begin() + longBands[band + 1],
+                  std::pow(2.0, exponent));
     }
-    const int v = g.values[index];
+    if (!ShortLayout(g)) {
+        return steps;
+    }
+    for (int band = g.mixedBlock ? 3 : 0; band < 13; ++band) {
+        const int width = shortBands[band + 1] - shortBands[band];
+        for (int w = 0; w < 3; ++w) {
+            const int scalefac = band < 12 ? g.shortScalefac[band][w] : 0;
+            const double exponent =
+                (g.globalGain - 210) / 4.0 - 2.0 * g.subblockGain[w] - multiplier * scalefac;
+            const int first = 3 * shortBands[band] + w * width;
+            std::fill(steps.begin() + first, steps.begin() + first + width,
+                      std::pow(2.0, exponent));
+        }
+    }
+    return steps;
+}
+
+double Layer3Dequantised(const Layer3Frame& frame, int granule, int channel, int index) {
+    const int v = frame.granules[granule][channel].values[index];
     const double magnitude = std::pow(static_cast<double>(Magnitude(v)), 4.0 / 3.0);
-    return (v < 0 ? -magnitude : magnitude) * std::pow(2.0, exponent);
+    return (v < 0 ? -magnitude : magnitude) * Layer3LineSteps(frame, granule, channel)[index];
 }
 
 int Layer3Writer::reservoirBytes() const {

@@ -134,10 +134,12 @@ int ShortLine(std::int32_t sampleRate, int band, int window, int k);
 int LongBandStart(std::int32_t sampleRate, int band);
 int ShortBandStart(std::int32_t sampleRate, int band);
 
-// The dequantised value of line `index` (coding order) of a granule:
-// sign(v) |v|^(4/3) 2^((globalGain - 210) / 4) times the scale-factor,
-// pretab and subblock-gain factors, as the writer codes them. The intensity
-// and mid/side stages are not applied.
+// The factor each line's |v|^(4/3) is multiplied by: 2^((globalGain - 210)
+// / 4) times the scale-factor, pretab and subblock-gain factors, as the
+// writer codes the granule. Layer3Dequantised applies it with the sign. The
+// intensity and mid/side stages are not applied.
+std::array<double, kLayer3Lines> Layer3LineSteps(const Layer3Frame& frame, int granule,
+                                                 int channel);
 double Layer3Dequantised(const Layer3Frame& frame, int granule, int channel, int index);
 
 // Writes the frames into one stream; throws like Layer3Writer::Add with the
