@@ -232,6 +232,9 @@ ScalefacChoice ChooseMpeg1(const GranuleContext& c, const std::vector<int>& orde
 ScalefacChoice ChooseLsf(const GranuleContext& c, const std::vector<int>& order) {
     const Layer3Granule& g = c.g();
     const bool intensity = c.intensityChannel();
+    if (intensity && g.preflag && g.scalefacCompress < 0) {
+        c.Fail("the intensity right channel of an LSF frame has no preflag");
+    }
     ScalefacChoice best;
     for (int compress = 0; compress < 512; ++compress) {
         if (g.scalefacCompress >= 0 ? compress != g.scalefacCompress

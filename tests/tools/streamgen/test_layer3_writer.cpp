@@ -202,7 +202,7 @@ TEST(Layer3Writer, RefusesWhatCannotBeCoded) {
 TEST(Layer3Writer, MusicCorpusDecodesAlike) {
     for (MusicStreamSpec spec : MusicCorpus()) {
         SCOPED_TRACE(spec.name);
-        spec.options.seconds = 1.0;
+        spec.options.seconds = 0.5;
         const std::vector<std::uint8_t> bytes = MusicStream(spec.options);
         EXPECT_EQ(bytes, MusicStream(spec.options));
         const auto mad = crosscheck::decode_with_mad(crosscheck::with_mad_guard(bytes));
