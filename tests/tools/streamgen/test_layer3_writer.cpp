@@ -184,7 +184,11 @@ TEST(Layer3Writer, RefusesWhatCannotBeCoded) {
         {"bit rate", [](Layer3Frame& f) { f.header.bitRateKbps = 100; }},
         {"table", [](Layer3Frame& f) { f.granules[0][0].tableSelect[0] = 5; }},
         {"scale factor", [](Layer3Frame& f) { f.granules[0][0].longScalefac[12] = 8; }},
-        {"scfsi", [](Layer3Frame& f) { f.scfsi[0] = 8, f.granules[1][0].longScalefac[0] = 1; }},
+        {"scfsi",
+         [](Layer3Frame& f) {
+             f.scfsi[0] = 8;
+             f.granules[1][0].longScalefac[0] = 1;
+         }},
         {"big values", [](Layer3Frame& f) { f.granules[0][0].bigValues = 10; }},
         {"main data", [](Layer3Frame& f) { f.header.bitRateKbps = 32; }},
     };
