@@ -196,7 +196,7 @@ int DecoderLine(const Layer3Frame& f, const Layer3Granule& g, int index) {
 }
 
 // Quor's side-information, scale-factor and spectrum readers, run over a
-// frame the writer made alone, give the lines Layer3Dequantised predicts.
+// frame the writer made alone, give the lines Layer3LineSteps predicts.
 void ExpectDequantisedLines(const Layer3Frame& f) {
     const std::vector<std::uint8_t> bytes = WriteLayer3({f});
     static constexpr std::int32_t kRates[] = {44100, 48000, 32000, 22050, 24000,
@@ -222,9 +222,11 @@ void ExpectDequantisedLines(const Layer3Frame& f) {
                                       read.bits),
                       0);
             const Layer3Granule& g = f.granules[gr][ch];
+            const std::array<double, kLayer3Lines> steps = Layer3LineSteps(f, gr, ch);
             for (int i = 0; i < kLayer3Lines; ++i) {
                 const double expected =
-                    Layer3Dequantised(f, gr, ch, i) * (midSide ? std::sqrt(0.5) : 1.0);
+                    std::copysign(std::pow(std::abs(g.values[i]), 4.0 / 3.0), g.values[i]) *
+                    steps[i] * (midSide ? std::sqrt(0.5) : 1.0);
                 ASSERT_NEAR(lines[DecoderLine(f, g, i)], expected, 1e-12 * std::abs(expected))
                     << "granule " << gr << " channel " << ch << " line " << i;
             }
