@@ -1,0 +1,154 @@
+// Streams that real files hold besides plain frames: each kind decodes to
+// the end, seekable or not, with the samples of the plain stream.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "test_support.h"
+
+#ifdef TESK_QUOR_HAVE_STREAMGEN
+#include "tools/streamgen/dressing.h"
+#include "tools/streamgen/streamgen.h"
+
+namespace tesk::quor {
+namespace {
+
+using namespace streamgen;
+
+struct Opened {
+    explicit Opened(test::MemoryInput& input) {
+        Quor_Create(&handle, input.Callbacks(), &input, QUOR_VERSION);
+    }
+    ~Opened() { Quor_Destroy(handle); }
+    QuorHandle handle = nullptr;
+};
+
+test::Decoded DecodeBytes(const std::vector<std::uint8_t>& bytes, bool seekable = true) {
+    test::MemoryInput input;
+    input.bytes = bytes;
+    input.seekable = seekable;
+    Opened d(input);
+    return test::DecodeAll(d.handle);
+}
+
+Stream Make(Layer layer, ChannelMode mode, std::int32_t samples, std::int32_t rate = 44100) {
+    StreamOptions options;
+    options.layer = layer;
+    options.mode = mode;
+    options.sampleRate = rate;
+    options.samplesPerChannel = samples;
+    return Generate(options);
+}
+
+void AppendID3v1(Stream& s) {
+    const std::size_t at = s.bytes.size();
+    s.bytes.resize(at + 128, 0);
+    std::memcpy(s.bytes.data() + at, "TAG", 3);
+}
+
+struct Kind {
+    const char* name;
+    Layer layer;
+    std::int32_t samples;
+    std::function<void(Stream&)> dress;
+};
+
+TEST(StreamKinds, EveryKindDecodesToTheEndLikeThePlainStream) {
+    const Kind kinds[] = {
+        {"free-format Layer II", Layer::kII, 30000, MakeFreeFormat},
+        {"free-format Layer III", Layer::kIII, 30000, MakeFreeFormat},
+        {"varied header flags", Layer::kIII, 30000, VaryHeaderFlags},
+        {"sync words in junk", Layer::kII, 30000,
+         [](Stream& s) {
+             const std::vector<std::uint8_t> junk = JunkWithHeaders(s, 4, 500);
+             s.bytes.insert(s.bytes.begin(), junk.begin(), junk.end());
+         }},
+        {"junk between frames", Layer::kII, 30000,
+         [](Stream& s) {
+             // The junk starts one byte into a header, so its words lie inside it.
+             const std::vector<std::uint8_t> junk = JunkWithHeaders(s, 3, 700);
+             s.bytes.insert(s.bytes.begin() + s.frameOffsets[10], junk.begin() + 1, junk.end());
+         }},
+        {"one frame and an APE tag", Layer::kII, 1152,
+         [](Stream& s) { Dress(s, {.apeBytes = 300}, false); }},
+        {"two frames, APE tag with header, ID3v1", Layer::kIII, 2304,
+         [](Stream& s) {
+             AppendID3v1(s);
+             Dress(s, {.apeBytes = 300, .apeHeader = true}, true);
+         }},
+        {"APE, Lyrics3 and ID3v1 tags", Layer::kII, 30000,
+         [](Stream& s) {
+             AppendID3v1(s);
+             Dress(s, {.apeBytes = 5000, .lyrics3 = true}, true);
+         }},
+    };
+    for (const Kind& kind : kinds) {
+        Stream stream = Make(kind.layer, ChannelMode::kStereo, kind.samples);
+        const test::Decoded plain = DecodeBytes(stream.bytes);
+        kind.dress(stream);
+        for (const bool seekable : {true, false}) {
+            const test::Decoded dressed = DecodeBytes(stream.bytes, seekable);
+            EXPECT_EQ(dressed.result, QUOR_END) << kind.name;
+            EXPECT_EQ(dressed.samples, plain.samples) << kind.name << ", seekable " << seekable;
+        }
+    }
+}
+
+TEST(StreamKinds, ChannelModeChangesKeepTheOpeningChannelCount) {
+    Stream stream = Make(Layer::kII, ChannelMode::kMono, 11520);
+    std::size_t frames = stream.frameOffsets.size();
+    for (const ChannelMode mode : {ChannelMode::kDualChannel, ChannelMode::kStereo,
+                                   ChannelMode::kJointStereo, ChannelMode::kMono}) {
+        Join(stream, Make(Layer::kII, mode, 11520));
+    }
+    test::Decoded decoded = DecodeBytes(stream.bytes);
+    EXPECT_EQ(decoded.result, QUOR_END);
+    EXPECT_EQ(decoded.samples.size(), stream.frameOffsets.size() * 1152);
+
+    // A stereo stream delivers its mono frames on both channels.
+    stream = Make(Layer::kII, ChannelMode::kStereo, 11520);
+    frames = stream.frameOffsets.size();
+    Join(stream, Make(Layer::kII, ChannelMode::kMono, 11520));
+    decoded = DecodeBytes(stream.bytes);
+    ASSERT_EQ(decoded.samples.size(), stream.frameOffsets.size() * 2304);
+    for (std::size_t i = frames * 2304; i < decoded.samples.size(); i += 2) {
+        ASSERT_EQ(decoded.samples[i], decoded.samples[i + 1]) << i;
+    }
+}
+
+TEST(StreamKinds, ASampleRateChangeEndsTheDecodeWithAnError) {
+    Stream stream = Make(Layer::kII, ChannelMode::kStereo, 11520);
+    const std::size_t frames = stream.frameOffsets.size();
+    Join(stream, Make(Layer::kII, ChannelMode::kStereo, 11520, 48000));
+    const test::Decoded decoded = DecodeBytes(stream.bytes);
+    EXPECT_EQ(decoded.result, QUOR_ERROR_DECODE);
+    EXPECT_EQ(decoded.samples.size(), frames * 2304);
+}
+
+TEST(StreamKinds, TrailingTagsAndFreeFormatKeepDurationAndSeeking) {
+    Stream plain = Make(Layer::kIII, ChannelMode::kStereo, 4 * 44100);
+    for (const bool freeFormat : {false, true}) {
+        Stream stream = plain;
+        Dress(stream, {.freeFormat = freeFormat, .apeBytes = 65536}, false);
+        test::MemoryInput input;
+        input.bytes = stream.bytes;
+        Opened d(input);
+        QuorFileInfo info{};
+        ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
+        EXPECT_EQ(info.durationMs,
+                  static_cast<std::int64_t>(plain.frameOffsets.size()) * 1152 * 1000 / 44100);
+        for (const std::int32_t ms : {2000, 2500, 3000}) {
+            ASSERT_EQ(Quor_SeekToTime(d.handle, ms), QUOR_OK);
+            const std::size_t rest = test::DecodeAll(d.handle).samples.size() / 2;
+            EXPECT_NEAR(static_cast<double>(rest), (4000.0 - ms) * 44.1 - 6 * 1152, 2 * 1152)
+                << ms << (freeFormat ? " free format" : "");
+        }
+    }
+}
+
+} // namespace
+} // namespace tesk::quor
+
+#endif
