@@ -2,6 +2,7 @@
 // the end, seekable or not, with the samples of the plain stream.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -10,6 +11,7 @@
 
 #ifdef TESK_QUOR_HAVE_STREAMGEN
 #include "tools/streamgen/dressing.h"
+#include "tools/streamgen/layer3_writer.h"
 #include "tools/streamgen/streamgen.h"
 
 namespace tesk::quor {
@@ -146,6 +148,64 @@ TEST(StreamKinds, TrailingTagsAndFreeFormatKeepDurationAndSeeking) {
                 << ms << (freeFormat ? " free format" : "");
         }
     }
+}
+
+// LSF intensity stereo with intensity scale 1 multiplies a band by
+// 2^(-m / 2), m = (p + 1) / 2 on the left for odd positions p and p / 2 on
+// the right for even ones: exactly m scale-factor steps. So the intensity
+// frame must decode like a plain stereo frame that codes the left values in
+// both channels with the steps added to the scale factors. A position that
+// is the largest value of its scale-factor length leaves the band alone.
+TEST(StreamKinds, LsfIntensityStereoDecodesLikeItsPlainStereoEquivalent) {
+    constexpr int kBound = 10;         // right channel data in bands 0-9
+    constexpr int kTopBandStart = 522; // 22.05 kHz long band 21, left zero there
+    // Bands 10-13 share a 3-bit length (7 marks no intensity), 14-20 a
+    // 4-bit one (15 marks none; 7 is a position).
+    const int positions[21] = {0, 1, 0, 3, 0, 0, 1, 2, 0, 0, 7, 2, 5, 0, 7, 15, 1, 13, 4, 0, 8};
+    Layer3Frame joint;
+    joint.header = {.sampleRate = 22050,
+                    .mode = ChannelMode::kJointStereo,
+                    .modeExtension = kModeExtensionIntensity,
+                    .bitRateKbps = 160};
+    Layer3Frame plain = joint;
+    plain.header.mode = ChannelMode::kStereo;
+    plain.header.modeExtension = 0;
+    Layer3Granule& left = joint.granules[0][0];
+    Layer3Granule& right = joint.granules[0][1];
+    for (int i = 0; i < kTopBandStart; ++i) {
+        left.values[static_cast<std::size_t>(i)] = (i * 7 % 5 - 2) * (i % 3 == 0 ? 2 : 1);
+        if (i < LongBandStart(22050, kBound)) {
+            right.values[static_cast<std::size_t>(i)] = (i * 3 % 7) - 3;
+        }
+    }
+    left.globalGain = right.globalGain = 170;
+    right.intensityScale = 1;
+    Layer3Granule& plainLeft = plain.granules[0][0] = left;
+    Layer3Granule& plainRight = plain.granules[0][1] = right;
+    for (int b = 0; b < 21; ++b) {
+        const auto band = static_cast<std::size_t>(b);
+        const int p = positions[b];
+        right.longScalefac[band] = p;
+        plainRight.longScalefac[band] = b < kBound ? p : 0;
+        if (b < kBound || p == 7 * (b < 14) + 15 * (b >= 14)) {
+            continue; // below the bound, or not intensity-coded
+        }
+        plainLeft.longScalefac[band] = p % 2 == 1 ? (p + 1) / 2 : 0;
+        plainRight.longScalefac[band] = p % 2 == 0 ? p / 2 : 0;
+        for (int i = LongBandStart(22050, b); i < LongBandStart(22050, b + 1); ++i) {
+            plainRight.values[static_cast<std::size_t>(i)] =
+                left.values[static_cast<std::size_t>(i)];
+        }
+    }
+    const test::Decoded fromJoint = DecodeBytes(WriteLayer3({joint, joint, joint}));
+    const test::Decoded fromPlain = DecodeBytes(WriteLayer3({plain, plain, plain}));
+    ASSERT_EQ(fromJoint.samples.size(), 3u * 576 * 2);
+    ASSERT_EQ(fromPlain.samples.size(), fromJoint.samples.size());
+    int largest = 0;
+    for (std::size_t i = 0; i < fromJoint.samples.size(); ++i) {
+        largest = std::max(largest, std::abs(fromJoint.samples[i] - fromPlain.samples[i]));
+    }
+    EXPECT_LE(largest, 1);
 }
 
 } // namespace
