@@ -30,6 +30,12 @@ std::vector<std::uint8_t> ApeFrame(std::uint32_t size, std::uint32_t flags) {
     return out;
 }
 
+std::vector<std::uint8_t> TrailingID3v1() {
+    std::vector<std::uint8_t> tag(kID3v1Size, 0);
+    std::memcpy(tag.data(), "TAGdressed", 10);
+    return tag;
+}
+
 void Insert(std::vector<std::uint8_t>& out, std::size_t at, const std::vector<std::uint8_t>& add) {
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), add.begin(), add.end());
 }
@@ -119,7 +125,12 @@ void Dress(Stream& stream, const Dressing& dressing, bool hasID3v1) {
         at += tag.size();
     }
     if (dressing.lyrics3) {
-        Insert(stream.bytes, at, Lyrics3Tag());
+        const std::vector<std::uint8_t> tag = Lyrics3Tag();
+        Insert(stream.bytes, at, tag);
+        at += tag.size();
+    }
+    if (dressing.id3v1) {
+        Insert(stream.bytes, at, TrailingID3v1());
     }
 }
 

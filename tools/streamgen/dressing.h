@@ -17,6 +17,7 @@ struct Dressing {
     std::int32_t apeBytes = -1; // an APEv2 tag with an item of this many bytes; -1 for none
     bool apeHeader = false;     // the APEv2 tag starts with a header
     bool lyrics3 = false;       // a Lyrics3 v2 block behind the APEv2 tag
+    bool id3v1 = false;         // an ID3v1 tag behind them
 };
 
 // Applies the dressing to a stream made by Generate; the trailing tags go in

@@ -99,17 +99,11 @@ TEST_F(JointStereo, LsfFactorsFollowTheIntensityScale) {
     expect_rebuilt(464, 522 - 464, 1, 1.0, std::pow(2.0, -15.0 / 4.0));
 }
 
-TEST_F(JointStereo, MpegOnePositionSevenAndFlaggedLsfBandsStayAsDecoded) {
+TEST_F(JointStereo, MpegOnePositionSevenLeavesBothChannels) {
     granule_.long_band_limit = 0;
     ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, true, false),
               1);
     expect_untouched(0, kLinesPerGranule, 1);
-    // LSF: band 19 is flagged; position 7 is an ordinary position (odd: left k^4).
-    granule_.long_band_limit = 19;
-    notCoded_[19] = true;
-    ASSERT_EQ(lsf_intensity(), 1);
-    expect_untouched(396, 464 - 396, 1);
-    expect_rebuilt(464, 576 - 464, 1, 0.5, 1.0);
 }
 
 TEST_F(JointStereo, LsfTopBandTakesPositionZeroWhenTheBandBelowHoldsData) {
