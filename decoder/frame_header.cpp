@@ -54,7 +54,7 @@ void CFrameHeader::SetFreeFormatLength(std::int32_t unpadded) {
     exactFrameLength = unpadded;
     const std::int64_t rate = layer == 1 ? sampleRate : BytesPerKbpsRate();
     const std::int64_t bytesPerKbps = layer == 1 ? 48000 : 144000;
-    bitRate = static_cast<std::int32_t>(unpadded * rate / bytesPerKbps);
+    bitRate = static_cast<std::int32_t>((unpadded * rate + bytesPerKbps / 2) / bytesPerKbps);
 }
 
 std::int32_t CFrameHeader::GetSamplesPerFrame() const {

@@ -21,7 +21,8 @@ struct CFrameHeader {
     // Bytes of one padding slot: 4 in Layer I, else 1.
     std::int32_t SlotSize() const { return layer == 1 ? 4 : 1; }
     // Sizes a free-format frame from the stream's frame length without
-    // padding, and takes the bit rate that length stands for.
+    // padding, and takes the bit rate that length stands for (to the nearest
+    // kbit/s).
     void SetFreeFormatLength(std::int32_t unpadded);
 
     std::int32_t protectionBit = 0;

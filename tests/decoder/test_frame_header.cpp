@@ -78,13 +78,13 @@ TEST(FrameHeader, FreeFormatIsScannableOnceItsLengthIsSet) {
     EXPECT_FALSE(header.IsScannable());
     header.SetFreeFormatLength(417);
     EXPECT_EQ(header.frameLength, 418);
-    EXPECT_EQ(header.bitRate, 127); // 417 bytes at 44.1 kHz: 127.6 kbit/s
+    EXPECT_EQ(header.bitRate, 128); // 417 bytes at 44.1 kHz: 127.7 kbit/s
     EXPECT_TRUE(header.IsScannable());
     const std::uint8_t layer1[4] = {0xFF, 0xFF, 0x02, 0x00}; // padding is a 4-byte slot
     ASSERT_TRUE(header.Parse(layer1));
     header.SetFreeFormatLength(384);
     EXPECT_EQ(header.frameLength, 388);
-    EXPECT_EQ(header.bitRate, 352);
+    EXPECT_EQ(header.bitRate, 353);
 }
 
 TEST(FrameHeader, StreamsMatchOnLayerVersionAndRate) {
