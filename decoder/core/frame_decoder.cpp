@@ -238,10 +238,10 @@ void start_frame(FrameDecoder& decoder) {
     decoder.header_word = read_header_word(decoder);
     decode_header(decoder.header, decoder.header_word);
     decoder.header_parsed = true;
-    decoder.frame_size = decoder.header.frame_size;
-    if (decoder.frame_size == 0 && decoder.known_frame_size > 0) {
-        decoder.frame_size = decoder.known_frame_size;
+    if (decoder.header.frame_size == 0) {
+        decoder.header.frame_size = decoder.known_frame_size;
     }
+    decoder.frame_size = decoder.header.frame_size;
     decoder.free_format = decoder.frame_size == 0;
     decoder.side_info_size = side_info_size(decoder.header);
     decoder.bits.bit_index = 0;
@@ -289,6 +289,7 @@ bool size_free_format_frame(FrameDecoder& decoder) {
         return false;
     }
     decoder.frame_size = n;
+    decoder.header.frame_size = n;
     decoder.free_format = false;
     return true;
 }
