@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <exception>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -168,7 +169,13 @@ void Write(const std::string& out, const StreamOptions& options, const Extras& e
            const Dressing& dressing) {
     if (extras.corpus) {
         for (const MusicStreamSpec& spec : MusicCorpus()) {
-            WriteFile(out + "/" + spec.name + ".mp3", MusicStream(spec.options));
+            std::vector<std::uint8_t> bytes;
+            try {
+                bytes = MusicStream(spec.options);
+            } catch (const std::invalid_argument& e) {
+                throw std::runtime_error(spec.name + ": " + e.what());
+            }
+            WriteFile(out + "/" + spec.name + ".mp3", bytes);
         }
     } else if (extras.music) {
         WriteFile(out, MusicStream(MusicOf(options, extras)));
