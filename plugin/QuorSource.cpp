@@ -169,6 +169,8 @@ void CQuorSource::seek(double seconds) {
     if (result != QUOR_OK) {
         raiseError(String("Quor_SeekToTime"), result);
     }
+    // A seek leaves the end behind: a host may play the stream again.
+    m_endOfStream = false;
     if (m_converter) {
         makeConverter(ms / 1000.0, true);
     }
