@@ -21,8 +21,6 @@ using zelm::String;
 namespace {
 
 constexpr int kLogLevel = 2;
-// Flag bit 1 of createSource: the host asks for an audio source.
-constexpr int kAudioSourceFlag = 2;
 // The most bytes of the host's format record that are read.
 constexpr int kFormatRecordBytes = 32;
 constexpr int kMaxChannels = samplerateconverter::CSampleRateConverter::kMaxChannels;
@@ -300,7 +298,7 @@ int CQuorSource::getChannelLayout() {
 P<audio::ISource> createQuorSource(const P<common::IPluginHost>& host, const String& pluginName,
                                    const zelm::IString& uri, int flags,
                                    const SourceFormat* format) {
-    if ((flags & kAudioSourceFlag) == 0) {
+    if ((flags & common::kAudioFlag) == 0) {
         return {};
     }
     try {
