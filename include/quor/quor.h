@@ -156,8 +156,8 @@ QUOR_API int32_t Quor_CreateUsingFileW(QuorHandle* out, const wchar_t* path, int
 /*
  * Creates a decoder on the file named by a UTF-8 path; otherwise as
  * Quor_CreateUsingFileW. When the file cannot be opened the result is
- * QUOR_ERROR_OPENFILE and errno holds the system's reason (ENOENT, EACCES,
- * ...).
+ * QUOR_ERROR_OPENFILE and errno holds the reason (ENOENT, EACCES, EISDIR for a
+ * folder, ...). Both ways refuse folders.
  */
 QUOR_API int32_t Quor_CreateUsingFile(QuorHandle* out, const char* utf8_path, int32_t version);
 
