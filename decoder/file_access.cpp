@@ -1,7 +1,9 @@
 #include "decoder/file_access.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 
@@ -258,6 +260,12 @@ std::FILE* OpenWidePath(const wchar_t* path) {
 }
 
 std::FILE* OpenUtf8Path(const char* path) {
+    // A folder opens for reading on some systems but holds no stream.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        errno = EISDIR;
+        return nullptr;
+    }
     return std::fopen(path, "rb");
 }
 

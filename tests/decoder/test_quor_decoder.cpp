@@ -67,6 +67,8 @@ TEST(QuorDecoder, CreationChecksVersionCallbacksAndPaths) {
         EXPECT_EQ(open(&handle, "/nonexistent/a.mp3", L"/nonexistent/a.mp3", QUOR_VERSION),
                   QUOR_ERROR_OPENFILE);
         EXPECT_EQ(errno, ENOENT);
+        EXPECT_EQ(open(&handle, "/", L"/", QUOR_VERSION), QUOR_ERROR_OPENFILE);
+        EXPECT_EQ(errno, EISDIR);
         EXPECT_EQ(open(&handle, "/nonexistent/a.mp3", L"/nonexistent/a.mp3", 4),
                   QUOR_ERROR_INCOMPATIBLEVERSION);
         EXPECT_EQ(open(&handle, nullptr, nullptr, QUOR_VERSION), QUOR_ERROR_PARAM);
