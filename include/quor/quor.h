@@ -185,8 +185,15 @@ QUOR_API void Quor_Destroy(QuorHandle handle);
  */
 QUOR_API int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info);
 
-/* Fills the coding of the stream: version, layer and mode of its first
- * frame and its frame count. */
+/*
+ * Fills format with the coding of the stream: the version, layer and mode of
+ * its first frame and its frame count (counted in the pass that preparing
+ * makes, else the Xing header's count, else -1). Prepares the decoder as
+ * Quor_GetFileInfo does.
+ * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or format is NULL;
+ * QUOR_ERROR_DECODE when the input is not an MPEG audio stream;
+ * QUOR_ERROR_MEMORY.
+ */
 QUOR_API int32_t Quor_GetStreamFormat(QuorHandle handle, QuorStreamFormat* format);
 
 /*
