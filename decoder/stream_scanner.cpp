@@ -139,7 +139,7 @@ bool CFrameScanner::ConfirmAtEnd() {
 void CFrameScanner::Accept(const CFrameHeader& first) {
     reference_ = first;
     search_.read = first.offset;
-    firstFramePosition_ = searchOrigin_ + first.offset;
+    firstFramePosition_ = search_.origin + first.offset;
     candidates_.clear();
     state_ = kSync;
 }
@@ -173,6 +173,7 @@ void CFrameScanner::CheckHeader() {
     if (header.Parse(frame_.get()) && header.IsScannable() && header.SameStream(reference_)) {
         header_ = header;
         frameLength_ = header.frameLength;
+        framePosition_ = current_->origin + current_->read - 4;
         state_ = kFrameBody;
         return;
     }
@@ -246,7 +247,7 @@ bool CFrameScanner::Fill(IFileAccess& file) {
             return true;
         }
         if (search_.fill == 0) {
-            searchOrigin_ = file.GetPosition();
+            search_.origin = file.GetPosition();
         }
         const std::int32_t n =
             file.Read(search_.data.get() + search_.fill, std::min(room, kReadSize));
@@ -260,6 +261,7 @@ bool CFrameScanner::Fill(IFileAccess& file) {
         streaming_.data = std::make_unique<std::uint8_t[]>(kStreamingBufferSize);
         streaming_.capacity = kStreamingBufferSize;
     }
+    streaming_.origin = file.GetPosition();
     const std::int32_t n = file.Read(streaming_.data.get(), kStreamingBufferSize);
     if (n < 1) {
         return false;

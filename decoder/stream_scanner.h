@@ -52,6 +52,8 @@ public:
     std::int32_t FrameLength() const { return frameLength_; }
     const CFrameHeader& CurrentHeader() const { return header_; }
     std::int32_t FirstFramePosition() const { return firstFramePosition_; }
+    // Stream position of the frame in the frame buffer.
+    std::int32_t FramePosition() const { return framePosition_; }
 
 private:
     struct Buffer {
@@ -59,6 +61,7 @@ private:
         std::int32_t capacity = 0;
         std::int32_t fill = 0;
         std::int32_t read = 0;
+        std::int32_t origin = 0; // stream position of the first byte
 
         std::int32_t Unread() const { return fill - read; }
         void Empty() { fill = read = 0; }
@@ -92,8 +95,8 @@ private:
     CFrameHeader reference_;
     CFrameHeader header_;
     std::int32_t frameLength_ = 0;
-    std::int32_t searchOrigin_ = 0;
     std::int32_t firstFramePosition_ = 0;
+    std::int32_t framePosition_ = 0;
     std::vector<Candidate> candidates_;
     bool giveUp_ = false;
 };

@@ -15,15 +15,19 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: quor info FILE\n"
-    "       quor decode [--seek MS] [--buffer BYTES] FILE OUT\n"
+    "       quor decode [--seek MS] [--buffer BYTES] [--no-gapless] FILE OUT\n"
     "       quor --help | --version\n"
     "\n"
-    "info    prints duration_ms, vbr, bitrate, sample_rate and channels\n"
+    "info    prints duration_ms, vbr, bitrate, sample_rate, channels, encoder_delay\n"
+    "        and encoder_padding (-1 when the stream records none)\n"
     "decode  writes 16-bit PCM: a WAV file when OUT ends in .wav, else raw\n"
     "        little-endian interleaved samples\n"
     "FILE and OUT may be - for standard input and standard output.\n"
-    "--seek MS       start decoding at MS milliseconds\n"
-    "--buffer BYTES  bytes asked of the decoder per call (default 4608, at least 4)\n";
+    "--seek MS       start decoding at MS milliseconds: the first sample written is\n"
+    "                sample round(MS x rate / 1000) of a decode from the start\n"
+    "--buffer BYTES  bytes asked of the decoder per call (default 4608, at least 4)\n"
+    "--no-gapless    keep the encoder delay and padding that a stream's encoder tag\n"
+    "                records (trimmed by default; also changes info's duration)\n";
 
 constexpr std::int32_t kSmallestBuffer = 4;
 
@@ -68,14 +72,19 @@ int Fail(std::FILE* err, const std::string& file, std::int32_t code) {
     return kExitFailure;
 }
 
-// Creates the decoder on the input and reads its stream information.
-std::int32_t Open(const std::string& input, Handle& handle, QuorFileInfo& info) {
+// Creates the decoder on the input, sets the trimming and reads the stream
+// information.
+std::int32_t Open(const Options& options, Handle& handle, QuorFileInfo& info) {
+    const std::string& input = options.input;
     QuorDecoder* raw = nullptr;
-    const std::int32_t result =
+    std::int32_t result =
         input == "-" ? Quor_Create(&raw, QuorCallbacks{}, nullptr, QUOR_VERSION)
                      : Quor_CreateUsingFileW(&raw, Utf8ToWide(input).c_str(), QUOR_VERSION);
     handle.reset(raw);
-    return result == QUOR_OK ? Quor_GetFileInfo(handle.get(), &info) : result;
+    if (result == QUOR_OK) {
+        result = Quor_SetOption(raw, QUOR_OPTION_GAPLESS, options.gapless ? 1 : 0);
+    }
+    return result == QUOR_OK ? Quor_GetFileInfo(raw, &info) : result;
 }
 
 void PutLE(std::uint8_t* p, std::uint32_t value, int bytes) {
@@ -112,12 +121,14 @@ int WriteFailure(std::FILE* err, const std::string& file) {
 int RunInfo(const Options& options, std::FILE* out, std::FILE* err) {
     Handle handle;
     QuorFileInfo info{};
-    const std::int32_t result = Open(options.input, handle, info);
+    const std::int32_t result = Open(options, handle, info);
     if (result != QUOR_OK) {
         return Fail(err, options.input, result);
     }
     std::fprintf(out, "duration_ms: %d\nvbr: %d\nbitrate: %d\nsample_rate: %d\nchannels: %d\n",
                  info.durationMs, info.isVBR, info.bitRate, info.sampleRate, info.channels);
+    std::fprintf(out, "encoder_delay: %d\nencoder_padding: %d\n", info.encoderDelay,
+                 info.encoderPadding);
     return kExitOk;
 }
 
@@ -147,7 +158,7 @@ std::int32_t DecodeAll(QuorDecoder* handle, std::int32_t bufferBytes, std::FILE*
 int RunDecode(const Options& options, std::FILE* out, std::FILE* err) {
     Handle handle;
     QuorFileInfo info{};
-    std::int32_t result = Open(options.input, handle, info);
+    std::int32_t result = Open(options, handle, info);
     if (result == QUOR_OK && options.seekMs >= 0) {
         result = Quor_SeekToTime(handle.get(), options.seekMs);
     }
@@ -266,7 +277,9 @@ bool ParseArguments(int argc, const char* const* argv, Options& options, std::st
             options.command = Command::kVersion;
             return true;
         }
-        if (arg == "--seek" || arg == "--buffer") {
+        if (arg == "--no-gapless") {
+            options.gapless = false;
+        } else if (arg == "--seek" || arg == "--buffer") {
             const char* value = i + 1 < argc ? argv[++i] : nullptr;
             if (!ParseOption(arg, value, options, error)) {
                 return false;

@@ -15,6 +15,7 @@ struct Options {
     std::string output;
     std::int32_t seekMs = -1;
     std::int32_t bufferBytes = 4608;
+    bool gapless = true;
 };
 
 inline constexpr int kExitOk = 0;

@@ -75,6 +75,8 @@ bool readOption(const std::string& argument, ArgumentReader& reader, Options& op
         options.plugin = reader.valueOf(argument);
     } else if (argument == "--raw") {
         options.raw = true;
+    } else if (argument == "--no-gapless") {
+        options.gapless = false;
     } else if (argument == "--quiet" || argument == "-q") {
         options.quiet = true;
     } else if (argument == "--verbose" || argument == "-v") {
@@ -159,6 +161,8 @@ const char* usageText() {
            "  --start SECONDS       begin decoding at this time\n"
            "  --length SECONDS      decode at most this much audio\n"
            "  --raw                 write bare interleaved PCM instead of a WAV file\n"
+           "  --no-gapless          keep the encoder delay and padding that a stream's\n"
+           "                        encoder tag records (trimmed by default)\n"
            "  -q, --quiet           no progress line\n"
            "  -v, --verbose         show the plug-in's log lines\n"
            "  --plugin PATH         load the plug-in from PATH\n"

@@ -20,6 +20,7 @@ struct Options {
     double start = 0.0;           // seconds
     std::optional<double> length; // seconds
     bool raw = false;
+    bool gapless = true; // trim the encoder delay and padding a stream records
     bool quiet = false;
     bool verbose = false;
     std::string plugin; // the plug-in library; empty for the default

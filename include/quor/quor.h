@@ -21,8 +21,10 @@
 extern "C" {
 #endif
 
-/* Version of this interface; callers pass the version they were written for. */
-#define QUOR_VERSION 3
+/* Version of this interface; callers pass the version they were written for.
+ * Version 4 adds the encoder fields of QuorFileInfo, Quor_SetOption and
+ * Quor_GetPosition. */
+#define QUOR_VERSION 4
 
 /* Result codes. */
 #define QUOR_OK 0
@@ -46,6 +48,10 @@ typedef struct QuorFileInfo {
     int32_t bitRate;    /* bit rate in bit/s, -1 when unknown */
     int32_t sampleRate; /* sample rate in Hz */
     int32_t channels;   /* 1 or 2 */
+    /* From version 4 on; a caller of an earlier version passes the record
+     * without them, and they are not written: */
+    int32_t encoderDelay;   /* samples the encoder put in front, -1 when unknown */
+    int32_t encoderPadding; /* samples the encoder put after the end, -1 when unknown */
 } QuorFileInfo;
 
 /*
@@ -77,8 +83,25 @@ QUOR_API int32_t Quor_CreateUsingFileW(QuorHandle* out, const wchar_t* path, int
 /* Destroys a decoder; a NULL handle is accepted. */
 QUOR_API void Quor_Destroy(QuorHandle handle);
 
-/* Fills the stream information. */
+/* Fills the stream information. With gapless trimming on, durationMs is the
+ * length of the trimmed audio. */
 QUOR_API int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info);
+
+/*
+ * Options, set with Quor_SetOption at any time; they apply from the next
+ * delivered sample on (and to Quor_GetFileInfo), so a caller sets them
+ * before its first Quor_Decode.
+ *
+ * QUOR_OPTION_GAPLESS, value 0 (default) or 1: with 1, a stream whose first
+ * frame holds an encoder tag (the LAME-style tag behind a Xing or Info
+ * header) decodes to the encoder's input exactly: the encoder delay plus the
+ * decoder's own delay of 529 samples are removed at the start, the encoder
+ * padding less those 529 samples at the end. Times and positions then count
+ * from the first kept sample. Streams without such a tag are not changed.
+ * An unknown option gives QUOR_ERROR_PARAM.
+ */
+#define QUOR_OPTION_GAPLESS 1
+QUOR_API int32_t Quor_SetOption(QuorHandle handle, int32_t option, int32_t value);
 
 /*
  * Delivers decoded 16-bit PCM (native byte order, channels interleaved) into
@@ -88,11 +111,24 @@ QUOR_API int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info);
  */
 QUOR_API int32_t Quor_Decode(QuorHandle handle, void* buffer, int32_t size, int32_t* delivered);
 
-/* Moves to a time in milliseconds (not negative). */
+/*
+ * Moves to a time in milliseconds (not negative). The next sample delivered
+ * is sample round(timeMs x rate / 1000) of the stream: the same sample, with
+ * the same value, that a decode from the start delivers there. The decoder
+ * decodes from a few frames before it to rebuild its state (for Layer III
+ * also the frames whose data the landing frames take from the reservoir) and
+ * drops what lies before it. A time after the end leaves the stream at its
+ * end. Seeking needs an input that can seek and whose frames the decoder
+ * could count; without counted frames only time 0 is exact.
+ */
 QUOR_API int32_t Quor_SeekToTime(QuorHandle handle, int32_t timeMs);
 
-/* The time of the next byte to be delivered, in milliseconds. */
+/* The time of the next sample to be delivered, in milliseconds, truncated. */
 QUOR_API int32_t Quor_GetTime(QuorHandle handle, int32_t* timeMs);
+
+/* The position of the next sample to be delivered, in samples per channel
+ * from the start of the audio (from the first kept sample when trimming). */
+QUOR_API int32_t Quor_GetPosition(QuorHandle handle, int64_t* samples);
 
 #ifdef __cplusplus
 }

@@ -123,6 +123,28 @@ TEST_P(Conformance, DecodesLikeTheReference) {
     EXPECT_GE(psnr, 96.0) << name << ": largest difference " << largest;
 }
 
+// After Quor_SeekToTime(ms) the decoder delivers the whole decode from sample
+// round(ms x rate / 1000) on, sample for sample: near the start, inside,
+// in the last frame and past the end.
+TEST_P(Conformance, SeeksLandOnTheSampleAsked) {
+    const std::string name = GetParam();
+    if (name.empty()) {
+        GTEST_SKIP() << "no conformance streams in " << ConformanceFolder();
+    }
+    const std::wstring path = test::Wide((ConformanceFolder() / (name + ".bit")).string());
+    QuorHandle handle = nullptr;
+    ASSERT_EQ(Quor_CreateUsingFileW(&handle, path.c_str(), QUOR_VERSION), QUOR_OK);
+    const test::Decoded whole = test::DecodeAll(handle);
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(handle, &info), QUOR_OK);
+    const std::int32_t last = info.durationMs - 10;
+    for (const std::int32_t ms :
+         {last, 1, info.durationMs / 3 + 7, 2 * info.durationMs / 3, 0, info.durationMs + 500}) {
+        EXPECT_EQ(test::SeekDifference(handle, whole.samples, info, ms), 0) << name << " " << ms;
+    }
+    Quor_Destroy(handle);
+}
+
 std::string CaseName(const ::testing::TestParamInfo<std::string>& info) {
     std::string name = info.param.empty() ? "NoStreams" : info.param;
     for (char& c : name) {

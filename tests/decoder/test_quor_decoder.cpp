@@ -49,7 +49,7 @@ TEST(QuorDecoder, CreationChecksVersionCallbacksAndPaths) {
 
     EXPECT_EQ(Quor_CreateUsingFileW(&handle, L"/nonexistent/stream.mp3", QUOR_VERSION),
               QUOR_ERROR_OPENFILE);
-    EXPECT_EQ(Quor_CreateUsingFileW(&handle, L"/nonexistent/stream.mp3", 4),
+    EXPECT_EQ(Quor_CreateUsingFileW(&handle, L"/nonexistent/stream.mp3", QUOR_VERSION + 1),
               QUOR_ERROR_INCOMPATIBLEVERSION);
     EXPECT_EQ(Quor_CreateUsingFileW(&handle, nullptr, QUOR_VERSION), QUOR_ERROR_PARAM);
     Quor_Destroy(nullptr);
@@ -75,6 +75,11 @@ TEST(QuorDecoder, CallsWithoutTheirPointersOrWithBadValuesAreRefused) {
     EXPECT_EQ(Quor_GetTime(d.handle, nullptr), QUOR_ERROR_PARAM);
     EXPECT_EQ(Quor_GetTime(d.handle, &out), QUOR_OK);
     EXPECT_EQ(out, 0);
+    std::int64_t position = -1;
+    EXPECT_EQ(Quor_GetPosition(nullptr, &position), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_GetPosition(d.handle, nullptr), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SetOption(nullptr, QUOR_OPTION_GAPLESS, 1), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SetOption(d.handle, QUOR_OPTION_GAPLESS + 1, 1), QUOR_ERROR_PARAM);
 }
 
 TEST(QuorDecoder, InputsOfTwoGibibytesOrMoreAreRefused) {
@@ -215,43 +220,53 @@ TEST(QuorDecoderStreams, PassingOverAdvancesTheTimeWithoutDecoding) {
                            whole.samples.begin() + 3 * 2304));
 }
 
-TEST(QuorDecoderStreams, SeekingToZeroStartsAgainAndOtherTimesDropFiveFrames) {
-    const streamgen::Stream stream = Layer2Stereo(88200);
-    const test::Decoded whole = DecodeBytes(stream.bytes, 4608);
-    MemoryInput input;
-    input.bytes = stream.bytes;
-    Opened d(input);
-    std::vector<std::uint8_t> buffer(4608);
-    std::int32_t out = 0;
-    std::int32_t time = -1;
-    for (int i = 0; i < 7; ++i) {
-        ASSERT_EQ(DecodeInto(d.handle, buffer, 4608, out), QUOR_OK);
+// Every layer and version, a stream with a tag frame behind an ID3v2 tag,
+// and a VBR stream without a table of contents (Layer II frames of two bit
+// rates) seek to the sample asked for: in the first frame, on a frame
+// boundary, inside and in the last frame.
+TEST(QuorDecoderStreams, SeeksLandOnTheSampleAskedInEveryKindOfStream) {
+    using streamgen::Layer;
+    struct Kind {
+        Layer layer;
+        std::int32_t rate;
+        std::int32_t kbps;
+        streamgen::VbrFrame tag;
+    };
+    const Kind kinds[] = {{Layer::kII, 44100, 128, streamgen::VbrFrame::kXing},
+                          {Layer::kII, 22050, 64, streamgen::VbrFrame::kNone},
+                          {Layer::kIII, 48000, 128, streamgen::VbrFrame::kInfo},
+                          {Layer::kIII, 24000, 32, streamgen::VbrFrame::kNone},
+                          {Layer::kIII, 8000, 8, streamgen::VbrFrame::kNone}};
+    std::vector<std::vector<std::uint8_t>> streams;
+    for (const Kind& kind : kinds) {
+        streamgen::StreamOptions options;
+        options.layer = kind.layer;
+        options.sampleRate = kind.rate;
+        options.bitRateKbps = kind.kbps;
+        options.vbrFrame = kind.tag;
+        options.id3v2Size = 100;
+        options.samplesPerChannel = 30000;
+        streams.push_back(streamgen::Generate(options).bytes);
     }
-    ASSERT_EQ(Quor_SeekToTime(d.handle, 0), QUOR_OK);
-    EXPECT_EQ(test::DecodeAll(d.handle).samples, whole.samples);
+    streams.push_back(Layer2Stereo(30000).bytes);
+    streamgen::StreamOptions fast;
+    fast.bitRateKbps = 320;
+    const std::vector<std::uint8_t> fastFrames = streamgen::Generate(fast).bytes;
+    streams.back().insert(streams.back().end(), fastFrames.begin(), fastFrames.end());
 
-    ASSERT_EQ(Quor_SeekToTime(d.handle, 1000), QUOR_OK);
-    ASSERT_EQ(Quor_GetTime(d.handle, &time), QUOR_OK);
-    EXPECT_EQ(time, 1000);
-    ASSERT_EQ(DecodeInto(d.handle, buffer, 4608, out), QUOR_OK);
-    ASSERT_EQ(out, 4608);
-    ASSERT_EQ(Quor_GetTime(d.handle, &time), QUOR_OK);
-    EXPECT_EQ(time, static_cast<std::int32_t>(1000 + 6 * 1152 * 1000.0 / 44100));
-
-    // The delivered frame is a frame of the stream: the sixth after the
-    // position of one second.
-    QuorFileInfo info{};
-    ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
-    const auto audioLength = static_cast<double>(stream.bytes.size()) - stream.firstFramePosition;
-    const std::int32_t position = stream.firstFramePosition +
-                                  static_cast<std::int32_t>(1000.0 / info.durationMs * audioLength);
-    std::size_t frame = 0;
-    while (frame < stream.frameOffsets.size() && stream.frameOffsets[frame] < position) {
-        ++frame;
+    for (const std::vector<std::uint8_t>& bytes : streams) {
+        MemoryInput input;
+        input.bytes = bytes;
+        Opened d(input);
+        const test::Decoded whole = test::DecodeAll(d.handle);
+        QuorFileInfo info{};
+        ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
+        const std::int32_t frameMs = 1152 * 1000 / info.sampleRate;
+        for (const std::int32_t ms : {info.durationMs - 1, 1, frameMs, info.durationMs / 2, 0}) {
+            EXPECT_EQ(test::SeekDifference(d.handle, whole.samples, info, ms), 0)
+                << info.sampleRate << " Hz, " << ms << " ms";
+        }
     }
-    frame += 5;
-    ASSERT_LT(frame, stream.frameOffsets.size());
-    EXPECT_EQ(0, std::memcmp(buffer.data(), whole.samples.data() + frame * 2304, 4608));
 }
 
 TEST(QuorDecoderStreams, AStreamOfAFewFramesOpensAndDecodes) {

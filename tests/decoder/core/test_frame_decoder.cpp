@@ -28,7 +28,8 @@ std::vector<std::uint8_t> xing_frame(const char* name) {
         bytes[52 + i] = static_cast<std::uint8_t>(i * 2);
     }
     put_be32(bytes, 152, 57); // scale
-    // Encoder delay 576 and padding 1105 behind the last field.
+    // An encoder tag with delay 576 and padding 1105 behind the last field.
+    std::memcpy(bytes.data() + 156, "LAME3.100", 9);
     bytes[156 + 21] = 576 >> 4;
     bytes[156 + 22] = static_cast<std::uint8_t>(((576 & 15) << 4) | (1105 >> 8));
     bytes[156 + 23] = 1105 & 0xFF;
@@ -107,6 +108,12 @@ TEST(VbrTag, ParsesEveryFieldOfAXingFrame) {
     EXPECT_TRUE(parse_vbr_tag(info, xing_frame("Info").data()));
     EXPECT_FALSE(parse_vbr_tag(info, xing_frame("Xinf").data()));
     EXPECT_FALSE(parse_vbr_tag(info, xing_frame("Abcd").data()));
+    // Without an encoder's name in front, the bytes are no encoder tag.
+    std::vector<std::uint8_t> unnamed = xing_frame("Xing");
+    unnamed[156] = 0;
+    ASSERT_TRUE(parse_vbr_tag(info, unnamed.data()));
+    EXPECT_EQ(info.encoder_delay, -1);
+    EXPECT_EQ(info.encoder_padding, -1);
 }
 
 TEST(VbrTag, TagPlaceFollowsVersionAndChannels) {
@@ -117,6 +124,7 @@ TEST(VbrTag, TagPlaceFollowsVersionAndChannels) {
     std::memcpy(bytes.data() + 13, "Info", 4);
     put_be32(bytes, 17, 1);
     put_be32(bytes, 21, 77);
+    std::memcpy(bytes.data() + 25, "Lavc", 4);
     bytes[25 + 21] = 0xFF;
     bytes[25 + 22] = 0xFF;
     bytes[25 + 23] = 0xFF;
