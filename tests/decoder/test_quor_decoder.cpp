@@ -269,6 +269,56 @@ TEST(QuorDecoderStreams, SeeksLandOnTheSampleAskedInEveryKindOfStream) {
     }
 }
 
+// A stream whose encoder tag records the encoder's delay and padding
+// decodes, with trimming on, to the encoder's input: its length, lined up
+// with it, the untrimmed samples from delay + 529 on; seeks count from the
+// first kept sample. Without trimming every frame but the tag frame stays.
+TEST(QuorDecoderStreams, GaplessTrimmingGivesTheEncodersInput) {
+    streamgen::StreamOptions options;
+    options.layer = streamgen::Layer::kIII;
+    options.sampleRate = 22050;
+    options.bitRateKbps = 64;
+    options.signal = streamgen::Signal::kNoise;
+    options.vbrFrame = streamgen::VbrFrame::kInfo;
+    options.encoderTag = true;
+    options.samplesPerChannel = 20000;
+    const streamgen::Stream stream = streamgen::Generate(options);
+    MemoryInput input;
+    input.bytes = stream.bytes;
+    MemoryInput again = input;
+    Opened plain(input);
+    const test::Decoded untrimmed = test::DecodeAll(plain.handle);
+    EXPECT_EQ(untrimmed.samples.size(), stream.frameOffsets.size() * 576 * 2);
+
+    Opened d(again);
+    ASSERT_EQ(Quor_SetOption(d.handle, QUOR_OPTION_GAPLESS, 1), QUOR_OK);
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
+    EXPECT_EQ(info.encoderDelay, stream.encoderDelay);
+    EXPECT_EQ(info.encoderPadding, stream.encoderPadding);
+    EXPECT_EQ(info.durationMs, 20000 * 1000 / 22050);
+    const test::Decoded trimmed = test::DecodeAll(d.handle);
+    ASSERT_EQ(trimmed.samples.size(), 2u * 20000);
+    const auto skipped = static_cast<std::ptrdiff_t>(2 * (stream.encoderDelay + 529));
+    EXPECT_TRUE(std::equal(trimmed.samples.begin(), trimmed.samples.end(),
+                           untrimmed.samples.begin() + skipped));
+    const std::vector<std::int16_t> pcm = streamgen::Synthesise(options);
+    const auto correlation = [&](std::ptrdiff_t lag) {
+        double sum = 0.0;
+        for (std::ptrdiff_t i = 1000; i < 39000; ++i) {
+            sum += static_cast<double>(trimmed.samples[static_cast<std::size_t>(i)]) *
+                   pcm[static_cast<std::size_t>(i + 2 * lag)];
+        }
+        return sum;
+    };
+    for (const std::ptrdiff_t lag : {-2, -1, 1, 2}) {
+        EXPECT_GT(correlation(0), correlation(lag)) << lag;
+    }
+    for (const std::int32_t ms : {1, 450, 906}) {
+        EXPECT_EQ(test::SeekDifference(d.handle, trimmed.samples, info, ms), 0) << ms;
+    }
+}
+
 TEST(QuorDecoderStreams, AStreamOfAFewFramesOpensAndDecodes) {
     streamgen::StreamOptions options;
     options.samplesPerChannel = 3000;

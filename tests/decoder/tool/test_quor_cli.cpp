@@ -138,6 +138,7 @@ TEST_F(QuorCliStreams, InfoPrintsOneLinePerField) {
     EXPECT_NE(out.find("bitrate: 128000\n"), std::string::npos) << out;
     EXPECT_NE(out.find("sample_rate: 32000\n"), std::string::npos) << out;
     EXPECT_NE(out.find("channels: 2\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("encoder_delay: -1\nencoder_padding: -1\n"), std::string::npos) << out;
 }
 
 TEST_F(QuorCliStreams, WavAndRawOutputsHoldTheSameSamples) {
@@ -182,17 +183,23 @@ TEST_F(QuorCliStreams, StandardInputAndOutputThroughTheProgram) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitFailure);
 }
 
-TEST_F(QuorCliStreams, SeekingSkipsTheStart) {
+// The seek option starts the output at sample round(MS x rate / 1000) of the
+// whole decode, in the first frame, inside and in the last frame.
+TEST_F(QuorCliStreams, SeekingStartsAtTheSampleOfTheTime) {
     const std::string all = test::BinaryPath("cli-all.raw");
     const std::string later = test::BinaryPath("cli-later.raw");
     std::string out;
     std::string err;
     ASSERT_EQ(RunCaptured({"decode", path_.c_str(), all.c_str()}, out, err), kExitOk) << err;
-    ASSERT_EQ(RunCaptured({"decode", "--seek", "500", path_.c_str(), later.c_str()}, out, err),
-              kExitOk)
-        << err;
-    EXPECT_LT(ReadAll(later).size(), ReadAll(all).size() / 2);
-    EXPECT_GT(ReadAll(later).size(), 0u);
+    const std::vector<std::uint8_t> whole = ReadAll(all);
+    for (const char* ms : {"3", "500", "1000"}) {
+        ASSERT_EQ(RunCaptured({"decode", "--seek", ms, path_.c_str(), later.c_str()}, out, err),
+                  kExitOk)
+            << err;
+        const auto skipped = static_cast<std::ptrdiff_t>(std::stoi(ms)) * 32 * 4;
+        EXPECT_EQ(ReadAll(later), std::vector<std::uint8_t>(whole.begin() + skipped, whole.end()))
+            << ms;
+    }
 }
 
 #else

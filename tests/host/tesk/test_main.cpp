@@ -120,22 +120,53 @@ TEST(TeskProgram, AnUnwritableOutputIsNamedAndLeavesNothing) {
     EXPECT_EQ(run.err, "tesk: " + out + ": No such file or directory\n");
 }
 
+// A Layer III stream with an encoder tag, so that trimming (on by default in
+// both tools) has something to do.
+std::string taggedStreamPath() {
+    gen::StreamOptions options;
+    options.layer = gen::Layer::kIII;
+    options.samplesPerChannel = 44100;
+    options.vbrFrame = gen::VbrFrame::kInfo;
+    options.encoderTag = true;
+    return tesk_quor_test::generatedStream("tesk", "tagged.mp3", options);
+}
+
+// Through the plug-in, tesk gives the quor tool's samples: trimmed or not,
+// from the start or from the sample of a start time.
 TEST(TeskProgram, DecodeGivesTheSamplesOfTheQuorTool) {
 #ifndef QUOR_TOOL_PROGRAM
     GTEST_SKIP() << "the quor tool is not built";
 #else
     const fs::path ours = workFolder() / "ours.wav";
     const fs::path theirs = workFolder() / "theirs.wav";
-    const ProgramRun run = runTesk({"decode", streamPath(), "-o", ours.string(), "--quiet"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    ASSERT_EQ(runProgram(QUOR_TOOL_PROGRAM, {"decode", streamPath(), theirs.string()}).status, 0);
-    const std::string a = readAll(ours);
-    const std::string b = readAll(theirs);
-    ASSERT_GT(a.size(), 44u);
-    ASSERT_GT(b.size(), 44u);
-    EXPECT_EQ(a.substr(0, 44), b.substr(0, 44)) << "the same WAV header";
-    EXPECT_TRUE(a.substr(44) == b.substr(44)) << "the same samples";
+    using Arguments = std::vector<std::string>;
+    const std::pair<Arguments, Arguments> cases[] = {
+        {{}, {}},
+        {{"--start", "0.7071"}, {"--seek", "707"}},
+        {{"--no-gapless"}, {"--no-gapless"}},
+        {{"--no-gapless", "--start", "0.001"}, {"--no-gapless", "--seek", "1"}}};
+    const std::string tagged = taggedStreamPath();
+    for (const std::string& stream : {streamPath(), tagged}) {
+        for (const auto& [teskOptions, quorOptions] : cases) {
+            Arguments tesk = {"decode", stream, "-o", ours.string(), "--quiet"};
+            tesk.insert(tesk.end(), teskOptions.begin(), teskOptions.end());
+            const ProgramRun run = runTesk(tesk);
+            ASSERT_EQ(run.status, 0) << run.err;
+            EXPECT_EQ(run.err, "");
+            Arguments quor = {"decode"};
+            quor.insert(quor.end(), quorOptions.begin(), quorOptions.end());
+            quor.insert(quor.end(), {stream, theirs.string()});
+            ASSERT_EQ(runProgram(QUOR_TOOL_PROGRAM, quor).status, 0);
+            const std::string a = readAll(ours);
+            const std::string b = readAll(theirs);
+            ASSERT_GT(a.size(), 44u);
+            EXPECT_EQ(a.substr(0, 44), b.substr(0, 44)) << "the same WAV header";
+            EXPECT_TRUE(a.substr(44) == b.substr(44)) << stream << " " << quorOptions.size();
+            if (stream == tagged && teskOptions.empty()) {
+                EXPECT_EQ(a.size(), 44u + 44100u * 4u) << "trimmed to the encoder's input";
+            }
+        }
+    }
 #endif
 }
 
