@@ -120,52 +120,36 @@ TEST(TeskProgram, AnUnwritableOutputIsNamedAndLeavesNothing) {
     EXPECT_EQ(run.err, "tesk: " + out + ": No such file or directory\n");
 }
 
-// A Layer III stream with an encoder tag, so that trimming (on by default in
-// both tools) has something to do.
-std::string taggedStreamPath() {
-    gen::StreamOptions options;
-    options.layer = gen::Layer::kIII;
-    options.samplesPerChannel = 44100;
-    options.vbrFrame = gen::VbrFrame::kInfo;
-    options.encoderTag = true;
-    return tesk_quor_test::generatedStream("tesk", "tagged.mp3", options);
-}
-
-// Through the plug-in, tesk gives the quor tool's samples: trimmed or not,
-// from the start or from the sample of a start time.
+// Through the plug-in, tesk gives the quor tool's samples of a stream with an
+// encoder tag: trimmed (by default) or not, from the start or from the
+// sample of a start time.
 TEST(TeskProgram, DecodeGivesTheSamplesOfTheQuorTool) {
 #ifndef QUOR_TOOL_PROGRAM
     GTEST_SKIP() << "the quor tool is not built";
 #else
+    gen::StreamOptions options;
+    options.layer = gen::Layer::kIII;
+    options.vbrFrame = gen::VbrFrame::kInfo;
+    options.encoderTag = true;
+    const std::string stream = tesk_quor_test::generatedStream("tesk", "tagged.mp3", options);
     const fs::path ours = workFolder() / "ours.wav";
     const fs::path theirs = workFolder() / "theirs.wav";
     using Arguments = std::vector<std::string>;
-    const std::pair<Arguments, Arguments> cases[] = {
-        {{}, {}},
-        {{"--start", "0.7071"}, {"--seek", "707"}},
-        {{"--no-gapless"}, {"--no-gapless"}},
-        {{"--no-gapless", "--start", "0.001"}, {"--no-gapless", "--seek", "1"}}};
-    const std::string tagged = taggedStreamPath();
-    for (const std::string& stream : {streamPath(), tagged}) {
-        for (const auto& [teskOptions, quorOptions] : cases) {
-            Arguments tesk = {"decode", stream, "-o", ours.string(), "--quiet"};
-            tesk.insert(tesk.end(), teskOptions.begin(), teskOptions.end());
-            const ProgramRun run = runTesk(tesk);
-            ASSERT_EQ(run.status, 0) << run.err;
-            EXPECT_EQ(run.err, "");
-            Arguments quor = {"decode"};
-            quor.insert(quor.end(), quorOptions.begin(), quorOptions.end());
-            quor.insert(quor.end(), {stream, theirs.string()});
-            ASSERT_EQ(runProgram(QUOR_TOOL_PROGRAM, quor).status, 0);
-            const std::string a = readAll(ours);
-            const std::string b = readAll(theirs);
-            ASSERT_GT(a.size(), 44u);
-            EXPECT_EQ(a.substr(0, 44), b.substr(0, 44)) << "the same WAV header";
-            EXPECT_TRUE(a.substr(44) == b.substr(44)) << stream << " " << quorOptions.size();
-            if (stream == tagged && teskOptions.empty()) {
-                EXPECT_EQ(a.size(), 44u + 44100u * 4u) << "trimmed to the encoder's input";
-            }
-        }
+    for (const auto& [tesk, quor] : std::vector<std::pair<Arguments, Arguments>>{
+             {{}, {}},
+             {{"--start", "0.7071"}, {"--seek", "707"}},
+             {{"--no-gapless", "--start", "0.001"}, {"--no-gapless", "--seek", "1"}}}) {
+        Arguments teskRun = {"decode", stream, "-o", ours.string(), "--quiet"};
+        teskRun.insert(teskRun.end(), tesk.begin(), tesk.end());
+        const ProgramRun run = runTesk(teskRun);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        Arguments quorRun = {"decode", stream, theirs.string()};
+        quorRun.insert(quorRun.begin() + 1, quor.begin(), quor.end());
+        ASSERT_EQ(runProgram(QUOR_TOOL_PROGRAM, quorRun).status, 0);
+        const std::string a = readAll(ours);
+        EXPECT_TRUE(a == readAll(theirs)) << "the same WAV file " << quor.size();
+        EXPECT_TRUE(!tesk.empty() || a.size() == 44u + 44100u * 4u) << "the encoder's input";
     }
 #endif
 }
