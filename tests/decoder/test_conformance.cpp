@@ -1,5 +1,6 @@
 // Every conformance stream with a reference decoding beside it is decoded
-// through the Quor_ interface and compared with the reference.
+// through the Quor_ interface and compared with the reference, and seeks
+// into it are compared with that decode.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -100,6 +101,14 @@ TEST_P(Conformance, DecodesLikeTheReference) {
     ASSERT_EQ(Quor_CreateUsingFileW(&handle, test::Wide(stream.string()).c_str(), QUOR_VERSION),
               QUOR_OK);
     const test::Decoded decoded = test::DecodeAll(handle);
+    // A seek lands on sample round(ms x rate / 1000) of that decode: near the
+    // start, inside, in the last frame, past the end.
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(handle, &info), QUOR_OK);
+    for (const std::int32_t ms : {info.durationMs - 10, 1, info.durationMs / 3 + 7, 0,
+                                  2 * info.durationMs / 3, info.durationMs + 500}) {
+        EXPECT_EQ(test::SeekDifference(handle, decoded.samples, info, ms), 0) << ms << " ms";
+    }
     Quor_Destroy(handle);
     EXPECT_EQ(decoded.result, QUOR_END);
     EXPECT_EQ(static_cast<std::int64_t>(decoded.samples.size()), expected.decodedSamples);
@@ -121,28 +130,6 @@ TEST_P(Conformance, DecodesLikeTheReference) {
     RecordProperty("largest_difference", std::to_string(largest));
     EXPECT_LE(largest, 1) << name << ": PSNR " << psnr << " dB";
     EXPECT_GE(psnr, 96.0) << name << ": largest difference " << largest;
-}
-
-// After Quor_SeekToTime(ms) the decoder delivers the whole decode from sample
-// round(ms x rate / 1000) on, sample for sample: near the start, inside,
-// in the last frame and past the end.
-TEST_P(Conformance, SeeksLandOnTheSampleAsked) {
-    const std::string name = GetParam();
-    if (name.empty()) {
-        GTEST_SKIP() << "no conformance streams in " << ConformanceFolder();
-    }
-    const std::wstring path = test::Wide((ConformanceFolder() / (name + ".bit")).string());
-    QuorHandle handle = nullptr;
-    ASSERT_EQ(Quor_CreateUsingFileW(&handle, path.c_str(), QUOR_VERSION), QUOR_OK);
-    const test::Decoded whole = test::DecodeAll(handle);
-    QuorFileInfo info{};
-    ASSERT_EQ(Quor_GetFileInfo(handle, &info), QUOR_OK);
-    const std::int32_t last = info.durationMs - 10;
-    for (const std::int32_t ms :
-         {last, 1, info.durationMs / 3 + 7, 2 * info.durationMs / 3, 0, info.durationMs + 500}) {
-        EXPECT_EQ(test::SeekDifference(handle, whole.samples, info, ms), 0) << name << " " << ms;
-    }
-    Quor_Destroy(handle);
 }
 
 std::string CaseName(const ::testing::TestParamInfo<std::string>& info) {

@@ -342,18 +342,14 @@ TEST(SampleRateConverterStream, FlushCompletesTheStream) {
         const std::vector<std::int16_t> input = stereoSine(from, 0.377);
         auto converter = makeConverter(resampling(from, to));
         Stream stream = feed(*converter, input, {1000, 1000000});
-        const std::size_t fed = stream.samples.size() / 2;
         const Chunk last = converter->flush();
         ASSERT_TRUE(last);
-        EXPECT_EQ(last->getTime(), static_cast<double>(fed) / to);
+        EXPECT_EQ(last->getTime(), static_cast<double>(stream.samples.size() / 2) / to);
         const std::vector<std::int16_t> tail = samplesOf(last);
         stream.samples.insert(stream.samples.end(), tail.begin(), tail.end());
-        const auto frames = static_cast<double>(input.size() / 2);
-        EXPECT_EQ(stream.samples.size() / 2, std::llround(frames * to / from)) << from << " " << to;
+        EXPECT_EQ(stream.samples.size() / 2, std::llround(input.size() / 2.0 * to / from)) << from;
         EXPECT_FALSE(converter->flush());
-        if (from == to) {
-            EXPECT_EQ(stream.samples, input);
-        }
+        EXPECT_TRUE(from != to || stream.samples == input);
     }
 }
 
