@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "decoder/core/frame_decoder.h"
+#include "decoder/trailing_tags.h"
 
 namespace tesk::quor {
 
@@ -143,17 +144,28 @@ std::pair<std::int64_t, std::int32_t> CStreamInfo::IndexedFrame(std::int64_t fra
     return {static_cast<std::int64_t>(entry) * kIndexStride, frameIndex[entry]};
 }
 
+std::int32_t CStreamInfo::FindAudioEnd(IFileAccess& file) {
+    const std::int32_t length = file.GetLength();
+    if (!file.CanSeek() || length <= 0) {
+        return length;
+    }
+    const std::int32_t start = file.GetPosition();
+    const ReadAt read = [&file](std::int32_t at, std::uint8_t* buffer, std::int32_t count) {
+        return file.Seek(at) && file.Read(buffer, count) == count;
+    };
+    const std::int32_t end = AudioEnd(start, length, read);
+    return file.Seek(start) ? end : length;
+}
+
 bool CStreamInfo::CountFrames(CFrameScanner& scanner, IFileAccess& file,
                               const CFrameHeader& first) {
     std::int64_t samples = first.GetSamplesPerFrame();
     IndexFrame(firstFramePosition);
-    do {
-        while (scanner.NextFrame()) {
-            samples += scanner.CurrentHeader().GetSamplesPerFrame();
-            IndexFrame(scanner.FramePosition());
-            CountLeadingFrame(scanner);
-        }
-    } while (scanner.Fill(file));
+    while (scanner.GetFrame(file)) {
+        samples += scanner.CurrentHeader().GetSamplesPerFrame();
+        IndexFrame(scanner.FramePosition());
+        CountLeadingFrame(scanner);
+    }
     durationMs = DurationMs(samples, first.sampleRate);
     if (!file.Seek(firstFramePosition)) {
         return false;
@@ -171,11 +183,12 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     hasXing = false;
     frameCount = 0;
     frameIndex.clear();
+    const std::int32_t length = FindAudioEnd(file);
+    scanner.SetInputEnd(length);
     if (!scanner.GetFrame(file)) {
         return false;
     }
     firstFramePosition = scanner.FirstFramePosition();
-    const std::int32_t length = file.GetLength();
     audioLength = length < 0 ? -1 : std::max(length - firstFramePosition, 0);
     const CFrameHeader first = scanner.CurrentHeader();
     firstFrame = first;

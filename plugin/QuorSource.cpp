@@ -21,8 +21,6 @@ using zelm::String;
 namespace {
 
 constexpr int kLogLevel = 2;
-// Flag bit 1 of createSource: the host asks for an audio source.
-constexpr int kAudioSourceFlag = 2;
 // The most bytes of the host's format record that are read.
 constexpr int kFormatRecordBytes = 32;
 constexpr int kMaxChannels = samplerateconverter::CSampleRateConverter::kMaxChannels;
@@ -170,14 +168,14 @@ void CQuorSource::close() {
 }
 
 // The decoder lands on the sample of the time asked for; the chunks after a
-// seek are stamped from that sample's time on, and a seek after the end plays
-// again from there.
+// seek are stamped from that sample's time on.
 void CQuorSource::seek(double seconds) {
     const std::int32_t ms = toMilliseconds(seconds);
     const int result = Quor_SeekToTime(m_decoder, ms);
     if (result != QUOR_OK) {
         raiseError(String("Quor_SeekToTime"), result);
     }
+    // A seek leaves the end behind: a host may play the stream again.
     m_endOfStream = false;
     if (m_converter) {
         makeConverter(static_cast<double>(decoderPosition()) / m_fileRate, true);
@@ -317,7 +315,7 @@ int CQuorSource::getChannelLayout() {
 P<audio::ISource> createQuorSource(const P<common::IPluginHost>& host, const String& pluginName,
                                    const zelm::IString& uri, int flags,
                                    const SourceFormat* format) {
-    if ((flags & kAudioSourceFlag) == 0) {
+    if ((flags & common::kAudioFlag) == 0) {
         return {};
     }
     try {

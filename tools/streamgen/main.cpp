@@ -1,18 +1,37 @@
 // quor-streamgen: writes a generated MPEG audio test stream to a file.
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "tools/streamgen/dressing.h"
+#include "tools/streamgen/music_corpus.h"
 #include "tools/streamgen/streamgen.h"
 
 namespace {
 
 using namespace tesk::quor::streamgen;
 
+// What the command writes besides the encoder streams.
+struct Extras {
+    bool music = false;
+    bool corpus = false;
+    bool intensity = false;
+    std::int32_t seed = 1;
+};
+
 constexpr const char* kUsage =
     "Usage: quor-streamgen [options] OUT\n"
+    "       quor-streamgen --music [--rate --mode --bitrate --samples --intensity --seed N] OUT\n"
+    "       quor-streamgen --corpus FOLDER\n"
+    "  --music                  Layer III with the statistics of encoded music (own writer)\n"
+    "  --intensity              with --music and --mode joint: intensity stereo\n"
+    "  --seed N                 with --music: the seed; default 1\n"
+    "  --corpus                 write the music corpus, one FOLDER/NAME.mp3 per stream\n"
     "  --layer 2|3              encoder: twolame (Layer II) or shine (Layer III); default 2\n"
     "  --rate HZ                sample rate; default 44100\n"
     "  --mode stereo|joint|dual|mono   channel mode; default stereo\n"
@@ -27,7 +46,12 @@ constexpr const char* kUsage =
     "                           and padding (Layer III)\n"
     "  --junk BYTES             bytes before the first frame\n"
     "  --id3v1                  a trailing ID3v1 tag\n"
-    "  --truncate BYTES         cut BYTES off the end of the audio\n";
+    "  --truncate BYTES         cut BYTES off the end of the audio\n"
+    "  --free-format            bit-rate index 0 in every frame (frame lengths stay)\n"
+    "  --vary-flags             emphasis, private, copyright and original bits vary by frame\n"
+    "  --ape BYTES              a trailing APEv2 tag with an item of BYTES\n"
+    "  --ape-header             the APEv2 tag starts with a header\n"
+    "  --lyrics3                a trailing Lyrics3 v2 block\n";
 
 bool Number(const char* text, std::int32_t& value) {
     const std::string_view s = text;
@@ -82,8 +106,14 @@ bool Valued(std::string_view name, const char* value, StreamOptions& options) {
     return false;
 }
 
-bool Flag(std::string_view name, StreamOptions& options) {
-    if (name == "--id3v2-footer") {
+bool Flag(std::string_view name, StreamOptions& options, Extras& extras) {
+    if (name == "--music") {
+        extras.music = true;
+    } else if (name == "--corpus") {
+        extras.corpus = true;
+    } else if (name == "--intensity") {
+        extras.intensity = true;
+    } else if (name == "--id3v2-footer") {
         options.id3v2Footer = true;
     } else if (name == "--xing") {
         options.vbrFrame = VbrFrame::kXing;
@@ -101,10 +131,71 @@ bool Flag(std::string_view name, StreamOptions& options) {
     return true;
 }
 
+// Options of the byte-level dressing; `value` is null for flags. Returns
+// whether the option was one, setting `usedValue` when it took the value.
+bool DressingOption(std::string_view name, const char* value, Dressing& dressing, bool& usedValue) {
+    usedValue = false;
+    bool* const flags[] = {&dressing.freeFormat, &dressing.varyFlags, &dressing.apeHeader,
+                           &dressing.lyrics3};
+    static constexpr std::string_view kFlagNames[] = {"--free-format", "--vary-flags",
+                                                      "--ape-header", "--lyrics3"};
+    for (std::size_t i = 0; i < std::size(flags); ++i) {
+        if (name == kFlagNames[i]) {
+            *flags[i] = true;
+            return true;
+        }
+    }
+    if (name != "--ape" || value == nullptr) {
+        return false;
+    }
+    char* end = nullptr;
+    const long n = std::strtol(value, &end, 10);
+    if (*end != '\0' || n < 0 || n > 1 << 24) {
+        return false;
+    }
+    dressing.apeBytes = static_cast<std::int32_t>(n);
+    usedValue = true;
+    return true;
+}
+
+MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
+    MusicOptions music;
+    music.sampleRate = options.sampleRate;
+    music.mode = options.mode;
+    music.bitRateKbps = options.bitRateKbps;
+    music.seconds = static_cast<double>(options.samplesPerChannel) / options.sampleRate;
+    music.intensity = extras.intensity;
+    music.seed = static_cast<std::uint32_t>(extras.seed);
+    return music;
+}
+
+void Write(const std::string& out, const StreamOptions& options, const Extras& extras,
+           const Dressing& dressing) {
+    if (extras.corpus) {
+        for (const MusicStreamSpec& spec : MusicCorpus()) {
+            std::vector<std::uint8_t> bytes;
+            try {
+                bytes = MusicStream(spec.options);
+            } catch (const std::invalid_argument& e) {
+                throw std::runtime_error(spec.name + ": " + e.what());
+            }
+            WriteFile(out + "/" + spec.name + ".mp3", bytes);
+        }
+    } else if (extras.music) {
+        WriteFile(out, MusicStream(MusicOf(options, extras)));
+    } else {
+        Stream stream = Generate(options);
+        Dress(stream, dressing, options.id3v1);
+        WriteFile(out, stream.bytes);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     StreamOptions options;
+    Extras extras;
+    Dressing dressing;
     std::string out;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -113,7 +204,16 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (arg.size() > 2 && arg.substr(0, 2) == "--") {
-            if (Flag(arg, options)) {
+            if (Flag(arg, options, extras)) {
+                continue;
+            }
+            bool usedValue = false;
+            if (DressingOption(arg, i + 1 < argc ? argv[i + 1] : nullptr, dressing, usedValue)) {
+                i += usedValue ? 1 : 0;
+                continue;
+            }
+            if (arg == "--seed" && i + 1 < argc && Number(argv[i + 1], extras.seed)) {
+                ++i;
                 continue;
             }
             if (i + 1 < argc && Valued(arg, argv[i + 1], options)) {
@@ -130,7 +230,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        WriteFile(out, Generate(options).bytes);
+        Write(out, options, extras, dressing);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quor-streamgen: %s: %s\n", out.c_str(), e.what());
         return 1;
