@@ -64,6 +64,12 @@ std::int32_t CFrameHeader::GetSamplesPerFrame() const {
     return layer == 3 && lsf != 0 ? 576 : 1152;
 }
 
+std::int32_t CFrameHeader::MainDataBytes() const {
+    const std::int32_t sideInformation =
+        lsf != 0 ? (twoChannels != 0 ? 17 : 9) : (twoChannels != 0 ? 32 : 17);
+    return frameLength - SideInformationOffset() - sideInformation;
+}
+
 bool CFrameHeader::SameStream(const CFrameHeader& other) const {
     return layer == other.layer && mpeg25 == other.mpeg25 && lsf == other.lsf &&
            sampleRate == other.sampleRate;

@@ -11,6 +11,11 @@ struct CFrameHeader {
     bool Parse(const std::uint8_t* bytes);
     // Samples per channel in a frame of this header.
     std::int32_t GetSamplesPerFrame() const;
+    // Layer III: the bytes of the frame after its header, CRC and side
+    // information, which the bit reservoir takes as main data.
+    std::int32_t MainDataBytes() const;
+    // Layer III: where the side information starts, from the frame start.
+    std::int32_t SideInformationOffset() const { return protectionBit == 0 ? 6 : 4; }
     // Same layer, version and sample rate as the other header; the channel
     // mode may differ from frame to frame.
     bool SameStream(const CFrameHeader& other) const;

@@ -47,10 +47,20 @@ void CloseFile(void* file) {
     std::fclose(static_cast<std::FILE*>(file));
 }
 
+// The most bytes a Layer III frame's data may begin before the frame: the
+// largest main_data_begin, 9 bits wide for MPEG-1 and 8 for MPEG-2 and 2.5.
+// Layers I and II keep nothing between frames.
+std::int32_t ReservoirReach(const CFrameHeader& header) {
+    if (header.layer != 3) {
+        return 0;
+    }
+    return header.lsf != 0 ? 255 : 511;
+}
+
 } // namespace
 
-CQuorDecoder::CQuorDecoder(const QuorCallbacks& callbacks, void* user)
-    : input_(callbacks, user), frameDecoder_(CreateFrameDecoder()) {}
+CQuorDecoder::CQuorDecoder(const QuorCallbacks& callbacks, void* user, std::int32_t version)
+    : version_(version), input_(callbacks, user), frameDecoder_(CreateFrameDecoder()) {}
 
 CQuorDecoder::~CQuorDecoder() {
     if (closeAction_ != nullptr) {
@@ -61,6 +71,14 @@ CQuorDecoder::~CQuorDecoder() {
 void CQuorDecoder::SetCloseAction(CloseAction action, void* value) {
     closeAction_ = action;
     closeValue_ = value;
+}
+
+std::int32_t CQuorDecoder::SetOption(std::int32_t option, std::int32_t value) {
+    if (option != QUOR_OPTION_GAPLESS) {
+        return QUOR_ERROR_PARAM;
+    }
+    gapless_ = value != 0;
+    return QUOR_OK;
 }
 
 std::int32_t CQuorDecoder::Prepare() {
@@ -79,7 +97,37 @@ std::int32_t CQuorDecoder::Prepare() {
     }
     prepared_ = true;
     framePending_ = scanner_.GetState() == CFrameScanner::kFrameComplete;
+    nextFrameStart_ = FrameStart(0);
     return QUOR_OK;
+}
+
+bool CQuorDecoder::Trimming() const {
+    return gapless_ && streamInfo_.encoderDelay >= 0 && streamInfo_.encoderPadding >= 0;
+}
+
+std::int64_t CQuorDecoder::TrimStart() const {
+    return Trimming() ? streamInfo_.encoderDelay + kDecoderDelay : 0;
+}
+
+std::int64_t CQuorDecoder::AudioEnd() const {
+    if (!Trimming() || streamInfo_.frameCount == 0) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    const std::int64_t padding =
+        std::max<std::int64_t>(streamInfo_.encoderPadding - kDecoderDelay, 0);
+    return FrameStart(streamInfo_.frameCount) - padding;
+}
+
+std::int64_t CQuorDecoder::SampleOfTime(std::int32_t milliseconds) const {
+    return (static_cast<std::int64_t>(milliseconds) * streamInfo_.sampleRate + 500) / 1000;
+}
+
+std::int64_t CQuorDecoder::FrameStart(std::int64_t frame) const {
+    return (frame - streamInfo_.leadingFrames) * streamInfo_.firstFrame.GetSamplesPerFrame();
+}
+
+std::int64_t CQuorDecoder::FrameOf(std::int64_t sample) const {
+    return sample / streamInfo_.firstFrame.GetSamplesPerFrame() + streamInfo_.leadingFrames;
 }
 
 std::int32_t CQuorDecoder::GetFileInfo(QuorFileInfo& info) {
@@ -88,22 +136,47 @@ std::int32_t CQuorDecoder::GetFileInfo(QuorFileInfo& info) {
         return result;
     }
     info.durationMs = streamInfo_.durationMs;
+    if (Trimming() && streamInfo_.frameCount > 0) {
+        const std::int64_t kept = std::max<std::int64_t>(AudioEnd() - TrimStart(), 0);
+        info.durationMs = static_cast<std::int32_t>(
+            std::min(kept * 1000 / streamInfo_.sampleRate, kLargestInput));
+    }
     info.isVBR = streamInfo_.hasXing ? 1 : 0;
     info.bitRate = streamInfo_.bitRate;
     info.sampleRate = streamInfo_.sampleRate;
     info.channels = streamInfo_.channels;
+    if (version_ >= 4) {
+        info.encoderDelay = streamInfo_.encoderDelay;
+        info.encoderPadding = streamInfo_.encoderPadding;
+    }
     return QUOR_OK;
 }
+
+namespace {
+
+// The frames counted in the pass over the stream, else those its Xing header
+// states, else -1.
+std::int32_t KnownFrames(const CStreamInfo& info) {
+    if (info.frameCount > 0) {
+        return static_cast<std::int32_t>(
+            std::min<std::int64_t>(info.frameCount, std::numeric_limits<std::int32_t>::max()));
+    }
+    const bool stated = info.hasXing && (info.xing.flags & XingHeader::kFrameCountFlag) != 0;
+    return stated ? info.xing.frameCount : -1;
+}
+
+} // namespace
 
 std::int32_t CQuorDecoder::GetStreamFormat(QuorStreamFormat& format) {
     const std::int32_t result = Prepare();
     if (result != QUOR_OK) {
         return result;
     }
-    format.version = streamInfo_.version;
-    format.layer = streamInfo_.layer;
-    format.mode = streamInfo_.mode;
-    format.frames = streamInfo_.frameCount;
+    const CFrameHeader& first = streamInfo_.firstFrame;
+    format.version = first.mpeg25 != 0 ? 25 : first.lsf != 0 ? 20 : 10;
+    format.layer = first.layer;
+    format.mode = first.mode;
+    format.frames = KnownFrames(streamInfo_);
     return QUOR_OK;
 }
 
@@ -115,8 +188,9 @@ std::int32_t CQuorDecoder::Deliver(void* buffer, std::int32_t size, std::int32_t
                     static_cast<std::size_t>(n));
     }
     bytesDelivered_ += n;
+    position_ = frameStart_ + bytesDelivered_ / blockAlign_ - TrimStart();
     if (format_.sampleRate > 0) {
-        currentTime_ = startTime_ + (bytesDelivered_ / blockAlign_) * 1000.0 / format_.sampleRate;
+        currentTime_ = static_cast<double>(position_) * 1000.0 / format_.sampleRate;
     }
     return n;
 }
@@ -178,43 +252,110 @@ bool CQuorDecoder::DecodeHeldFrame() {
     return true;
 }
 
+// Every frame takes its place in time, whether it decodes or not, so that the
+// samples of later frames keep theirs.
 std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
     if (!framePending_ && !scanner_.GetFrame(input_)) {
         return NoFrameResult();
     }
     framePending_ = false;
+    const std::int64_t start = nextFrameStart_;
+    nextFrameStart_ += scanner_.CurrentHeader().GetSamplesPerFrame();
     if (passOver) {
         PassOverFrame();
     } else if (!DecodeHeldFrame()) {
         return QUOR_OK;
     }
-    AfterFrame();
+    AfterFrame(start);
     return QUOR_OK;
 }
 
-void CQuorDecoder::AfterFrame() {
-    if (firstFrame_) {
+// Offers the part of the frame that lies between the first sample to deliver
+// and the end of the kept audio.
+void CQuorDecoder::AfterFrame(std::int64_t start) {
+    const std::int32_t count = pcmFrame_.GetSampleCount();
+    const std::int32_t perChannel = pcmFrame_.twoChannels == 1 ? count / 2 : count;
+    const std::int64_t from = std::max(start, TrimStart() + deliverFrom_);
+    const std::int64_t to = std::min(start + perChannel, AudioEnd());
+    if (from >= to) {
+        return;
+    }
+    if (firstFrame_ || !pcmFrame_.SameFormat(format_)) {
         pcmFrame_.CopyFormatTo(format_);
         blockAlign_ = BlockAlign(format_);
         firstFrame_ = false;
     }
-    const std::int32_t count = pcmFrame_.GetSampleCount();
-    const std::int32_t perChannel = pcmFrame_.twoChannels == 1 ? count / 2 : count;
-    startTime_ = endTime_;
-    if (pcmFrame_.sampleRate > 0) {
-        endTime_ += perChannel * 1000.0 / pcmFrame_.sampleRate;
-    }
-    if (framesToDiscard_ > 0) {
-        --framesToDiscard_;
-        return;
-    }
-    if (!pcmFrame_.SameFormat(format_)) {
-        pcmFrame_.CopyFormatTo(format_);
-        blockAlign_ = BlockAlign(format_);
-    }
-    bytesAvailable_ = count * 2;
+    frameStart_ = start;
     samples_ = pcmFrame_.Samples();
+    bytesDelivered_ = static_cast<std::int32_t>(from - start) * blockAlign_;
+    bytesAvailable_ = static_cast<std::int32_t>(to - start) * blockAlign_;
+}
+
+void CQuorDecoder::Restart(std::int64_t frame) {
+    scanner_.Resync();
+    frame_decoder_reset(*frameDecoder_);
+    framePending_ = false;
+    resetNeeded_ = false;
+    bytesAvailable_ = 0;
     bytesDelivered_ = 0;
+    nextFrameStart_ = FrameStart(frame);
+}
+
+bool CQuorDecoder::WalkFrames(std::int32_t position, std::int64_t count,
+                              std::vector<FrameSpan>& frames) {
+    frames.clear();
+    if (!input_.Seek(position)) {
+        return false;
+    }
+    scanner_.Resync();
+    while (static_cast<std::int64_t>(frames.size()) < count) {
+        if (!scanner_.GetFrame(input_)) {
+            return false;
+        }
+        frames.push_back({scanner_.FramePosition(), scanner_.CurrentHeader().MainDataBytes()});
+    }
+    return true;
+}
+
+bool CQuorDecoder::FindPreRollStart(std::int64_t settled, std::int64_t& start,
+                                    std::int32_t& position) {
+    const std::int32_t reach = ReservoirReach(streamInfo_.firstFrame);
+    std::vector<FrameSpan> frames;
+    for (std::int64_t back = reach > 0 ? CStreamInfo::kIndexStride : 0;; back *= 2) {
+        const auto [known, knownPosition] = streamInfo_.IndexedFrame(settled - back);
+        if (!WalkFrames(knownPosition, settled - known + 1, frames)) {
+            return false;
+        }
+        std::int64_t frame = settled;
+        std::int32_t needed = reach;
+        while (needed > 0 && frame > known) {
+            --frame;
+            needed -= frames[static_cast<std::size_t>(frame - known)].mainDataBytes;
+        }
+        if (needed <= 0 || known == 0) {
+            start = frame;
+            position = frames[static_cast<std::size_t>(frame - known)].position;
+            return true;
+        }
+    }
+}
+
+// Frames were not counted: the time's share of the stream (or the table of
+// contents) gives a position, and the frame found there is taken to start
+// at the time asked for.
+std::int32_t CQuorDecoder::SeekByPosition(std::int32_t milliseconds) {
+    const std::int32_t position = streamInfo_.PositionForTime(milliseconds);
+    if (position == -1) {
+        return QUOR_ERROR_UNSUPPORTED;
+    }
+    if (!input_.Seek(position)) {
+        return QUOR_ERROR_SEEK;
+    }
+    Restart(0);
+    if (milliseconds != 0) {
+        nextFrameStart_ = TrimStart() + SampleOfTime(milliseconds);
+    }
+    return QUOR_OK;
 }
 
 std::int32_t CQuorDecoder::SeekToTime(std::int32_t milliseconds) {
@@ -228,23 +369,26 @@ std::int32_t CQuorDecoder::SeekToTime(std::int32_t milliseconds) {
     if (prepared != QUOR_OK) {
         return prepared;
     }
-    const std::int32_t position = streamInfo_.PositionForTime(milliseconds);
-    if (position == -1) {
-        return QUOR_ERROR_UNSUPPORTED;
+    const std::int64_t target = SampleOfTime(milliseconds);
+    if (streamInfo_.frameIndex.empty()) {
+        const std::int32_t result = SeekByPosition(milliseconds);
+        if (result != QUOR_OK) {
+            return result;
+        }
+    } else {
+        const std::int64_t frame = std::min(FrameOf(TrimStart() + target), streamInfo_.frameCount);
+        std::int64_t start = 0;
+        std::int32_t position = 0;
+        if (!FindPreRollStart(std::max<std::int64_t>(frame - kSettlingFrames, 0), start,
+                              position) ||
+            !input_.Seek(position)) {
+            return QUOR_ERROR_SEEK;
+        }
+        Restart(start);
     }
-    if (!input_.Seek(position)) {
-        return QUOR_ERROR_SEEK;
-    }
-    scanner_.Resync();
-    frame_decoder_reset(*frameDecoder_);
-    framePending_ = false;
-    resetNeeded_ = false;
-    bytesAvailable_ = 0;
-    bytesDelivered_ = 0;
-    framesToDiscard_ = milliseconds != 0 ? kFramesDiscardedAfterSeek : 0;
+    deliverFrom_ = target;
+    position_ = target;
     currentTime_ = milliseconds;
-    startTime_ = milliseconds;
-    endTime_ = milliseconds;
     return QUOR_OK;
 }
 
@@ -321,7 +465,7 @@ QUOR_API std::int32_t Quor_Create(QuorHandle* out, QuorCallbacks callbacks, void
         return QUOR_ERROR_PARAM;
     }
     return Guarded([&] {
-        *out = reinterpret_cast<QuorHandle>(new CQuorDecoder(callbacks, user));
+        *out = reinterpret_cast<QuorHandle>(new CQuorDecoder(callbacks, user, version));
         return QUOR_OK;
     });
 }
@@ -377,6 +521,21 @@ QUOR_API std::int32_t Quor_GetTime(QuorHandle handle, std::int32_t* timeMs) {
     }
     *timeMs = FromHandle(handle)->GetTime();
     return QUOR_OK;
+}
+
+QUOR_API std::int32_t Quor_GetPosition(QuorHandle handle, std::int64_t* samples) {
+    if (handle == nullptr || samples == nullptr) {
+        return QUOR_ERROR_PARAM;
+    }
+    *samples = FromHandle(handle)->GetPosition();
+    return QUOR_OK;
+}
+
+QUOR_API std::int32_t Quor_SetOption(QuorHandle handle, std::int32_t option, std::int32_t value) {
+    if (handle == nullptr) {
+        return QUOR_ERROR_PARAM;
+    }
+    return FromHandle(handle)->SetOption(option, value);
 }
 
 } // extern "C"

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "decoder/core/frame_decoder.h"
 #include "decoder/file_access.h"
@@ -18,11 +19,17 @@ namespace tesk::quor {
 class CQuorDecoder {
 public:
     static constexpr std::int32_t kFrameCapacity = 4608;
-    static constexpr std::int32_t kFramesDiscardedAfterSeek = 5;
+    // Frames decoded in front of the frame that holds a seek target, so that
+    // the synthesis and the Layer III overlap hold what a decode from the
+    // start would hold there.
+    static constexpr std::int64_t kSettlingFrames = 2;
+    // Samples by which the decoder's output lags the encoder's input, on top
+    // of the delay an encoder tag records.
+    static constexpr std::int64_t kDecoderDelay = 529;
 
     using CloseAction = void (*)(void* value);
 
-    CQuorDecoder(const QuorCallbacks& callbacks, void* user);
+    CQuorDecoder(const QuorCallbacks& callbacks, void* user, std::int32_t version);
     ~CQuorDecoder();
     CQuorDecoder(const CQuorDecoder&) = delete;
     CQuorDecoder& operator=(const CQuorDecoder&) = delete;
@@ -35,6 +42,8 @@ public:
     std::int32_t Decode(void* buffer, std::int32_t size, std::int32_t& delivered);
     std::int32_t SeekToTime(std::int32_t milliseconds);
     std::int32_t GetTime() const;
+    std::int64_t GetPosition() const { return position_; }
+    std::int32_t SetOption(std::int32_t option, std::int32_t value);
 
 private:
     struct FrameDecoderDeleter {
@@ -47,22 +56,55 @@ private:
     std::int32_t NoFrameResult() const;
     void PassOverFrame();
     bool DecodeHeldFrame();
-    void AfterFrame();
+    void AfterFrame(std::int64_t start);
+    // Gapless trimming: whether it applies, the samples it removes at the
+    // start, and where the kept audio ends (in samples from the start of the
+    // audio, before trimming; no end when the frames were not counted).
+    bool Trimming() const;
+    std::int64_t TrimStart() const;
+    std::int64_t AudioEnd() const;
+    std::int64_t SampleOfTime(std::int32_t milliseconds) const;
+    // Where frame n (counted from the first frame, 0) starts, and the frame
+    // that holds a sample.
+    std::int64_t FrameStart(std::int64_t frame) const;
+    std::int64_t FrameOf(std::int64_t sample) const;
+    std::int32_t SeekByPosition(std::int32_t milliseconds);
+    // The frame to start decoding from so that frame settled, and every frame
+    // after it, decodes as in a decode from the start: far enough back that
+    // a Layer III frame finds all the data its reservoir may take from
+    // earlier frames. False when the input cannot be read there.
+    bool FindPreRollStart(std::int64_t settled, std::int64_t& start, std::int32_t& position);
+    // Stream positions and Layer III main data bytes of count frames from a
+    // known frame's position on.
+    struct FrameSpan {
+        std::int32_t position;
+        std::int32_t mainDataBytes;
+    };
+    bool WalkFrames(std::int32_t position, std::int64_t count, std::vector<FrameSpan>& frames);
+    void Restart(std::int64_t frame);
 
     PCMFrame pcmFrame_{kFrameCapacity};
     AudioFrame format_;
     std::int32_t blockAlign_ = 1;
+    std::int32_t version_;
     CQuorFileAccess input_;
     std::int32_t bytesAvailable_ = 0;
     std::int32_t bytesDelivered_ = 0;
     const std::int16_t* samples_ = nullptr;
     double currentTime_ = 0.0;
-    double startTime_ = 0.0;
-    double endTime_ = 0.0;
+    // Sample positions per channel. Frames are counted from the first frame
+    // of audio (before trimming): the next frame from the scanner starts at
+    // nextFrameStart_, the current output frame at frameStart_. Delivered
+    // positions count from the first kept sample: no sample before
+    // deliverFrom_ is delivered, and position_ is the next one to be.
+    std::int64_t nextFrameStart_ = 0;
+    std::int64_t frameStart_ = 0;
+    std::int64_t deliverFrom_ = 0;
+    std::int64_t position_ = 0;
+    bool gapless_ = false;
     bool firstFrame_ = true;
     bool prepared_ = false;
     bool framePending_ = false;
-    std::int32_t framesToDiscard_ = 0;
     std::unique_ptr<FrameDecoder, FrameDecoderDeleter> frameDecoder_;
     CFrameScanner scanner_;
     CStreamInfo streamInfo_;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "decoder/core/frame_decoder.h"
 #include "decoder/trailing_tags.h"
 
 namespace tesk::quor {
@@ -12,6 +13,7 @@ namespace tesk::quor {
 namespace {
 
 constexpr std::int64_t kLargestValue = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kHeldMainData = static_cast<std::int32_t>(kReservoirLead) - 1;
 
 std::int32_t BigEndian32(const std::uint8_t* p) {
     return static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 24) |
@@ -96,6 +98,52 @@ void CStreamInfo::SetBitRate(const CFrameHeader& header) {
     bitRate = header.bitRate * 1000;
 }
 
+// The frame decoder passes over a first frame that holds a tag when the frame
+// is long enough for its probe; the same test tells whether the audio starts
+// with the first frame or the next.
+bool CStreamInfo::ReadTagFrame(const CFrameScanner& scanner) {
+    VbrTagInfo tag;
+    const bool found =
+        scanner.FrameLength() >= kVbrTagProbeSize && parse_vbr_tag(tag, scanner.FrameData());
+    encoderDelay = found ? tag.encoder_delay : -1;
+    encoderPadding = found ? tag.encoder_padding : -1;
+    return found;
+}
+
+// The frame decoder holds the main data of the frames since it started, at
+// most 511 bytes of it, and gives no output for a frame whose data begins
+// further back; the audio starts with the first frame that gives output.
+void CStreamInfo::CountLeadingFrame(const CFrameScanner& scanner) {
+    const CFrameHeader& header = scanner.CurrentHeader();
+    if (audioStarted_ || header.layer != 3) {
+        audioStarted_ = true;
+        return;
+    }
+    const std::uint8_t* side = scanner.FrameData() + header.SideInformationOffset();
+    const std::int32_t begin = header.lsf != 0 ? side[0] : (side[0] << 1) | (side[1] >> 7);
+    const std::int32_t usable = std::min(heldMainData_, kHeldMainData);
+    if (begin <= usable) {
+        audioStarted_ = true;
+        return;
+    }
+    heldMainData_ = usable + header.MainDataBytes();
+    ++leadingFrames;
+}
+
+void CStreamInfo::IndexFrame(std::int32_t position) {
+    if (frameCount % kIndexStride == 0) {
+        frameIndex.push_back(position);
+    }
+    ++frameCount;
+}
+
+std::pair<std::int64_t, std::int32_t> CStreamInfo::IndexedFrame(std::int64_t frame) const {
+    const std::size_t entry =
+        std::min(static_cast<std::size_t>(std::max<std::int64_t>(frame, 0) / kIndexStride),
+                 frameIndex.size() - 1);
+    return {static_cast<std::int64_t>(entry) * kIndexStride, frameIndex[entry]};
+}
+
 std::int32_t CStreamInfo::FindAudioEnd(IFileAccess& file) {
     const std::int32_t length = file.GetLength();
     if (!file.CanSeek() || length <= 0) {
@@ -112,12 +160,12 @@ std::int32_t CStreamInfo::FindAudioEnd(IFileAccess& file) {
 bool CStreamInfo::CountFrames(CFrameScanner& scanner, IFileAccess& file,
                               const CFrameHeader& first) {
     std::int64_t samples = first.GetSamplesPerFrame();
-    std::int64_t frames = 1;
+    IndexFrame(firstFramePosition);
     while (scanner.GetFrame(file)) {
         samples += scanner.CurrentHeader().GetSamplesPerFrame();
-        ++frames;
+        IndexFrame(scanner.FramePosition());
+        CountLeadingFrame(scanner);
     }
-    frameCount = Limited(frames);
     durationMs = DurationMs(samples, first.sampleRate);
     if (!file.Seek(firstFramePosition)) {
         return false;
@@ -132,8 +180,9 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     firstFramePosition = 0;
     durationMs = -1;
     bitRate = -1;
-    frameCount = -1;
     hasXing = false;
+    frameCount = 0;
+    frameIndex.clear();
     const std::int32_t length = FindAudioEnd(file);
     scanner.SetInputEnd(length);
     if (!scanner.GetFrame(file)) {
@@ -142,6 +191,15 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     firstFramePosition = scanner.FirstFramePosition();
     audioLength = length < 0 ? -1 : std::max(length - firstFramePosition, 0);
     const CFrameHeader first = scanner.CurrentHeader();
+    firstFrame = first;
+    leadingFrames = 0;
+    audioStarted_ = false;
+    heldMainData_ = 0;
+    if (ReadTagFrame(scanner)) {
+        leadingFrames = 1;
+    } else {
+        CountLeadingFrame(scanner);
+    }
     std::int64_t estimate = -1;
     if (first.exactFrameLength > 0.0) {
         if (scanner.FrameLength() >= kSmallestXingFrame &&
@@ -149,9 +207,6 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
             hasXing = true;
             BuildSeekTable();
             estimate = xing.frameCount;
-            if ((xing.flags & XingHeader::kFrameCountFlag) != 0) {
-                frameCount = xing.frameCount;
-            }
         } else if (audioLength >= 0) {
             estimate = static_cast<std::int64_t>(audioLength / first.exactFrameLength);
         }
@@ -168,9 +223,6 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     }
     sampleRate = scanner.CurrentHeader().sampleRate;
     channels = scanner.CurrentHeader().twoChannels != 0 ? 2 : 1;
-    version = first.mpeg25 != 0 ? 25 : first.lsf != 0 ? 20 : 10;
-    layer = first.layer;
-    mode = first.mode;
     return true;
 }
 

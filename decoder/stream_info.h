@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "decoder/file_access.h"
 #include "decoder/stream_scanner.h"
@@ -43,6 +45,9 @@ public:
     bool Scan(CFrameScanner& scanner, IFileAccess& file);
     // The byte position of a time in milliseconds (not negative), or -1.
     std::int32_t PositionForTime(std::int32_t milliseconds) const;
+    // The indexed frame nearest at or before a frame (counted from the first
+    // frame, 0): its number and stream position. Needs a frame index.
+    std::pair<std::int64_t, std::int32_t> IndexedFrame(std::int64_t frame) const;
 
     std::int32_t audioLength = -1;
     std::int32_t firstFramePosition = 0;
@@ -50,16 +55,24 @@ public:
     std::int32_t bitRate = -1;
     std::int32_t channels = 0;
     std::int32_t sampleRate = 0;
-    // Of the first frame: MPEG version (10, 20 or 25), layer and mode.
-    std::int32_t version = 0;
-    std::int32_t layer = 0;
-    std::int32_t mode = 0;
-    // Frames counted in a pass over the stream, or those a Xing header
-    // states; -1 when neither is known.
-    std::int32_t frameCount = -1;
     bool hasXing = false;
     XingHeader xing;
     std::array<float, kSeekTableSize> seekTable{};
+    CFrameHeader firstFrame;
+    // Frames at the start that give no audio: a first frame that carries a
+    // Xing or Info tag, which the frame decoder passes over, and Layer III
+    // frames whose main data begins before the stream does (in a stream cut
+    // from a longer one). Delay and padding in samples from the tag's
+    // encoder tag, -1 when there is none.
+    std::int64_t leadingFrames = 0;
+    std::int32_t encoderDelay = -1;
+    std::int32_t encoderPadding = -1;
+    // Frames counted by the pass over the stream (0 when it was not made),
+    // and the stream position of every kIndexStride-th of them from the first
+    // on, so that a time can be found by counting frames from a known one.
+    static constexpr std::int32_t kIndexStride = 64;
+    std::int64_t frameCount = 0;
+    std::vector<std::int32_t> frameIndex;
 
 private:
     void BuildSeekTable();
@@ -70,7 +83,15 @@ private:
     // input cannot be brought back to the first frame.
     bool CountFrames(CFrameScanner& scanner, IFileAccess& file, const CFrameHeader& first);
     void SetBitRate(const CFrameHeader& header);
+    bool ReadTagFrame(const CFrameScanner& scanner);
+    void CountLeadingFrame(const CFrameScanner& scanner);
+    void IndexFrame(std::int32_t position);
     std::int32_t XingPosition(double fraction) const;
+
+    // While the audio has not started: the main data the frame decoder holds
+    // for the next frame.
+    bool audioStarted_ = false;
+    std::int32_t heldMainData_ = 0;
 };
 
 } // namespace tesk::quor

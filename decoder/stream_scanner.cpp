@@ -272,6 +272,7 @@ void CFrameScanner::CheckHeader() {
         if (header.IsScannable() && header.SameStream(reference_)) {
             header_ = header;
             frameLength_ = header.frameLength;
+            framePosition_ = inputPosition_ - current_->Unread() - 4;
             state_ = kFrameBody;
             return;
         }
@@ -356,6 +357,7 @@ bool CFrameScanner::Fill(IFileAccess& file) {
             return false;
         }
         search_.fill += n;
+        inputPosition_ = file.GetPosition();
         return true;
     }
     if (!streaming_.data) {
@@ -369,6 +371,7 @@ bool CFrameScanner::Fill(IFileAccess& file) {
     }
     streaming_.fill = n;
     streaming_.read = 0;
+    inputPosition_ = file.GetPosition();
     return true;
 }
 

@@ -63,6 +63,8 @@ public:
     std::int32_t FrameLength() const { return frameLength_; }
     const CFrameHeader& CurrentHeader() const { return header_; }
     std::int32_t FirstFramePosition() const { return firstFramePosition_; }
+    // Stream position of the frame in the frame buffer.
+    std::int32_t FramePosition() const { return framePosition_; }
 
 private:
     struct Buffer {
@@ -116,6 +118,10 @@ private:
     std::int32_t searchOrigin_ = 0;
     std::int32_t searchStart_ = 0; // read position where the search began
     std::int32_t firstFramePosition_ = 0;
+    // Stream position after the last byte read into a buffer: the unread
+    // bytes of the current buffer lie in front of it.
+    std::int32_t inputPosition_ = 0;
+    std::int32_t framePosition_ = 0;
     // Free-format streams: frame length without padding, 0 until known.
     std::int32_t freeFormatLength_ = 0;
     std::int32_t inputEnd_ = -1;

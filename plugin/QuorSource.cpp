@@ -120,11 +120,17 @@ void CQuorSource::open() {
 
 void CQuorSource::readFileInfo() {
     QuorFileInfo info{};
-    const int result = Quor_GetFileInfo(m_decoder, &info);
+    const char* context = "Quor_GetFileInfo failed";
+    int result = Quor_SetOption(m_decoder, QUOR_OPTION_GAPLESS, m_options.gapless ? 1 : 0);
+    if (result != QUOR_OK) {
+        context = "Quor_SetOption failed";
+    } else {
+        result = Quor_GetFileInfo(m_decoder, &info);
+    }
     if (result != QUOR_OK) {
         Quor_Destroy(m_decoder);
         m_decoder = nullptr;
-        raiseError(String("Quor_GetFileInfo failed"), result);
+        raiseError(String(context), result);
     }
     QuorStreamFormat format{};
     const int formatResult = Quor_GetStreamFormat(m_decoder, &format);
@@ -170,6 +176,8 @@ void CQuorSource::close() {
     m_isOpen = false;
 }
 
+// The decoder lands on the sample of the time asked for; the chunks after a
+// seek are stamped from that sample's time on.
 void CQuorSource::seek(double seconds) {
     const std::int32_t ms = toMilliseconds(seconds);
     const int result = Quor_SeekToTime(m_decoder, ms);
@@ -179,21 +187,27 @@ void CQuorSource::seek(double seconds) {
     // A seek leaves the end behind: a host may play the stream again.
     m_endOfStream = false;
     if (m_converter) {
-        makeConverter(ms / 1000.0, true);
+        makeConverter(static_cast<double>(decoderPosition()) / m_fileRate, true);
     }
 }
 
-P<audio::IAudioChunk> CQuorSource::decode() {
-    const P<zelm::IMemoryBlock> block = m_host->getMemoryManager()->allocate(kBlockSize);
-    block->fill(0);
-    std::int32_t ms = 0;
-    const int timeResult = Quor_GetTime(m_decoder, &ms);
-    if (timeResult != QUOR_OK) {
-        raiseError(String("Quor_GetTime"), timeResult);
+std::int64_t CQuorSource::decoderPosition() {
+    std::int64_t samples = 0;
+    const int result = Quor_GetPosition(m_decoder, &samples);
+    if (result != QUOR_OK) {
+        raiseError(String("Quor_GetPosition"), result);
     }
+    return samples;
+}
+
+// A chunk is stamped with the time of its first sample. At the end of the
+// stream the converter hands out what its filter still holds.
+P<audio::IAudioChunk> CQuorSource::decode() {
     if (m_endOfStream) {
         return {};
     }
+    const P<zelm::IMemoryBlock> block = m_host->getMemoryManager()->allocate(kBlockSize);
+    block->fill(0);
     std::int32_t bytes = 0;
     const int result = Quor_Decode(m_decoder, block->getData(), block->getSize(), &bytes);
     if (result != QUOR_OK && result != QUOR_END) {
@@ -202,6 +216,7 @@ P<audio::IAudioChunk> CQuorSource::decode() {
     block->setSize(bytes);
     if (result == QUOR_END) {
         m_endOfStream = true;
+        return m_converter ? m_converter->flush() : P<audio::IAudioChunk>();
     }
     if (bytes == 0) {
         return {};
@@ -209,7 +224,9 @@ P<audio::IAudioChunk> CQuorSource::decode() {
     if (m_converter) {
         return m_converter->convert(block->getData(), block->getSize(), -1);
     }
-    return P<audio::IAudioChunk>(new audio::CAudioChunk(ms / 1000.0, block.get()));
+    const std::int64_t first = decoderPosition() - bytes / (m_fileBytesPerSample * m_fileChannels);
+    return P<audio::IAudioChunk>(
+        new audio::CAudioChunk(static_cast<double>(first) / m_fileRate, block.get()));
 }
 
 void CQuorSource::raiseError(const String& context, int code) {

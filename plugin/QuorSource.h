@@ -69,6 +69,8 @@ private:
     void readFileInfo();
     bool needsConverter() const;
     void makeConverter(double startSeconds, bool setStart);
+    // The decoder's position: the next sample it delivers.
+    std::int64_t decoderPosition();
 
     zelm::P<zelm::IURI> m_uri;
     zelm::P<common::IPluginHost> m_host;

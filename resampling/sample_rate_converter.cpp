@@ -233,20 +233,17 @@ void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& 
     }
 }
 
-zelm::P<tesk::audio::IAudioChunk>
-CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int32_t acmod) {
-    if (byteCount < 0) {
-        fail("CSampleRateConverter::convert: invalid byte count '%d'", byteCount);
-    }
-    zelm::P<zelm::IMemoryBlock> silence;
-    if (data == nullptr || byteCount == 0) {
-        silence = allocate(static_cast<std::int64_t>(m_sourceBytesPerSample) *
-                           m_sourceChannelCount * m_sourceRate);
-        silence->fill(0);
-        data = silence->getData();
-        byteCount = silence->getSize();
-    }
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
+zelm::P<zelm::IMemoryBlock> CSampleRateConverter::silentSecond() const {
+    zelm::P<zelm::IMemoryBlock> silence = allocate(
+        static_cast<std::int64_t>(m_sourceBytesPerSample) * m_sourceChannelCount * m_sourceRate);
+    silence->fill(0);
+    return silence;
+}
+
+CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_t* bytes,
+                                                               std::int32_t byteCount,
+                                                               std::int32_t acmod,
+                                                               std::int64_t limit) {
     const std::int32_t frames = byteCount / m_sourceChannelCount / m_sourceBytesPerSample;
 
     // Every allocation happens before the state changes, so a call that
@@ -269,7 +266,7 @@ CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int
                         reinterpret_cast<const short*>(planes[k]->getData()), &consumed,
                         planes[k]->getSize() / 2, kOutputSamples, 1);
         if (k == 0) {
-            produced = written;
+            produced = static_cast<std::int32_t>(std::min<std::int64_t>(written, limit));
         }
         offsets[k] = consumed * 2;
     }
@@ -278,12 +275,52 @@ CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int
 
     m_planes = std::move(planes);
     m_planeOffsets = std::move(offsets);
+    return {chunk, produced};
+}
+
+zelm::P<tesk::audio::IAudioChunk> CSampleRateConverter::stamp(const Converted& converted) {
     double time = static_cast<double>(m_framesProduced) / m_targetRate;
     if (m_startTimeSet) {
         time += m_startTime;
     }
-    m_framesProduced += static_cast<std::uint64_t>(produced);
-    return zelm::P<tesk::audio::IAudioChunk>(new tesk::audio::CAudioChunk(time, chunk.get()));
+    m_framesProduced += static_cast<std::uint64_t>(converted.frames);
+    m_framesOut += static_cast<std::uint64_t>(converted.frames);
+    return zelm::P<tesk::audio::IAudioChunk>(
+        new tesk::audio::CAudioChunk(time, converted.block.get()));
+}
+
+zelm::P<tesk::audio::IAudioChunk>
+CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int32_t acmod) {
+    if (byteCount < 0) {
+        fail("CSampleRateConverter::convert: invalid byte count '%d'", byteCount);
+    }
+    zelm::P<zelm::IMemoryBlock> silence;
+    if (data == nullptr || byteCount == 0) {
+        silence = silentSecond();
+        data = silence->getData();
+        byteCount = silence->getSize();
+    }
+    const Converted converted = resample(static_cast<const std::uint8_t*>(data), byteCount, acmod,
+                                         std::numeric_limits<std::int64_t>::max());
+    m_framesIn +=
+        static_cast<std::uint64_t>(byteCount / m_sourceChannelCount / m_sourceBytesPerSample);
+    return stamp(converted);
+}
+
+// A second of silence reaches past the taps of any filter the resampler
+// uses, so one block completes the stream.
+zelm::P<tesk::audio::IAudioChunk> CSampleRateConverter::flush() {
+    const auto sourceRate = static_cast<std::uint64_t>(m_sourceRate);
+    const std::uint64_t total =
+        (m_framesIn * static_cast<std::uint64_t>(m_targetRate) * 2 + sourceRate) / (2 * sourceRate);
+    if (m_framesOut >= total) {
+        return {};
+    }
+    const zelm::P<zelm::IMemoryBlock> silence = silentSecond();
+    const Converted converted =
+        resample(silence->getData(), silence->getSize(), CChannelConverter::kAnyLayout,
+                 static_cast<std::int64_t>(total - m_framesOut));
+    return converted.frames > 0 ? stamp(converted) : zelm::P<tesk::audio::IAudioChunk>();
 }
 
 } // namespace tesk::samplerateconverter

@@ -54,6 +54,14 @@ public:
     zelm::P<tesk::audio::IAudioChunk> convert(const void* data, std::int32_t byteCount,
                                               std::int32_t acmod);
 
+    // Ends the stream: the input the resampler still holds back for its
+    // filter's later taps is converted, followed by silence, so that the
+    // stream's chunks hold round(N x target rate / source rate) frames in
+    // all for the N source frames converted since construction (all N when
+    // the rates agree). An empty holder when no frame is left; convert is
+    // not called after it.
+    zelm::P<tesk::audio::IAudioChunk> flush();
+
     // Stamps the next chunk with seconds and counts later chunks from there.
     void setStartTime(double seconds);
 
@@ -155,6 +163,17 @@ private:
                                                              std::int32_t frames,
                                                              std::int32_t acmod) const;
     std::int64_t outputBound(const zelm::P<zelm::IMemoryBlock>& plane) const;
+    zelm::P<zelm::IMemoryBlock> silentSecond() const;
+    // Converted frames packed in the target format.
+    struct Converted {
+        zelm::P<zelm::IMemoryBlock> block;
+        std::int32_t frames = 0;
+    };
+    // Converts a block and carries what the resampler did not consume; the
+    // packed output holds at most limit frames.
+    Converted resample(const std::uint8_t* bytes, std::int32_t byteCount, std::int32_t acmod,
+                       std::int64_t limit);
+    zelm::P<tesk::audio::IAudioChunk> stamp(const Converted& converted);
     void pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs, std::int32_t produced,
               std::uint8_t* chunk) const;
 
@@ -169,6 +188,9 @@ private:
     std::int32_t m_targetBytesPerSample;
     bool m_planarOutput;
     std::uint64_t m_framesProduced = 0;
+    // Source frames taken and target frames handed out since construction.
+    std::uint64_t m_framesIn = 0;
+    std::uint64_t m_framesOut = 0;
     std::vector<zelm::P<zelm::IMemoryBlock>> m_planes;
     std::vector<std::int32_t> m_planeOffsets;
     std::vector<Context> m_contexts;

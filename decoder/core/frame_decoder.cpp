@@ -170,6 +170,14 @@ bool is_tag_name(const std::uint8_t* bytes) {
            (bytes[2] == 'n' || bytes[2] == 'f') && (bytes[3] == 'g' || bytes[3] == 'o');
 }
 
+// An encoder tag behind the tag's fields starts with the encoder's name and
+// version, such as "LAME3.100": four ASCII letters or digits at least.
+bool is_encoder_name(const std::uint8_t* bytes) {
+    return std::all_of(bytes, bytes + 4, [](std::uint8_t c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    });
+}
+
 int encoder_field(int value) {
     return value > kMaxVbrTagDelay ? -1 : value;
 }
@@ -556,8 +564,10 @@ bool parse_vbr_tag(VbrTagInfo& info, const std::uint8_t* bytes) {
         p += 4;
     }
     info.tag_frame_length = (info.version_bit + 1) * 72000 * bitrate / info.sample_rate;
-    info.encoder_delay = encoder_field(bytes[p + 21] * 16 + (bytes[p + 22] >> 4));
-    info.encoder_padding = encoder_field((bytes[p + 22] & 15) * 256 + bytes[p + 23]);
+    if (is_encoder_name(bytes + p)) {
+        info.encoder_delay = encoder_field(bytes[p + 21] * 16 + (bytes[p + 22] >> 4));
+        info.encoder_padding = encoder_field((bytes[p + 22] & 15) * 256 + bytes[p + 23]);
+    }
     return true;
 }
 

@@ -175,7 +175,8 @@ struct VbrTagInfo {
 };
 
 // Reads a Xing or Info tag from the first kVbrTagProbeSize bytes of a frame
-// (from its header on). True when a tag was found.
+// (from its header on). True when a tag was found. Encoder delay and padding
+// come from an encoder tag behind the tag's fields, when there is one.
 bool parse_vbr_tag(VbrTagInfo& info, const std::uint8_t* bytes);
 
 } // namespace tesk::quor

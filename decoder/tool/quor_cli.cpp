@@ -38,13 +38,14 @@ using Handle = std::unique_ptr<QuorDecoder, HandleCloser>;
 // InputError naming the cause.
 class OpenStream {
 public:
-    explicit OpenStream(const std::string& input) : m_input(input) {
+    OpenStream(const std::string& input, bool gapless) : m_input(input) {
         QuorDecoder* raw = nullptr;
         const std::int32_t created = input == "-"
                                          ? Quor_Create(&raw, QuorCallbacks{}, nullptr, QUOR_VERSION)
                                          : Quor_CreateUsingFile(&raw, input.c_str(), QUOR_VERSION);
         m_handle.reset(raw);
         check(created, true);
+        check(Quor_SetOption(m_handle.get(), QUOR_OPTION_GAPLESS, gapless ? 1 : 0), true);
         check(Quor_GetFileInfo(m_handle.get(), &m_info), true);
         check(Quor_GetStreamFormat(m_handle.get(), &m_format), true);
     }
@@ -71,6 +72,8 @@ public:
         r.bitRate = m_info.bitRate;
         r.vbr = m_info.isVBR != 0;
         r.frames = m_format.frames;
+        r.encoderDelay = m_info.encoderDelay;
+        r.encoderPadding = m_info.encoderPadding;
         return r;
     }
 
@@ -87,7 +90,8 @@ private:
 class QuorReader : public common::AudioReader {
 public:
     QuorReader(const std::string& input, const Options& options)
-        : m_stream(input), m_buffer(static_cast<std::size_t>(options.bufferBytes)) {
+        : m_stream(input, options.gapless),
+          m_buffer(static_cast<std::size_t>(options.bufferBytes)) {
         if (options.start > 0.0) {
             m_start = options.start;
             m_stream.check(Quor_SeekToTime(m_stream.handle(),
@@ -127,7 +131,9 @@ private:
 int RunInfo(const Options& options) {
     const std::string& input = options.inputs.front();
     try {
-        std::fputs(common::formatReport(OpenStream(input).report(), options.json).c_str(), stdout);
+        std::fputs(
+            common::formatReport(OpenStream(input, options.gapless).report(), options.json).c_str(),
+            stdout);
     } catch (const common::InputError& e) {
         common::reportFailure(kProgram, common::subjectName(input, false), e.what());
         return common::kExitFailure;

@@ -99,6 +99,8 @@ public:
         if (!m_source) {
             throw cli::InputError("the plug-in offers no audio source for this file");
         }
+        m_source->setOption(
+            audio::sourceOption(audio::SourceOption::Gapless, options.gapless ? 1 : 0));
         guarded([&] { m_source->open(); });
     }
     ~OpenSource() { m_source->close(); }
@@ -192,6 +194,8 @@ void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream
     report.bitRate = source.value("bit_rate");
     report.vbr = source.value("vbr") == 1;
     report.frames = source.value("frames");
+    report.encoderDelay = source.value("encoder_delay");
+    report.encoderPadding = source.value("encoder_padding");
     out << cli::formatReport(report, options.json);
 }
 

@@ -8,8 +8,9 @@
  * Use: create a decoder on a file (Quor_CreateUsingFile) or on your own input
  * (Quor_Create), read the stream information (Quor_GetFileInfo), call
  * Quor_Decode until it returns QUOR_END, and destroy the decoder
- * (Quor_Destroy). Quor_SeekToTime and Quor_GetTime may be called between
- * decodes. Quor_StrError turns any result code into words.
+ * (Quor_Destroy). Quor_SeekToTime, Quor_GetTime and Quor_GetPosition may be
+ * called between decodes; Quor_SetOption turns on gapless trimming.
+ * Quor_StrError turns any result code into words.
  *
  * Results: every function that can fail returns a QUOR_ code: QUOR_OK (0) on
  * success, QUOR_END (1) from Quor_Decode at the end of the stream, a negative
@@ -25,7 +26,8 @@
  * Damaged input: bytes that do not form MPEG audio frames (junk, tags, a cut
  * frame) between and after frames are passed over; the decoder finds the
  * next frame and goes on. A frame whose contents cannot be decoded is
- * dropped: it gives no samples and does not advance the time. The stream is
+ * dropped: it gives no samples, and the samples after it keep their times
+ * (the time jumps over the dropped frame). The stream is
  * refused (QUOR_ERROR_DECODE) only when no MPEG audio frame is found in the
  * first 64 KiB after an ID3v2 tag.
  */
@@ -50,8 +52,10 @@ extern "C" {
  * compiled with, to the creating functions; a library refuses versions above
  * its own with QUOR_ERROR_INCOMPATIBLEVERSION and accepts its own and every
  * earlier one. Quor_GetVersion tells the version of the library loaded.
+ * Version 4 adds the encoder fields of QuorFileInfo, Quor_SetOption and
+ * Quor_GetPosition.
  */
-#define QUOR_VERSION 3
+#define QUOR_VERSION 4
 
 /*
  * Result codes. Each function below lists the ones it returns; Quor_StrError
@@ -100,6 +104,10 @@ typedef struct QuorFileInfo {
     int32_t bitRate;    /* bit rate in bit/s, -1 when unknown */
     int32_t sampleRate; /* sample rate in Hz */
     int32_t channels;   /* 1 or 2 */
+    /* From version 4 on; for a decoder created with an earlier version the
+     * record ends above and these are not written: */
+    int32_t encoderDelay;   /* samples the encoder put in front, -1 when unknown */
+    int32_t encoderPadding; /* samples the encoder put after the end, -1 when unknown */
 } QuorFileInfo;
 
 /* How the stream is coded, filled by Quor_GetStreamFormat. */
@@ -178,7 +186,8 @@ QUOR_API void Quor_Destroy(QuorHandle handle);
  * first Quor_Decode or Quor_SeekToTime) prepares it: it passes over an ID3v2
  * tag, finds the first frame and, when the input's length is known or a
  * Xing header is present, reads the whole input once to count the frames;
- * that call can take as long as a pass over the file.
+ * that call can take as long as a pass over the file. With gapless trimming
+ * on, durationMs is the length of the trimmed audio.
  * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or info is NULL;
  * QUOR_ERROR_DECODE when the input is not an MPEG audio stream (and again on
  * every later call that prepares); QUOR_ERROR_MEMORY.
@@ -195,6 +204,24 @@ QUOR_API int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info);
  * QUOR_ERROR_MEMORY.
  */
 QUOR_API int32_t Quor_GetStreamFormat(QuorHandle handle, QuorStreamFormat* format);
+
+/*
+ * Sets an option. Options may be set at any time; they apply to the samples
+ * delivered from then on and to Quor_GetFileInfo, so a caller sets them
+ * before its first Quor_Decode.
+ *  QUOR_OPTION_GAPLESS, value 0 (the default) or 1: with 1, a stream whose
+ *  first frame holds an encoder tag (the LAME-style tag behind a Xing or
+ *  Info header, with 12 bits of delay and 12 of padding) decodes to the
+ *  encoder's input exactly: the encoder delay plus the decoder's own delay
+ *  of 529 samples are removed at the start, the padding less those 529 at
+ *  the end. Times, positions and seeks then count from the first kept
+ *  sample. Streams without an encoder tag are not changed. The end is
+ *  trimmed when the frames were counted (see Quor_GetFileInfo).
+ * Returns QUOR_OK; QUOR_ERROR_PARAM when handle is NULL or the option is
+ * unknown.
+ */
+#define QUOR_OPTION_GAPLESS 1
+QUOR_API int32_t Quor_SetOption(QuorHandle handle, int32_t option, int32_t value);
 
 /*
  * Delivers decoded signed 16-bit PCM (native byte order, channels
@@ -225,9 +252,15 @@ QUOR_API int32_t Quor_Decode(QuorHandle handle, void* buffer, int32_t size, int3
 /*
  * Moves to a time in milliseconds from the start of the stream: the first
  * sample delivered after Quor_SeekToTime(ms) is sample round(ms * rate / 1000)
- * of the stream (rate: QuorFileInfo.sampleRate), and Quor_GetTime then reads
- * ms. A time at or after the end leads to QUOR_END. The decoder must be able
- * to seek its input (a file, or callbacks with seek).
+ * of the stream (rate: QuorFileInfo.sampleRate), with the value a decode from
+ * the start gives there, and Quor_GetTime then reads ms. The decoder counts
+ * frames from the nearest frame whose position it noted while counting them,
+ * decodes from a few frames before the target (for Layer III also the frames
+ * whose data the following frames take from the bit reservoir) to rebuild
+ * its state, and drops the samples before the target. A time at or after the
+ * end leads to QUOR_END. The decoder must be able to seek its input (a file,
+ * or callbacks with seek); when its frames could not be counted, only time 0
+ * is found exactly.
  * Returns QUOR_OK; QUOR_ERROR_PARAM when handle is NULL or timeMs is
  * negative; QUOR_ERROR_UNSUPPORTED when the input cannot seek, or for a time
  * other than 0 when the duration is unknown; QUOR_ERROR_SEEK when the input
@@ -243,6 +276,15 @@ QUOR_API int32_t Quor_SeekToTime(QuorHandle handle, int32_t timeMs);
  * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or timeMs is NULL.
  */
 QUOR_API int32_t Quor_GetTime(QuorHandle handle, int32_t* timeMs);
+
+/*
+ * Sets *samples to the position of the next sample to be delivered, in
+ * samples per channel from the start of the stream (from the first kept
+ * sample when trimming): the exact form of Quor_GetTime. After a delivery of
+ * n sample frames, the delivered ones began at *samples - n.
+ * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or samples is NULL.
+ */
+QUOR_API int32_t Quor_GetPosition(QuorHandle handle, int64_t* samples);
 
 /* A short English text for a result code, such as "cannot open the file";
  * never NULL. The text is static: do not free it. Unknown codes give

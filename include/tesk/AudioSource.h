@@ -56,8 +56,9 @@ constexpr std::uint16_t sourceOptionSetting(std::int32_t value) {
 // audio source: named values as text, an empty string for a name the source
 // does not know. An MPEG audio source knows "layer" (1 to 3), "version" (10
 // MPEG-1, 20 MPEG-2, 25 MPEG-2.5), "mode" (0 stereo, 1 joint stereo, 2 dual
-// channel, 3 single channel), "bit_rate" (bit/s), "vbr" (1 or 0) and
-// "frames".
+// channel, 3 single channel), "bit_rate" (bit/s), "vbr" (1 or 0),
+// "frames", and "encoder_delay" and "encoder_padding" (samples) when the
+// stream's encoder tag records them.
 class IMetaData : public virtual zelm::IBase {
 public:
     virtual zelm::String getValue(const zelm::String& name) = 0;

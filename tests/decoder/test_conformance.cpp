@@ -1,5 +1,6 @@
 // Every conformance stream with a reference decoding beside it is decoded
-// through the Quor_ interface and compared with the reference.
+// through the Quor_ interface and compared with the reference, and seeks
+// into it are compared with that decode.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -100,6 +101,14 @@ TEST_P(Conformance, DecodesLikeTheReference) {
     ASSERT_EQ(Quor_CreateUsingFileW(&handle, test::Wide(stream.string()).c_str(), QUOR_VERSION),
               QUOR_OK);
     const test::Decoded decoded = test::DecodeAll(handle);
+    // A seek lands on sample round(ms x rate / 1000) of that decode: near the
+    // start, inside, in the last frame, past the end.
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(handle, &info), QUOR_OK);
+    for (const std::int32_t ms : {info.durationMs - 10, 1, info.durationMs / 3 + 7, 0,
+                                  2 * info.durationMs / 3, info.durationMs + 500}) {
+        EXPECT_EQ(test::SeekDifference(handle, decoded.samples, info, ms), 0) << ms << " ms";
+    }
     Quor_Destroy(handle);
     EXPECT_EQ(decoded.result, QUOR_END);
     EXPECT_EQ(static_cast<std::int64_t>(decoded.samples.size()), expected.decodedSamples);

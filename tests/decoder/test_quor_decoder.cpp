@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <numeric>
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -69,7 +71,7 @@ TEST(QuorDecoder, CreationChecksVersionCallbacksAndPaths) {
         EXPECT_EQ(errno, ENOENT);
         EXPECT_EQ(open(&handle, "/", L"/", QUOR_VERSION), QUOR_ERROR_OPENFILE);
         EXPECT_EQ(errno, EISDIR);
-        EXPECT_EQ(open(&handle, "/nonexistent/a.mp3", L"/nonexistent/a.mp3", 4),
+        EXPECT_EQ(open(&handle, "/nonexistent/a.mp3", L"/nonexistent/a.mp3", QUOR_VERSION + 1),
                   QUOR_ERROR_INCOMPATIBLEVERSION);
         EXPECT_EQ(open(&handle, nullptr, nullptr, QUOR_VERSION), QUOR_ERROR_PARAM);
         EXPECT_EQ(handle, nullptr);
@@ -119,6 +121,9 @@ TEST(QuorDecoder, CallsWithoutTheirPointersOrWithBadValuesAreRefused) {
     EXPECT_EQ(Quor_GetTime(d.handle, nullptr), QUOR_ERROR_PARAM);
     EXPECT_EQ(Quor_GetTime(d.handle, &out), QUOR_OK);
     EXPECT_EQ(out, 0);
+    EXPECT_EQ(Quor_GetPosition(d.handle, nullptr), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SetOption(nullptr, QUOR_OPTION_GAPLESS, 1), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SetOption(d.handle, QUOR_OPTION_GAPLESS + 1, 1), QUOR_ERROR_PARAM);
 }
 
 TEST(QuorDecoder, InputsOfTwoGibibytesOrMoreAreRefused) {
@@ -259,43 +264,80 @@ TEST(QuorDecoderStreams, PassingOverAdvancesTheTimeWithoutDecoding) {
                            whole.samples.begin() + 3 * 2304));
 }
 
-TEST(QuorDecoderStreams, SeekingToZeroStartsAgainAndOtherTimesDropFiveFrames) {
-    const streamgen::Stream stream = Layer2Stereo(88200);
-    const test::Decoded whole = DecodeBytes(stream.bytes, 4608);
+// Every version, tag frames behind ID3v2 tags and a VBR stream without a table
+// of contents seek exactly: in the first and last frame, on a boundary, inside.
+TEST(QuorDecoderStreams, SeeksLandOnTheSampleAskedInEveryKindOfStream) {
+    using streamgen::Layer;
+    using streamgen::VbrFrame;
+    std::vector<std::vector<std::uint8_t>> streams;
+    for (const auto& [layer, rate, kbps, tag] : {std::tuple{Layer::kII, 22050, 64, VbrFrame::kXing},
+                                                 {Layer::kIII, 48000, 128, VbrFrame::kInfo},
+                                                 {Layer::kIII, 24000, 32, VbrFrame::kNone},
+                                                 {Layer::kIII, 8000, 8, VbrFrame::kNone}}) {
+        streamgen::StreamOptions options{layer, rate, streamgen::ChannelMode::kStereo, kbps, 30000};
+        options.vbrFrame = tag;
+        options.id3v2Size = 100;
+        streams.push_back(streamgen::Generate(options).bytes);
+    }
+    streams.push_back(Layer2Stereo(30000).bytes);
+    streamgen::StreamOptions fast;
+    fast.bitRateKbps = 320;
+    const std::vector<std::uint8_t> fastFrames = streamgen::Generate(fast).bytes;
+    streams.back().insert(streams.back().end(), fastFrames.begin(), fastFrames.end());
+
+    for (const std::vector<std::uint8_t>& bytes : streams) {
+        MemoryInput input;
+        input.bytes = bytes;
+        Opened d(input);
+        const test::Decoded whole = test::DecodeAll(d.handle);
+        QuorFileInfo info{};
+        ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
+        const std::int32_t frameMs = 1152 * 1000 / info.sampleRate;
+        for (const std::int32_t ms : {info.durationMs - 1, 1, frameMs, info.durationMs / 2, 0}) {
+            EXPECT_EQ(test::SeekDifference(d.handle, whole.samples, info, ms), 0)
+                << info.sampleRate << " Hz, " << ms << " ms";
+        }
+    }
+}
+
+// A stream whose encoder tag records the encoder's delay and padding
+// decodes, with trimming on, to the encoder's input: its length, lined up
+// with it, the untrimmed samples from delay + 529 on; seeks count from the
+// first kept sample. Without trimming every frame but the tag frame stays.
+TEST(QuorDecoderStreams, GaplessTrimmingGivesTheEncodersInput) {
+    streamgen::StreamOptions options{
+        streamgen::Layer::kIII,   22050, streamgen::ChannelMode::kStereo, 64, 20000,
+        streamgen::Signal::kNoise};
+    options.vbrFrame = streamgen::VbrFrame::kInfo;
+    options.encoderTag = true;
+    const streamgen::Stream stream = streamgen::Generate(options);
+    const test::Decoded untrimmed = DecodeBytes(stream.bytes, 4608);
+    EXPECT_EQ(untrimmed.samples.size(), stream.frameOffsets.size() * 576 * 2);
     MemoryInput input;
     input.bytes = stream.bytes;
     Opened d(input);
-    std::vector<std::uint8_t> buffer(4608);
-    std::int32_t out = 0;
-    std::int32_t time = -1;
-    for (int i = 0; i < 7; ++i) {
-        ASSERT_EQ(DecodeInto(d.handle, buffer, 4608, out), QUOR_OK);
-    }
-    ASSERT_EQ(Quor_SeekToTime(d.handle, 0), QUOR_OK);
-    EXPECT_EQ(test::DecodeAll(d.handle).samples, whole.samples);
-
-    ASSERT_EQ(Quor_SeekToTime(d.handle, 1000), QUOR_OK);
-    ASSERT_EQ(Quor_GetTime(d.handle, &time), QUOR_OK);
-    EXPECT_EQ(time, 1000);
-    ASSERT_EQ(DecodeInto(d.handle, buffer, 4608, out), QUOR_OK);
-    ASSERT_EQ(out, 4608);
-    ASSERT_EQ(Quor_GetTime(d.handle, &time), QUOR_OK);
-    EXPECT_EQ(time, static_cast<std::int32_t>(1000 + 6 * 1152 * 1000.0 / 44100));
-
-    // The delivered frame is a frame of the stream: the sixth after the
-    // position of one second.
+    ASSERT_EQ(Quor_SetOption(d.handle, QUOR_OPTION_GAPLESS, 1), QUOR_OK);
     QuorFileInfo info{};
     ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
-    const auto audioLength = static_cast<double>(stream.bytes.size()) - stream.firstFramePosition;
-    const std::int32_t position = stream.firstFramePosition +
-                                  static_cast<std::int32_t>(1000.0 / info.durationMs * audioLength);
-    std::size_t frame = 0;
-    while (frame < stream.frameOffsets.size() && stream.frameOffsets[frame] < position) {
-        ++frame;
+    EXPECT_EQ(info.encoderDelay, stream.encoderDelay);
+    EXPECT_EQ(info.encoderPadding, stream.encoderPadding);
+    EXPECT_EQ(info.durationMs, 20000 * 1000 / 22050);
+    const test::Decoded trimmed = test::DecodeAll(d.handle);
+    ASSERT_EQ(trimmed.samples.size(), 2u * 20000);
+    const auto skipped = static_cast<std::ptrdiff_t>(2 * (stream.encoderDelay + 529));
+    EXPECT_TRUE(std::equal(trimmed.samples.begin(), trimmed.samples.end(),
+                           untrimmed.samples.begin() + skipped));
+    const std::vector<std::int16_t> pcm = streamgen::Synthesise(options);
+    const auto correlation = [&](std::ptrdiff_t lag) {
+        return std::inner_product(trimmed.samples.begin() + 1000, trimmed.samples.end() - 1000,
+                                  pcm.begin() + 1000 + 2 * lag, 0.0);
+    };
+    for (const std::ptrdiff_t lag : {-2, -1, 1, 2}) {
+        EXPECT_GT(correlation(0), correlation(lag)) << lag;
     }
-    frame += 5;
-    ASSERT_LT(frame, stream.frameOffsets.size());
-    EXPECT_EQ(0, std::memcmp(buffer.data(), whole.samples.data() + frame * 2304, 4608));
+    for (const std::int32_t ms : {1, 450, 906}) {
+        EXPECT_EQ(test::SeekDifference(d.handle, trimmed.samples, info, ms), 0) << ms;
+    }
 }
 
 TEST(QuorDecoderStreams, AStreamOfAFewFramesOpensAndDecodes) {

@@ -126,4 +126,27 @@ inline Decoded DecodeAll(QuorHandle handle, std::int32_t bufferBytes = 4608) {
     }
 }
 
+// Seeks to ms and decodes to the end; the largest difference from the whole
+// decode from sample round(ms x rate / 1000) on, or -1 when the lengths, the
+// position or the time right after the seek disagree.
+inline std::int32_t SeekDifference(QuorHandle handle, const std::vector<std::int16_t>& whole,
+                                   const QuorFileInfo& info, std::int32_t ms) {
+    const std::int64_t first = (static_cast<std::int64_t>(ms) * info.sampleRate + 500) / 1000;
+    std::int64_t position = -1;
+    std::int32_t time = -1;
+    const bool sought = Quor_SeekToTime(handle, ms) == QUOR_OK &&
+                        Quor_GetPosition(handle, &position) == QUOR_OK &&
+                        Quor_GetTime(handle, &time) == QUOR_OK && position == first && time == ms;
+    const Decoded after = DecodeAll(handle, 1000);
+    const auto skipped = std::min(static_cast<std::size_t>(first * info.channels), whole.size());
+    if (!sought || after.result != QUOR_END || after.samples.size() != whole.size() - skipped) {
+        return -1;
+    }
+    std::int32_t largest = 0;
+    for (std::size_t i = 0; i < after.samples.size(); ++i) {
+        largest = std::max(largest, std::abs(after.samples[i] - whole[skipped + i]));
+    }
+    return largest;
+}
+
 } // namespace tesk::quor::test

@@ -332,5 +332,26 @@ TEST(SampleRateConverterStream, StartTimeRestartsTheClock) {
     EXPECT_EQ(after.times[1], 12.5 + static_cast<double>(after.frames[0]) / 48000);
 }
 
+// After the flush, N source frames have given round(N x target / source)
+// frames, the last chunk stamped where the others end; at equal rates the
+// samples come out unchanged. A second flush has nothing left.
+TEST(SampleRateConverterStream, FlushCompletesTheStream) {
+    const std::pair<std::int32_t, std::int32_t> rates[] = {
+        {44100, 48000}, {48000, 44100}, {8000, 44100}, {44100, 8000}, {22050, 22050}};
+    for (const auto& [from, to] : rates) {
+        const std::vector<std::int16_t> input = stereoSine(from, 0.377);
+        auto converter = makeConverter(resampling(from, to));
+        Stream stream = feed(*converter, input, {1000, 1000000});
+        const Chunk last = converter->flush();
+        ASSERT_TRUE(last);
+        EXPECT_EQ(last->getTime(), static_cast<double>(stream.samples.size() / 2) / to);
+        const std::vector<std::int16_t> tail = samplesOf(last);
+        stream.samples.insert(stream.samples.end(), tail.begin(), tail.end());
+        EXPECT_EQ(stream.samples.size() / 2, std::llround(input.size() / 2.0 * to / from)) << from;
+        EXPECT_FALSE(converter->flush());
+        EXPECT_TRUE(from != to || stream.samples == input);
+    }
+}
+
 } // namespace
 } // namespace tesk::samplerateconverter

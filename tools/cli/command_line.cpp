@@ -81,6 +81,8 @@ bool readCommonOption(const std::string& argument, ArgumentReader& reader, Commo
         options.length = parseSeconds(argument, reader.valueOf(argument));
     } else if (argument == "--raw") {
         options.raw = true;
+    } else if (argument == "--no-gapless") {
+        options.gapless = false;
     } else if (argument == "--json") {
         options.json = true;
     } else if (argument == "--quiet" || argument == "-q") {
@@ -223,6 +225,8 @@ const char* commonHelp() {
            "  --start TIME          begin at TIME seconds: 90, 1.5, 1:30.5 or 1:02:03\n"
            "  --length TIME         decode at most TIME seconds of audio\n"
            "  --raw                 bare interleaved PCM instead of WAV, whatever the name\n"
+           "  --no-gapless          keep the encoder delay and padding that a stream's\n"
+           "                        encoder tag records (trimmed by default)\n"
            "  --json                info as one JSON object\n"
            "  -q, --quiet           no progress line\n"
            "  -h, --help            this text\n"

@@ -24,6 +24,7 @@ struct CommonOptions {
     double start = 0.0;              // seconds
     std::optional<double> length;    // seconds
     bool raw = false;
+    bool gapless = true; // trim the encoder delay and padding a stream records
     bool quiet = false;
     bool json = false;
 };

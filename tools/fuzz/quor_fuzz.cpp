@@ -1,6 +1,6 @@
 // libFuzzer target: the decoder library over arbitrary input. The first
-// byte chooses the input's abilities, the buffer sizes and a seek; the rest
-// is the stream.
+// byte chooses the input's abilities, the buffer sizes and a seek, the
+// length's parity the trimming; the rest is the stream.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -59,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (Quor_Create(&handle, callbacks, &input, QUOR_VERSION) != QUOR_OK) {
         return 0;
     }
+    // An input of odd length decodes with gapless trimming.
+    Quor_SetOption(handle, QUOR_OPTION_GAPLESS, static_cast<std::int32_t>(size & 1));
     QuorFileInfo info{};
     Quor_GetFileInfo(handle, &info);
     std::vector<std::uint8_t> buffer(kLargestBuffer);

@@ -42,6 +42,8 @@ constexpr const char* kUsage =
     "  --id3v2-footer           the tag ends with a footer\n"
     "  --xing | --info          a Xing or Info frame before the audio\n"
     "  --no-toc                 that frame has no table of contents\n"
+    "  --encoder-tag            that frame has an encoder tag with the encoder's delay\n"
+    "                           and padding (Layer III)\n"
     "  --junk BYTES             bytes before the first frame\n"
     "  --id3v1                  a trailing ID3v1 tag\n"
     "  --truncate BYTES         cut BYTES off the end of the audio\n"
@@ -119,6 +121,8 @@ bool Flag(std::string_view name, StreamOptions& options, Extras& extras) {
         options.vbrFrame = VbrFrame::kInfo;
     } else if (name == "--no-toc") {
         options.vbrToc = false;
+    } else if (name == "--encoder-tag") {
+        options.encoderTag = true;
     } else if (name == "--id3v1") {
         options.id3v1 = true;
     } else {

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <numbers>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 #include <twolame.h>
 #include <unistd.h>
@@ -118,6 +120,17 @@ std::vector<std::uint8_t> EncodeLayer3(const StreamOptions& options,
             shine_encode_buffer_interleaved(encoder, block.data(), &written);
         out.insert(out.end(), data, data + written);
     }
+    // With an encoder tag, silent passes push the last input samples out:
+    // the frames then hold the delay, the input and the decoder's delay.
+    const int extraPasses =
+        options.encoderTag ? (kShineDelay + kDecoderDelay + perPass - 1) / perPass + 1 : 0;
+    std::fill(block.begin(), block.end(), std::int16_t{0});
+    for (int pass = 0; pass < extraPasses; ++pass) {
+        int written = 0;
+        const unsigned char* data =
+            shine_encode_buffer_interleaved(encoder, block.data(), &written);
+        out.insert(out.end(), data, data + written);
+    }
     int written = 0;
     const unsigned char* data = shine_flush(encoder, &written);
     out.insert(out.end(), data, data + written);
@@ -152,11 +165,38 @@ void PutBigEndian(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t 
     }
 }
 
+// The LAME-style encoder tag behind the tag's fields: the encoder's name,
+// then 12 bits of delay and 12 of padding 21 bytes in.
+void PutEncoderTag(std::vector<std::uint8_t>& frame, std::size_t at, std::int32_t delay,
+                   std::int32_t padding) {
+    constexpr std::size_t kTagBytes = 24;
+    if (at + kTagBytes > frame.size()) {
+        throw std::runtime_error("the tag frame is too short for an encoder tag");
+    }
+    std::memcpy(frame.data() + at, "shine    ", 9);
+    frame[at + 21] = static_cast<std::uint8_t>(delay >> 4);
+    frame[at + 22] = static_cast<std::uint8_t>(((delay & 15) << 4) | (padding >> 8));
+    frame[at + 23] = static_cast<std::uint8_t>(padding & 0xFF);
+}
+
+// Delay and padding of the encoded frames: the padding is what follows the
+// input in them.
+std::pair<std::int32_t, std::int32_t> EncoderDelayAndPadding(const StreamOptions& options,
+                                                             std::size_t frames,
+                                                             std::int32_t samplesPerFrame) {
+    const auto total = static_cast<std::int32_t>(frames) * samplesPerFrame;
+    const std::int32_t padding = total - options.samplesPerChannel - kShineDelay;
+    if (options.layer != Layer::kIII || padding < kDecoderDelay) {
+        throw std::runtime_error("an encoder tag needs Layer III and the whole input encoded");
+    }
+    return {kShineDelay, padding};
+}
+
 // A frame with the first frame's header (no padding) holding a Xing or Info
 // header for the audio that follows it.
 std::vector<std::uint8_t> VbrTagFrame(const StreamOptions& options, const CFrameHeader& first,
                                       const std::vector<std::int32_t>& offsets,
-                                      std::size_t audioBytes) {
+                                      std::size_t audioBytes, Stream& stream) {
     CFrameHeader header;
     std::uint8_t headerBytes[4] = {first.bytes[0], static_cast<std::uint8_t>(first.bytes[1] | 1),
                                    static_cast<std::uint8_t>(first.bytes[2] & ~2u), first.bytes[3]};
@@ -180,6 +220,11 @@ std::vector<std::uint8_t> VbrTagFrame(const StreamOptions& options, const CFrame
         at += 100;
     }
     PutBigEndian(frame, at, 50);
+    if (options.encoderTag) {
+        std::tie(stream.encoderDelay, stream.encoderPadding) =
+            EncoderDelayAndPadding(options, offsets.size(), first.GetSamplesPerFrame());
+        PutEncoderTag(frame, at + 4, stream.encoderDelay, stream.encoderPadding);
+    }
     return frame;
 }
 
@@ -255,9 +300,12 @@ Stream Generate(const StreamOptions& options) {
     const std::vector<std::uint8_t> junk = Junk(options.junkBytes);
     stream.bytes.insert(stream.bytes.end(), junk.begin(), junk.end());
     stream.firstFramePosition = static_cast<std::int32_t>(stream.bytes.size());
+    if (options.encoderTag && options.vbrFrame == VbrFrame::kNone) {
+        throw std::runtime_error("an encoder tag needs a Xing or Info frame");
+    }
     if (options.vbrFrame != VbrFrame::kNone) {
         const std::vector<std::uint8_t> tagFrame =
-            VbrTagFrame(options, first, offsets, audio.size());
+            VbrTagFrame(options, first, offsets, audio.size(), stream);
         stream.bytes.insert(stream.bytes.end(), tagFrame.begin(), tagFrame.end());
         stream.hasVbrFrame = true;
     }

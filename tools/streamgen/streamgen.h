@@ -26,6 +26,10 @@ struct StreamOptions {
     bool id3v2Footer = false;
     VbrFrame vbrFrame = VbrFrame::kNone;
     bool vbrToc = true;
+    // Layer III: the Xing or Info frame carries a LAME-style encoder tag with
+    // the encoder's delay and padding, and the encoder runs until every
+    // input sample is out.
+    bool encoderTag = false;
     std::int32_t junkBytes = 0; // between the tag and the first frame
     bool id3v1 = false;
     std::int32_t truncateBytes = 0; // cut from the end of the audio
@@ -40,7 +44,15 @@ struct Stream {
     std::int32_t sampleRate = 0;
     std::int32_t channels = 0;
     bool hasVbrFrame = false;
+    std::int32_t encoderDelay = -1; // as the encoder tag records them
+    std::int32_t encoderPadding = -1;
 };
+
+// Samples by which a Layer III decoder's output lags the encoder's input:
+// shine's own delay (measured by correlating decoded noise with the input)
+// and the decoder's.
+inline constexpr std::int32_t kShineDelay = 528;
+inline constexpr std::int32_t kDecoderDelay = 529;
 
 // Encodes and dresses a stream; throws std::runtime_error naming the cause
 // when the encoder refuses the options.

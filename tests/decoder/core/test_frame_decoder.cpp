@@ -28,7 +28,8 @@ std::vector<std::uint8_t> xing_frame(const char* name) {
         bytes[52 + i] = static_cast<std::uint8_t>(i * 2);
     }
     put_be32(bytes, 152, 57); // scale
-    // Encoder delay 576 and padding 1105 behind the last field.
+    // An encoder tag with delay 576 and padding 1105 behind the last field.
+    std::memcpy(bytes.data() + 156, "LAME3.100", 9);
     bytes[156 + 21] = 576 >> 4;
     bytes[156 + 22] = static_cast<std::uint8_t>(((576 & 15) << 4) | (1105 >> 8));
     bytes[156 + 23] = 1105 & 0xFF;
@@ -107,6 +108,10 @@ TEST(VbrTag, ParsesEveryFieldOfAXingFrame) {
     EXPECT_TRUE(parse_vbr_tag(info, xing_frame("Info").data()));
     EXPECT_FALSE(parse_vbr_tag(info, xing_frame("Xinf").data()));
     EXPECT_FALSE(parse_vbr_tag(info, xing_frame("Abcd").data()));
+    std::vector<std::uint8_t> unnamed = xing_frame("Xing");
+    unnamed[156] = 0; // without an encoder's name in front, no encoder tag
+    ASSERT_TRUE(parse_vbr_tag(info, unnamed.data()));
+    EXPECT_EQ(info.encoder_delay + info.encoder_padding, -2);
 }
 
 TEST(VbrTag, TagPlaceFollowsVersionAndChannels) {
@@ -117,6 +122,7 @@ TEST(VbrTag, TagPlaceFollowsVersionAndChannels) {
     std::memcpy(bytes.data() + 13, "Info", 4);
     put_be32(bytes, 17, 1);
     put_be32(bytes, 21, 77);
+    std::memcpy(bytes.data() + 25, "Lavc", 4);
     bytes[25 + 21] = 0xFF;
     bytes[25 + 22] = 0xFF;
     bytes[25 + 23] = 0xFF;

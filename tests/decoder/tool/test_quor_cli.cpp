@@ -4,9 +4,27 @@
 
 #include "tests/support/cli_table.h"
 
+#include <cmath>
+
 using tesk_quor_test::CliCase;
+using tesk_quor_test::ProgramRun;
 
 TEST(QuorProgram, CommandLineTable) {
+    const tesk_quor_test::CliFiles files = tesk_quor_test::cliFiles("quor_cli", __FILE__);
+    // A start time begins the output at sample round(seconds x rate) of the
+    // whole decode: in the first frame, inside and at a frame's edge.
+    const auto startsAtTheSample = [files](const std::filesystem::path& dir, const ProgramRun&) {
+        const std::string whole = tesk_quor_test::readAll(dir / "all.raw");
+        for (const double seconds : {0.003, 0.5, 1.0}) {
+            const CliCase later(
+                {"decode", "{in}", "-o", "{dir}/later.raw", "--start", std::to_string(seconds)}, 0,
+                "");
+            ASSERT_EQ(tesk_quor_test::runRow(QUOR_TOOL_PATH, later, files, dir).status, 0);
+            const auto skipped = static_cast<std::size_t>(std::lround(seconds * 44100)) * 4;
+            EXPECT_TRUE(tesk_quor_test::readAll(dir / "later.raw") == whole.substr(skipped))
+                << seconds;
+        }
+    };
     std::vector<CliCase> table = tesk_quor_test::commonCliCases("quor");
     const std::vector<CliCase> own = {
         {{"--version"}, 0, "quor "},
@@ -26,8 +44,8 @@ TEST(QuorProgram, CommandLineTable) {
          [](const std::filesystem::path& dir, const tesk_quor_test::ProgramRun&) {
              EXPECT_EQ(std::filesystem::file_size(dir / "b.raw"), 17640u);
          }},
+        {{"decode", "{in}", "-o", "{dir}/all.raw"}, 0, "", "", false, startsAtTheSample},
     };
     table.insert(table.end(), own.begin(), own.end());
-    tesk_quor_test::runCliTable(QUOR_TOOL_PATH, "quor_cli",
-                                tesk_quor_test::cliFiles("quor_cli", __FILE__), table);
+    tesk_quor_test::runCliTable(QUOR_TOOL_PATH, "quor_cli", files, table);
 }
