@@ -120,24 +120,21 @@ void CQuorSource::open() {
 
 void CQuorSource::readFileInfo() {
     QuorFileInfo info{};
-    const char* context = "Quor_GetFileInfo failed";
+    QuorStreamFormat format{};
+    const char* context = "Quor_SetOption failed";
     int result = Quor_SetOption(m_decoder, QUOR_OPTION_GAPLESS, m_options.gapless ? 1 : 0);
-    if (result != QUOR_OK) {
-        context = "Quor_SetOption failed";
-    } else {
+    if (result == QUOR_OK) {
+        context = "Quor_GetFileInfo failed";
         result = Quor_GetFileInfo(m_decoder, &info);
+    }
+    if (result == QUOR_OK) {
+        context = "Quor_GetStreamFormat failed";
+        result = Quor_GetStreamFormat(m_decoder, &format);
     }
     if (result != QUOR_OK) {
         Quor_Destroy(m_decoder);
         m_decoder = nullptr;
         raiseError(String(context), result);
-    }
-    QuorStreamFormat format{};
-    const int formatResult = Quor_GetStreamFormat(m_decoder, &format);
-    if (formatResult != QUOR_OK) {
-        Quor_Destroy(m_decoder);
-        m_decoder = nullptr;
-        raiseError(String("Quor_GetStreamFormat failed"), formatResult);
     }
     m_metaData = P<zelm::IBase>(new CStreamMetaData(info, format));
     m_duration = info.durationMs > -1 ? info.durationMs / 1000.0 : -1.0;

@@ -12,9 +12,14 @@ std::string known(std::int32_t value) {
 } // namespace
 
 CStreamMetaData::CStreamMetaData(const QuorFileInfo& info, const QuorStreamFormat& format)
-    : m_values{{"layer", std::to_string(format.layer)}, {"version", std::to_string(format.version)},
-               {"mode", std::to_string(format.mode)},   {"bit_rate", known(info.bitRate)},
-               {"vbr", std::to_string(info.isVBR)},     {"frames", known(format.frames)}} {}
+    : m_values{{"layer", std::to_string(format.layer)},
+               {"version", std::to_string(format.version)},
+               {"mode", std::to_string(format.mode)},
+               {"bit_rate", known(info.bitRate)},
+               {"vbr", std::to_string(info.isVBR)},
+               {"frames", known(format.frames)},
+               {"encoder_delay", known(info.encoderDelay)},
+               {"encoder_padding", known(info.encoderPadding)}} {}
 
 zelm::String CStreamMetaData::getValue(const zelm::String& name) {
     const auto found = m_values.find(name.toStdString());

@@ -53,6 +53,12 @@ void sameAsTheQuorTool(const fs::path& dir, const ProgramRun&) {
         EXPECT_TRUE(wav == readAll(dir / "quor.wav")) << "the same WAV file " << extra.size();
         EXPECT_TRUE(!extra.empty() || wav.size() == 44u + 44100u * 4u) << "the encoder's input";
     }
+    const tesk_quor_test::CliCase info({"info", "{in}"}, 0, "");
+    const ProgramRun tesk = tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, info, files, dir);
+    EXPECT_EQ(tesk.out, tesk_quor_test::runRow(QUOR_TOOL_PROGRAM, info, files, dir).out);
+    EXPECT_NE(tesk.out.find("\nencoder_delay: 528 samples\nencoder_padding: 1452 samples\n"),
+              std::string::npos)
+        << tesk.out;
 }
 
 } // namespace
