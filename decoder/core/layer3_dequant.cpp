@@ -94,22 +94,30 @@ int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs
             return FRAME_CORRUPT;
         }
         const int leaf = decode_symbol_fast(table.tree, lookup, reader, used);
+        // The escape and sign bits of a pair, at most 2 x (13 + 1), come
+        // from one look at the reader.
+        std::uint64_t word = bit_reader_detail::peek_word(reader);
+        int taken = 0;
         for (int value : {leaf >> 4, leaf & 15}) {
             const int position = bands.take_position();
             if (position >= kLinesPerGranule) {
                 return FRAME_CORRUPT;
             }
             if (value == 15 && table.linbits > 0) {
-                value += static_cast<int>(read_bits(reader, table.linbits));
-                used += table.linbits;
+                value += static_cast<int>(word >> (64 - table.linbits));
+                word <<= table.linbits;
+                taken += table.linbits;
             }
             if (value != 0) {
-                ++used;
                 const double magnitude = power[value] * bands.band_value();
-                lines[position] = read_bit(reader) != 0 ? -magnitude : magnitude;
+                lines[position] = (word >> 63) != 0 ? -magnitude : magnitude;
+                word <<= 1;
+                ++taken;
                 bands.mark_nonzero();
             }
         }
+        skip_bits(reader, taken);
+        used += taken;
     }
     return 0;
 }
@@ -160,12 +168,6 @@ void record_band_limits(const BandCursor& bands, GranuleInfo& granule, int row) 
     granule.active_subbands = largest >= 0
                                   ? tables.short_subband_limit[row][1 + largest]
                                   : tables.long_subband_limit[row][granule.long_band_limit];
-}
-
-void skip_bits(BitReader& reader, int count) {
-    for (; count > 0; count -= 16) {
-        read_bits(reader, std::min(count, 16));
-    }
 }
 
 } // namespace

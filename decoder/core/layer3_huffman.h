@@ -50,14 +50,13 @@ inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& loo
     if (tree[0] >= 0) {
         return tree[0];
     }
-    BitReader probe = reader;
-    const LookupEntry entry = lookup.entries[read_bits(probe, kLookupBits)];
+    const LookupEntry entry = lookup.entries[peek_bits(reader, kLookupBits)];
     if (entry.length > 0) {
-        read_bits(reader, entry.length);
+        skip_bits(reader, entry.length);
         bits += entry.length;
         return entry.value;
     }
-    reader = probe;
+    skip_bits(reader, kLookupBits);
     bits += kLookupBits;
     int node = entry.value;
     while (tree[node] < 0) {
@@ -71,10 +70,9 @@ inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& loo
 // holds all of it and it fits the budget: the same leaf, bits and count.
 inline int decode_symbol_within_fast(const std::int16_t* tree, const HuffmanLookup& lookup,
                                      BitReader& reader, int budget, int& bits) {
-    BitReader probe = reader;
-    const LookupEntry entry = lookup.entries[read_bits(probe, kLookupBits)];
+    const LookupEntry entry = lookup.entries[peek_bits(reader, kLookupBits)];
     if (entry.length > 0 && entry.length <= budget) {
-        read_bits(reader, entry.length);
+        skip_bits(reader, entry.length);
         bits += entry.length;
         return entry.value;
     }
