@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "decoder/core/frame_decoder.h"
-#include "decoder/core/layer3_hybrid.h"
 #include "decoder/core/layer3_dequant.h"
+#include "decoder/core/layer3_hybrid.h"
 #include "decoder/core/layer3_stereo.h"
 #include "decoder/core/layer3_tables.h"
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "decoder/core/layer3_tables.h"
+#include "decoder/core/simd_path.h"
 
 namespace tesk::quor {
 namespace {
@@ -118,8 +119,10 @@ void antialias(double* lines, const GranuleInfo& granule) {
     }
 }
 
-void hybrid_synthesis(Layer3State& state, const double* lines, int channel,
-                      const GranuleInfo& granule) {
+namespace {
+
+inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int channel,
+                                  const GranuleInfo& granule) {
     const int half = state.overlap_half[channel];
     const Overlap overlap{state.overlap[half][channel], state.overlap[1 - half][channel]};
     state.overlap_half[channel] = 1 - half;
@@ -137,6 +140,26 @@ void hybrid_synthesis(Layer3State& state, const double* lines, int channel,
     for (; s < kSubbands; ++s) {
         pass_subband(s, overlap, out);
     }
+}
+
+// The hybrid synthesis with its transforms inlined, once per vector path.
+[[gnu::flatten]] void hybrid_synthesis_baseline(Layer3State& state, const double* lines,
+                                                int channel, const GranuleInfo& granule) {
+    hybrid_synthesis_body(state, lines, channel, granule);
+}
+
+TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_avx2(Layer3State& state, const double* lines,
+                                                           int channel,
+                                                           const GranuleInfo& granule) {
+    hybrid_synthesis_body(state, lines, channel, granule);
+}
+
+} // namespace
+
+void hybrid_synthesis(Layer3State& state, const double* lines, int channel,
+                      const GranuleInfo& granule) {
+    static const auto synthesize = pick_simd(&hybrid_synthesis_baseline, &hybrid_synthesis_avx2);
+    synthesize(state, lines, channel, granule);
 }
 
 } // namespace tesk::quor

@@ -7,6 +7,7 @@
 
 #include "decoder/core/frame_decoder.h"
 #include "decoder/core/generated/core_tables.h"
+#include "decoder/core/simd_path.h"
 
 namespace tesk::quor {
 namespace {
@@ -167,13 +168,32 @@ int window_block(const double* r, int o, std::int16_t* pcm) {
     return clips;
 }
 
-int synthesize_block(SynthesisState& state, const double* samples, int channel, std::int16_t* pcm) {
+inline int synthesize_block_body(SynthesisState& state, const double* samples, int channel,
+                                 std::int16_t* pcm) {
     if (channel == 0) {
         state.ring_index = (state.ring_index + 15) % 16;
     }
     int offset = 0;
     const double* r = store_block(state, samples, channel, offset);
     return window_block(r, offset, pcm);
+}
+
+// The block synthesis with the matrixing and windowing inlined, once per
+// vector path.
+[[gnu::flatten]] int synthesize_block_baseline(SynthesisState& state, const double* samples,
+                                               int channel, std::int16_t* pcm) {
+    return synthesize_block_body(state, samples, channel, pcm);
+}
+
+TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_block_avx2(SynthesisState& state,
+                                                          const double* samples, int channel,
+                                                          std::int16_t* pcm) {
+    return synthesize_block_body(state, samples, channel, pcm);
+}
+
+int synthesize_block(SynthesisState& state, const double* samples, int channel, std::int16_t* pcm) {
+    static const auto synthesize = pick_simd(&synthesize_block_baseline, &synthesize_block_avx2);
+    return synthesize(state, samples, channel, pcm);
 }
 
 void store_sample(unsigned char* output, int position, std::int16_t sample) {
