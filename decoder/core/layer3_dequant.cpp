@@ -35,6 +35,7 @@ public:
             --pairs_left_;
             return true;
         }
+        record_nonzero();
         if (++entry_index_ >= walk_.size || entry_index_ >= scale_factors_.end) {
             return false;
         }
@@ -54,12 +55,22 @@ public:
     }
 
     double band_value() const { return band_value_; }
-    void mark_nonzero() {
-        highest_[entry_->window] = std::max<int>(highest_[entry_->window], entry_->band);
+    void mark_nonzero() { nonzero_ = true; }
+    // The highest band of the window holding a nonzero value, up to the
+    // current pair.
+    int highest(int window) {
+        record_nonzero();
+        return highest_[window];
     }
-    int highest(int window) const { return highest_[window]; }
 
 private:
+    void record_nonzero() {
+        if (nonzero_) {
+            highest_[entry_->window] = std::max<int>(highest_[entry_->window], entry_->band);
+            nonzero_ = false;
+        }
+    }
+
     int band_gain_position() const {
         const unsigned sf = scale_factors_.store[entry_index_];
         if (entry_->window == kLongWindow) {
@@ -80,6 +91,7 @@ private:
     int position_ = 0;
     int step_ = 1;
     double band_value_ = 0.0;
+    bool nonzero_ = false; // a nonzero value in the current entry, not yet recorded
     int highest_[4];
 };
 
@@ -93,11 +105,12 @@ int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs
         if (!bands.next_pair()) {
             return FRAME_CORRUPT;
         }
-        const int leaf = decode_symbol_fast(table.tree, lookup, reader, used);
-        // The escape and sign bits of a pair, at most 2 x (13 + 1), come
-        // from one look at the reader.
+        // A pair's code, escape and sign bits, at most 19 + 2 x (13 + 1),
+        // come from one look at the reader.
         std::uint64_t word = bit_reader_detail::peek_word(reader);
         int taken = 0;
+        const int leaf = decode_symbol_fast(table.tree, lookup, word, taken);
+        word <<= taken;
         for (int value : {leaf >> 4, leaf & 15}) {
             const int position = bands.take_position();
             if (position >= kLinesPerGranule) {
@@ -156,7 +169,7 @@ int decode_quadruples(BitReader& reader, double* lines, BandCursor& bands, int q
     return 0;
 }
 
-void record_band_limits(const BandCursor& bands, GranuleInfo& granule, int row) {
+void record_band_limits(BandCursor& bands, GranuleInfo& granule, int row) {
     const Layer3Tables& tables = layer3_tables();
     granule.long_band_limit = static_cast<unsigned>(bands.highest(kLongWindow) + 1);
     int largest = -1;
