@@ -30,27 +30,32 @@ public:
 
     // Moves on to the next pair; false when the walk or the scale factors
     // run out (a corrupt frame).
-    bool next_pair() {
-        if (pairs_left_ > 0) {
-            --pairs_left_;
-            return true;
+    bool next_pair() { return take_pairs(1) == 1; }
+
+    // Takes up to `wanted` pairs of the current entry, starting the next
+    // entry when this one is used up; their lines run from position() on at
+    // step() apart. Returns how many were taken, 0 when the walk or the
+    // scale factors run out (a corrupt frame).
+    int take_pairs(int wanted) {
+        if (pairs_left_ <= 0 && !start_entry()) {
+            return 0;
         }
-        record_nonzero();
-        if (++entry_index_ >= walk_.size || entry_index_ >= scale_factors_.end) {
-            return false;
-        }
-        entry_ = &walk_.entries[entry_index_];
-        pairs_left_ = entry_->pairs - 1;
-        position_ = entry_->first_line;
-        step_ = entry_->window == kLongWindow ? 1 : 3;
-        band_value_ = gain_value(band_gain_position());
-        return true;
+        const int taken = std::min(wanted, pairs_left_);
+        pairs_left_ -= taken;
+        run_position_ = position_;
+        position_ += 2 * taken * step_;
+        return taken;
     }
 
-    // Line position of the next value, then advances past it.
+    // First line of the pairs last taken; step between their lines.
+    int position() const { return run_position_; }
+    int step() const { return step_; }
+
+    // Line position of the next value of the pairs taken, then advances
+    // past it.
     int take_position() {
-        const int position = position_;
-        position_ += step_;
+        const int position = run_position_;
+        run_position_ += step_;
         return position;
     }
 
@@ -64,6 +69,19 @@ public:
     }
 
 private:
+    bool start_entry() {
+        record_nonzero();
+        if (++entry_index_ >= walk_.size || entry_index_ >= scale_factors_.end) {
+            return false;
+        }
+        entry_ = &walk_.entries[entry_index_];
+        pairs_left_ = entry_->pairs;
+        position_ = entry_->first_line;
+        step_ = entry_->window == kLongWindow ? 1 : 3;
+        band_value_ = gain_value(band_gain_position());
+        return true;
+    }
+
     void record_nonzero() {
         if (nonzero_) {
             highest_[entry_->window] = std::max<int>(highest_[entry_->window], entry_->band);
@@ -88,7 +106,8 @@ private:
     int entry_index_ = -1;
     const BandWalkEntry* entry_ = nullptr;
     int pairs_left_ = 0;
-    int position_ = 0;
+    int position_ = 0;     // first line of the entry's untaken pairs
+    int run_position_ = 0; // next line of the pairs taken
     int step_ = 1;
     double band_value_ = 0.0;
     bool nonzero_ = false; // a nonzero value in the current entry, not yet recorded
@@ -101,36 +120,46 @@ int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs
     const HuffmanTable& table = huffman_tables[table_select];
     const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table_select];
     const double* power = layer3_tables().power;
-    for (int pair = 0; pair < pairs; ++pair) {
-        if (!bands.next_pair()) {
+    for (int done = 0; done < pairs;) {
+        const int run = bands.take_pairs(pairs - done);
+        const int step = bands.step();
+        int position = bands.position();
+        // Every line of the run lies inside the granule, or the frame is
+        // corrupt.
+        if (run == 0 || position + step * (2 * run - 1) >= kLinesPerGranule) {
             return FRAME_CORRUPT;
         }
-        // A pair's code, escape and sign bits, at most 19 + 2 x (13 + 1),
-        // come from one look at the reader.
-        std::uint64_t word = bit_reader_detail::peek_word(reader);
-        int taken = 0;
-        const int leaf = decode_symbol_fast(table.tree, lookup, word, taken);
-        word <<= taken;
-        for (int value : {leaf >> 4, leaf & 15}) {
-            const int position = bands.take_position();
-            if (position >= kLinesPerGranule) {
-                return FRAME_CORRUPT;
+        const double band_value = bands.band_value();
+        bool nonzero = false;
+        for (int pair = 0; pair < run; ++pair) {
+            // A pair's code, escape and sign bits, at most 19 + 2 x (13 + 1),
+            // come from one look at the reader.
+            std::uint64_t word = bit_reader_detail::peek_word(reader);
+            int taken = 0;
+            const int leaf = decode_symbol_fast(table.tree, lookup, word, taken);
+            word <<= taken;
+            for (int value : {leaf >> 4, leaf & 15}) {
+                if (value == 15 && table.linbits > 0) {
+                    value += static_cast<int>(word >> (64 - table.linbits));
+                    word <<= table.linbits;
+                    taken += table.linbits;
+                }
+                if (value != 0) {
+                    const double magnitude = power[value] * band_value;
+                    lines[position] = (word >> 63) != 0 ? -magnitude : magnitude;
+                    word <<= 1;
+                    ++taken;
+                    nonzero = true;
+                }
+                position += step;
             }
-            if (value == 15 && table.linbits > 0) {
-                value += static_cast<int>(word >> (64 - table.linbits));
-                word <<= table.linbits;
-                taken += table.linbits;
-            }
-            if (value != 0) {
-                const double magnitude = power[value] * bands.band_value();
-                lines[position] = (word >> 63) != 0 ? -magnitude : magnitude;
-                word <<= 1;
-                ++taken;
-                bands.mark_nonzero();
-            }
+            skip_bits(reader, taken);
+            used += taken;
         }
-        skip_bits(reader, taken);
-        used += taken;
+        if (nonzero) {
+            bands.mark_nonzero();
+        }
+        done += run;
     }
     return 0;
 }
