@@ -1,6 +1,8 @@
 #include "decoder/core/layer3_dequant.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <iterator>
 
 #include "decoder/core/layer3_huffman.h"
@@ -130,7 +132,7 @@ int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs
             return FRAME_CORRUPT;
         }
         const double band_value = bands.band_value();
-        bool nonzero = false;
+        int nonzero = 0;
         for (int pair = 0; pair < run; ++pair) {
             // A pair's code, escape and sign bits, at most 19 + 2 x (13 + 1),
             // come from one look at the reader.
@@ -144,19 +146,21 @@ int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs
                     word <<= table.linbits;
                     taken += table.linbits;
                 }
-                if (value != 0) {
-                    const double magnitude = power[value] * band_value;
-                    lines[position] = (word >> 63) != 0 ? -magnitude : magnitude;
-                    word <<= 1;
-                    ++taken;
-                    nonzero = true;
-                }
+                // Without branches: a nonzero value takes the next bit as
+                // its sign, a zero one stores +0 and takes no bit.
+                const auto sign_bits = static_cast<int>(value != 0);
+                const std::uint64_t sign = word & (static_cast<std::uint64_t>(sign_bits) << 63);
+                lines[position] = std::bit_cast<double>(
+                    std::bit_cast<std::uint64_t>(power[value] * band_value) ^ sign);
+                word <<= sign_bits;
+                taken += sign_bits;
+                nonzero |= value;
                 position += step;
             }
             skip_bits(reader, taken);
             used += taken;
         }
-        if (nonzero) {
+        if (nonzero != 0) {
             bands.mark_nonzero();
         }
         done += run;
