@@ -210,13 +210,7 @@ int window_block(const double* r, int o, std::int16_t* pcm) {
     for (int n = 15; n > 0; --n) {
         sums[32 - n] = tail[n];
     }
-    // Branch free, so that the outputs are counted and rounded side by side.
-    int clips = 0;
-    for (int n = 0; n < kSubbands; ++n) {
-        clips += clip_count(sums[n]);
-    }
-    round_block(sums, pcm);
-    return clips;
+    return round_block_to_pcm16(sums, pcm);
 }
 
 inline int synthesize_block_body(SynthesisState& state, const double* samples, int channel,
@@ -270,6 +264,16 @@ void init_synthesis_tables() {
     for (int r = 0; r < kStoredB; ++r) {
         b[r * b_stride] = x[16 + r];
     }
+}
+
+int round_block_to_pcm16(const double* sums, std::int16_t* pcm) {
+    // Branch free, so that the outputs are counted and rounded side by side.
+    int clips = 0;
+    for (int n = 0; n < kSubbands; ++n) {
+        clips += clip_count(sums[n]);
+    }
+    round_block(sums, pcm);
+    return clips;
 }
 
 std::int16_t round_to_pcm16(double sum, int& clips) {
