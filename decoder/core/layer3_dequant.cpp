@@ -116,54 +116,88 @@ private:
     int highest_[4];
 };
 
+// One run of big-values pairs inside a band: the table, the band's factor
+// and where the values go.
+struct PairRun {
+    const HuffmanTable& table;
+    const HuffmanLookup& lookup;
+    const double* power;
+    double band_value;
+    double* lines;
+    int position;
+    int step;
+    int pairs;
+};
+
+// Decodes the pairs of a run, whose lines all lie inside the granule; the
+// escape bits are looked for only with tables that have them. Returns
+// nonzero when a value is.
+template <bool kEscapes> int decode_pairs(BitReader& reader, const PairRun& run, int& used) {
+    // Local copies: the stores to the lines cannot change them, so they
+    // stay in registers.
+    BitReader bits = reader;
+    const std::int16_t* tree = run.table.tree;
+    const HuffmanLookup& lookup = run.lookup;
+    const double* power = run.power;
+    const double band_value = run.band_value;
+    double* lines = run.lines;
+    const int linbits = run.table.linbits;
+    const int step = run.step;
+    int position = run.position;
+    int taken_by_run = 0;
+    int nonzero = 0;
+    for (int pair = 0; pair < run.pairs; ++pair) {
+        // A pair's code, escape and sign bits, at most 19 + 2 x (13 + 1),
+        // come from one look at the reader.
+        std::uint64_t word = bit_reader_detail::peek_word(bits);
+        int taken = 0;
+        const int leaf = decode_symbol_fast(tree, lookup, word, taken);
+        word <<= taken;
+        for (int value : {leaf >> 4, leaf & 15}) {
+            if (kEscapes && value == 15) {
+                value += static_cast<int>(word >> (64 - linbits));
+                word <<= linbits;
+                taken += linbits;
+            }
+            // Without branches: a nonzero value takes the next bit as its
+            // sign, a zero one stores +0 and takes no bit.
+            const auto sign_bits = static_cast<int>(value != 0);
+            const std::uint64_t sign = word & (static_cast<std::uint64_t>(sign_bits) << 63);
+            lines[position] = std::bit_cast<double>(
+                std::bit_cast<std::uint64_t>(power[value] * band_value) ^ sign);
+            word <<= sign_bits;
+            taken += sign_bits;
+            nonzero |= value;
+            position += step;
+        }
+        skip_bits(bits, taken);
+        taken_by_run += taken;
+    }
+    reader = bits;
+    used += taken_by_run;
+    return nonzero;
+}
+
 // Decodes the big-values pairs of one region. Returns 0, or FRAME_CORRUPT.
 int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs,
                   unsigned table_select, int& used) {
     const HuffmanTable& table = huffman_tables[table_select];
     const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table_select];
     const double* power = layer3_tables().power;
+    const auto decode = table.linbits > 0 ? decode_pairs<true> : decode_pairs<false>;
     for (int done = 0; done < pairs;) {
-        const int run = bands.take_pairs(pairs - done);
-        const int step = bands.step();
-        int position = bands.position();
+        const int count = bands.take_pairs(pairs - done);
+        const PairRun run{table, lookup,           power,        bands.band_value(),
+                          lines, bands.position(), bands.step(), count};
         // Every line of the run lies inside the granule, or the frame is
         // corrupt.
-        if (run == 0 || position + step * (2 * run - 1) >= kLinesPerGranule) {
+        if (count == 0 || run.position + run.step * (2 * count - 1) >= kLinesPerGranule) {
             return FRAME_CORRUPT;
         }
-        const double band_value = bands.band_value();
-        int nonzero = 0;
-        for (int pair = 0; pair < run; ++pair) {
-            // A pair's code, escape and sign bits, at most 19 + 2 x (13 + 1),
-            // come from one look at the reader.
-            std::uint64_t word = bit_reader_detail::peek_word(reader);
-            int taken = 0;
-            const int leaf = decode_symbol_fast(table.tree, lookup, word, taken);
-            word <<= taken;
-            for (int value : {leaf >> 4, leaf & 15}) {
-                if (value == 15 && table.linbits > 0) {
-                    value += static_cast<int>(word >> (64 - table.linbits));
-                    word <<= table.linbits;
-                    taken += table.linbits;
-                }
-                // Without branches: a nonzero value takes the next bit as
-                // its sign, a zero one stores +0 and takes no bit.
-                const auto sign_bits = static_cast<int>(value != 0);
-                const std::uint64_t sign = word & (static_cast<std::uint64_t>(sign_bits) << 63);
-                lines[position] = std::bit_cast<double>(
-                    std::bit_cast<std::uint64_t>(power[value] * band_value) ^ sign);
-                word <<= sign_bits;
-                taken += sign_bits;
-                nonzero |= value;
-                position += step;
-            }
-            skip_bits(reader, taken);
-            used += taken;
-        }
-        if (nonzero != 0) {
+        if (decode(reader, run, used) != 0) {
             bands.mark_nonzero();
         }
-        done += run;
+        done += count;
     }
     return 0;
 }
