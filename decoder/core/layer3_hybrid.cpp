@@ -1,6 +1,7 @@
 #include "decoder/core/layer3_hybrid.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "decoder/core/layer3_tables.h"
 #include "decoder/core/simd_path.h"
@@ -55,28 +56,34 @@ void dct4_6(const double* lines, int stride, double* y) {
     }
 }
 
+// Four doubles side by side: two SSE2 registers on the baseline build, one
+// AVX2 register on the AVX2 build.
+using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
+
 // The 9-point DCT-II t_m = sum over n of u_n cos(pi / 9 (n + 1/2) m): input
 // n and 8 - n share their cosine up to the sign (-1)^m, so the even outputs
 // come from the sums and the odd ones from the differences of the mirrored
 // inputs; the middle input counts only for even m, with cos(pi m / 2).
 void dct2_9(const Layer3Tables& tables, const double* u, double* t) {
-    double even[5] = {u[4], -u[4], u[4], -u[4], u[4]};
-    double odd[4] = {};
+    Lanes4 even = {u[4], -u[4], u[4], -u[4]}; // m = 0, 2, 4, 6
+    double last_even = u[4];                  // m = 8
+    Lanes4 odd = {};                          // m = 1, 3, 5, 7
     for (int n = 0; n < 4; ++n) {
         const double sum = u[n] + u[8 - n];
         const double difference = u[n] - u[8 - n];
-        for (int m = 0; m < 5; ++m) {
-            even[m] += sum * tables.dct2_9_even[n][m];
-        }
-        for (int m = 0; m < 4; ++m) {
-            odd[m] += difference * tables.dct2_9_odd[n][m];
-        }
+        Lanes4 even_cosines;
+        Lanes4 odd_cosines;
+        std::memcpy(&even_cosines, tables.dct2_9_even[n], sizeof even_cosines);
+        std::memcpy(&odd_cosines, tables.dct2_9_odd[n], sizeof odd_cosines);
+        even += sum * even_cosines;
+        last_even += sum * tables.dct2_9_even[n][4];
+        odd += difference * odd_cosines;
     }
     for (int m = 0; m < 4; ++m) {
         t[2 * m] = even[m];
         t[2 * m + 1] = odd[m];
     }
-    t[8] = even[4];
+    t[8] = last_even;
 }
 
 // An n-point DCT-IV from the DCT-II w of its input times the twiddles
