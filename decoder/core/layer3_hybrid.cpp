@@ -1,6 +1,7 @@
 #include "decoder/core/layer3_hybrid.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "decoder/core/layer3_tables.h"
@@ -12,15 +13,33 @@ namespace {
 constexpr int kLinesPerSubband = 18;
 constexpr int kShortBlockType = 2;
 
+// Four doubles side by side: two SSE2 registers on the baseline build, one
+// AVX2 register on the AVX2 build.
+using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
+using LaneOrder4 = std::int64_t __attribute__((vector_size(4 * sizeof(std::int64_t))));
+
+// The eight butterflies at a sub-band boundary, four side by side: butterfly
+// i joins lower line 17 - i and upper line i, so the lower lines are taken
+// in reverse order.
 void alias_butterflies(double* lines, int boundary) {
     const Layer3Tables& tables = layer3_tables();
-    double* lower = lines + kLinesPerSubband * boundary + kLinesPerSubband - 1;
-    double* upper = lines + kLinesPerSubband * (boundary + 1);
-    for (int i = 0; i < 8; ++i) {
-        const double a = lower[-i];
-        const double b = upper[i];
-        lower[-i] = a * tables.alias_cs[i] - b * tables.alias_ca[i];
-        upper[i] = b * tables.alias_cs[i] + a * tables.alias_ca[i];
+    double* lower_end = lines + kLinesPerSubband * (boundary + 1);
+    double* upper = lower_end;
+    constexpr LaneOrder4 kReverse = {3, 2, 1, 0};
+    for (int first = 0; first < 8; first += 4) {
+        Lanes4 lower_lines;
+        Lanes4 b;
+        Lanes4 cs;
+        Lanes4 ca;
+        std::memcpy(&lower_lines, lower_end - 4 - first, sizeof lower_lines);
+        std::memcpy(&b, upper + first, sizeof b);
+        std::memcpy(&cs, tables.alias_cs + first, sizeof cs);
+        std::memcpy(&ca, tables.alias_ca + first, sizeof ca);
+        const Lanes4 a = __builtin_shuffle(lower_lines, kReverse);
+        const Lanes4 new_lower = __builtin_shuffle(a * cs - b * ca, kReverse);
+        const Lanes4 new_upper = b * cs + a * ca;
+        std::memcpy(lower_end - 4 - first, &new_lower, sizeof new_lower);
+        std::memcpy(upper + first, &new_upper, sizeof new_upper);
     }
 }
 
@@ -55,10 +74,6 @@ void dct4_6(const double* lines, int stride, double* y) {
         }
     }
 }
-
-// Four doubles side by side: two SSE2 registers on the baseline build, one
-// AVX2 register on the AVX2 build.
-using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
 
 // The 9-point DCT-II t_m = sum over n of u_n cos(pi / 9 (n + 1/2) m): input
 // n and 8 - n share their cosine up to the sign (-1)^m, so the even outputs
@@ -178,7 +193,9 @@ void pass_subband(int s, Overlap overlap, double (*out)[kSubbands]) {
 
 } // namespace
 
-void antialias(double* lines, const GranuleInfo& granule) {
+namespace {
+
+inline void antialias_body(double* lines, const GranuleInfo& granule) {
     if (granule.block_type == kShortBlockType) {
         if (granule.mixed_block_flag != 0) {
             alias_butterflies(lines, 0);
@@ -190,7 +207,14 @@ void antialias(double* lines, const GranuleInfo& granule) {
     }
 }
 
-namespace {
+// The alias reduction with its butterflies inlined, once per vector path.
+[[gnu::flatten]] void antialias_baseline(double* lines, const GranuleInfo& granule) {
+    antialias_body(lines, granule);
+}
+
+TESK_QUOR_AVX2 [[gnu::flatten]] void antialias_avx2(double* lines, const GranuleInfo& granule) {
+    antialias_body(lines, granule);
+}
 
 inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int channel,
                                   const GranuleInfo& granule) {
@@ -226,6 +250,11 @@ TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_avx2(Layer3State& state, c
 }
 
 } // namespace
+
+void antialias(double* lines, const GranuleInfo& granule) {
+    static const auto reduce = pick_simd(&antialias_baseline, &antialias_avx2);
+    reduce(lines, granule);
+}
 
 void hybrid_synthesis(Layer3State& state, const double* lines, int channel,
                       const GranuleInfo& granule) {
