@@ -1,7 +1,6 @@
 #include "decoder/core/layer3_hybrid.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 #include "decoder/core/layer3_tables.h"
@@ -13,11 +12,6 @@ namespace {
 constexpr int kLinesPerSubband = 18;
 constexpr int kShortBlockType = 2;
 
-// Four doubles side by side: two SSE2 registers on the baseline build, one
-// AVX2 register on the AVX2 build.
-using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
-using LaneOrder4 = std::int64_t __attribute__((vector_size(4 * sizeof(std::int64_t))));
-
 // The eight butterflies at a sub-band boundary, four side by side: butterfly
 // i joins lower line 17 - i and upper line i, so the lower lines are taken
 // in reverse order.
@@ -25,7 +19,6 @@ void alias_butterflies(double* lines, int boundary) {
     const Layer3Tables& tables = layer3_tables();
     double* lower_end = lines + kLinesPerSubband * (boundary + 1);
     double* upper = lower_end;
-    constexpr LaneOrder4 kReverse = {3, 2, 1, 0};
     for (int first = 0; first < 8; first += 4) {
         Lanes4 lower_lines;
         Lanes4 b;
@@ -35,8 +28,8 @@ void alias_butterflies(double* lines, int boundary) {
         std::memcpy(&b, upper + first, sizeof b);
         std::memcpy(&cs, tables.alias_cs + first, sizeof cs);
         std::memcpy(&ca, tables.alias_ca + first, sizeof ca);
-        const Lanes4 a = __builtin_shuffle(lower_lines, kReverse);
-        const Lanes4 new_lower = __builtin_shuffle(a * cs - b * ca, kReverse);
+        const Lanes4 a = TESK_QUOR_REVERSED(lower_lines);
+        const Lanes4 new_lower = TESK_QUOR_REVERSED(a * cs - b * ca);
         const Lanes4 new_upper = b * cs + a * ca;
         std::memcpy(lower_end - 4 - first, &new_lower, sizeof new_lower);
         std::memcpy(upper + first, &new_upper, sizeof new_upper);
