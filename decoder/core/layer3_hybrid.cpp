@@ -73,9 +73,9 @@ void dct4_6(const double* lines, int stride, double* y) {
 // come from the sums and the odd ones from the differences of the mirrored
 // inputs; the middle input counts only for even m, with cos(pi m / 2).
 void dct2_9(const Layer3Tables& tables, const double* u, double* t) {
-    Lanes4 even = {u[4], -u[4], u[4], -u[4]}; // m = 0, 2, 4, 6
-    double last_even = u[4];                  // m = 8
-    Lanes4 odd = {};                          // m = 1, 3, 5, 7
+    Lanes4 even = u[4] * Lanes4{1.0, -1.0, 1.0, -1.0}; // m = 0, 2, 4, 6
+    double last_even = u[4];                           // m = 8
+    Lanes4 odd = {};                                   // m = 1, 3, 5, 7
     for (int n = 0; n < 4; ++n) {
         const double sum = u[n] + u[8 - n];
         const double difference = u[n] - u[8 - n];

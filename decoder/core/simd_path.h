@@ -9,8 +9,6 @@
 // environment variable TESK_QUOR_SIMD to "baseline" forces the baseline
 // build, so that both can be tested on one machine.
 
-#include <cstdint>
-
 namespace tesk::quor {
 
 // Four doubles side by side: two SSE2 registers on the baseline build, one
@@ -18,10 +16,9 @@ namespace tesk::quor {
 // value must be inlined, as their calling convention differs between the
 // builds.
 using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
-using LaneOrder4 = std::int64_t __attribute__((vector_size(4 * sizeof(std::int64_t))));
 
 // The lanes in reverse order.
-#define TESK_QUOR_REVERSED(lanes) __builtin_shuffle((lanes), LaneOrder4{3, 2, 1, 0})
+#define TESK_QUOR_REVERSED(lanes) __builtin_shufflevector((lanes), (lanes), 3, 2, 1, 0)
 
 enum class SimdPath { kBaseline, kAvx2 };
 
