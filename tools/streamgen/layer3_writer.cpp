@@ -232,6 +232,9 @@ ScalefacChoice ChooseMpeg1(const GranuleContext& c, const std::vector<int>& orde
 ScalefacChoice ChooseLsf(const GranuleContext& c, const std::vector<int>& order) {
     const Layer3Granule& g = c.g();
     const bool intensity = c.intensityChannel();
+    if (intensity && g.preflag && g.scalefacCompress < 0) {
+        c.Fail("the intensity right channel of an LSF frame has no preflag");
+    }
     ScalefacChoice best;
     for (int compress = 0; compress < 512; ++compress) {
         if (g.scalefacCompress >= 0 ? compress != g.scalefacCompress
@@ -346,6 +349,8 @@ Regions SplitSpectrum(const GranuleContext& c) {
     }
     if (Switched(g)) {
         const int rate = c.rateIndex;
+        // Region 0 ends after 3 short bands in short blocks, after 8 long
+        // bands otherwise; in MPEG-1 both are 36 lines.
         r.region1Begin = ShortLayout(g) ? 3 * t::kShortBands[rate][3] : t::kLongBands[rate][8];
         r.region2Begin = kLayer3Lines;
     } else {
@@ -434,6 +439,15 @@ int ChooseTable(const GranuleContext& c, int region, int begin, int end) {
     return best;
 }
 
+// Decoders place the end of region 0 of an LSF mixed block differently (36
+// lines, or 6 long bands and 2 short band windows); with automatic tables
+// both regions take one table so that it does not matter.
+bool SharedRegionTable(const GranuleContext& c) {
+    const Layer3Granule& g = c.g();
+    return c.lsf() && ShortLayout(g) && g.mixedBlock && g.tableSelect[0] < 0 &&
+           g.tableSelect[1] < 0;
+}
+
 int CodeQuads(const Layer3Granule& g, int table, int begin, int end, BitWriter* out) {
     int bits = 0;
     for (int i = begin; i < end; i += 4) {
@@ -471,6 +485,11 @@ void CodeHuffman(const GranuleContext& c, CodedGranule& coded) {
         coded.tables[region] = Switched(g) && region == 2
                                    ? 0
                                    : ChooseTable(c, region, bounds[region], bounds[region + 1]);
+    }
+    if (SharedRegionTable(c)) {
+        coded.tables[0] = coded.tables[1] = ChooseTable(c, 0, 0, bounds[2]);
+    }
+    for (int region = 0; region < 3; ++region) {
         CodePairs(g, coded.tables[region], bounds[region], bounds[region + 1], &coded.data);
     }
     coded.count1Table = g.count1Table;

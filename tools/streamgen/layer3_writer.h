@@ -126,6 +126,7 @@ int Layer3FrameSamples(const Layer3Header& header);
 
 // Bits a granule's main data take (scale factors and Huffman data), as the
 // writer would code it in the given frame; for sizing spectra to a bit rate.
+// Throws like Layer3Writer::Add.
 int Layer3GranuleBits(const Layer3Frame& frame, int granule, int channel);
 
 // Coding-order index of line k of window w in short band b at a sample rate.
@@ -137,7 +138,8 @@ int ShortBandStart(std::int32_t sampleRate, int band);
 // The factor each line's |v|^(4/3) is multiplied by: 2^((globalGain - 210)
 // / 4) times the scale-factor, pretab and subblock-gain factors, as the
 // writer codes the granule. Layer3Dequantised applies it with the sign. The
-// intensity and mid/side stages are not applied.
+// intensity and mid/side stages are not applied. Both throw like
+// Layer3Writer::Add when the granule cannot be coded.
 std::array<double, kLayer3Lines> Layer3LineSteps(const Layer3Frame& frame, int granule,
                                                  int channel);
 double Layer3Dequantised(const Layer3Frame& frame, int granule, int channel, int index);

@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -132,7 +133,13 @@ MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
 void Write(const std::string& out, const StreamOptions& options, const Extras& extras) {
     if (extras.corpus) {
         for (const MusicStreamSpec& spec : MusicCorpus()) {
-            WriteFile(out + "/" + spec.name + ".mp3", MusicStream(spec.options));
+            std::vector<std::uint8_t> bytes;
+            try {
+                bytes = MusicStream(spec.options);
+            } catch (const std::invalid_argument& e) {
+                throw std::runtime_error(spec.name + ": " + e.what());
+            }
+            WriteFile(out + "/" + spec.name + ".mp3", bytes);
         }
     } else if (extras.music) {
         WriteFile(out, MusicStream(MusicOf(options, extras)));

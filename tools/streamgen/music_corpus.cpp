@@ -70,6 +70,14 @@ private:
     }
 
     int Channels() const { return options_.mode == ChannelMode::kMono ? 1 : 2; }
+    // An encoder's low-pass falls with the bit rate per channel.
+    int LowPassHz() const {
+        const int perChannel = options_.bitRateKbps / Channels();
+        return perChannel >= 96   ? 16000
+               : perChannel >= 64 ? 15000
+               : perChannel >= 48 ? 14000
+                                  : 11000;
+    }
     bool Lsf() const { return options_.sampleRate < 32000; }
     // LSF codes the intensity right channel without preflag.
     bool IntensityChannel(int channel) const { return options_.intensity && channel == 1 && Lsf(); }
@@ -119,7 +127,8 @@ void Music::NextBlockType() {
 }
 
 void Music::StepStereo() {
-    if (random_.Chance(0.15)) {
+    // Mid/side holds in most frames and drops out for short runs.
+    if (random_.Chance(midSide_ ? 0.05 : 0.3)) {
         midSide_ = !midSide_;
     }
     intensityBand_ = std::clamp(intensityBand_ + random_.Below(3) - 1, 12, 19);
@@ -139,8 +148,7 @@ void Music::Spectrum(int channel, bool shortBlock, std::array<double, kLayer3Lin
         const int f = static_cast<int>(tone.line);
         level[f] += 0.08 * tone.level * (shortBlock ? 0.3 : 1.0);
     }
-    // Above 16 kHz an encoder's low-pass leaves nothing.
-    const int cutoff = std::min(kLayer3Lines, 576 * 16000 / (options_.sampleRate / 2));
+    const int cutoff = std::min(kLayer3Lines, 576 * LowPassHz() / (options_.sampleRate / 2));
     for (int f = 0; f < kLayer3Lines; ++f) {
         lines[f] = f < cutoff ? side * loudness_ * level[f] * random_.Laplace() : 0.0;
     }
@@ -359,6 +367,8 @@ std::vector<MusicStreamSpec> MusicCorpus() {
         spec.options.mode = mode;
         spec.options.bitRateKbps = kbps;
         spec.options.intensity = intensity;
+        // Encoders seldom take mixed blocks; the corpus has them at MPEG-1 rates.
+        spec.options.mixedBlocks = rate >= 32000;
         spec.options.seed = static_cast<std::uint32_t>(corpus.size() + 1);
         spec.name = "music-" + std::to_string(rate) + "-" + kModeNames[static_cast<int>(mode)] +
                     (intensity ? "-intensity-" : "-") + std::to_string(kbps);
