@@ -144,7 +144,7 @@ void Write(const std::string& out, const StreamOptions& options, const Extras& e
     } else if (extras.music) {
         WriteFile(out, MusicStream(MusicOf(options, extras)));
     } else {
-        Write(out, options, extras);
+        WriteFile(out, Generate(options).bytes);
     }
 }
 
