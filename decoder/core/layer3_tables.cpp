@@ -138,9 +138,20 @@ void build_windows(Layer3Tables& t) {
 }
 
 void build_transform_tables(Layer3Tables& t) {
-    for (int j = 0; j < 18; ++j) {
-        for (int k = 0; k < 18; ++k) {
-            t.dct4_long[j][k] = std::cos(kPi / 18.0 * (j + 0.5) * (k + 0.5));
+    for (int k = 0; k < 18; ++k) {
+        t.dct4_twiddle_18[k] = 2.0 * std::cos(kPi / 36.0 * (k + 0.5));
+    }
+    for (int k = 0; k < 9; ++k) {
+        t.dct4_twiddle_9[k] = 2.0 * std::cos(kPi / 18.0 * (k + 0.5));
+    }
+    for (int n = 0; n < 4; ++n) {
+        for (int m = 0; m < 9; ++m) {
+            const double cosine = std::cos(kPi / 9.0 * (n + 0.5) * m);
+            if (m % 2 == 0) {
+                t.dct2_9_even[n][m / 2] = cosine;
+            } else {
+                t.dct2_9_odd[n][m / 2] = cosine;
+            }
         }
     }
     for (int j = 0; j < 6; ++j) {
