@@ -45,14 +45,16 @@ bool long_intensity(double* left, double* right, const unsigned* positions, unsi
     return true;
 }
 
+// `long_bands`: the long bands stored in front of the short ones (those of
+// a mixed block, else 0); a mixed block's short bands begin at band 3.
 bool short_intensity(double* left, double* right, const unsigned* positions,
-                     const GranuleInfo& granule, const std::int16_t* bands,
+                     const GranuleInfo& granule, const std::int16_t* bands, int long_bands,
                      IntensityFactors factors) {
-    const int mixed = static_cast<int>(granule.mixed_block_flag);
+    const int short_origin = long_bands > 0 ? long_bands - 3 * 3 : 0;
     for (int w = 0; w < 3; ++w) {
         for (int b = static_cast<int>(granule.short_band_limit[w]); b < kShortBands; ++b) {
             const int coded_band = b < kShortBands - 1 ? b : kShortBands - 2;
-            const unsigned is_pos = positions[3 * coded_band + w - mixed];
+            const unsigned is_pos = positions[short_origin + 3 * coded_band + w];
             const int first = bands[kShortBoundaries + b] + w;
             if (!factors.apply(left, right, is_pos, first, bands[kShortWidths + b], 3)) {
                 return false;
@@ -88,14 +90,16 @@ int intensity_stereo(double* left, double* right, const unsigned* right_scale_fa
                    ? 1
                    : 0;
     }
-    if (!short_intensity(left, right, right_scale_factors, right_granule, bands, factors)) {
+    const bool mixed = right_granule.mixed_block_flag != 0;
+    const int long_bands = mixed ? mixed_long_bands(sample_rate_index) : 0;
+    if (!short_intensity(left, right, right_scale_factors, right_granule, bands, long_bands,
+                         factors)) {
         return 0;
     }
-    const bool mixed = right_granule.mixed_block_flag != 0;
     if (mixed && right_granule.short_band_limit[0] <= 3 && right_granule.short_band_limit[1] <= 3 &&
         right_granule.short_band_limit[2] <= 3 &&
-        !long_intensity(left, right, right_scale_factors, right_granule.long_band_limit, 7, bands,
-                        factors)) {
+        !long_intensity(left, right, right_scale_factors, right_granule.long_band_limit,
+                        static_cast<unsigned>(long_bands - 1), bands, factors)) {
         return 0;
     }
     return 1;
