@@ -130,16 +130,6 @@ TEST_F(JointStereo, MixedBlocksReachTheLongBandsOnlyWhenNoShortBandIsCoded) {
     granule_.short_band_limit[1] = 4;
     ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow44k, false, false), 1);
     expect_untouched(24, 6, 1);
-    // LSF: short band 3 follows six long bands (MPEG-1 factors: layout only).
-    SetUp();
-    granule_.short_band_limit[1] = 3;
-    granule_.long_band_limit = 5;
-    positions_[5] = 0;
-    positions_[6] = 0;
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow22k, false, false), 1);
-    expect_rebuilt(30, 6, 1, 0.0, 1.0);         // long band 5, the last
-    expect_rebuilt(3 * 12 + 0, 6, 3, 0.0, 1.0); // short band 3, window 0
-    expect_untouched(3 * 12 + 1, 6, 3);
 }
 
 } // namespace
