@@ -214,6 +214,10 @@ bool CQuorFileAccess::Seek(std::int32_t position) {
         lastError_ = QUOR_ERROR_SEEK;
         return false;
     }
+    // Bytes given back by a released mark belong to the old position.
+    rewindFill_ = 0;
+    rewindRead_ = 0;
+    endOfStream_ = false;
     position_ = position;
     return true;
 }
