@@ -258,6 +258,34 @@ template <typename Operation> std::int32_t Guarded(Operation operation) {
     }
 }
 
+// Opens the file named by path, refuses inputs too large for 32-bit
+// positions and creates a decoder that closes the file when destroyed.
+template <typename Path>
+std::int32_t CreateOnFile(QuorHandle* out, const Path* path, std::int32_t version,
+                          std::FILE* (*open)(const Path*)) {
+    if (version > QUOR_VERSION) {
+        return QUOR_ERROR_INCOMPATIBLEVERSION;
+    }
+    if (out == nullptr || path == nullptr) {
+        return QUOR_ERROR_PARAM;
+    }
+    std::FILE* file = open(path);
+    if (file == nullptr) {
+        return QUOR_ERROR_OPENFILE;
+    }
+    if (FileSize(file) > kLargestInput) {
+        std::fclose(file);
+        return QUOR_ERROR_UNSUPPORTED;
+    }
+    const std::int32_t result = Quor_Create(out, FileCallbacks(), file, version);
+    if (result != QUOR_OK) {
+        std::fclose(file);
+        return result;
+    }
+    FromHandle(*out)->SetCloseAction(CloseFile, file);
+    return QUOR_OK;
+}
+
 } // namespace
 
 } // namespace tesk::quor
@@ -288,27 +316,12 @@ QUOR_API std::int32_t Quor_Create(QuorHandle* out, QuorCallbacks callbacks, void
 
 QUOR_API std::int32_t Quor_CreateUsingFileW(QuorHandle* out, const wchar_t* path,
                                             std::int32_t version) {
-    if (version > QUOR_VERSION) {
-        return QUOR_ERROR_INCOMPATIBLEVERSION;
-    }
-    if (out == nullptr || path == nullptr) {
-        return QUOR_ERROR_PARAM;
-    }
-    std::FILE* file = tesk::quor::OpenWidePath(path);
-    if (file == nullptr) {
-        return QUOR_ERROR_OPENFILE;
-    }
-    if (tesk::quor::FileSize(file) > tesk::quor::kLargestInput) {
-        std::fclose(file);
-        return QUOR_ERROR_UNSUPPORTED;
-    }
-    const std::int32_t result = Quor_Create(out, tesk::quor::FileCallbacks(), file, version);
-    if (result != QUOR_OK) {
-        std::fclose(file);
-        return result;
-    }
-    FromHandle(*out)->SetCloseAction(tesk::quor::CloseFile, file);
-    return QUOR_OK;
+    return tesk::quor::CreateOnFile(out, path, version, tesk::quor::OpenWidePath);
+}
+
+QUOR_API std::int32_t Quor_CreateUsingFile(QuorHandle* out, const char* utf8Path,
+                                           std::int32_t version) {
+    return tesk::quor::CreateOnFile(out, utf8Path, version, tesk::quor::OpenUtf8Path);
 }
 
 QUOR_API void Quor_Destroy(QuorHandle handle) {

@@ -168,14 +168,14 @@ MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
 void Write(const std::string& out, const StreamOptions& options, const Extras& extras,
            const Dressing& dressing) {
     if (extras.corpus) {
-        for (const MusicStreamSpec& spec : MusicCorpus()) {
+        for (const MusicStreamSpec& entry : MusicCorpus()) {
             std::vector<std::uint8_t> bytes;
             try {
-                bytes = MusicStream(spec.options);
+                bytes = MusicStream(entry.options);
             } catch (const std::invalid_argument& e) {
-                throw std::runtime_error(spec.name + ": " + e.what());
+                throw std::runtime_error(entry.name + ": " + e.what());
             }
-            WriteFile(out + "/" + spec.name + ".mp3", bytes);
+            WriteFile(out + "/" + entry.name + ".mp3", bytes);
         }
     } else if (extras.music) {
         WriteFile(out, MusicStream(MusicOf(options, extras)));
