@@ -1,0 +1,217 @@
+#include "resampling/studio_resampler.h"
+
+#include "resampling/dot_product.h"
+#include "resampling/kaiser.h"
+#include "resampling/rounding.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <numbers>
+#include <numeric>
+
+namespace tesk::samplerateconverter {
+
+namespace {
+
+// The pass band ends at this share of the lower Nyquist frequency (20.07 kHz
+// at 44.1 kHz); the stop band starts at the lower Nyquist frequency.
+constexpr double kPassShare = 0.91;
+// Stop-band attenuation the window is designed for, with a margin over the
+// 100 dB promised for the float arithmetic and the phase interpolation.
+constexpr double kDesignAttenuationDb = 110.0;
+// Vector kernels work on this many coefficients at once.
+constexpr int kLanes = 8;
+// Largest exact bank (phase rows x coefficients); larger banks interpolate.
+constexpr std::int64_t kMaxExactCoefficients = std::int64_t{1} << 20;
+// Phase rows of an interpolated bank when the filter is not narrowed; the
+// linear interpolation error stays near -119 dB.
+constexpr std::int64_t kInterpolatedPhases = 1024;
+constexpr std::int64_t kMinInterpolatedPhases = 16;
+
+// The Kaiser window's shape for a stop-band attenuation in dB.
+double kaiserBeta(double attenuationDb) {
+    return 0.1102 * (attenuationDb - 8.7);
+}
+
+// Taps for a transition band of the given width in cycles per input sample.
+int kaiserTaps(double attenuationDb, double transition) {
+    const double length = (attenuationDb - 7.95) / (2.285 * 2.0 * std::numbers::pi * transition);
+    return 2 * static_cast<int>(std::ceil(length / 2.0));
+}
+
+int centreTap(int taps) {
+    return taps / 2 - 1;
+}
+
+} // namespace
+
+CStudioFilter::CStudioFilter(int inRate, int outRate) {
+    const int divisor = std::gcd(inRate, outRate);
+    m_inRate = inRate / divisor;
+    m_outRate = outRate / divisor;
+    // Frequencies in cycles per input sample.
+    const double lowerNyquist = 0.5 * std::min(1.0, static_cast<double>(outRate) / inRate);
+    const double passEdge = kPassShare * lowerNyquist;
+    m_taps = kaiserTaps(kDesignAttenuationDb, lowerNyquist - passEdge);
+    m_stride = (m_taps + kLanes - 1) / kLanes * kLanes;
+    m_exact = m_outRate * m_stride <= kMaxExactCoefficients;
+    if (m_exact) {
+        m_phaseCount = m_outRate;
+    } else {
+        const auto wanted = static_cast<std::uint64_t>(
+            std::ceil(static_cast<double>(kInterpolatedPhases) * 2.0 * lowerNyquist));
+        m_phaseCount = std::max<std::int64_t>(kMinInterpolatedPhases,
+                                              static_cast<std::int64_t>(std::bit_ceil(wanted)));
+    }
+    design(passEdge + lowerNyquist, kaiserBeta(kDesignAttenuationDb));
+}
+
+// Fills the bank: row p holds the filter for an output position p /
+// phaseCount of an input sample past the centre tap, scaled to unit gain
+// at 0 Hz. An interpolated bank has one more row, the first one shifted by
+// a whole sample, so that every position lies between two rows.
+void CStudioFilter::design(double bandwidth, double beta) {
+    const std::int64_t rows = m_exact ? m_phaseCount : m_phaseCount + 1;
+    m_bank.assign(static_cast<std::size_t>(rows * m_stride), 0.0f);
+    const int centre = centreTap(m_taps);
+    const double halfWidth = m_taps / 2.0;
+    std::vector<double> filter(static_cast<std::size_t>(m_taps));
+    for (std::int64_t phase = 0; phase < rows; ++phase) {
+        const double shift = static_cast<double>(phase) / static_cast<double>(m_phaseCount);
+        for (int tap = 0; tap < m_taps; ++tap) {
+            const double offset = (tap - centre) - shift;
+            filter[tap] = sinc(bandwidth * offset) * kaiser(offset, halfWidth, beta);
+        }
+        const double gain = std::accumulate(filter.begin(), filter.end(), 0.0);
+        float* out = m_bank.data() + static_cast<std::size_t>(phase) * m_stride;
+        for (int tap = 0; tap < m_taps; ++tap) {
+            out[tap] = static_cast<float>(filter[tap] / gain);
+        }
+    }
+}
+
+CStudioResampler::CStudioResampler(std::shared_ptr<const CStudioFilter> filter)
+    : m_filter(std::move(filter)), m_dot(dotKernel()), m_index(-centreTap(m_filter->taps())) {}
+
+int CStudioResampler::resample(std::int16_t* dst, const std::int16_t* src, int* consumed,
+                               int srcSize, int dstSize) {
+    return run(dst, src, consumed, srcSize, dstSize);
+}
+
+int CStudioResampler::resample(float* dst, const std::int16_t* src, int* consumed, int srcSize,
+                               int dstSize) {
+    return run(dst, src, consumed, srcSize, dstSize);
+}
+
+namespace {
+
+void store(std::int16_t& out, float value) {
+    out = roundToSample(value);
+}
+
+void store(float& out, float value) {
+    out = value;
+}
+
+} // namespace
+
+// Converts the block to floats after the silence that the first taps read
+// while the stream has not reached them, with room behind it for the
+// kernels, which read whole rows.
+const float* CStudioResampler::prepare(const std::int16_t* src, int srcSize) {
+    const auto lead = static_cast<std::size_t>(std::max<std::int64_t>(0, -m_index));
+    const auto size = static_cast<std::size_t>(srcSize);
+    m_window.resize(lead + size + static_cast<std::size_t>(m_filter->stride()));
+    std::fill_n(m_window.begin(), lead, 0.0f);
+    std::copy_n(src, size, m_window.begin() + static_cast<std::ptrdiff_t>(lead));
+    std::fill(m_window.begin() + static_cast<std::ptrdiff_t>(lead + size), m_window.end(), 0.0f);
+    return m_window.data() + lead;
+}
+
+// The dot products of up to four output samples: one row each in an exact
+// bank, the two enclosing rows of each in an interpolated one.
+struct CStudioResampler::Batch {
+    static constexpr int kLanes = 4;
+    const float* windows[kLanes] = {};
+    const float* rows[kLanes] = {};
+    float weights[kLanes] = {};
+    float sums[kLanes] = {};
+    int lanes = 0;
+    int samples = 0;
+
+    void add(const float* window, const float* row) {
+        windows[lanes] = window;
+        rows[lanes++] = row;
+    }
+    // Lanes left over at the end of a block repeat the first one.
+    void run(DotKernel dot, int stride) {
+        for (int lane = lanes; lane < kLanes; ++lane) {
+            windows[lane] = windows[0];
+            rows[lane] = rows[0];
+        }
+        dot(windows, rows, stride, sums);
+    }
+    float sample(bool exact, int index) const {
+        if (exact) {
+            return sums[index];
+        }
+        const float before = sums[2 * index];
+        return before + weights[index] * (sums[2 * index + 1] - before);
+    }
+};
+
+void CStudioResampler::addToBatch(Batch& batch, const float* window) const {
+    const CStudioFilter& filter = *m_filter;
+    if (filter.exact()) {
+        batch.add(window, filter.row(m_frac));
+    } else {
+        const std::int64_t scaled = m_frac * filter.phaseCount();
+        const std::int64_t phase = scaled / filter.outStep();
+        batch.weights[batch.samples] =
+            static_cast<float>(scaled % filter.outStep()) / static_cast<float>(filter.outStep());
+        batch.add(window, filter.row(phase));
+        batch.add(window, filter.row(phase + 1));
+    }
+    ++batch.samples;
+}
+
+template <class Sample>
+int CStudioResampler::run(Sample* dst, const std::int16_t* src, int* consumed, int srcSize,
+                          int dstSize) {
+    if (dst == nullptr || consumed == nullptr || srcSize < 0 || dstSize < 0 ||
+        (src == nullptr && srcSize > 0)) {
+        return -1;
+    }
+    const std::int64_t outStep = m_filter->outStep();
+    const std::int64_t indexStep = m_filter->inStep() / outStep;
+    const std::int64_t fracStep = m_filter->inStep() % outStep;
+    const int taps = m_filter->taps();
+    const bool exact = m_filter->exact();
+    const int perBatch = exact ? Batch::kLanes : Batch::kLanes / 2;
+    const float* window = prepare(src, srcSize);
+    int written = 0;
+    while (written < dstSize && m_index + taps <= srcSize) {
+        Batch batch;
+        while (batch.samples < perBatch && written + batch.samples < dstSize &&
+               m_index + taps <= srcSize) {
+            addToBatch(batch, window + m_index);
+            m_index += indexStep;
+            m_frac += fracStep;
+            if (m_frac >= outStep) {
+                m_frac -= outStep;
+                ++m_index;
+            }
+        }
+        batch.run(m_dot, m_filter->stride());
+        for (int k = 0; k < batch.samples; ++k) {
+            store(dst[written++], batch.sample(exact, k));
+        }
+    }
+    const std::int64_t used = std::clamp<std::int64_t>(m_index, 0, srcSize);
+    *consumed = static_cast<int>(used);
+    m_index -= used;
+    return written;
+}
+
+} // namespace tesk::samplerateconverter
