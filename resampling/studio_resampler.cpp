@@ -53,7 +53,9 @@ CStudioFilter::CStudioFilter(int inRate, int outRate) {
     // Frequencies in cycles per input sample.
     const double lowerNyquist = 0.5 * std::min(1.0, static_cast<double>(outRate) / inRate);
     const double passEdge = kPassShare * lowerNyquist;
-    m_taps = kaiserTaps(kDesignAttenuationDb, lowerNyquist - passEdge);
+    // Equal rates need no filter: the one tap at the centre passes the
+    // input through.
+    m_taps = m_inRate == m_outRate ? 2 : kaiserTaps(kDesignAttenuationDb, lowerNyquist - passEdge);
     m_stride = (m_taps + kLanes - 1) / kLanes * kLanes;
     m_exact = m_outRate * m_stride <= kMaxExactCoefficients;
     if (m_exact) {
@@ -64,7 +66,7 @@ CStudioFilter::CStudioFilter(int inRate, int outRate) {
         m_phaseCount = std::max<std::int64_t>(kMinInterpolatedPhases,
                                               static_cast<std::int64_t>(std::bit_ceil(wanted)));
     }
-    design(passEdge + lowerNyquist, kaiserBeta(kDesignAttenuationDb));
+    design(m_inRate == m_outRate ? 1.0 : passEdge + lowerNyquist, kaiserBeta(kDesignAttenuationDb));
 }
 
 // Fills the bank: row p holds the filter for an output position p /

@@ -39,6 +39,8 @@ public:
         if (!m_source) {
             throw PlayerError("the plug-in offers no audio source for this file");
         }
+        m_source->setOption(audio::sourceOption(audio::SourceOption::ResamplerQuality,
+                                                options.highQuality ? 1 : 0));
         m_source->open();
     }
     ~OpenSource() { m_source->close(); }

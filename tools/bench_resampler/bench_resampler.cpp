@@ -20,6 +20,7 @@
 #include "resampling/resampler.h"
 #include "resampling/sample_rate_converter.h"
 #include "resampling/studio_resampler.h"
+#include "tools/tone_fit/tone_fit.h"
 
 #ifdef TESK_QUOR_HAVE_SOXR
 #include <soxr.h>
@@ -73,8 +74,7 @@ template <class Run> Signal feedCarrying(const Shorts& input, Run run) {
 }
 
 // Stereo through the converter the plug-in uses.
-std::size_t stereoThroughConverter(int inRate, int outRate, const Shorts& input,
-                                   bool highQuality) {
+std::size_t stereoThroughConverter(int inRate, int outRate, const Shorts& input, bool highQuality) {
     const zelm::P<src::CSampleRateConverter> converter =
         src::CSampleRateConverter::create(inRate, 2, 2, outRate, 2, 2, nullptr, {highQuality});
     std::size_t frames = 0;
@@ -116,7 +116,8 @@ public:
     std::string name() const override { return "high"; }
 
     Signal mono(int inRate, int outRate, const Shorts& input) const override {
-        src::CStudioResampler resampler(std::make_shared<const src::CStudioFilter>(inRate, outRate));
+        src::CStudioResampler resampler(
+            std::make_shared<const src::CStudioFilter>(inRate, outRate));
         std::vector<float> dst(96000);
         return feedCarrying(input, [&](Shorts& pending, Signal& output) {
             int consumed = 0;
@@ -198,58 +199,7 @@ Shorts tone(int rate, double frequency, double amplitude, std::size_t count) {
     return samples;
 }
 
-// Least-squares fit of sines and cosines at the given frequencies to the
-// signal without its edges; fitted together, a strong tone does not leak
-// into the level of a weak one. Returns the fitted signal and fills the
-// amplitudes.
-Signal fitTones(const Signal& signal, int rate, const std::vector<double>& frequencies,
-                std::vector<double>& amplitudes) {
-    const std::size_t terms = 2 * frequencies.size();
-    const auto basis = [&](std::size_t term, std::size_t n) {
-        const double angle =
-            2.0 * std::numbers::pi * frequencies[term / 2] * static_cast<double>(n) / rate;
-        return term % 2 == 0 ? std::sin(angle) : std::cos(angle);
-    };
-    std::vector<std::vector<double>> normal(terms, std::vector<double>(terms + 1, 0.0));
-    for (std::size_t n = kEdge; n + kEdge < signal.size(); ++n) {
-        for (std::size_t i = 0; i < terms; ++i) {
-            const double bi = basis(i, n);
-            for (std::size_t j = 0; j < terms; ++j) {
-                normal[i][j] += bi * basis(j, n);
-            }
-            normal[i][terms] += bi * signal[n];
-        }
-    }
-    for (std::size_t pivot = 0; pivot < terms; ++pivot) {
-        for (std::size_t row = 0; row < terms; ++row) {
-            if (row != pivot) {
-                const double factor = normal[row][pivot] / normal[pivot][pivot];
-                for (std::size_t column = pivot; column <= terms; ++column) {
-                    normal[row][column] -= factor * normal[pivot][column];
-                }
-            }
-        }
-    }
-    std::vector<double> weights(terms);
-    for (std::size_t i = 0; i < terms; ++i) {
-        weights[i] = normal[i][terms] / normal[i][i];
-    }
-    amplitudes.clear();
-    for (std::size_t i = 0; i < terms; i += 2) {
-        amplitudes.push_back(std::hypot(weights[i], weights[i + 1]));
-    }
-    Signal fitted(signal.size(), 0.0);
-    for (std::size_t n = kEdge; n + kEdge < signal.size(); ++n) {
-        for (std::size_t i = 0; i < terms; ++i) {
-            fitted[n] += weights[i] * basis(i, n);
-        }
-    }
-    return fitted;
-}
-
-double decibels(double ratio) {
-    return 20.0 * std::log10(ratio);
-}
+using tesk::tonefit::decibels;
 
 constexpr double kTestAmplitude = 16384.0;
 constexpr std::size_t kToneLength = 16384;
@@ -265,9 +215,9 @@ double levelAt(const Resampler& resampler, int inRate, int outRate, double inFre
     if (inFrequency != outFrequency && inFrequency < outRate / 2.0) {
         frequencies.push_back(inFrequency);
     }
-    std::vector<double> amplitudes;
-    fitTones(output, outRate, frequencies, amplitudes);
-    return decibels(amplitudes.front() / kTestAmplitude);
+    return decibels(
+        tesk::tonefit::fitTones(output, outRate, frequencies, kEdge).amplitudes.front() /
+        kTestAmplitude);
 }
 
 double gainAt(const Resampler& resampler, int inRate, int outRate, double frequency) {
@@ -278,15 +228,7 @@ double thdPlusNoise(const Resampler& resampler, int inRate, int outRate, double 
     const double amplitude = kFullScale * std::pow(10.0, -1.0 / 20.0);
     const Signal output =
         resampler.mono(inRate, outRate, tone(inRate, frequency, amplitude, kToneLength * 2));
-    std::vector<double> amplitudes;
-    const Signal fitted = fitTones(output, outRate, {frequency}, amplitudes);
-    double fundamental = 0.0;
-    double residual = 0.0;
-    for (std::size_t n = kEdge; n + kEdge < output.size(); ++n) {
-        fundamental += fitted[n] * fitted[n];
-        residual += (output[n] - fitted[n]) * (output[n] - fitted[n]);
-    }
-    return 10.0 * std::log10(residual / fundamental);
+    return tesk::tonefit::thdPlusNoise(output, outRate, frequency, kEdge);
 }
 
 // The frequency at which a tone appears once sampled at the given rate.
@@ -369,13 +311,12 @@ void reportQuality(const Resampler& resampler, const Pair& pair) {
     const double edge = gainAt(resampler, pair.inRate, pair.outRate, pair.edge) -
                         gainAt(resampler, pair.inRate, pair.outRate, 1000.0);
     const bool fifteen = 15000.0 < std::min(pair.inRate, pair.outRate) / 2.0;
-    std::printf("%6d -> %6d  %-10s %7.3f %8.1f %8s %6.0f %8.2f %9.1f %9s\n", pair.inRate,
-                pair.outRate, resampler.name().c_str(),
-                passbandRipple(resampler, pair.inRate, pair.outRate),
-                stopband(resampler, pair.inRate, pair.outRate),
-                figure(toneLevel, pair.tone > 0.0).c_str(), pair.edge, edge,
-                thdPlusNoise(resampler, pair.inRate, pair.outRate, 1000.0),
-                figure(thdPlusNoise(resampler, pair.inRate, pair.outRate, 15000.0), fifteen).c_str());
+    std::printf(
+        "%6d -> %6d  %-10s %7.3f %8.1f %8s %6.0f %8.2f %9.1f %9s\n", pair.inRate, pair.outRate,
+        resampler.name().c_str(), passbandRipple(resampler, pair.inRate, pair.outRate),
+        stopband(resampler, pair.inRate, pair.outRate), figure(toneLevel, pair.tone > 0.0).c_str(),
+        pair.edge, edge, thdPlusNoise(resampler, pair.inRate, pair.outRate, 1000.0),
+        figure(thdPlusNoise(resampler, pair.inRate, pair.outRate, 15000.0), fifteen).c_str());
 }
 
 } // namespace
