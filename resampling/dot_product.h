@@ -10,7 +10,14 @@ namespace tesk::samplerateconverter {
 // below count; count is a multiple of 8.
 using DotKernel = void (*)(const float* const* x, const float* const* h, int count, float* out);
 
-// The fastest kernel for this processor.
-DotKernel dotKernel();
+struct DotKernels {
+    // Each lane with a row of its own.
+    DotKernel rows;
+    // Every lane with h[0]: the row is read once for all four.
+    DotKernel sharedRow;
+};
+
+// The fastest kernels for this processor.
+const DotKernels& dotKernels();
 
 } // namespace tesk::samplerateconverter

@@ -16,10 +16,10 @@ namespace {
 
 // The pass band ends at this share of the lower Nyquist frequency (20.07 kHz
 // at 44.1 kHz); the stop band starts at the lower Nyquist frequency.
-constexpr double kPassShare = 0.91;
+constexpr double kPassShare = 0.9075;
 // Stop-band attenuation the window is designed for, with a margin over the
 // 100 dB promised for the float arithmetic and the phase interpolation.
-constexpr double kDesignAttenuationDb = 110.0;
+constexpr double kDesignAttenuationDb = 105.0;
 // Vector kernels work on this many coefficients at once.
 constexpr int kLanes = 8;
 // Largest exact bank (phase rows x coefficients); larger banks interpolate.
@@ -94,7 +94,7 @@ void CStudioFilter::design(double bandwidth, double beta) {
 }
 
 CStudioResampler::CStudioResampler(std::shared_ptr<const CStudioFilter> filter)
-    : m_filter(std::move(filter)), m_dot(dotKernel()), m_index(-centreTap(m_filter->taps())) {}
+    : m_filter(std::move(filter)), m_dot(dotKernels()), m_index(-centreTap(m_filter->taps())) {}
 
 int CStudioResampler::resample(std::int16_t* dst, const std::int16_t* src, int* consumed,
                                int srcSize, int dstSize) {
@@ -131,22 +131,19 @@ const float* CStudioResampler::prepare(const std::int16_t* src, int srcSize) {
     return m_window.data() + lead;
 }
 
-// The dot products of up to four output samples: one row each in an exact
-// bank, the two enclosing rows of each in an interpolated one.
+// Up to four dot products for the kernel; lanes left unused repeat the
+// first one.
 struct CStudioResampler::Batch {
     static constexpr int kLanes = 4;
     const float* windows[kLanes] = {};
     const float* rows[kLanes] = {};
-    float weights[kLanes] = {};
     float sums[kLanes] = {};
     int lanes = 0;
-    int samples = 0;
 
     void add(const float* window, const float* row) {
         windows[lanes] = window;
         rows[lanes++] = row;
     }
-    // Lanes left over at the end of a block repeat the first one.
     void run(DotKernel dot, int stride) {
         for (int lane = lanes; lane < kLanes; ++lane) {
             windows[lane] = windows[0];
@@ -154,28 +151,80 @@ struct CStudioResampler::Batch {
         }
         dot(windows, rows, stride, sums);
     }
-    float sample(bool exact, int index) const {
-        if (exact) {
-            return sums[index];
-        }
-        const float before = sums[2 * index];
-        return before + weights[index] * (sums[2 * index + 1] - before);
-    }
 };
 
-void CStudioResampler::addToBatch(Batch& batch, const float* window) const {
-    const CStudioFilter& filter = *m_filter;
-    if (filter.exact()) {
-        batch.add(window, filter.row(m_frac));
-    } else {
-        const std::int64_t scaled = m_frac * filter.phaseCount();
-        const std::int64_t phase = scaled / filter.outStep();
-        batch.weights[batch.samples] =
-            static_cast<float>(scaled % filter.outStep()) / static_cast<float>(filter.outStep());
-        batch.add(window, filter.row(phase));
-        batch.add(window, filter.row(phase + 1));
+// The number of output samples whose taps lie within srcSize samples,
+// at most dstSize.
+int CStudioResampler::outputsWithin(int srcSize, int dstSize) const {
+    const std::int64_t room = srcSize - m_filter->taps() - m_index + 1;
+    if (room <= 0) {
+        return 0;
     }
-    ++batch.samples;
+    const std::int64_t last = (room * m_filter->outStep() - 1 - m_frac) / m_filter->inStep();
+    return static_cast<int>(std::min<std::int64_t>(last + 1, dstSize));
+}
+
+// Output sample j lies (m_frac + j * inStep) / outStep input samples past
+// the position; advances the position past count samples.
+void CStudioResampler::advance(int count) {
+    const std::int64_t travel = m_frac + count * m_filter->inStep();
+    m_index += travel / m_filter->outStep();
+    m_frac = travel % m_filter->outStep();
+}
+
+// An exact bank: output samples outStep apart share a filter row, so the
+// samples are taken row by row, each row staying in the cache while it
+// serves all of its samples of the block.
+template <class Sample>
+void CStudioResampler::runExact(Sample* dst, const float* window, int count) {
+    const CStudioFilter& filter = *m_filter;
+    const std::int64_t inStep = filter.inStep();
+    const std::int64_t outStep = filter.outStep();
+    const int rowsUsed = static_cast<int>(std::min<std::int64_t>(count, outStep));
+    for (int first = 0; first < rowsUsed; ++first) {
+        const std::int64_t travel = m_frac + first * inStep;
+        const float* row = filter.row(travel % outStep);
+        const float* at = window + m_index + travel / outStep;
+        for (std::int64_t j = first; j < count; j += Batch::kLanes * outStep) {
+            Batch batch;
+            for (std::int64_t k = j; k < count && batch.lanes < Batch::kLanes;
+                 k += outStep, at += inStep) {
+                batch.add(at, row);
+            }
+            batch.run(m_dot.sharedRow, filter.stride());
+            for (int lane = 0; lane < batch.lanes; ++lane) {
+                store(dst[j + lane * outStep], batch.sums[lane]);
+            }
+        }
+    }
+}
+
+// An interpolated bank: each output sample lies between two rows, weighted
+// by its distance from each.
+template <class Sample>
+void CStudioResampler::runInterpolated(Sample* dst, const float* window, int count) {
+    const CStudioFilter& filter = *m_filter;
+    const std::int64_t inStep = filter.inStep();
+    const std::int64_t outStep = filter.outStep();
+    for (int j = 0; j < count; j += 2) {
+        Batch batch;
+        float weights[2] = {};
+        for (int k = j; k < count && k < j + 2; ++k) {
+            const std::int64_t travel = m_frac + (k - j) * inStep;
+            const std::int64_t scaled = travel % outStep * filter.phaseCount();
+            const std::int64_t phase = scaled / outStep;
+            weights[k - j] = static_cast<float>(scaled % outStep) / static_cast<float>(outStep);
+            const float* start = window + m_index + travel / outStep;
+            batch.add(start, filter.row(phase));
+            batch.add(start, filter.row(phase + 1));
+        }
+        batch.run(m_dot.rows, filter.stride());
+        for (int pair = 0; pair < batch.lanes / 2; ++pair) {
+            const float before = batch.sums[2 * pair];
+            store(dst[j + pair], before + weights[pair] * (batch.sums[2 * pair + 1] - before));
+        }
+        advance(batch.lanes / 2);
+    }
 }
 
 template <class Sample>
@@ -185,35 +234,18 @@ int CStudioResampler::run(Sample* dst, const std::int16_t* src, int* consumed, i
         (src == nullptr && srcSize > 0)) {
         return -1;
     }
-    const std::int64_t outStep = m_filter->outStep();
-    const std::int64_t indexStep = m_filter->inStep() / outStep;
-    const std::int64_t fracStep = m_filter->inStep() % outStep;
-    const int taps = m_filter->taps();
-    const bool exact = m_filter->exact();
-    const int perBatch = exact ? Batch::kLanes : Batch::kLanes / 2;
     const float* window = prepare(src, srcSize);
-    int written = 0;
-    while (written < dstSize && m_index + taps <= srcSize) {
-        Batch batch;
-        while (batch.samples < perBatch && written + batch.samples < dstSize &&
-               m_index + taps <= srcSize) {
-            addToBatch(batch, window + m_index);
-            m_index += indexStep;
-            m_frac += fracStep;
-            if (m_frac >= outStep) {
-                m_frac -= outStep;
-                ++m_index;
-            }
-        }
-        batch.run(m_dot, m_filter->stride());
-        for (int k = 0; k < batch.samples; ++k) {
-            store(dst[written++], batch.sample(exact, k));
-        }
+    const int count = outputsWithin(srcSize, dstSize);
+    if (m_filter->exact()) {
+        runExact(dst, window, count);
+        advance(count);
+    } else {
+        runInterpolated(dst, window, count);
     }
     const std::int64_t used = std::clamp<std::int64_t>(m_index, 0, srcSize);
     *consumed = static_cast<int>(used);
     m_index -= used;
-    return written;
+    return count;
 }
 
 } // namespace tesk::samplerateconverter

@@ -73,10 +73,13 @@ private:
     template <class Sample>
     int run(Sample* dst, const std::int16_t* src, int* consumed, int srcSize, int dstSize);
     const float* prepare(const std::int16_t* src, int srcSize);
-    void addToBatch(Batch& batch, const float* window) const;
+    int outputsWithin(int srcSize, int dstSize) const;
+    void advance(int count);
+    template <class Sample> void runExact(Sample* dst, const float* window, int count);
+    template <class Sample> void runInterpolated(Sample* dst, const float* window, int count);
 
     std::shared_ptr<const CStudioFilter> m_filter;
-    DotKernel m_dot;
+    DotKernels m_dot;
     // Input position of the next output sample: index of its first tap
     // relative to the next source block, plus m_frac / outStep.
     std::int64_t m_index = 0;
