@@ -179,8 +179,8 @@ void CSampleRateConverter::CChannelConverter::findCopies() {
         const auto& row = m_weights[k];
         const auto used = std::count_if(row.begin(), row.end(), [](float w) { return w != 0.0f; });
         const auto one = std::find(row.begin(), row.end(), 1.0f);
-        m_copyOf[k] = used == 1 && one != row.end() ? static_cast<int>(one - row.begin())
-                                                    : kSilentPlane;
+        m_copyOf[k] =
+            used == 1 && one != row.end() ? static_cast<int>(one - row.begin()) : kSilentPlane;
         m_onlyCopies = m_onlyCopies && (used == 0 || m_copyOf[k] != kSilentPlane);
     }
 }

@@ -1,21 +1,24 @@
 #pragma once
 
-// Dot products of float vectors for the resampler's filters, four at a time
-// so that the processor overlaps them, using the widest vector unit it offers
-// (chosen once, at first use).
+// Dot products of float vectors for the resampler's filters, several at a
+// time so that the processor overlaps them, using the widest vector unit it
+// offers (chosen once, at first use).
 
 namespace tesk::samplerateconverter {
 
-// For each of the four lanes i, out[i] = sum of x[i][k] * h[i][k] for k
-// below count; count is a multiple of 8.
+// out[i] = sum of x[i][k] * h[i][k] for k below count, for each lane i;
+// count is a multiple of 8.
 using DotKernel = void (*)(const float* const* x, const float* const* h, int count, float* out);
 
 struct DotKernels {
-    // Each lane with a row of its own.
+    // kRowLanes lanes, each with a row of its own.
     DotKernel rows;
-    // Every lane with h[0]: the row is read once for all four.
+    // kSharedRowLanes lanes that all use h[0]: the row is read once for all.
     DotKernel sharedRow;
 };
+
+constexpr int kRowLanes = 4;
+constexpr int kSharedRowLanes = 8;
 
 // The fastest kernels for this processor.
 const DotKernels& dotKernels();

@@ -117,11 +117,10 @@ int CSampleRateConverter::resamplePlane(std::size_t plane, std::int16_t* dst,
 
 CSampleRateConverter::~CSampleRateConverter() = default;
 
-zelm::P<CSampleRateConverter>
-CSampleRateConverter::create(std::int32_t sourceRate, std::int32_t sourceChannelCount,
-                             std::int32_t sourceBytesPerSample, std::int32_t targetRate,
-                             std::int32_t targetChannelCount, std::int32_t targetBytesPerSample,
-                             zelm::P<zelm::IMemoryManager> memoryManager, ConversionOptions options) {
+zelm::P<CSampleRateConverter> CSampleRateConverter::create(
+    std::int32_t sourceRate, std::int32_t sourceChannelCount, std::int32_t sourceBytesPerSample,
+    std::int32_t targetRate, std::int32_t targetChannelCount, std::int32_t targetBytesPerSample,
+    zelm::P<zelm::IMemoryManager> memoryManager, ConversionOptions options) {
     return zelm::P<CSampleRateConverter>(new CSampleRateConverter(
         sourceRate, sourceChannelCount, sourceBytesPerSample, targetRate, targetChannelCount,
         targetBytesPerSample, std::move(memoryManager), false, options));

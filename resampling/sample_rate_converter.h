@@ -35,7 +35,6 @@ class CSampleRateConverter : public zelm::CObject {
 public:
     class CChannelConverter;
 
-
     // Converts blocks of interleaved frames of sourceChannelCount channels
     // of sourceBytesPerSample bytes (1: unsigned 8-bit; 2: 16-bit; 3 and 4:
     // 24 and 32-bit, of which the top 16 bits are kept) at sourceRate into
@@ -118,8 +117,8 @@ public:
         static constexpr int kSilentPlane = -1;
 
         void findCopies();
-        void copyPlanes(std::int32_t frameCount, const SourcePointers& sources,
-                        std::ptrdiff_t step, const TargetPointers& targets) const;
+        void copyPlanes(std::int32_t frameCount, const SourcePointers& sources, std::ptrdiff_t step,
+                        const TargetPointers& targets) const;
 
         std::int32_t m_sourceChannelCount;
         std::int32_t m_targetChannelCount;
@@ -140,8 +139,8 @@ private:
     void checkFormat() const;
     zelm::P<CChannelConverter> channelConverterFor(std::int32_t acmod) const;
     void makeResamplers();
-    int resamplePlane(std::size_t plane, std::int16_t* dst, const std::int16_t* src,
-                      int* consumed, int srcSize);
+    int resamplePlane(std::size_t plane, std::int16_t* dst, const std::int16_t* src, int* consumed,
+                      int srcSize);
     std::uint8_t toUnsignedByte(std::int16_t sample);
     zelm::P<zelm::IMemoryBlock> allocate(std::int64_t bytes) const;
     zelm::P<zelm::IMemoryBlock> convertToShort(const std::uint8_t* data,

@@ -19,9 +19,9 @@ namespace {
 constexpr double kPassShare = 0.9075;
 // Stop-band attenuation the window is designed for, with a margin over the
 // 100 dB promised for the float arithmetic and the phase interpolation.
-constexpr double kDesignAttenuationDb = 105.0;
+constexpr double kDesignAttenuationDb = 102.0;
 // Vector kernels work on this many coefficients at once.
-constexpr int kLanes = 8;
+constexpr int kRowMultiple = 8;
 // Largest exact bank (phase rows x coefficients); larger banks interpolate.
 constexpr std::int64_t kMaxExactCoefficients = std::int64_t{1} << 20;
 // Phase rows of an interpolated bank when the filter is not narrowed; the
@@ -56,7 +56,7 @@ CStudioFilter::CStudioFilter(int inRate, int outRate) {
     // Equal rates need no filter: the one tap at the centre passes the
     // input through.
     m_taps = m_inRate == m_outRate ? 2 : kaiserTaps(kDesignAttenuationDb, lowerNyquist - passEdge);
-    m_stride = (m_taps + kLanes - 1) / kLanes * kLanes;
+    m_stride = (m_taps + kRowMultiple - 1) / kRowMultiple * kRowMultiple;
     m_exact = m_outRate * m_stride <= kMaxExactCoefficients;
     if (m_exact) {
         m_phaseCount = m_outRate;
@@ -131,10 +131,9 @@ const float* CStudioResampler::prepare(const std::int16_t* src, int srcSize) {
     return m_window.data() + lead;
 }
 
-// Up to four dot products for the kernel; lanes left unused repeat the
-// first one.
-struct CStudioResampler::Batch {
-    static constexpr int kLanes = 4;
+// Dot products for a kernel of up to kLanes lanes; lanes left unused repeat
+// the first one.
+template <int kLanes> struct CStudioResampler::Batch {
     const float* windows[kLanes] = {};
     const float* rows[kLanes] = {};
     float sums[kLanes] = {};
@@ -185,9 +184,9 @@ void CStudioResampler::runExact(Sample* dst, const float* window, int count) {
         const std::int64_t travel = m_frac + first * inStep;
         const float* row = filter.row(travel % outStep);
         const float* at = window + m_index + travel / outStep;
-        for (std::int64_t j = first; j < count; j += Batch::kLanes * outStep) {
-            Batch batch;
-            for (std::int64_t k = j; k < count && batch.lanes < Batch::kLanes;
+        for (std::int64_t j = first; j < count; j += kSharedRowLanes * outStep) {
+            Batch<kSharedRowLanes> batch;
+            for (std::int64_t k = j; k < count && batch.lanes < kSharedRowLanes;
                  k += outStep, at += inStep) {
                 batch.add(at, row);
             }
@@ -207,7 +206,7 @@ void CStudioResampler::runInterpolated(Sample* dst, const float* window, int cou
     const std::int64_t inStep = filter.inStep();
     const std::int64_t outStep = filter.outStep();
     for (int j = 0; j < count; j += 2) {
-        Batch batch;
+        Batch<kRowLanes> batch;
         float weights[2] = {};
         for (int k = j; k < count && k < j + 2; ++k) {
             const std::int64_t travel = m_frac + (k - j) * inStep;

@@ -68,7 +68,7 @@ public:
     int resample(float* dst, const std::int16_t* src, int* consumed, int srcSize, int dstSize);
 
 private:
-    struct Batch;
+    template <int kLanes> struct Batch;
 
     template <class Sample>
     int run(Sample* dst, const std::int16_t* src, int* consumed, int srcSize, int dstSize);
