@@ -1,6 +1,6 @@
 #include "resampling/sample_rate_converter.h"
 
-#include "resampling/rounding.h"
+#include "resampling/sample_conversion.h"
 
 #include <zelm/Exception.h>
 #include <zelm/StringFormat.h>

@@ -2,7 +2,7 @@
 
 #include "resampling/dot_product.h"
 #include "resampling/kaiser.h"
-#include "resampling/rounding.h"
+#include "resampling/sample_conversion.h"
 
 #include <algorithm>
 #include <bit>
@@ -116,6 +116,21 @@ void store(float& out, float value) {
     out = value;
 }
 
+// The sums of a full shared-row batch into samples step apart.
+void storeSpread(std::int16_t* dst, std::int64_t step, const float* sums, int lanes) {
+    std::int16_t samples[kSharedRowLanes];
+    roundToSamples(sums, samples);
+    for (int lane = 0; lane < lanes; ++lane, dst += step) {
+        *dst = samples[lane];
+    }
+}
+
+void storeSpread(float* dst, std::int64_t step, const float* sums, int lanes) {
+    for (int lane = 0; lane < lanes; ++lane, dst += step) {
+        *dst = sums[lane];
+    }
+}
+
 } // namespace
 
 // Converts the block to floats after the silence that the first taps read
@@ -126,7 +141,7 @@ const float* CStudioResampler::prepare(const std::int16_t* src, int srcSize) {
     const auto size = static_cast<std::size_t>(srcSize);
     m_window.resize(lead + size + static_cast<std::size_t>(m_filter->stride()));
     std::fill_n(m_window.begin(), lead, 0.0f);
-    std::copy_n(src, size, m_window.begin() + static_cast<std::ptrdiff_t>(lead));
+    widenToFloats(src, srcSize, m_window.data() + lead);
     std::fill(m_window.begin() + static_cast<std::ptrdiff_t>(lead + size), m_window.end(), 0.0f);
     return m_window.data() + lead;
 }
@@ -191,9 +206,7 @@ void CStudioResampler::runExact(Sample* dst, const float* window, int count) {
                 batch.add(at, row);
             }
             batch.run(m_dot.sharedRow, filter.stride());
-            for (int lane = 0; lane < batch.lanes; ++lane) {
-                store(dst[j + lane * outStep], batch.sums[lane]);
-            }
+            storeSpread(dst + j, outStep, batch.sums, batch.lanes);
         }
     }
 }
