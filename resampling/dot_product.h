@@ -17,7 +17,7 @@ struct DotKernels {
     DotKernel sharedRow;
 };
 
-constexpr int kRowLanes = 4;
+constexpr int kRowLanes = 8;
 constexpr int kSharedRowLanes = 8;
 
 // The fastest kernels for this processor.

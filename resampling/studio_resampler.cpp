@@ -188,18 +188,23 @@ void CStudioResampler::advance(int count) {
 
 // An exact bank: output samples outStep apart share a filter row, so the
 // samples are taken row by row, each row staying in the cache while it
-// serves all of its samples of the block.
+// serves all of its samples of the block. The few samples a row has left
+// over after its full batches are gathered across rows, so that no kernel
+// lanes go to waste.
 template <class Sample>
 void CStudioResampler::runExact(Sample* dst, const float* window, int count) {
     const CStudioFilter& filter = *m_filter;
     const std::int64_t inStep = filter.inStep();
     const std::int64_t outStep = filter.outStep();
     const int rowsUsed = static_cast<int>(std::min<std::int64_t>(count, outStep));
+    Batch<kRowLanes> leftovers;
+    Sample* leftoverDst[kRowLanes] = {};
     for (int first = 0; first < rowsUsed; ++first) {
         const std::int64_t travel = m_frac + first * inStep;
         const float* row = filter.row(travel % outStep);
         const float* at = window + m_index + travel / outStep;
-        for (std::int64_t j = first; j < count; j += kSharedRowLanes * outStep) {
+        std::int64_t j = first;
+        for (; (count - 1 - j) / outStep >= kSharedRowLanes / 2; j += kSharedRowLanes * outStep) {
             Batch<kSharedRowLanes> batch;
             for (std::int64_t k = j; k < count && batch.lanes < kSharedRowLanes;
                  k += outStep, at += inStep) {
@@ -208,7 +213,27 @@ void CStudioResampler::runExact(Sample* dst, const float* window, int count) {
             batch.run(m_dot.sharedRow, filter.stride());
             storeSpread(dst + j, outStep, batch.sums, batch.lanes);
         }
+        for (; j < count; j += outStep, at += inStep) {
+            leftoverDst[leftovers.lanes] = dst + j;
+            leftovers.add(at, row);
+            if (leftovers.lanes == kRowLanes) {
+                runLeftovers(leftovers, leftoverDst);
+            }
+        }
     }
+    runLeftovers(leftovers, leftoverDst);
+}
+
+template <class Sample>
+void CStudioResampler::runLeftovers(Batch<kRowLanes>& batch, Sample* const* dst) const {
+    if (batch.lanes == 0) {
+        return;
+    }
+    batch.run(m_dot.rows, m_filter->stride());
+    for (int lane = 0; lane < batch.lanes; ++lane) {
+        store(*dst[lane], batch.sums[lane]);
+    }
+    batch.lanes = 0;
 }
 
 // An interpolated bank: each output sample lies between two rows, weighted
@@ -218,10 +243,11 @@ void CStudioResampler::runInterpolated(Sample* dst, const float* window, int cou
     const CStudioFilter& filter = *m_filter;
     const std::int64_t inStep = filter.inStep();
     const std::int64_t outStep = filter.outStep();
-    for (int j = 0; j < count; j += 2) {
+    constexpr int kPerBatch = kRowLanes / 2;
+    for (int j = 0; j < count; j += kPerBatch) {
         Batch<kRowLanes> batch;
-        float weights[2] = {};
-        for (int k = j; k < count && k < j + 2; ++k) {
+        float weights[kPerBatch] = {};
+        for (int k = j; k < count && k < j + kPerBatch; ++k) {
             const std::int64_t travel = m_frac + (k - j) * inStep;
             const std::int64_t scaled = travel % outStep * filter.phaseCount();
             const std::int64_t phase = scaled / outStep;

@@ -76,6 +76,7 @@ private:
     int outputsWithin(int srcSize, int dstSize) const;
     void advance(int count);
     template <class Sample> void runExact(Sample* dst, const float* window, int count);
+    template <class Sample> void runLeftovers(Batch<kRowLanes>& batch, Sample* const* dst) const;
     template <class Sample> void runInterpolated(Sample* dst, const float* window, int count);
 
     std::shared_ptr<const CStudioFilter> m_filter;
