@@ -1,25 +1,21 @@
 #include "resampling/studio_resampler.h"
 
 #include "resampling/dot_product.h"
-#include "resampling/kaiser.h"
+#include "resampling/lowpass_design.h"
 #include "resampling/sample_conversion.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <numbers>
 #include <numeric>
 
 namespace tesk::samplerateconverter {
 
 namespace {
 
-// The pass band ends at this share of the lower Nyquist frequency (20.07 kHz
+// The pass band ends at this share of the lower Nyquist frequency (20.01 kHz
 // at 44.1 kHz); the stop band starts at the lower Nyquist frequency.
 constexpr double kPassShare = 0.9075;
-// Stop-band attenuation the window is designed for, with a margin over the
-// 100 dB promised for the float arithmetic and the phase interpolation.
-constexpr double kDesignAttenuationDb = 102.0;
 // Vector kernels work on this many coefficients at once.
 constexpr int kRowMultiple = 8;
 // Largest exact bank (phase rows x coefficients); larger banks interpolate.
@@ -28,17 +24,6 @@ constexpr std::int64_t kMaxExactCoefficients = std::int64_t{1} << 20;
 // linear interpolation error stays near -119 dB.
 constexpr std::int64_t kInterpolatedPhases = 1024;
 constexpr std::int64_t kMinInterpolatedPhases = 16;
-
-// The Kaiser window's shape for a stop-band attenuation in dB.
-double kaiserBeta(double attenuationDb) {
-    return 0.1102 * (attenuationDb - 8.7);
-}
-
-// Taps for a transition band of the given width in cycles per input sample.
-int kaiserTaps(double attenuationDb, double transition) {
-    const double length = (attenuationDb - 7.95) / (2.285 * 2.0 * std::numbers::pi * transition);
-    return 2 * static_cast<int>(std::ceil(length / 2.0));
-}
 
 int centreTap(int taps) {
     return taps / 2 - 1;
@@ -55,7 +40,7 @@ CStudioFilter::CStudioFilter(int inRate, int outRate) {
     const double passEdge = kPassShare * lowerNyquist;
     // Equal rates need no filter: the one tap at the centre passes the
     // input through.
-    m_taps = m_inRate == m_outRate ? 2 : kaiserTaps(kDesignAttenuationDb, lowerNyquist - passEdge);
+    m_taps = m_inRate == m_outRate ? 2 : CLowpassPrototype::tapsFor(passEdge, lowerNyquist);
     m_stride = (m_taps + kRowMultiple - 1) / kRowMultiple * kRowMultiple;
     m_exact = m_outRate * m_stride <= kMaxExactCoefficients;
     if (m_exact) {
@@ -66,24 +51,27 @@ CStudioFilter::CStudioFilter(int inRate, int outRate) {
         m_phaseCount = std::max<std::int64_t>(kMinInterpolatedPhases,
                                               static_cast<std::int64_t>(std::bit_ceil(wanted)));
     }
-    design(m_inRate == m_outRate ? 1.0 : passEdge + lowerNyquist, kaiserBeta(kDesignAttenuationDb));
+    if (m_inRate == m_outRate) {
+        m_bank.assign(static_cast<std::size_t>(m_stride), 0.0f);
+        m_bank[static_cast<std::size_t>(centreTap(m_taps))] = 1.0f;
+    } else {
+        design(CLowpassPrototype(passEdge, lowerNyquist, m_taps));
+    }
 }
 
 // Fills the bank: row p holds the filter for an output position p /
 // phaseCount of an input sample past the centre tap, scaled to unit gain
 // at 0 Hz. An interpolated bank has one more row, the first one shifted by
 // a whole sample, so that every position lies between two rows.
-void CStudioFilter::design(double bandwidth, double beta) {
+void CStudioFilter::design(const CLowpassPrototype& prototype) {
     const std::int64_t rows = m_exact ? m_phaseCount : m_phaseCount + 1;
     m_bank.assign(static_cast<std::size_t>(rows * m_stride), 0.0f);
     const int centre = centreTap(m_taps);
-    const double halfWidth = m_taps / 2.0;
     std::vector<double> filter(static_cast<std::size_t>(m_taps));
     for (std::int64_t phase = 0; phase < rows; ++phase) {
         const double shift = static_cast<double>(phase) / static_cast<double>(m_phaseCount);
         for (int tap = 0; tap < m_taps; ++tap) {
-            const double offset = (tap - centre) - shift;
-            filter[tap] = sinc(bandwidth * offset) * kaiser(offset, halfWidth, beta);
+            filter[tap] = prototype.at((tap - centre) - shift);
         }
         const double gain = std::accumulate(filter.begin(), filter.end(), 0.0);
         float* out = m_bank.data() + static_cast<std::size_t>(phase) * m_stride;
@@ -148,10 +136,12 @@ const float* CStudioResampler::prepare(const std::int16_t* src, int srcSize) {
 
 // Dot products for a kernel of up to kLanes lanes; lanes left unused repeat
 // the first one.
+// Only the lanes in use are set: clearing the arrays for every batch would
+// cost more than a short dot product.
 template <int kLanes> struct CStudioResampler::Batch {
-    const float* windows[kLanes] = {};
-    const float* rows[kLanes] = {};
-    float sums[kLanes] = {};
+    const float* windows[kLanes];
+    const float* rows[kLanes];
+    float sums[kLanes];
     int lanes = 0;
 
     void add(const float* window, const float* row) {

@@ -43,7 +43,7 @@ public:
     }
 
 private:
-    void design(double bandwidth, double beta);
+    void design(const class CLowpassPrototype& prototype);
 
     std::int64_t m_inRate = 0;
     std::int64_t m_outRate = 0;
