@@ -239,14 +239,15 @@ void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& 
         const std::ptrdiff_t planeStart =
             m_planarOutput ? static_cast<std::ptrdiff_t>(k) * produced * m_targetBytesPerSample
                            : static_cast<std::ptrdiff_t>(k) * m_targetBytesPerSample;
-        const std::uint8_t* samples = outputs[k]->getData();
+        const auto* samples = reinterpret_cast<const std::int16_t*>(outputs[k]->getData());
         std::uint8_t* out = chunk + planeStart;
-        for (std::int32_t j = 0; j < produced; ++j, out += sampleStep) {
-            const std::int16_t value = readShort(samples + static_cast<std::ptrdiff_t>(j) * 2);
-            if (m_targetBytesPerSample == 2) {
-                writeShort(out, value);
-            } else {
-                *out = toUnsignedByte(value);
+        if (m_targetBytesPerSample == 2) {
+            for (std::int32_t j = 0; j < produced; ++j, out += sampleStep) {
+                std::memcpy(out, samples + j, 2);
+            }
+        } else {
+            for (std::int32_t j = 0; j < produced; ++j, out += sampleStep) {
+                *out = toUnsignedByte(samples[j]);
             }
         }
     }
