@@ -92,7 +92,7 @@ CSampleRateConverter::CSampleRateConverter(std::int32_t sourceRate, std::int32_t
 // One resampler per target channel; the high-quality ones share a bank.
 void CSampleRateConverter::makeResamplers() {
     if (m_options.highQuality) {
-        const auto filter = std::make_shared<const CStudioFilter>(m_sourceRate, m_targetRate);
+        const auto filter = CStudioFilter::forRates(m_sourceRate, m_targetRate);
         m_studioResamplers.assign(static_cast<std::size_t>(m_targetChannelCount),
                                   CStudioResampler(filter));
         return;

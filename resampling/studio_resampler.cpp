@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <deque>
+#include <mutex>
 #include <numeric>
 
 namespace tesk::samplerateconverter {
@@ -24,6 +26,8 @@ constexpr std::int64_t kMaxExactCoefficients = std::int64_t{1} << 20;
 // linear interpolation error stays near -119 dB.
 constexpr std::int64_t kInterpolatedPhases = 1024;
 constexpr std::int64_t kMinInterpolatedPhases = 16;
+// Designs kept for reuse.
+constexpr std::size_t kKeptDesigns = 4;
 
 int centreTap(int taps) {
     return taps / 2 - 1;
@@ -57,6 +61,28 @@ CStudioFilter::CStudioFilter(int inRate, int outRate) {
     } else {
         design(CLowpassPrototype(passEdge, lowerNyquist, m_taps));
     }
+}
+
+std::shared_ptr<const CStudioFilter> CStudioFilter::forRates(int inRate, int outRate) {
+    struct Design {
+        int inRate;
+        int outRate;
+        std::shared_ptr<const CStudioFilter> filter;
+    };
+    static std::mutex lock;
+    static std::deque<Design> recent;
+    const std::lock_guard<std::mutex> guard(lock);
+    const auto found = std::find_if(recent.begin(), recent.end(), [&](const Design& design) {
+        return design.inRate == inRate && design.outRate == outRate;
+    });
+    if (found != recent.end()) {
+        return found->filter;
+    }
+    if (recent.size() == kKeptDesigns) {
+        recent.pop_back();
+    }
+    recent.push_front({inRate, outRate, std::make_shared<const CStudioFilter>(inRate, outRate)});
+    return recent.front().filter;
 }
 
 // Fills the bank: row p holds the filter for an output position p /

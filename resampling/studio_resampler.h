@@ -29,6 +29,11 @@ public:
     // not fit in memory.
     CStudioFilter(int inRate, int outRate);
 
+    // The bank of a rate pair, designed once: the few most recent designs
+    // are kept, so that a seek, which makes a new converter for the same
+    // rates, does not design again. Safe to call from any thread.
+    static std::shared_ptr<const CStudioFilter> forRates(int inRate, int outRate);
+
     int taps() const { return m_taps; }
     // Coefficients per phase row: taps rounded up for the vector kernels.
     int stride() const { return m_stride; }
