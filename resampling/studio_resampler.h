@@ -48,7 +48,7 @@ public:
     }
 
 private:
-    void design(const class CLowpassPrototype& prototype);
+    void design(double bandwidth, double beta);
 
     std::int64_t m_inRate = 0;
     std::int64_t m_outRate = 0;
