@@ -68,8 +68,11 @@ inline Decoded decode_with_mad(const std::vector<std::uint8_t>& guarded_stream) 
     Decoded result;
     for (;;) {
         if (mad_frame_decode(&frame, &stream) != 0) {
+            // Losing sync in the guard bytes is the end of the stream.
+            const bool inGuard = stream.this_frame >=
+                                 guarded_stream.data() + guarded_stream.size() - MAD_BUFFER_GUARD;
             if (MAD_RECOVERABLE(stream.error)) {
-                ++result.errors;
+                result.errors += inGuard ? 0 : 1;
                 continue;
             }
             break;

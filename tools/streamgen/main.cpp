@@ -2,17 +2,33 @@
 #include <charconv>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "tools/streamgen/music_corpus.h"
 #include "tools/streamgen/streamgen.h"
 
 namespace {
 
 using namespace tesk::quor::streamgen;
 
+// What the command writes besides the encoder streams.
+struct Extras {
+    bool music = false;
+    bool corpus = false;
+    bool intensity = false;
+    std::int32_t seed = 1;
+};
+
 constexpr const char* kUsage =
     "Usage: quor-streamgen [options] OUT\n"
+    "       quor-streamgen --music [--rate --mode --bitrate --samples --intensity --seed N] OUT\n"
+    "       quor-streamgen --corpus FOLDER\n"
+    "  --music                  Layer III with the statistics of encoded music (own writer)\n"
+    "  --intensity              with --music and --mode joint: intensity stereo\n"
+    "  --seed N                 with --music: the seed; default 1\n"
+    "  --corpus                 write the music corpus, one FOLDER/NAME.mp3 per stream\n"
     "  --layer 2|3              encoder: twolame (Layer II) or shine (Layer III); default 2\n"
     "  --rate HZ                sample rate; default 44100\n"
     "  --mode stereo|joint|dual|mono   channel mode; default stereo\n"
@@ -85,8 +101,14 @@ bool Valued(std::string_view name, const char* value, StreamOptions& options) {
     return false;
 }
 
-bool Flag(std::string_view name, StreamOptions& options) {
-    if (name == "--id3v2-footer") {
+bool Flag(std::string_view name, StreamOptions& options, Extras& extras) {
+    if (name == "--music") {
+        extras.music = true;
+    } else if (name == "--corpus") {
+        extras.corpus = true;
+    } else if (name == "--intensity") {
+        extras.intensity = true;
+    } else if (name == "--id3v2-footer") {
         options.id3v2Footer = true;
     } else if (name == "--xing") {
         options.vbrFrame = VbrFrame::kXing;
@@ -102,10 +124,40 @@ bool Flag(std::string_view name, StreamOptions& options) {
     return true;
 }
 
+MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
+    MusicOptions music;
+    music.sampleRate = options.sampleRate;
+    music.mode = options.mode;
+    music.bitRateKbps = options.bitRateKbps;
+    music.seconds = static_cast<double>(options.samplesPerChannel) / options.sampleRate;
+    music.intensity = extras.intensity;
+    music.seed = static_cast<std::uint32_t>(extras.seed);
+    return music;
+}
+
+void Write(const std::string& out, const StreamOptions& options, const Extras& extras) {
+    if (extras.corpus) {
+        for (const MusicStreamSpec& spec : MusicCorpus()) {
+            std::vector<std::uint8_t> bytes;
+            try {
+                bytes = MusicStream(spec.options);
+            } catch (const std::invalid_argument& e) {
+                throw std::runtime_error(spec.name + ": " + e.what());
+            }
+            WriteFile(out + "/" + spec.name + ".mp3", bytes);
+        }
+    } else if (extras.music) {
+        WriteFile(out, MusicStream(MusicOf(options, extras)));
+    } else {
+        Write(out, options, extras);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     StreamOptions options;
+    Extras extras;
     std::string out;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -114,7 +166,11 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (arg.size() > 2 && arg.substr(0, 2) == "--") {
-            if (Flag(arg, options)) {
+            if (Flag(arg, options, extras)) {
+                continue;
+            }
+            if (arg == "--seed" && i + 1 < argc && Number(argv[i + 1], extras.seed)) {
+                ++i;
                 continue;
             }
             if (i + 1 < argc && Valued(arg, argv[i + 1], options)) {
@@ -131,7 +187,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        WriteFile(out, Generate(options).bytes);
+        Write(out, options, extras);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quor-streamgen: %s: %s\n", out.c_str(), e.what());
         return 1;
