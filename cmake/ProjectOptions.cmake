@@ -10,6 +10,14 @@ function(tesk_quor_component target)
   target_link_libraries(${target} PRIVATE tesk_quor_warnings)
 endfunction()
 
+# tesk_quor_install_rpath(<target> <destination>): the target, installed into
+# destination, finds the project's shared libraries through a path relative
+# to itself.
+function(tesk_quor_install_rpath target destination)
+  file(RELATIVE_PATH to_libraries /${destination} /${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${to_libraries}")
+endfunction()
+
 # tesk_quor_test(<name> SOURCES ... LIBS ...): one GoogleTest executable,
 # registered with CTest test by test.
 function(tesk_quor_test name)

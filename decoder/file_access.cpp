@@ -1,7 +1,9 @@
 #include "decoder/file_access.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 
@@ -214,6 +216,10 @@ bool CQuorFileAccess::Seek(std::int32_t position) {
         lastError_ = QUOR_ERROR_SEEK;
         return false;
     }
+    // Bytes given back by a released mark belong to the old position.
+    rewindFill_ = 0;
+    rewindRead_ = 0;
+    endOfStream_ = false;
     position_ = position;
     return true;
 }
@@ -250,7 +256,17 @@ QuorCallbacks StandardInputCallbacks() {
 }
 
 std::FILE* OpenWidePath(const wchar_t* path) {
-    return std::fopen(WidePathToUtf8(path).c_str(), "rb");
+    return OpenUtf8Path(WidePathToUtf8(path).c_str());
+}
+
+std::FILE* OpenUtf8Path(const char* path) {
+    // A folder opens for reading on some systems but holds no stream.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    return std::fopen(path, "rb");
 }
 
 std::int64_t FileSize(std::FILE* file) {

@@ -77,6 +77,9 @@ QuorCallbacks StandardInputCallbacks();
 // Opens a file named by a wide-character path for binary reading; null when
 // it cannot be opened.
 std::FILE* OpenWidePath(const wchar_t* path);
+// Opens a file named by a UTF-8 path for binary reading; null, with errno
+// set, when it cannot be opened or names a folder.
+std::FILE* OpenUtf8Path(const char* path);
 // The size of an open file in bytes, or -1 when it cannot be measured; the
 // file position is left unchanged.
 std::int64_t FileSize(std::FILE* file);

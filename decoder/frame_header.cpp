@@ -30,15 +30,31 @@ bool CFrameHeader::Parse(const std::uint8_t* data) {
     }
     sampleRate = sample_rate_hz(mpeg25 != 0 ? 6 + sampleRateIndex : 3 * lsf + sampleRateIndex);
     bitRate = bitrate_kbps(lsf != 0, layer, bitRateIndex);
+    if (IsFreeFormat()) {
+        frameLength = 0;
+        exactFrameLength = 0.0;
+        return true;
+    }
     if (layer == 1) {
         frameLength = (12000 * bitRate / sampleRate + padding) * 4;
         exactFrameLength = 12000.0 * bitRate * 4 / sampleRate;
     } else {
-        const std::int32_t rate = layer == 3 && lsf != 0 ? sampleRate * 2 : sampleRate;
-        frameLength = 144000 * bitRate / rate + padding;
-        exactFrameLength = 144000.0 * bitRate / rate;
+        frameLength = 144000 * bitRate / BytesPerKbpsRate() + padding;
+        exactFrameLength = 144000.0 * bitRate / BytesPerKbpsRate();
     }
     return frameLength >= 1;
+}
+
+std::int32_t CFrameHeader::BytesPerKbpsRate() const {
+    return layer == 3 && lsf != 0 ? sampleRate * 2 : sampleRate;
+}
+
+void CFrameHeader::SetFreeFormatLength(std::int32_t unpadded) {
+    frameLength = unpadded + padding * SlotSize();
+    exactFrameLength = unpadded;
+    const std::int64_t rate = layer == 1 ? sampleRate : BytesPerKbpsRate();
+    const std::int64_t bytesPerKbps = layer == 1 ? 48000 : 144000;
+    bitRate = static_cast<std::int32_t>((unpadded * rate + bytesPerKbps / 2) / bytesPerKbps);
 }
 
 std::int32_t CFrameHeader::GetSamplesPerFrame() const {
@@ -49,8 +65,8 @@ std::int32_t CFrameHeader::GetSamplesPerFrame() const {
 }
 
 bool CFrameHeader::SameStream(const CFrameHeader& other) const {
-    return layer == other.layer && twoChannels == other.twoChannels && mpeg25 == other.mpeg25 &&
-           lsf == other.lsf && sampleRate == other.sampleRate;
+    return layer == other.layer && mpeg25 == other.mpeg25 && lsf == other.lsf &&
+           sampleRate == other.sampleRate;
 }
 
 bool CFrameHeader::IsScannable() const {

@@ -11,11 +11,19 @@ struct CFrameHeader {
     bool Parse(const std::uint8_t* bytes);
     // Samples per channel in a frame of this header.
     std::int32_t GetSamplesPerFrame() const;
-    // Same layer, channel flag, version and sample rate as the other header.
+    // Same layer, version and sample rate as the other header; the channel
+    // mode may differ from frame to frame.
     bool SameStream(const CFrameHeader& other) const;
     // Usable by the scanner: frame length fits the frame buffer and the bit
-    // rate is not free format.
+    // rate is known (a free-format header needs its length set first).
     bool IsScannable() const;
+    bool IsFreeFormat() const { return bitRateIndex == 0; }
+    // Bytes of one padding slot: 4 in Layer I, else 1.
+    std::int32_t SlotSize() const { return layer == 1 ? 4 : 1; }
+    // Sizes a free-format frame from the stream's frame length without
+    // padding, and takes the bit rate that length stands for (to the nearest
+    // kbit/s).
+    void SetFreeFormatLength(std::int32_t unpadded);
 
     std::int32_t protectionBit = 0;
     std::int32_t layer = 0;
@@ -33,6 +41,10 @@ struct CFrameHeader {
     std::int32_t bitRate = 0;
     double exactFrameLength = 0.0;
     std::int32_t offset = 0;
+
+private:
+    // The rate that turns 144000 x kbit/s into bytes: doubled for LSF Layer III.
+    std::int32_t BytesPerKbpsRate() const;
 };
 
 // True when the two bytes start a frame header: 0xFF and the top three bits.

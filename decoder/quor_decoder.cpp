@@ -21,6 +21,28 @@ FrameDecoder* CreateFrameDecoder() {
     return decoder;
 }
 
+// Brings a frame's samples to the stream's channel count: a one-channel
+// frame of a two-channel stream goes to both channels, a two-channel frame
+// of a one-channel stream becomes the average of its channels. Returns the
+// new sample count; samples holds room for the doubled count.
+std::int32_t MatchChannels(std::int16_t* samples, std::int32_t count, bool frameTwoChannels,
+                           bool streamTwoChannels) {
+    if (frameTwoChannels == streamTwoChannels) {
+        return count;
+    }
+    if (streamTwoChannels) {
+        for (std::int32_t i = count - 1; i >= 0; --i) {
+            samples[2 * i] = samples[i];
+            samples[2 * i + 1] = samples[i];
+        }
+        return count * 2;
+    }
+    for (std::int32_t i = 0; i < count / 2; ++i) {
+        samples[i] = static_cast<std::int16_t>((samples[2 * i] + samples[2 * i + 1]) / 2);
+    }
+    return count / 2;
+}
+
 void CloseFile(void* file) {
     std::fclose(static_cast<std::FILE*>(file));
 }
@@ -107,11 +129,11 @@ std::int32_t CQuorDecoder::Decode(void* buffer, std::int32_t size, std::int32_t&
 }
 
 std::int32_t CQuorDecoder::NoFrameResult() const {
-    if (scanner_.GaveUp()) {
+    if (scanner_.GaveUp() || scanner_.StreamChanged()) {
         return QUOR_ERROR_DECODE;
     }
-    if (input_.IsEOF()) {
-        return scanner_.GetState() > CFrameScanner::kFirstSync ? QUOR_END : QUOR_ERROR_DECODE;
+    if (scanner_.AtInputEnd(input_)) {
+        return scanner_.FoundStream() ? QUOR_END : QUOR_ERROR_DECODE;
     }
     if (input_.GetLastError() != 0) {
         return input_.GetLastError();
@@ -122,8 +144,8 @@ std::int32_t CQuorDecoder::NoFrameResult() const {
 void CQuorDecoder::PassOverFrame() {
     const CFrameHeader& header = scanner_.CurrentHeader();
     resetNeeded_ = true;
-    pcmFrame_.SetSampleCount(header.GetSamplesPerFrame() * (header.twoChannels != 0 ? 2 : 1));
-    pcmFrame_.SetFormat(header.twoChannels, header.sampleRate);
+    pcmFrame_.SetSampleCount(header.GetSamplesPerFrame() * streamInfo_.channels);
+    pcmFrame_.SetFormat(streamInfo_.channels == 2 ? 1 : 0, header.sampleRate);
 }
 
 bool CQuorDecoder::DecodeHeldFrame() {
@@ -136,8 +158,11 @@ bool CQuorDecoder::DecodeHeldFrame() {
                      scanner_.FrameData(), scanner_.FrameLength(), decoded)) {
         return false;
     }
-    pcmFrame_.SetSampleCount(std::clamp(decoded.sample_count, 0, pcmFrame_.GetCapacity()));
-    pcmFrame_.SetFormat(decoded.two_channel, decoded.sample_rate);
+    const bool twoChannels = streamInfo_.channels == 2;
+    const std::int32_t count = std::clamp(decoded.sample_count, 0, pcmFrame_.GetCapacity());
+    pcmFrame_.SetSampleCount(
+        MatchChannels(pcmFrame_.Samples(), count, decoded.two_channel != 0, twoChannels));
+    pcmFrame_.SetFormat(twoChannels ? 1 : 0, decoded.sample_rate);
     return true;
 }
 
@@ -233,6 +258,34 @@ template <typename Operation> std::int32_t Guarded(Operation operation) {
     }
 }
 
+// Opens the file named by path, refuses inputs too large for 32-bit
+// positions and creates a decoder that closes the file when destroyed.
+template <typename Path>
+std::int32_t CreateOnFile(QuorHandle* out, const Path* path, std::int32_t version,
+                          std::FILE* (*open)(const Path*)) {
+    if (version > QUOR_VERSION) {
+        return QUOR_ERROR_INCOMPATIBLEVERSION;
+    }
+    if (out == nullptr || path == nullptr) {
+        return QUOR_ERROR_PARAM;
+    }
+    std::FILE* file = open(path);
+    if (file == nullptr) {
+        return QUOR_ERROR_OPENFILE;
+    }
+    if (FileSize(file) > kLargestInput) {
+        std::fclose(file);
+        return QUOR_ERROR_UNSUPPORTED;
+    }
+    const std::int32_t result = Quor_Create(out, FileCallbacks(), file, version);
+    if (result != QUOR_OK) {
+        std::fclose(file);
+        return result;
+    }
+    FromHandle(*out)->SetCloseAction(CloseFile, file);
+    return QUOR_OK;
+}
+
 } // namespace
 
 } // namespace tesk::quor
@@ -263,27 +316,12 @@ QUOR_API std::int32_t Quor_Create(QuorHandle* out, QuorCallbacks callbacks, void
 
 QUOR_API std::int32_t Quor_CreateUsingFileW(QuorHandle* out, const wchar_t* path,
                                             std::int32_t version) {
-    if (version > QUOR_VERSION) {
-        return QUOR_ERROR_INCOMPATIBLEVERSION;
-    }
-    if (out == nullptr || path == nullptr) {
-        return QUOR_ERROR_PARAM;
-    }
-    std::FILE* file = tesk::quor::OpenWidePath(path);
-    if (file == nullptr) {
-        return QUOR_ERROR_OPENFILE;
-    }
-    if (tesk::quor::FileSize(file) > tesk::quor::kLargestInput) {
-        std::fclose(file);
-        return QUOR_ERROR_UNSUPPORTED;
-    }
-    const std::int32_t result = Quor_Create(out, tesk::quor::FileCallbacks(), file, version);
-    if (result != QUOR_OK) {
-        std::fclose(file);
-        return result;
-    }
-    FromHandle(*out)->SetCloseAction(tesk::quor::CloseFile, file);
-    return QUOR_OK;
+    return tesk::quor::CreateOnFile(out, path, version, tesk::quor::OpenWidePath);
+}
+
+QUOR_API std::int32_t Quor_CreateUsingFile(QuorHandle* out, const char* utf8Path,
+                                           std::int32_t version) {
+    return tesk::quor::CreateOnFile(out, utf8Path, version, tesk::quor::OpenUtf8Path);
 }
 
 QUOR_API void Quor_Destroy(QuorHandle handle) {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "decoder/trailing_tags.h"
+
 namespace tesk::quor {
 
 namespace {
@@ -94,14 +96,25 @@ void CStreamInfo::SetBitRate(const CFrameHeader& header) {
     bitRate = header.bitRate * 1000;
 }
 
+std::int32_t CStreamInfo::FindAudioEnd(IFileAccess& file) {
+    const std::int32_t length = file.GetLength();
+    if (!file.CanSeek() || length <= 0) {
+        return length;
+    }
+    const std::int32_t start = file.GetPosition();
+    const ReadAt read = [&file](std::int32_t at, std::uint8_t* buffer, std::int32_t count) {
+        return file.Seek(at) && file.Read(buffer, count) == count;
+    };
+    const std::int32_t end = AudioEnd(start, length, read);
+    return file.Seek(start) ? end : length;
+}
+
 bool CStreamInfo::CountFrames(CFrameScanner& scanner, IFileAccess& file,
                               const CFrameHeader& first) {
     std::int64_t samples = first.GetSamplesPerFrame();
-    do {
-        while (scanner.NextFrame()) {
-            samples += scanner.CurrentHeader().GetSamplesPerFrame();
-        }
-    } while (scanner.Fill(file));
+    while (scanner.GetFrame(file)) {
+        samples += scanner.CurrentHeader().GetSamplesPerFrame();
+    }
     durationMs = DurationMs(samples, first.sampleRate);
     if (!file.Seek(firstFramePosition)) {
         return false;
@@ -117,11 +130,12 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     durationMs = -1;
     bitRate = -1;
     hasXing = false;
+    const std::int32_t length = FindAudioEnd(file);
+    scanner.SetInputEnd(length);
     if (!scanner.GetFrame(file)) {
         return false;
     }
     firstFramePosition = scanner.FirstFramePosition();
-    const std::int32_t length = file.GetLength();
     audioLength = length < 0 ? -1 : std::max(length - firstFramePosition, 0);
     const CFrameHeader first = scanner.CurrentHeader();
     std::int64_t estimate = -1;

@@ -39,6 +39,7 @@ public:
 
     // Finds the first frame and gathers the stream information; leaves the
     // scanner holding the first frame. False when no first frame was found.
+    // The audio length stops where trailing metadata begins.
     bool Scan(CFrameScanner& scanner, IFileAccess& file);
     // The byte position of a time in milliseconds (not negative), or -1.
     std::int32_t PositionForTime(std::int32_t milliseconds) const;
@@ -55,6 +56,9 @@ public:
 
 private:
     void BuildSeekTable();
+    // Where the audio ends in front of trailing metadata; the input length
+    // when it cannot be read from the end, -1 when it is unknown.
+    static std::int32_t FindAudioEnd(IFileAccess& file);
     // Duration and bit rate from a pass over every frame; false when the
     // input cannot be brought back to the first frame.
     bool CountFrames(CFrameScanner& scanner, IFileAccess& file, const CFrameHeader& first);

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "decoder/trailing_tags.h"
+
 namespace tesk::quor {
 
 namespace {
 
 constexpr std::int32_t kID3v2HeaderSize = 10;
-constexpr std::int32_t kID3v1TagSize = 128;
 constexpr std::int32_t kReadSize = 4096;
-constexpr std::int32_t kConfirmationSlack = 512;
 
 bool IsID3v2Header(const std::uint8_t* b) {
     return b[0] == 'I' && b[1] == 'D' && b[2] == '3' && b[3] != 0xFF && b[4] != 0xFF &&
@@ -19,11 +19,6 @@ bool IsID3v2Header(const std::uint8_t* b) {
 
 std::int32_t ID3v2TagSize(const std::uint8_t* b) {
     return (b[6] << 21) | (b[7] << 14) | (b[8] << 7) | b[9];
-}
-
-// Parses a header the scanner would take at data; false otherwise.
-bool ParseScannable(const std::uint8_t* data, CFrameHeader& header) {
-    return IsSyncPattern(data[0], data[1]) && header.Parse(data) && header.IsScannable();
 }
 
 } // namespace
@@ -53,111 +48,211 @@ void CFrameScanner::ClearFrame() {
 
 void CFrameScanner::Resync() {
     ClearFrame();
-    if (state_ >= kSync) {
-        state_ = kSync;
-    }
     search_.Empty();
     streaming_.Empty();
-    candidates_.clear();
+    current_ = &search_;
+    state_ = kSearch;
+    searchStart_ = 0;
+    inputEnded_ = false;
+    streamChanged_ = false;
 }
 
 void CFrameScanner::Reset() {
     Resync();
-    current_ = &search_;
-    state_ = kFirstSync;
     giveUp_ = false;
     firstFramePosition_ = 0;
     reference_ = CFrameHeader{};
     reference_.layer = -1;
-    confirmations_ = 3;
+    freeFormatLength_ = 0;
 }
 
-void CFrameScanner::AddCandidate(const CFrameHeader& header) {
-    for (Candidate& c : candidates_) {
-        if (c.chainLength < confirmations_ && header.offset >= c.chainEnd &&
-            header.SameStream(c.header)) {
-            c.chainEnd = header.offset + header.frameLength;
-            ++c.chainLength;
-        }
+bool CFrameScanner::ParseAt(std::int32_t position, std::int32_t freeLength,
+                            CFrameHeader& header) const {
+    const std::uint8_t* data = search_.data.get() + position;
+    if (!IsSyncPattern(data[0], data[1]) || !header.Parse(data)) {
+        return false;
     }
-    candidates_.push_back({header, header.offset + header.frameLength, 0});
-}
-
-bool CFrameScanner::Confirm(std::int32_t readPosition) {
-    for (const Candidate& c : candidates_) {
-        const std::int64_t needed = static_cast<std::int64_t>(c.header.offset) + 4 +
-                                    (c.header.frameLength + kConfirmationSlack) * 3;
-        if (readPosition < needed) {
+    if (header.IsFreeFormat()) {
+        if (freeLength == 0) {
             return false;
         }
-        if (c.chainLength >= confirmations_) {
-            Accept(c.header);
-            return true;
-        }
+        header.SetFreeFormatLength(freeLength);
     }
-    return false;
+    header.offset = position;
+    return header.IsScannable();
 }
 
-bool CFrameScanner::ChainReachesEnd(const CFrameHeader& first) const {
+bool CFrameScanner::EndsInTags(std::int32_t position) const {
+    if (!inputEnded_) {
+        return false;
+    }
+    const ReadAt read = [this](std::int32_t at, std::uint8_t* buffer, std::int32_t count) {
+        std::memcpy(buffer, search_.data.get() + at, static_cast<std::size_t>(count));
+        return true;
+    };
+    return AudioEnd(position, search_.fill, read) == position;
+}
+
+CFrameScanner::Chain CFrameScanner::WalkChain(const CFrameHeader& first,
+                                              std::int32_t freeLength) const {
+    Chain chain;
     std::int32_t position = first.offset;
-    std::int32_t wholeFrames = 0;
     for (;;) {
         const std::int32_t remaining = search_.fill - position;
-        if (remaining == 0) {
-            return true;
-        }
-        if (remaining == kID3v1TagSize &&
-            std::memcmp(search_.data.get() + position, "TAG", 3) == 0) {
-            return true;
-        }
         if (remaining < 4) {
-            return wholeFrames >= 2;
+            chain.atEnd = true;
+            return chain;
         }
         CFrameHeader header;
-        if (!ParseScannable(search_.data.get() + position, header) || !header.SameStream(first)) {
-            return false;
+        if (!ParseAt(position, freeLength, header) || !header.SameStream(first)) {
+            chain.atEnd = EndsInTags(position);
+            chain.broken = !chain.atEnd;
+            return chain;
         }
+        ++chain.frames;
         if (header.frameLength > remaining) {
-            // The input ends inside a frame whose header agrees.
-            return wholeFrames >= 1;
+            chain.atEnd = true;
+            return chain;
         }
+        ++chain.wholeFrames;
         position += header.frameLength;
-        ++wholeFrames;
     }
 }
 
-bool CFrameScanner::ConfirmAtEnd() {
-    for (const Candidate& c : candidates_) {
-        if (ChainReachesEnd(c.header)) {
-            Accept(c.header);
+bool CFrameScanner::LongerChainOverlaps(const CFrameHeader& first, std::int32_t freeLength,
+                                        std::int32_t frames) const {
+    const std::int32_t end = std::min(first.offset + first.frameLength, search_.fill - 3);
+    for (std::int32_t position = first.offset + 1; position < end; ++position) {
+        CFrameHeader other;
+        if (ParseAt(position, freeLength, other) && WalkChain(other, freeLength).frames > frames) {
             return true;
         }
     }
     return false;
+}
+
+CFrameScanner::Verdict CFrameScanner::Judge(const CFrameHeader& first,
+                                            std::int32_t freeLength) const {
+    const Chain chain = WalkChain(first, freeLength);
+    if (chain.frames >= kChainFrames) {
+        return LongerChainOverlaps(first, freeLength, chain.frames) ? Verdict::kReject
+                                                                    : Verdict::kAccept;
+    }
+    if (chain.broken) {
+        return Verdict::kReject;
+    }
+    if (!inputEnded_) {
+        return search_.fill == search_.capacity ? Verdict::kReject : Verdict::kWait;
+    }
+    return chain.wholeFrames >= 1 ? Verdict::kAccept : Verdict::kReject;
+}
+
+CFrameScanner::Verdict CFrameScanner::ExamineFreeFormat(const CFrameHeader& first) {
+    // The frame runs up to the next free-format header of the same stream.
+    const std::int32_t last = first.offset + kFrameBufferSize - 4;
+    const std::int32_t end = std::min(last + 1, search_.fill - 3);
+    for (std::int32_t position = first.offset + 4; position < end; ++position) {
+        const std::uint8_t* data = search_.data.get() + position;
+        CFrameHeader next;
+        if (!IsSyncPattern(data[0], data[1]) || !next.Parse(data) || !next.IsFreeFormat() ||
+            !next.SameStream(first)) {
+            continue;
+        }
+        const std::int32_t unpadded = position - first.offset - first.padding * first.SlotSize();
+        CFrameHeader sized = first;
+        sized.SetFreeFormatLength(unpadded);
+        if (!sized.IsScannable()) {
+            continue;
+        }
+        const Verdict verdict = Judge(sized, unpadded);
+        if (verdict == Verdict::kAccept) {
+            freeFormatLength_ = unpadded;
+            Accept(sized);
+        }
+        if (verdict != Verdict::kReject) {
+            return verdict;
+        }
+    }
+    const bool moreToCome = !inputEnded_ && search_.fill < search_.capacity;
+    return end <= last && moreToCome ? Verdict::kWait : Verdict::kReject;
+}
+
+CFrameScanner::Verdict CFrameScanner::Examine(std::int32_t position) {
+    const std::uint8_t* data = search_.data.get() + position;
+    CFrameHeader header;
+    if (!IsSyncPattern(data[0], data[1]) || !header.Parse(data)) {
+        return Verdict::kReject;
+    }
+    header.offset = position;
+    if (header.IsFreeFormat()) {
+        if (freeFormatLength_ == 0) {
+            return ExamineFreeFormat(header);
+        }
+        header.SetFreeFormatLength(freeFormatLength_);
+    }
+    if (!header.IsScannable()) {
+        return Verdict::kReject;
+    }
+    const Verdict verdict = Judge(header, freeFormatLength_);
+    if (verdict == Verdict::kAccept) {
+        Accept(header);
+    }
+    return verdict;
 }
 
 void CFrameScanner::Accept(const CFrameHeader& first) {
-    reference_ = first;
+    if (!FoundStream()) {
+        reference_ = first;
+        firstFramePosition_ = searchOrigin_ + first.offset;
+    } else if (!first.SameStream(reference_)) {
+        streamChanged_ = true;
+        return;
+    }
     search_.read = first.offset;
-    firstFramePosition_ = searchOrigin_ + first.offset;
-    candidates_.clear();
-    state_ = kSync;
+    ClearFrame();
+    state_ = kHeaderBytes;
 }
 
-bool CFrameScanner::SearchFirstFrame() {
+bool CFrameScanner::SearchChain() {
     while (search_.Unread() >= 4) {
-        const std::int32_t position = search_.read;
-        CFrameHeader header;
-        if (ParseScannable(search_.data.get() + position, header)) {
-            header.offset = position;
-            AddCandidate(header);
-            if (Confirm(position)) {
-                return true;
-            }
+        const Verdict verdict = Examine(search_.read);
+        if (verdict == Verdict::kAccept) {
+            return !streamChanged_;
+        }
+        if (verdict == Verdict::kWait) {
+            return false;
         }
         ++search_.read;
     }
     return false;
+}
+
+void CFrameScanner::LoseSync() {
+    // The bytes after the refused header's first byte are searched again.
+    const std::int32_t taken = frameFill_ - 1;
+    if (current_ == &search_) {
+        search_.read -= taken;
+    } else {
+        search_.Empty();
+        std::memcpy(search_.data.get(), frame_.get() + 1, static_cast<std::size_t>(taken));
+        std::memcpy(search_.data.get() + taken, streaming_.data.get() + streaming_.read,
+                    static_cast<std::size_t>(streaming_.Unread()));
+        search_.fill = taken + streaming_.Unread();
+        streaming_.Empty();
+        current_ = &search_;
+    }
+    searchStart_ = search_.read;
+    ClearFrame();
+    state_ = kSearch;
+}
+
+void CFrameScanner::CompactSearchBuffer() {
+    const std::int32_t unread = search_.Unread();
+    std::memmove(search_.data.get(), search_.data.get() + search_.read,
+                 static_cast<std::size_t>(unread));
+    search_.fill = unread;
+    search_.read = 0;
+    searchStart_ = 0;
 }
 
 void CFrameScanner::TakeBytes(std::int32_t until) {
@@ -170,34 +265,27 @@ void CFrameScanner::TakeBytes(std::int32_t until) {
 
 void CFrameScanner::CheckHeader() {
     CFrameHeader header;
-    if (header.Parse(frame_.get()) && header.IsScannable() && header.SameStream(reference_)) {
-        header_ = header;
-        frameLength_ = header.frameLength;
-        state_ = kFrameBody;
-        return;
+    if (IsSyncPattern(frame_[0], frame_[1]) && header.Parse(frame_.get())) {
+        if (header.IsFreeFormat() && freeFormatLength_ > 0) {
+            header.SetFreeFormatLength(freeFormatLength_);
+        }
+        if (header.IsScannable() && header.SameStream(reference_)) {
+            header_ = header;
+            frameLength_ = header.frameLength;
+            state_ = kFrameBody;
+            return;
+        }
     }
-    ClearFrame();
-    state_ = kSync;
+    LoseSync();
 }
 
 void CFrameScanner::Step() {
     switch (state_) {
-    case kSync:
-        frame_[0] = frame_[1];
-        frame_[1] = current_->data[static_cast<std::size_t>(current_->read++)];
-        if (IsSyncPattern(frame_[0], frame_[1])) {
-            frameFill_ = 2;
-            state_ = kHeaderBytes;
-        }
-        break;
     case kHeaderBytes:
         TakeBytes(4);
         if (frameFill_ == 4) {
-            state_ = kHeaderCheck;
+            CheckHeader();
         }
-        break;
-    case kHeaderCheck:
-        CheckHeader();
         break;
     case kFrameBody:
         TakeBytes(frameLength_);
@@ -205,7 +293,7 @@ void CFrameScanner::Step() {
             state_ = kFrameComplete;
         }
         break;
-    case kFirstSync:
+    case kSearch:
     case kFrameComplete:
         break;
     }
@@ -213,8 +301,8 @@ void CFrameScanner::Step() {
 
 void CFrameScanner::RunMachine() {
     while (current_->Unread() > 0 && state_ != kFrameComplete) {
-        if (state_ == kFirstSync) {
-            if (!SearchFirstFrame()) {
+        if (state_ == kSearch) {
+            if (!SearchChain()) {
                 return;
             }
         } else {
@@ -224,23 +312,36 @@ void CFrameScanner::RunMachine() {
 }
 
 bool CFrameScanner::NextFrame() {
+    if (streamChanged_) {
+        return false;
+    }
     if (state_ == kFrameComplete) {
         ClearFrame();
-        state_ = kSync;
+        state_ = kHeaderBytes;
     }
     RunMachine();
-    if (state_ != kFrameComplete && state_ != kFirstSync && current_ == &search_) {
+    if (state_ != kFrameComplete && state_ != kSearch && current_ == &search_) {
         current_ = &streaming_;
         RunMachine();
     }
-    if (state_ == kFirstSync && search_.fill == search_.capacity) {
+    if (state_ == kSearch && !FoundStream() && search_.fill == search_.capacity) {
         giveUp_ = true;
     }
     return state_ == kFrameComplete;
 }
 
+std::int32_t CFrameScanner::Readable(const IFileAccess& file, std::int32_t wanted) const {
+    if (inputEnd_ < 0) {
+        return wanted;
+    }
+    return std::clamp(inputEnd_ - file.GetPosition(), 0, wanted);
+}
+
 bool CFrameScanner::Fill(IFileAccess& file) {
-    if (state_ == kFirstSync) {
+    if (state_ == kSearch) {
+        if (search_.fill == search_.capacity && FoundStream()) {
+            CompactSearchBuffer();
+        }
         const std::int32_t room = search_.capacity - search_.fill;
         if (room == 0) {
             return true;
@@ -248,8 +349,9 @@ bool CFrameScanner::Fill(IFileAccess& file) {
         if (search_.fill == 0) {
             searchOrigin_ = file.GetPosition();
         }
+        const std::int32_t wanted = Readable(file, std::min(room, kReadSize));
         const std::int32_t n =
-            file.Read(search_.data.get() + search_.fill, std::min(room, kReadSize));
+            wanted > 0 ? file.Read(search_.data.get() + search_.fill, wanted) : 0;
         if (n < 1) {
             return false;
         }
@@ -260,7 +362,8 @@ bool CFrameScanner::Fill(IFileAccess& file) {
         streaming_.data = std::make_unique<std::uint8_t[]>(kStreamingBufferSize);
         streaming_.capacity = kStreamingBufferSize;
     }
-    const std::int32_t n = file.Read(streaming_.data.get(), kStreamingBufferSize);
+    const std::int32_t wanted = Readable(file, kStreamingBufferSize);
+    const std::int32_t n = wanted > 0 ? file.Read(streaming_.data.get(), wanted) : 0;
     if (n < 1) {
         return false;
     }
@@ -273,9 +376,18 @@ bool CFrameScanner::GetFrame(IFileAccess& file) {
     if (NextFrame()) {
         return true;
     }
-    while (!giveUp_) {
+    while (!giveUp_ && !streamChanged_) {
         if (!Fill(file)) {
-            return state_ == kFirstSync && file.IsEOF() && ConfirmAtEnd() && NextFrame();
+            if (inputEnded_) {
+                return false;
+            }
+            // Chains that wait for more input now run to its end: search
+            // again from where the search began.
+            inputEnded_ = true;
+            if (state_ == kSearch) {
+                search_.read = searchStart_;
+            }
+            return NextFrame();
         }
         if (NextFrame()) {
             return true;

@@ -1,11 +1,10 @@
 // Stream scanning: the ID3v2 probe and CFrameScanner, which finds the first
-// frame by confirming it against the frames that follow, then hands out one
-// whole frame at a time.
+// frame as the start of a chain of frames, then hands out one whole frame at
+// a time.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "decoder/file_access.h"
 #include "decoder/frame_header.h"
@@ -21,12 +20,12 @@ public:
     static constexpr std::int32_t kFrameBufferSize = 4096;
     static constexpr std::int32_t kSearchBufferSize = 65536;
     static constexpr std::int32_t kStreamingBufferSize = 4096;
+    // Frames back to back, with no bytes between them, that make a chain.
+    static constexpr std::int32_t kChainFrames = 4;
 
     enum State : std::int32_t {
-        kFirstSync = 0,
-        kSync = 1,
+        kSearch = 0,
         kHeaderBytes = 2,
-        kHeaderCheck = 3,
         kFrameBody = 4,
         kFrameComplete = 5,
     };
@@ -37,17 +36,29 @@ public:
     bool NextFrame();
     // Reads more input; false when no byte could be read.
     bool Fill(IFileAccess& file);
-    // The next frame, reading as much input as needed. A stream too short for
-    // the first frame to be confirmed by the frames after it is still taken
-    // when a chain of back-to-back frames runs from it to the end of the
-    // input (an ID3v1 tag, or a last frame cut short, may end it).
+    // The next frame, reading as much input as needed. The stream starts,
+    // and after a loss of sync goes on, at a chain of kChainFrames frames
+    // (the longest of chains that overlap), or at a shorter chain that runs
+    // to the end of the input (trailing tags, or a last frame cut short, may
+    // end it).
     bool GetFrame(IFileAccess& file);
-    // Forgets buffered input after the input was moved.
+    // Forgets buffered input after the input was moved; the next frame is
+    // found by a chain search.
     void Resync();
     void Reset();
+    // Input from `end` on is not read (trailing metadata); -1 for no limit.
+    void SetInputEnd(std::int32_t end) { inputEnd_ = end; }
 
     State GetState() const { return state_; }
     bool GaveUp() const { return giveUp_; }
+    // A chain of another layer, version or sample rate followed the stream.
+    bool StreamChanged() const { return streamChanged_; }
+    // The first frame was found.
+    bool FoundStream() const { return reference_.layer != -1; }
+    // The input has no more bytes for the scanner.
+    bool AtInputEnd(const IFileAccess& file) const {
+        return file.IsEOF() || (inputEnd_ >= 0 && file.GetPosition() >= inputEnd_);
+    }
     const std::uint8_t* FrameData() const { return frame_.get(); }
     std::int32_t FrameLength() const { return frameLength_; }
     const CFrameHeader& CurrentHeader() const { return header_; }
@@ -64,19 +75,30 @@ private:
         void Empty() { fill = read = 0; }
     };
 
-    struct Candidate {
-        CFrameHeader header;
-        std::int32_t chainEnd = 0;
-        std::int32_t chainLength = 0;
+    enum class Verdict { kReject, kWait, kAccept };
+
+    struct Chain {
+        std::int32_t frames = 0;      // headers that agree, back to back
+        std::int32_t wholeFrames = 0; // of them, frames wholly in the buffer
+        bool broken = false;          // a non-matching header ends it
+        bool atEnd = false;           // it ends where the buffered input ends
     };
 
     void RunMachine();
-    bool SearchFirstFrame();
-    void AddCandidate(const CFrameHeader& header);
-    bool Confirm(std::int32_t readPosition);
-    bool ConfirmAtEnd();
-    bool ChainReachesEnd(const CFrameHeader& first) const;
+    bool SearchChain();
+    bool ParseAt(std::int32_t position, std::int32_t freeLength, CFrameHeader& header) const;
+    Chain WalkChain(const CFrameHeader& first, std::int32_t freeLength) const;
+    bool EndsInTags(std::int32_t position) const;
+    Verdict Judge(const CFrameHeader& first, std::int32_t freeLength) const;
+    Verdict Examine(std::int32_t position);
+    Verdict ExamineFreeFormat(const CFrameHeader& first);
+    bool LongerChainOverlaps(const CFrameHeader& first, std::int32_t freeLength,
+                             std::int32_t frames) const;
     void Accept(const CFrameHeader& first);
+    void LoseSync();
+    void CompactSearchBuffer();
+    // Bytes of `wanted` that lie in front of the input end.
+    std::int32_t Readable(const IFileAccess& file, std::int32_t wanted) const;
     void Step();
     void TakeBytes(std::int32_t until);
     void CheckHeader();
@@ -87,15 +109,19 @@ private:
     Buffer* current_ = nullptr;
     Buffer search_;
     Buffer streaming_;
-    State state_ = kFirstSync;
-    std::int32_t confirmations_ = 3;
+    State state_ = kSearch;
     CFrameHeader reference_;
     CFrameHeader header_;
     std::int32_t frameLength_ = 0;
     std::int32_t searchOrigin_ = 0;
+    std::int32_t searchStart_ = 0; // read position where the search began
     std::int32_t firstFramePosition_ = 0;
-    std::vector<Candidate> candidates_;
+    // Free-format streams: frame length without padding, 0 until known.
+    std::int32_t freeFormatLength_ = 0;
+    std::int32_t inputEnd_ = -1;
+    bool inputEnded_ = false;
     bool giveUp_ = false;
+    bool streamChanged_ = false;
 };
 
 } // namespace tesk::quor

@@ -5,12 +5,6 @@
 
 namespace tesk::quor {
 
-namespace {
-
-constexpr int kSourceFlag = 2;
-
-} // namespace
-
 CPlugin::CPlugin(common::IPluginHost* host) : m_host(zelm::P<common::IPluginHost>::share(host)) {}
 
 zelm::String CPlugin::getName() {
@@ -23,7 +17,7 @@ int CPlugin::getVersion() {
 
 zelm::P<common::IPluginExtensions> CPlugin::getExtensions(int flags) {
     zelm::P<CPluginExtensions> extensions(new CPluginExtensions());
-    if ((flags & kSourceFlag) != 0) {
+    if ((flags & common::kAudioFlag) != 0) {
         extensions->add(zelm::String(L"mp3"));
     }
     return extensions;

@@ -21,8 +21,6 @@ using zelm::String;
 namespace {
 
 constexpr int kLogLevel = 2;
-// Flag bit 1 of createSource: the host asks for an audio source.
-constexpr int kAudioSourceFlag = 2;
 // The most bytes of the host's format record that are read.
 constexpr int kFormatRecordBytes = 32;
 constexpr int kMaxChannels = samplerateconverter::CSampleRateConverter::kMaxChannels;
@@ -170,6 +168,8 @@ void CQuorSource::seek(double seconds) {
     if (result != QUOR_OK) {
         raiseError(String("Quor_SeekToTime"), result);
     }
+    // A seek leaves the end behind: a host may play the stream again.
+    m_endOfStream = false;
     if (m_converter) {
         makeConverter(ms / 1000.0, true);
     }
@@ -302,7 +302,7 @@ int CQuorSource::getChannelLayout() {
 P<audio::ISource> createQuorSource(const P<common::IPluginHost>& host, const String& pluginName,
                                    const zelm::IString& uri, int flags,
                                    const SourceFormat* format) {
-    if ((flags & kAudioSourceFlag) == 0) {
+    if ((flags & common::kAudioFlag) == 0) {
         return {};
     }
     try {

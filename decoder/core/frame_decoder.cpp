@@ -133,21 +133,17 @@ std::uint32_t read_header_word(FrameDecoder& decoder) {
 
 // ---- header search and the VBR tag ----------------------------------------
 
-int channels_of(std::uint32_t word) {
-    return ((word >> 6) & 3) == 3 ? 1 : 2;
-}
-
 bool matches_stream(const FrameHeader& header, std::uint32_t word) {
     const int mpeg25 = (word & (1u << 20)) == 0 ? 1 : 0;
     const int lsf = mpeg25 != 0 ? 1 : ((word & (1u << 19)) == 0 ? 1 : 0);
     const int code = static_cast<int>((word >> 10) & 3);
     const int rate_index = mpeg25 != 0 ? 6 + code : 3 * lsf + code;
-    return channels_of(word) == header.channels && lsf == header.lsf && mpeg25 == header.mpeg25 &&
-           rate_index == header.sample_rate_index;
+    return lsf == header.lsf && mpeg25 == header.mpeg25 && rate_index == header.sample_rate_index;
 }
 
 // Offset of the first buffered header that is valid for the stream's layer
-// (and, when consistent, matches its channels, version and rate), or -1.
+// (and, when consistent, matches its version and rate), or -1. The channel
+// mode may change from frame to frame.
 int find_header(const FrameDecoder& decoder, bool consistent) {
     InputCursor cursor(decoder);
     std::uint32_t word = 0;
@@ -242,6 +238,9 @@ void start_frame(FrameDecoder& decoder) {
     decoder.header_word = read_header_word(decoder);
     decode_header(decoder.header, decoder.header_word);
     decoder.header_parsed = true;
+    if (decoder.header.frame_size == 0) {
+        decoder.header.frame_size = decoder.known_frame_size;
+    }
     decoder.frame_size = decoder.header.frame_size;
     decoder.free_format = decoder.frame_size == 0;
     decoder.side_info_size = side_info_size(decoder.header);
@@ -290,6 +289,7 @@ bool size_free_format_frame(FrameDecoder& decoder) {
         return false;
     }
     decoder.frame_size = n;
+    decoder.header.frame_size = n;
     decoder.free_format = false;
     return true;
 }
@@ -448,7 +448,7 @@ bool header_is_valid(std::uint32_t word, int layer) {
     const int layer_code = static_cast<int>((word >> 17) & 3);
     return (word & 0xFFE00000u) == 0xFFE00000u && layer_code != 0 &&
            (layer <= 0 || 4 - layer_code == layer) && ((word >> 12) & 15) != 15 &&
-           ((word >> 10) & 3) != 3 && (word & 3) != 2;
+           ((word >> 10) & 3) != 3;
 }
 
 int bitrate_kbps(bool lsf, int layer, int index) {
@@ -597,6 +597,7 @@ int frame_decoder_init(FrameDecoder& decoder) {
     decoder.layer3 = Layer3State{};
     decoder.synthesis = SynthesisState{};
     decoder.header_word = 0;
+    decoder.known_frame_size = 0;
     decoder.current_half = 0;
     decoder.resync = true;
     init_synthesis_tables();
@@ -637,6 +638,7 @@ int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, un
 bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
                  const std::uint8_t* bytes, int length, DecodedFrame& result) {
     int done = 0;
+    decoder.known_frame_size = decoder.buffered == 0 ? length - 4 : 0;
     const int status = decode_frame(decoder, bytes, length,
                                     reinterpret_cast<unsigned char*>(samples), capacity * 2, done);
     if (status == NEED_MORE) {

@@ -69,6 +69,7 @@ struct InputBlock {
 struct Layer3State {
     Layer3SideInfo side_info;
     unsigned scale_factors[2][kScaleFactorStoreSize] = {};
+    bool intensity_not_coded[kScaleFactorStoreSize] = {}; // LSF: right channel's store entries
     double spectrum[2][kLinesPerGranule] = {};
     double subbands[2][18][kSubbands] = {};      // [channel][time slot][sub-band]
     double overlap[2][2][kLinesPerGranule] = {}; // [half][channel][line]
@@ -112,6 +113,9 @@ struct FrameDecoder {
     SynthesisState synthesis;
 
     std::uint32_t header_word = 0;
+    // Bytes after the header of a frame handed over whole (DecodeFrame), the
+    // size of a free-format frame; 0 when the frame may arrive in pieces.
+    int known_frame_size = 0;
     int current_half = 0;
     bool resync = true;
 };
@@ -145,7 +149,8 @@ int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, un
 bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
                  const std::uint8_t* bytes, int length, DecodedFrame& result);
 
-// Frame header helpers.
+// Frame header helpers. Emphasis, private, copyright and original bits and
+// the CRC flag never make a header invalid.
 bool header_is_valid(std::uint32_t word, int layer);
 // 1 when the header decoded; 0 for an unusable sample rate or layer, or a
 // Layer III frame above 4096 bytes (then limited to 4096).

@@ -173,12 +173,32 @@ const std::int16_t* allocation_pair(const AllocationTable& table, int sb, int al
     return table.pairs + 2 * (table.row_start[sb] + allocation);
 }
 
+// The bit-rate index that chooses the allocation table: a free-format frame
+// takes the highest listed bit rate that its length (to the nearest kbit/s)
+// reaches.
+int table_bitrate_index(const FrameHeader& header) {
+    if (header.bitrate_index != 0) {
+        return header.bitrate_index;
+    }
+    constexpr int kBytesPerKbps = 144000;
+    constexpr int kHighestIndex = 14;
+    const int bytes = header.frame_size + 4 - header.padding;
+    const int kbps =
+        (bytes * sample_rate_hz(header.sample_rate_index) + kBytesPerKbps / 2) / kBytesPerKbps;
+    int index = 1;
+    while (index < kHighestIndex && bitrate_kbps(false, 2, index + 1) <= kbps) {
+        ++index;
+    }
+    return index;
+}
+
 const AllocationTable& choose_layer2_table(const FrameHeader& header) {
     if (header.lsf != 0) {
         return kAllocationTables[kLsfTable];
     }
     const int layout = header.channels == 2 ? 0 : 1;
-    return kAllocationTables[kTableChoice[header.sample_rate_index][layout][header.bitrate_index]];
+    return kAllocationTables[kTableChoice[header.sample_rate_index][layout]
+                                         [table_bitrate_index(header)]];
 }
 
 void read_layer2_allocation(BitReader& bits, int channels, int bound, Layer2Frame& frame) {

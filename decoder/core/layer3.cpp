@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "decoder/core/frame_decoder.h"
-#include "decoder/core/layer3_hybrid.h"
 #include "decoder/core/layer3_dequant.h"
+#include "decoder/core/layer3_hybrid.h"
 #include "decoder/core/layer3_stereo.h"
 #include "decoder/core/layer3_tables.h"
 
@@ -44,7 +44,8 @@ int decode_channel(FrameDecoder& decoder, const FrameLayout& layout, int granule
     unsigned* store = state.scale_factors[channel];
     const ScaleFactorRead read =
         layout.lsf
-            ? read_scale_factors_lsf(decoder.bits, store, granule, channel == 1 && layout.intensity)
+            ? read_scale_factors_lsf(decoder.bits, store, granule, channel == 1 && layout.intensity,
+                                     state.intensity_not_coded)
             : read_scale_factors_mpeg1(decoder.bits, store, granule);
     if (read.bits == FRAME_CORRUPT) {
         return FRAME_CORRUPT;
@@ -62,8 +63,9 @@ bool joint_stereo(Layer3State& state, const FrameLayout& layout, int granule_ind
         mid_side_stereo(state.spectrum[0], state.spectrum[1]);
     }
     if (layout.intensity &&
-        intensity_stereo(state.spectrum[0], state.spectrum[1], state.scale_factors[1], right,
-                         layout.sample_rate_index, layout.mid_side, layout.lsf) == 0) {
+        intensity_stereo(state.spectrum[0], state.spectrum[1], state.scale_factors[1],
+                         state.intensity_not_coded, right, layout.sample_rate_index,
+                         layout.mid_side, layout.lsf) == 0) {
         return false;
     }
     if (layout.mid_side || layout.intensity) {

@@ -350,8 +350,17 @@ ScaleFactorRead read_scale_factors_mpeg1(BitReader& reader, unsigned* store,
     return ScaleFactorRead{bits, index};
 }
 
+// Flags the entries from first to end whose value is the largest a length
+// of `length` bits can hold; a length of 0 flags none.
+void flag_largest_values(const unsigned* store, bool* flags, int first, int end, int length) {
+    const unsigned largest = (1u << length) - 1;
+    for (int i = first; i < end; ++i) {
+        flags[i] = length > 0 && store[i] == largest;
+    }
+}
+
 ScaleFactorRead read_scale_factors_lsf(BitReader& reader, unsigned* store, GranuleInfo& granule,
-                                       bool intensity) {
+                                       bool intensity, bool* not_intensity_coded) {
     const SideInfoTables& tables = side_info_tables();
     const unsigned compress = granule.scalefac_compress;
     if (compress >= tables.slen_normal.size()) {
@@ -373,11 +382,18 @@ ScaleFactorRead read_scale_factors_lsf(BitReader& reader, unsigned* store, Granu
     for (int partition = 0; partition < 4; ++partition) {
         const int length = static_cast<int>((word >> (3 * partition)) & 7);
         const int count = kPartitionSizes[kind][row][partition];
+        const int first = index;
         if (length != 0) {
             bits += read_values(reader, store, index, count, length);
         } else {
             store_zeros(store, index, count);
         }
+        if (not_intensity_coded != nullptr) {
+            flag_largest_values(store, not_intensity_coded, first, index, length);
+        }
+    }
+    if (not_intensity_coded != nullptr) {
+        flag_largest_values(store, not_intensity_coded, index, kScaleFactorStoreSize, 0);
     }
     store_zeros(store, index, 2 * kind + 1);
     return ScaleFactorRead{bits, index};

@@ -88,9 +88,12 @@ int set_main_data_start(FrameDecoder& decoder, unsigned backstep);
 ScaleFactorRead read_scale_factors_mpeg1(BitReader& reader, unsigned* store,
                                          const GranuleInfo& granule);
 // intensity: true only for the right channel of an intensity-stereo frame.
-// Sets the granule's preflag from the length word.
+// Sets the granule's preflag from the length word. When not_intensity_coded
+// is given, each store entry's flag tells whether its value is the largest
+// its length can hold (length above 0), which marks a band without
+// intensity coding; the value stays the band's scale factor.
 ScaleFactorRead read_scale_factors_lsf(BitReader& reader, unsigned* store, GranuleInfo& granule,
-                                       bool intensity);
+                                       bool intensity, bool* not_intensity_coded = nullptr);
 
 // Splits big_values into the three regions; a negative length is reported
 // on standard error as "vad: Bogus region length (%d)" and taken as 0.

@@ -5,7 +5,20 @@
 namespace tesk::quor {
 namespace {
 
-constexpr unsigned kNotIntensityCoded = 7;
+constexpr unsigned kMpeg1NotIntensityCoded = 7;
+
+// The right channel's intensity positions and which of them mark a band
+// without intensity coding: 7 in MPEG-1 frames, the flags the LSF
+// scale-factor reader set in LSF frames.
+struct IntensityPositions {
+    const unsigned* values;
+    const bool* lsf_not_coded;
+
+    bool coded(int entry) const {
+        return lsf_not_coded != nullptr ? !lsf_not_coded[entry]
+                                        : values[entry] != kMpeg1NotIntensityCoded;
+    }
+};
 
 // Left and right factors by intensity position for the frame in hand. The
 // positions are scale factors of at most 4 bits (MPEG-1) or 5 bits (LSF),
@@ -14,14 +27,7 @@ struct IntensityFactors {
     const double (*factors)[2];
 
     // Applies position `is_pos` to `count` lines from `first`, `step` apart.
-    // Returns false when the band would end beyond line 576.
-    bool apply(double* left, double* right, unsigned is_pos, int first, int count, int step) const {
-        if (first + step * (count - 1) >= kLinesPerGranule) {
-            return false;
-        }
-        if (is_pos == kNotIntensityCoded) {
-            return true;
-        }
+    void apply(double* left, double* right, unsigned is_pos, int first, int count, int step) const {
         const double left_factor = factors[is_pos][0];
         const double right_factor = factors[is_pos][1];
         for (int i = 0, line = first; i < count; ++i, line += step) {
@@ -29,32 +35,72 @@ struct IntensityFactors {
             left[line] = value * left_factor;
             right[line] = value * right_factor;
         }
-        return true;
     }
 };
 
-bool long_intensity(double* left, double* right, const unsigned* positions, unsigned first_band,
-                    unsigned last_band, const std::int16_t* bands, IntensityFactors factors) {
+// A band of the intensity region: its lines and the store entry of its
+// position; the top band has no position of its own and reuses the entry of
+// the band below it.
+struct IntensityBand {
+    int first;
+    int count;
+    int step;
+    int entry;
+    bool top;
+    bool below_in_region; // the band below the top band is intensity-coded too
+};
+
+// Returns false when the band would end beyond line 576.
+bool apply_band(double* left, double* right, const IntensityPositions& positions,
+                const IntensityFactors& factors, const IntensityBand& band) {
+    if (band.first + band.step * (band.count - 1) >= kLinesPerGranule) {
+        return false;
+    }
+    unsigned is_pos = positions.values[band.entry];
+    if (band.top && positions.lsf_not_coded != nullptr && !band.below_in_region) {
+        // LSF: with data in the band below, the top band is coded at position 0.
+        is_pos = 0;
+    } else if (!positions.coded(band.entry)) {
+        return true;
+    }
+    factors.apply(left, right, is_pos, band.first, band.count, band.step);
+    return true;
+}
+
+bool long_intensity(double* left, double* right, const IntensityPositions& positions,
+                    unsigned first_band, unsigned last_band, const std::int16_t* bands,
+                    const IntensityFactors& factors) {
     for (unsigned b = first_band; b <= last_band; ++b) {
-        const unsigned is_pos = positions[b < kLongBands - 1 ? b : kLongBands - 2];
-        const int first = bands[kLongBoundaries + b];
-        if (!factors.apply(left, right, is_pos, first, bands[kLongWidths + b], 1)) {
+        const bool top = b == kLongBands - 1;
+        const IntensityBand band{bands[kLongBoundaries + b],
+                                 bands[kLongWidths + b],
+                                 1,
+                                 static_cast<int>(top ? b - 1 : b),
+                                 top,
+                                 first_band < b};
+        if (!apply_band(left, right, positions, factors, band)) {
             return false;
         }
     }
     return true;
 }
 
-bool short_intensity(double* left, double* right, const unsigned* positions,
+bool short_intensity(double* left, double* right, const IntensityPositions& positions,
                      const GranuleInfo& granule, const std::int16_t* bands,
-                     IntensityFactors factors) {
+                     const IntensityFactors& factors) {
     const int mixed = static_cast<int>(granule.mixed_block_flag);
     for (int w = 0; w < 3; ++w) {
-        for (int b = static_cast<int>(granule.short_band_limit[w]); b < kShortBands; ++b) {
-            const int coded_band = b < kShortBands - 1 ? b : kShortBands - 2;
-            const unsigned is_pos = positions[3 * coded_band + w - mixed];
-            const int first = bands[kShortBoundaries + b] + w;
-            if (!factors.apply(left, right, is_pos, first, bands[kShortWidths + b], 3)) {
+        const int first_band = static_cast<int>(granule.short_band_limit[w]);
+        for (int b = first_band; b < kShortBands; ++b) {
+            const bool top = b == kShortBands - 1;
+            const int coded_band = top ? b - 1 : b;
+            const IntensityBand band{bands[kShortBoundaries + b] + w,
+                                     bands[kShortWidths + b],
+                                     3,
+                                     3 * coded_band + w - mixed,
+                                     top,
+                                     first_band < b};
+            if (!apply_band(left, right, positions, factors, band)) {
                 return false;
             }
         }
@@ -74,28 +120,28 @@ void mid_side_stereo(double* left, double* right) {
 }
 
 int intensity_stereo(double* left, double* right, const unsigned* right_scale_factors,
-                     const GranuleInfo& right_granule, int sample_rate_index, bool mid_side,
-                     bool lsf) {
+                     const bool* lsf_not_coded, const GranuleInfo& right_granule,
+                     int sample_rate_index, bool mid_side, bool lsf) {
     const Layer3Tables& tables = layer3_tables();
     const int ms = mid_side ? 1 : 0;
     const IntensityFactors factors{
         lsf ? tables.intensity_lsf[ms][right_granule.scalefac_compress & 1]
             : tables.intensity_mpeg1[ms]};
+    const IntensityPositions positions{right_scale_factors, lsf ? lsf_not_coded : nullptr};
     const std::int16_t* bands = band_table_row(sample_rate_index);
     if (right_granule.block_type != 2) {
-        return long_intensity(left, right, right_scale_factors, right_granule.long_band_limit,
-                              kLongBands - 1, bands, factors)
+        return long_intensity(left, right, positions, right_granule.long_band_limit, kLongBands - 1,
+                              bands, factors)
                    ? 1
                    : 0;
     }
-    if (!short_intensity(left, right, right_scale_factors, right_granule, bands, factors)) {
+    if (!short_intensity(left, right, positions, right_granule, bands, factors)) {
         return 0;
     }
     const bool mixed = right_granule.mixed_block_flag != 0;
     if (mixed && right_granule.short_band_limit[0] <= 3 && right_granule.short_band_limit[1] <= 3 &&
         right_granule.short_band_limit[2] <= 3 &&
-        !long_intensity(left, right, right_scale_factors, right_granule.long_band_limit, 7, bands,
-                        factors)) {
+        !long_intensity(left, right, positions, right_granule.long_band_limit, 7, bands, factors)) {
         return 0;
     }
     return 1;

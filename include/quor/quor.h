@@ -1,9 +1,33 @@
 /*
  * Quor: MPEG-1, MPEG-2 and MPEG-2.5 audio decoder (Layers I, II and III).
  *
- * A flat C interface over an opaque decoder handle. Every function returns a
- * QUOR_ result code; no exception crosses this interface. A decoder is used by
- * one thread at a time; independent decoders may run on different threads.
+ * A flat C interface over an opaque decoder handle; the header needs C99 (or
+ * any C++). Link with -lquor (pkg-config quor, or the CMake target
+ * tesk_quor::quor).
+ *
+ * Use: create a decoder on a file (Quor_CreateUsingFile) or on your own input
+ * (Quor_Create), read the stream information (Quor_GetFileInfo), call
+ * Quor_Decode until it returns QUOR_END, and destroy the decoder
+ * (Quor_Destroy). Quor_SeekToTime and Quor_GetTime may be called between
+ * decodes. Quor_StrError turns any result code into words.
+ *
+ * Results: every function that can fail returns a QUOR_ code: QUOR_OK (0) on
+ * success, QUOR_END (1) from Quor_Decode at the end of the stream, a negative
+ * QUOR_ERROR_ code otherwise. Out parameters are written only on success
+ * unless a function says otherwise. No C++ exception crosses this interface.
+ *
+ * Threads: the library starts no threads and keeps no shared mutable state.
+ * A decoder (and the input behind it) is used by one thread at a time;
+ * different decoders may be used on different threads at the same time. The
+ * functions without a handle (Quor_StrError, Quor_GetVersion,
+ * Quor_GetVersionString) may be called from any thread at any time.
+ *
+ * Damaged input: bytes that do not form MPEG audio frames (junk, tags, a cut
+ * frame) between and after frames are passed over; the decoder finds the
+ * next frame and goes on. A frame whose contents cannot be decoded is
+ * dropped: it gives no samples and does not advance the time. The stream is
+ * refused (QUOR_ERROR_DECODE) only when no MPEG audio frame is found in the
+ * first 64 KiB after an ID3v2 tag.
  */
 #ifndef QUOR_QUOR_H
 #define QUOR_QUOR_H
@@ -21,10 +45,38 @@
 extern "C" {
 #endif
 
-/* Version of this interface; callers pass the version they were written for. */
+/*
+ * Version of this interface. Callers pass QUOR_VERSION, the version they were
+ * compiled with, to the creating functions; a library refuses versions above
+ * its own with QUOR_ERROR_INCOMPATIBLEVERSION and accepts its own and every
+ * earlier one. Quor_GetVersion tells the version of the library loaded.
+ */
 #define QUOR_VERSION 3
 
-/* Result codes. */
+/*
+ * Result codes. Each function below lists the ones it returns; Quor_StrError
+ * gives a short English text for each.
+ *  QUOR_OK                         success
+ *  QUOR_END                        Quor_Decode: the stream is exhausted
+ *  QUOR_ERROR_PARAM                a required pointer is NULL or a value is
+ *                                  out of range
+ *  QUOR_ERROR_UNSUPPORTED          the input cannot do what was asked: a seek
+ *                                  on an input without a seek callback, or
+ *                                  a file of 2 GiB or more
+ *  QUOR_ERROR_MEMORY               memory ran out
+ *  QUOR_ERROR_INTERNAL             a fault inside the library, or the input
+ *                                  ended without a known cause
+ *  QUOR_ERROR_DECODE               not an MPEG audio stream: no frame could
+ *                                  be confirmed near its start
+ *  QUOR_ERROR_READ                 the input reported a read error
+ *  QUOR_ERROR_SEEK                 the input failed to seek
+ *  QUOR_ERROR_OPENFILE             the file could not be opened (errno says
+ *                                  why)
+ *  QUOR_ERROR_WRONGSTATE           not returned by this version
+ *  QUOR_ERROR_NOTAVAILABLE         not returned by this version
+ *  QUOR_ERROR_INCOMPATIBLEVERSION  the caller's version is above the
+ *                                  library's
+ */
 #define QUOR_OK 0
 #define QUOR_END 1
 #define QUOR_ERROR_PARAM (-1)
@@ -39,7 +91,9 @@ extern "C" {
 #define QUOR_ERROR_NOTAVAILABLE (-10)
 #define QUOR_ERROR_INCOMPATIBLEVERSION (-11)
 
-/* Stream information, filled by Quor_GetFileInfo. */
+/* Stream information, filled by Quor_GetFileInfo. It describes the first
+ * frame; a stream whose frames change rate or channel count later on is
+ * delivered in each frame's own format. */
 typedef struct QuorFileInfo {
     int32_t durationMs; /* duration in milliseconds, -1 when unknown */
     int32_t isVBR;      /* 1 when the first frame holds a Xing header, else 0 */
@@ -49,13 +103,21 @@ typedef struct QuorFileInfo {
 } QuorFileInfo;
 
 /*
- * Input callbacks; each receives the user value given at creation.
- *  read:        bytes delivered (0 at the end), negative on a read error.
- *  seek:        nonzero on success; position is an absolute byte offset.
- *               May be NULL: the input cannot seek.
+ * Input callbacks for Quor_Create. Each receives the user value given at
+ * creation. They are called only from inside the Quor_ calls on that
+ * decoder, on the caller's thread, and never after Quor_Destroy returns.
+ *  read:        copies up to bytes bytes into buffer and returns their count,
+ *               0 at the end of the input, a negative value on a read error
+ *               (reported as QUOR_ERROR_READ). Inputs are read up to 2 GiB;
+ *               beyond, Quor_Decode answers QUOR_ERROR_UNSUPPORTED.
+ *  seek:        moves to an absolute byte offset; nonzero on success. May be
+ *               NULL: the input cannot seek, and Quor_SeekToTime answers
+ *               QUOR_ERROR_UNSUPPORTED.
  *  getLength:   total length in bytes, negative when unknown. May be NULL.
- *  getPosition: the current byte position. Required.
- * A set whose read callback is NULL makes the decoder read standard input.
+ *               With a length (or a Xing header) the duration is known.
+ *  getPosition: the current byte offset. Required.
+ * A set whose read callback is NULL makes the decoder read standard input
+ * (no seek, no length); the user value is then ignored.
  */
 typedef struct QuorCallbacks {
     int32_t (*read)(void* user, void* buffer, int32_t bytes);
@@ -67,32 +129,113 @@ typedef struct QuorCallbacks {
 /* The opaque decoder handle. */
 typedef struct QuorDecoder* QuorHandle;
 
-/* Creates a decoder reading through the callbacks. */
+/*
+ * Creates a decoder reading through the callbacks; nothing is read yet.
+ *  out:       receives the handle on success (left unchanged otherwise).
+ *  callbacks: copied; see QuorCallbacks.
+ *  user:      passed to every callback. The decoder does not own it: it must
+ *             stay valid until Quor_Destroy, and the caller frees it after.
+ *  version:   QUOR_VERSION.
+ * Returns QUOR_OK; QUOR_ERROR_INCOMPATIBLEVERSION; QUOR_ERROR_PARAM when out
+ * or callbacks.getPosition is NULL; QUOR_ERROR_MEMORY. The handle belongs to
+ * the caller, who releases it with Quor_Destroy.
+ */
 QUOR_API int32_t Quor_Create(QuorHandle* out, QuorCallbacks callbacks, void* user, int32_t version);
 
-/* Creates a decoder on the file named by a wide-character path. Inputs of
- * 2 GiB or more are refused with QUOR_ERROR_UNSUPPORTED. */
+/*
+ * Creates a decoder on the file named by a wide-character path (UTF-16 or
+ * UTF-32, as wchar_t is). The file is opened for reading now and closed by
+ * Quor_Destroy; the path is not kept.
+ * Returns QUOR_OK; QUOR_ERROR_INCOMPATIBLEVERSION; QUOR_ERROR_PARAM when out or
+ * path is NULL; QUOR_ERROR_OPENFILE when the file cannot be opened;
+ * QUOR_ERROR_UNSUPPORTED for a file of 2 GiB or more; QUOR_ERROR_MEMORY. On
+ * failure no file stays open.
+ */
 QUOR_API int32_t Quor_CreateUsingFileW(QuorHandle* out, const wchar_t* path, int32_t version);
 
-/* Destroys a decoder; a NULL handle is accepted. */
+/*
+ * Creates a decoder on the file named by a UTF-8 path; otherwise as
+ * Quor_CreateUsingFileW. When the file cannot be opened the result is
+ * QUOR_ERROR_OPENFILE and errno holds the reason (ENOENT, EACCES, EISDIR for a
+ * folder, ...). Both ways refuse folders.
+ */
+QUOR_API int32_t Quor_CreateUsingFile(QuorHandle* out, const char* utf8_path, int32_t version);
+
+/* Destroys a decoder, closing a file that it opened; the handle is invalid
+ * afterwards. A NULL handle is accepted and does nothing. */
 QUOR_API void Quor_Destroy(QuorHandle handle);
 
-/* Fills the stream information. */
+/*
+ * Fills info with the stream information. The first call on a decoder (or the
+ * first Quor_Decode or Quor_SeekToTime) prepares it: it passes over an ID3v2
+ * tag, finds the first frame and, when the input's length is known or a
+ * Xing header is present, reads the whole input once to count the frames;
+ * that call can take as long as a pass over the file.
+ * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or info is NULL;
+ * QUOR_ERROR_DECODE when the input is not an MPEG audio stream (and again on
+ * every later call that prepares); QUOR_ERROR_MEMORY.
+ */
 QUOR_API int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info);
 
 /*
- * Delivers decoded 16-bit PCM (native byte order, channels interleaved) into
- * buffer, at most size bytes rounded down to whole sample frames; size -1
- * means no limit. Without a buffer (and size 0) the bytes are passed over
- * without decoding. QUOR_END once the stream is exhausted.
+ * Delivers decoded signed 16-bit PCM (native byte order, channels
+ * interleaved) into buffer and sets *delivered to the byte count.
+ *  buffer:    where the samples go, or NULL to pass over them: without a
+ *             buffer (size 0) the rest of the current frame, or else the
+ *             next whole frame, is skipped without decoding, and the time
+ *             advances as if it had been delivered.
+ *  size:      bytes of room in buffer. At most size bytes are delivered,
+ *             rounded down to whole sample frames, and never more than what
+ *             is left of the current MPEG frame (at most 4608 bytes), so one
+ *             call may deliver less than size while the stream goes on. With
+ *             room for less than one sample frame the call delivers 0 bytes
+ *             and returns QUOR_OK: give at least 4 bytes. -1 means no limit:
+ *             the buffer must then hold 4608 bytes.
+ *  delivered: set to 0 first, then to the bytes delivered (or passed over).
+ * Returns QUOR_OK with 0 or more bytes; QUOR_END with 0 bytes once the stream
+ * is exhausted, and again on every later call; QUOR_ERROR_PARAM when handle or
+ * delivered is NULL, when buffer is NULL with a nonzero size, or for a size
+ * below -1; QUOR_ERROR_DECODE for an input that is not an MPEG audio stream;
+ * QUOR_ERROR_READ or QUOR_ERROR_SEEK when the input failed and no further
+ * frame can be had; QUOR_ERROR_UNSUPPORTED past 2 GiB; QUOR_ERROR_MEMORY;
+ * QUOR_ERROR_INTERNAL. After an error other than QUOR_ERROR_PARAM the decoder
+ * can still be sought or destroyed.
  */
 QUOR_API int32_t Quor_Decode(QuorHandle handle, void* buffer, int32_t size, int32_t* delivered);
 
-/* Moves to a time in milliseconds (not negative). */
+/*
+ * Moves to a time in milliseconds from the start of the stream: the first
+ * sample delivered after Quor_SeekToTime(ms) is sample round(ms * rate / 1000)
+ * of the stream (rate: QuorFileInfo.sampleRate), and Quor_GetTime then reads
+ * ms. A time at or after the end leads to QUOR_END. The decoder must be able
+ * to seek its input (a file, or callbacks with seek).
+ * Returns QUOR_OK; QUOR_ERROR_PARAM when handle is NULL or timeMs is
+ * negative; QUOR_ERROR_UNSUPPORTED when the input cannot seek, or for a time
+ * other than 0 when the duration is unknown; QUOR_ERROR_SEEK when the input
+ * failed to seek;
+ * QUOR_ERROR_DECODE for an input that is not an MPEG audio stream.
+ */
 QUOR_API int32_t Quor_SeekToTime(QuorHandle handle, int32_t timeMs);
 
-/* The time of the next byte to be delivered, in milliseconds. */
+/*
+ * Sets *timeMs to the time of the next sample to be delivered, in
+ * milliseconds from the start of the stream, truncated toward zero; 0 before
+ * the first delivery. It reads nothing from the input.
+ * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or timeMs is NULL.
+ */
 QUOR_API int32_t Quor_GetTime(QuorHandle handle, int32_t* timeMs);
+
+/* A short English text for a result code, such as "cannot open the file";
+ * never NULL. The text is static: do not free it. Unknown codes give
+ * "unknown result code". */
+QUOR_API const char* Quor_StrError(int32_t code);
+
+/* The highest interface version this library accepts (QUOR_VERSION of the
+ * library's own build). */
+QUOR_API int32_t Quor_GetVersion(void);
+
+/* The library's release, such as "0.1.0"; static, never NULL. */
+QUOR_API const char* Quor_GetVersionString(void);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,7 @@
 // Audio chunks: a start time and a shared memory block of interleaved PCM in
-// the format of the source that made the chunk.
+// the format of the source that made the chunk. C++20. A chunk stays valid
+// as long as the host holds it, also after its source is closed; its block
+// comes from the host's memory manager.
 #pragma once
 
 #include <zelm/MemoryBlock.h>

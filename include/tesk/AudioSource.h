@@ -1,5 +1,19 @@
 // Sources: what a plug-in opens for one file, and the audio source that
-// decodes it into chunks.
+// decodes it into chunks. C++20.
+//
+// Lifecycle: createSource makes a closed source; open opens the file; decode
+// hands out chunks until it gives an empty holder at the end; seek may come
+// between decodes; close releases the file (a closed source may be opened
+// again); the host releases the source before the plug-in object. A host
+// closes every source it opened before releasing it.
+//
+// Errors: open, decode and seek throw a zelm::CError named "CTESKError"
+// whose description names the failing decoder call, its QUOR_ code and the
+// file; the source is closed by then. Catch zelm::CException.
+//
+// Threads: open, close, isOpen and setOption take the source's own lock and
+// may be called from any thread. decode, seek and the getters are called by
+// one thread at a time, not while open or close runs on another.
 #pragma once
 
 #include <tesk/AudioChunk.h>
@@ -44,33 +58,54 @@ constexpr std::uint16_t sourceOptionSetting(std::int32_t value) {
     return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFU);
 }
 
+// Slots in declaration order, 0 to 11.
 class ISource : public virtual zelm::IBase {
 public:
     virtual bool isOpen() = 0;
+    // Opens the file and reads its stream information (which can take a pass
+    // over the file); nothing on an open source. Throws on failure.
     virtual void open() = 0;
+    // Closes the file; nothing on a closed source. The duration and the end
+    // flag keep their values.
     virtual void close() = 0;
+    // Moves an open source to a time in seconds from the start: the next
+    // chunk starts at that time, to the sample. Leaves the end of the stream
+    // behind. Throws on failure, or when the source is not open.
     virtual void seek(double seconds) = 0;
-    // Length in seconds; -1.0 while unknown.
+    // Length in seconds; -1.0 while unknown (before open, or for a stream
+    // whose length cannot be known).
     virtual double getDuration() = 0;
+    // The source's claim on its file among several plug-ins' sources: 100.
     virtual int getPriority() = 0;
+    // True once decode has met the end of the stream; open and seek clear it.
     virtual bool isEndOfStream() = 0;
     // A time the host keeps on the source; the source never changes it.
     virtual void setHostTime(double seconds) = 0;
     virtual double getHostTime() = 0;
     virtual zelm::P<zelm::IURI> getURI() = 0;
+    // Whether seek works: true.
     virtual bool isSeekable() = 0;
+    // The name of the plug-in that made the source.
     virtual zelm::String getPluginName() = 0;
 };
 
 // Every chunk is PCM interleaved by channel at getSampleRate(), with
-// getChannels() channels and getBytesPerSample() bytes per sample.
+// getChannels() channels and getBytesPerSample() bytes per sample (signed
+// 16-bit in native byte order, or unsigned 8-bit). Slots in declaration
+// order, 0 to 6, after those of ISource.
 class IAudioSource : public virtual ISource {
 public:
+    // Tags and other metadata: none, an empty holder.
     virtual zelm::P<zelm::IBase> getMetaData() = 0;
     // One option made by sourceOption(); see SourceOption.
     virtual void setOption(std::int32_t value) = 0;
-    // The next chunk; an empty holder at the end of the stream.
+    // The next chunk of an open source: the decoded audio of at most one MPEG
+    // frame, converted to the source's format, stamped with the time of its
+    // first sample. An empty holder at the end of the stream, and again on
+    // every later call. Throws on failure, or when the source is not open.
     virtual zelm::P<IAudioChunk> decode() = 0;
+    // The format of the chunks: what the host asked for, or the file's own
+    // value where it asked for 0 (known once the source is open).
     virtual int getSampleRate() = 0;
     virtual int getChannels() = 0;
     virtual int getBytesPerSample() = 0;

@@ -1,5 +1,8 @@
 // The host services a plug-in calls: the host object with its memory
-// manager and its log.
+// manager and its log. C++20. A host implements both interfaces (or uses
+// tesk::host::CPluginHost); the plug-in calls them on the thread of the host
+// call it is serving, so they must be safe to call from every thread on
+// which the host uses plug-in objects.
 #pragma once
 
 #include <zelm/MemoryManager.h>

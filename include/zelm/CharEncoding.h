@@ -2,6 +2,8 @@
 // byte buffer. The five encodings are process-wide objects.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <zelm/Object.h>
 
 #include <cstdint>
@@ -20,7 +22,7 @@ inline constexpr std::uint32_t kCodePageEncodingId = 0x47504443;
 inline constexpr std::uint32_t kLatin1EncodingId = 0x3154414c;
 
 // Offsets are byte offsets into a buffer of `size` bytes.
-class ICharEncoding : public virtual IBase {
+class ZELM_API ICharEncoding : public virtual IBase {
 public:
     virtual std::uint32_t getId() const = 0;
     virtual String getName() const = 0;
@@ -63,13 +65,13 @@ public:
                                CharCode* chars, int* offsets) const = 0;
 };
 
-const P<ICharEncoding>& getUTF8CharEncoding();
-const P<ICharEncoding>& getUTF16CharEncoding();
-const P<ICharEncoding>& getUTF32CharEncoding();
-const P<ICharEncoding>& getCPCharEncoding();
-const P<ICharEncoding>& getLatin1CharEncoding();
+ZELM_API const P<ICharEncoding>& getUTF8CharEncoding();
+ZELM_API const P<ICharEncoding>& getUTF16CharEncoding();
+ZELM_API const P<ICharEncoding>& getUTF32CharEncoding();
+ZELM_API const P<ICharEncoding>& getCPCharEncoding();
+ZELM_API const P<ICharEncoding>& getLatin1CharEncoding();
 // The encoding of wchar_t text on this platform: UTF-16 where wchar_t has
 // 16 bits, UTF-32 where it has 32.
-const P<ICharEncoding>& getWCharEncoding();
+ZELM_API const P<ICharEncoding>& getWCharEncoding();
 
 } // namespace zelm

@@ -3,6 +3,8 @@
 // stream when the environment variable ZELM_DEBUG_OUTPUT is 1.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <functional>
 #include <string_view>
 
@@ -11,12 +13,12 @@
 namespace zelm {
 
 // Writes one text to the debugger output, nothing else (no line end).
-void debugOutput(const String& text);
+ZELM_API void debugOutput(const String& text);
 
 using DebugOutputSink = std::function<void(std::wstring_view text)>;
 
 // Installs the sink that receives every debugger text (an empty one removes
 // it) and returns the previous one. Meant for tests and embedding hosts.
-DebugOutputSink setDebugOutputSink(DebugOutputSink sink);
+ZELM_API DebugOutputSink setDebugOutputSink(DebugOutputSink sink);
 
 } // namespace zelm

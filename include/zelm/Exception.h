@@ -3,6 +3,8 @@
 // Each carries a short name that tells its kind and a description for people.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <exception>
 #include <typeinfo>
 
@@ -13,7 +15,7 @@
 namespace zelm {
 
 // Root of the family: a name and a description, both shared, never changed.
-class CException : public std::exception, public CObject {
+class ZELM_API CException : public std::exception, public CObject {
 public:
     explicit CException(const String& description, const String& name = String(kNullString));
     CException(const CException& other) = default;
@@ -35,13 +37,13 @@ private:
 
 // A general error; a null name becomes "Error", a null description
 // "Unspecified error". Empty (not null) texts are kept as they are.
-class CError : public CException {
+class ZELM_API CError : public CException {
 public:
     explicit CError(const String& description = String(kNullString),
                     const String& name = String(kNullString));
 };
 
-class COutOfmemoryException : public CException {
+class ZELM_API COutOfmemoryException : public CException {
 public:
     COutOfmemoryException();
 };
@@ -50,7 +52,7 @@ public:
 // neither. The object text is "object: " + the object's toString, else
 // "object class: " + the class name, else "unknown object". A given
 // description has each "%OBJECTDESC%" replaced by the object text.
-class CObjectError : public CError {
+class ZELM_API CObjectError : public CError {
 public:
     explicit CObjectError(const P<IBase>& object = P<IBase>(),
                           const std::type_info* objectClass = nullptr,
@@ -66,14 +68,14 @@ protected:
     static String describeObject(const P<IBase>& object, const std::type_info* objectClass);
 };
 
-class CInvalidArgError : public CObjectError {
+class ZELM_API CInvalidArgError : public CObjectError {
 public:
     explicit CInvalidArgError(const String& argument = String(), const String& method = String(),
                               const P<IBase>& object = P<IBase>(),
                               const std::type_info* objectClass = nullptr);
 };
 
-class CInvalidObjectStateError : public CObjectError {
+class ZELM_API CInvalidObjectStateError : public CObjectError {
 public:
     explicit CInvalidObjectStateError(const String& state = String(),
                                       const P<IBase>& object = P<IBase>(),
@@ -85,13 +87,13 @@ private:
     String m_state;
 };
 
-class CEndOfEnumError : public CInvalidObjectStateError {
+class ZELM_API CEndOfEnumError : public CInvalidObjectStateError {
 public:
     explicit CEndOfEnumError(const P<IBase>& object = P<IBase>(),
                              const std::type_info* objectClass = nullptr);
 };
 
-class CMethodNotImplementedError : public CObjectError {
+class ZELM_API CMethodNotImplementedError : public CObjectError {
 public:
     explicit CMethodNotImplementedError(const String& method = String(),
                                         const P<IBase>& object = P<IBase>(),
@@ -99,42 +101,42 @@ public:
 };
 
 // A failed conversion of an object of one type to another.
-class CCastError : public CObjectError {
+class ZELM_API CCastError : public CObjectError {
 public:
     CCastError(const String& sourceType, const String& targetType);
     CCastError(const std::type_info& sourceType, const std::type_info& targetType);
 };
 
-class CParseError : public CError {
+class ZELM_API CParseError : public CError {
 public:
     explicit CParseError(const String& description = String(kNullString));
 };
 
-class CJsonParserError : public CError {
+class ZELM_API CJsonParserError : public CError {
 public:
     explicit CJsonParserError(const String& description = String(kNullString));
 };
 
-class CNoSuchObjectError : public CError {
+class ZELM_API CNoSuchObjectError : public CError {
 public:
     explicit CNoSuchObjectError(const String& name = String(kNullString));
 };
 
 // objectDescription names the object that refused the change.
-class CReadOnlyError : public CError {
+class ZELM_API CReadOnlyError : public CError {
 public:
     explicit CReadOnlyError(const String& objectDescription = String(),
                             const String& name = String(kNullString));
 };
 
-class CInvalidVolumeIDError : public CError {
+class ZELM_API CInvalidVolumeIDError : public CError {
 public:
     explicit CInvalidVolumeIDError(const String& volumeId);
 };
 
 // An error concerning a URI; "%URI%" in the description is replaced by the
 // URI's text, or by "<uri unknown>" when there is no URI.
-class CURIError : public CError {
+class ZELM_API CURIError : public CError {
 public:
     CURIError(const P<IURI>& uri, const String& description,
               const String& name = String(kNullString));
@@ -152,19 +154,19 @@ private:
     P<IURI> m_uri;
 };
 
-class CURIFormatError : public CURIError {
+class ZELM_API CURIFormatError : public CURIError {
 public:
     explicit CURIFormatError(const P<IURI>& uri = P<IURI>(),
                              const String& name = String(kNullString));
 };
 
-class CURITypeNotSupportedError : public CURIError {
+class ZELM_API CURITypeNotSupportedError : public CURIError {
 public:
     explicit CURITypeNotSupportedError(const P<IURI>& uri = P<IURI>(),
                                        const String& name = String(kNullString));
 };
 
-class CFileError : public CURIError {
+class ZELM_API CFileError : public CURIError {
 public:
     CFileError(const P<IURI>& uri, const String& description);
 
@@ -173,17 +175,17 @@ protected:
 };
 
 // message, when not empty, is appended to the description after one blank.
-class CFileNotFoundError : public CFileError {
+class ZELM_API CFileNotFoundError : public CFileError {
 public:
     explicit CFileNotFoundError(const P<IURI>& uri = P<IURI>(), const String& message = String());
 };
 
-class CFileAccessDeniedError : public CFileError {
+class ZELM_API CFileAccessDeniedError : public CFileError {
 public:
     explicit CFileAccessDeniedError(const P<IURI>& uri = P<IURI>());
 };
 
-class CStreamError : public CURIError {
+class ZELM_API CStreamError : public CURIError {
 public:
     CStreamError(const P<IURI>& uri, const String& description,
                  const String& name = String(kNullString));
@@ -192,13 +194,13 @@ protected:
     CStreamError(Composed, const P<IURI>& uri, const String& description, const String& name);
 };
 
-class CStreamClosedError : public CStreamError {
+class ZELM_API CStreamClosedError : public CStreamError {
 public:
     explicit CStreamClosedError(const P<IURI>& uri = P<IURI>(),
                                 const String& name = String(kNullString));
 };
 
-class CEndOfStreamError : public CStreamError {
+class ZELM_API CEndOfStreamError : public CStreamError {
 public:
     explicit CEndOfStreamError(const P<IURI>& uri = P<IURI>(),
                                const String& name = String(kNullString));

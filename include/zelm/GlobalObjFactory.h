@@ -3,6 +3,8 @@
 // library unloads.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <zelm/Object.h>
 
 #include <map>
@@ -13,7 +15,7 @@
 namespace zelm {
 
 // Keeps the P of one global object for the registry.
-class IPtrHolder {
+class ZELM_API IPtrHolder {
 public:
     virtual ~IPtrHolder() = default;
     virtual void destroy() = 0;
@@ -40,7 +42,7 @@ private:
     std::unique_ptr<P<T>> m_cell;
 };
 
-class CGlobalObjFactory : public CObject {
+class ZELM_API CGlobalObjFactory : public CObject {
 public:
     CGlobalObjFactory() = default;
     CGlobalObjFactory(const CGlobalObjFactory&) = delete;
@@ -81,7 +83,7 @@ private:
 };
 
 // The process-wide factory.
-P<CGlobalObjFactory>& getGlobalObjFactory();
+ZELM_API P<CGlobalObjFactory>& getGlobalObjFactory();
 
 // Helper for service accessors: the global object of the marker's type.
 template <class T, class Creator> P<T>& getGlobalObject(const void* marker, Creator&& creator) {

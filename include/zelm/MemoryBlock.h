@@ -1,6 +1,8 @@
 // Memory blocks: reference-counted, resizable byte buffers.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <zelm/Object.h>
 #include <zelm/Serializable.h>
 
@@ -11,7 +13,7 @@ namespace zelm {
 // A byte buffer with a capacity and a size (the bytes in use). A block is
 // used by one thread at a time. Sizes, counts and offsets outside the block
 // throw CInvalidArgError.
-class IMemoryBlock : public virtual IBase, public virtual ISerializable {
+class ZELM_API IMemoryBlock : public virtual IBase, public virtual ISerializable {
 public:
     // Gives the block a buffer of exactly capacity bytes.
     virtual void reallocate(int capacity) = 0;
@@ -43,7 +45,7 @@ public:
 // The operations common to every block class; reallocation, assignment and
 // ownership belong to the concrete classes. A block serialises as its size
 // (a 32-bit integer) followed by its bytes.
-class CMemoryBlockBase : public CObject, public virtual IMemoryBlock {
+class ZELM_API CMemoryBlockBase : public CObject, public virtual IMemoryBlock {
 public:
     void ensureCapacity(int bytes) override;
     int getCapacity() const override { return m_capacity; }
@@ -76,7 +78,7 @@ protected:
 
 // A block on the heap, or over a borrowed buffer that a keeper object keeps
 // alive until the block reallocates or makes itself writable.
-class CMemoryBlock : public CMemoryBlockBase {
+class ZELM_API CMemoryBlock : public CMemoryBlockBase {
 public:
     // size bytes, copied from source when one is given, else not initialised.
     explicit CMemoryBlock(int size = 0, const std::uint8_t* source = nullptr);

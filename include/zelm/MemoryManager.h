@@ -2,6 +2,8 @@
 // ones in size classes to hand them out again.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <zelm/MemoryBlock.h>
 #include <zelm/Mutex.h>
 
@@ -11,7 +13,7 @@
 
 namespace zelm {
 
-class IMemoryManager : public virtual IBase {
+class ZELM_API IMemoryManager : public virtual IBase {
 public:
     // A writable block of exactly size bytes, contents not initialised.
     // A negative size throws CInvalidArgError.
@@ -29,7 +31,7 @@ class CCachedMemoryBlock;
 // reference goes returns to the cache of its class; sizes of the classes
 // from the bucket count on get plain, uncached CMemoryBlocks. Each class
 // has its own mutex, so the manager may be used from several threads.
-class CMemoryManager : public CObject, public virtual IMemoryManager {
+class ZELM_API CMemoryManager : public CObject, public virtual IMemoryManager {
 public:
     static constexpr int kDefaultBucketCount = 30;
 

@@ -3,6 +3,8 @@
 // a scoped lock.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <zelm/Object.h>
 #include <zelm/String.h>
 
@@ -10,7 +12,7 @@
 
 namespace zelm {
 
-class IMutex : public virtual IBase {
+class ZELM_API IMutex : public virtual IBase {
 public:
     // Waits until the calling thread holds the mutex.
     virtual void lock() = 0;
@@ -20,7 +22,7 @@ public:
     virtual bool tryLock(std::uint32_t timeoutMs) = 0;
 };
 
-class IMutexFactory : public virtual IBase {
+class ZELM_API IMutexFactory : public virtual IBase {
 public:
     // A new re-entrant mutex for the threads of this process.
     virtual P<IMutex> createMutex() = 0;
@@ -29,10 +31,10 @@ public:
 };
 
 // The process-wide mutex factory, made on first use.
-const P<IMutexFactory>& getMutexFactory();
+ZELM_API const P<IMutexFactory>& getMutexFactory();
 
 // Holds a mutex for the life of the scope.
-class CMutexLock {
+class ZELM_API CMutexLock {
 public:
     explicit CMutexLock(IMutex& mutex) : m_mutex(mutex) { m_mutex.lock(); }
     ~CMutexLock() { m_mutex.unlock(); }

@@ -3,6 +3,8 @@
 // holders P, PC and PFrail through which objects are passed.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +17,7 @@ class String;
 
 // Root of every interface. Interfaces derive from it virtually, so an object
 // carries exactly one IBase however many interfaces it implements.
-class IBase {
+class ZELM_API IBase {
 public:
     virtual ~IBase() = default;
     virtual void addRef() const = 0;
@@ -31,7 +33,7 @@ protected:
 
 // Holds the reference count. A new object starts with the count 1; the
 // release that brings it to zero destroys the object.
-class CReferencable {
+class ZELM_API CReferencable {
 public:
     // The count an object carries while its destructor runs.
     static constexpr std::int32_t kDestroyingCount = -1000000;
@@ -66,7 +68,7 @@ private:
 
 // Base of every concrete class: counting from CReferencable, the IBase
 // operations implemented once for all.
-class CObject : public CReferencable, public virtual IBase {
+class ZELM_API CObject : public CReferencable, public virtual IBase {
 public:
     CObject() = default;
     CObject(const CObject&) = default;
@@ -80,9 +82,9 @@ public:
 };
 
 // The type name of an object's most derived class, as "class n::C".
-String getClassName(const IBase& object);
+ZELM_API String getClassName(const IBase& object);
 // The name of a type, spelled the same way ("class n::C").
-String getClassName(const std::type_info& type);
+ZELM_API String getClassName(const std::type_info& type);
 
 // Owning holder of one reference.
 template <class T> class P {

@@ -2,6 +2,8 @@
 // themselves back from, and the interface of objects that can do so.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <zelm/Object.h>
 #include <zelm/String.h>
 
@@ -13,7 +15,7 @@ namespace zelm {
 // A sequence of typed values: 32-bit integers, doubles, strings and byte
 // runs. Values are read back in the order they were written; reading past
 // the end throws CEndOfStreamError.
-class ISerialStream : public virtual IBase {
+class ZELM_API ISerialStream : public virtual IBase {
 public:
     virtual void writeInt32(std::int32_t value) = 0;
     virtual void writeDouble(double value) = 0;
@@ -31,7 +33,7 @@ public:
     virtual std::int32_t readCount(int itemBytes) = 0;
 };
 
-class ISerializable : public virtual IBase {
+class ZELM_API ISerializable : public virtual IBase {
 public:
     virtual void serialize(ISerialStream& stream) const = 0;
     virtual bool deserialize(ISerialStream& stream) = 0;
@@ -40,7 +42,7 @@ public:
 // A serialisation stream in memory. Integers and doubles are stored as
 // their 4 and 8 bytes in little-endian order, strings as a 32-bit byte
 // count (-1 for a null string) and their UTF-8 bytes, byte runs as they are.
-class CMemorySerialStream : public CObject, public virtual ISerialStream {
+class ZELM_API CMemorySerialStream : public CObject, public virtual ISerialStream {
 public:
     CMemorySerialStream() = default;
     // A stream to read the given bytes from.

@@ -1,6 +1,8 @@
 // Text: the immutable string objects (IString) and the value handle String.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <zelm/CharEncoding.h>
 #include <zelm/Object.h>
 
@@ -26,7 +28,7 @@ struct StringPos {
 inline constexpr StringPos kNoPos{-1, -1};
 
 // Ordering between objects of one kind.
-class IComparable : public virtual IBase {
+class ZELM_API IComparable : public virtual IBase {
 public:
     // Negative, zero or positive as this object sorts before, with or after other.
     virtual int compare(const IBase& other) const = 0;
@@ -34,7 +36,7 @@ public:
 
 // An immutable text in one encoding. Every operation that yields other text
 // returns a new string object.
-class IString : public virtual IBase, public virtual IComparable {
+class ZELM_API IString : public virtual IBase, public virtual IComparable {
 public:
     // True only for the null strings.
     virtual bool isNull() const = 0;
@@ -111,7 +113,7 @@ struct NullStringTag {};
 inline constexpr NullStringTag kNullString{};
 
 // The value handle of a string object. Copies share the object.
-class String {
+class ZELM_API String {
 public:
     // The process-wide empty string (UTF-8, not null).
     String();
@@ -180,15 +182,15 @@ private:
     P<IString> m_object;
 };
 
-String operator+(const String& a, const String& b);
-String operator+(const String& a, const char* b);
-String operator+(const char* a, const String& b);
-String operator+(const String& a, const wchar_t* b);
-String operator+(const wchar_t* a, const String& b);
+ZELM_API String operator+(const String& a, const String& b);
+ZELM_API String operator+(const String& a, const char* b);
+ZELM_API String operator+(const char* a, const String& b);
+ZELM_API String operator+(const String& a, const wchar_t* b);
+ZELM_API String operator+(const wchar_t* a, const String& b);
 
 // Character equality of the texts (encodings may differ).
-bool operator==(const String& a, const String& b);
-bool operator==(const String& a, const char* b);
-bool operator==(const String& a, const wchar_t* b);
+ZELM_API bool operator==(const String& a, const String& b);
+ZELM_API bool operator==(const String& a, const char* b);
+ZELM_API bool operator==(const String& a, const wchar_t* b);
 
 } // namespace zelm

@@ -2,6 +2,8 @@
 // null strings.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <zelm/String.h>
 
 #include <cstdint>
@@ -16,7 +18,7 @@ enum class StringMode {
 };
 
 // The one implementation of IString over encoded bytes.
-class CString : public CObject, public virtual IString {
+class ZELM_API CString : public CObject, public virtual IString {
 public:
     // byteLength -1: the data is terminated and the encoding measures it.
     // charCount -1: the encoding counts the characters.
@@ -101,7 +103,7 @@ private:
 // byteLength -1 measures terminated data; terminated tells that data of a
 // given length is followed by a terminator.
 template <class Self, class Unit, const P<ICharEncoding>& (*Encoding)()>
-class TEncodedString : public CString {
+class ZELM_API TEncodedString : public CString {
 public:
     explicit TEncodedString(const Unit* data, int byteLength = -1,
                             StringMode mode = StringMode::Copy, int charCount = -1,
@@ -121,46 +123,49 @@ protected:
 };
 
 // Text in the system ANSI code page.
-class CCPString : public TEncodedString<CCPString, unsigned char, getCPCharEncoding> {
+class ZELM_API CCPString : public TEncodedString<CCPString, unsigned char, getCPCharEncoding> {
 public:
     using TEncodedString::TEncodedString;
     ~CCPString() override;
 };
 
-class CLatin1String : public TEncodedString<CLatin1String, char, getLatin1CharEncoding> {
+class ZELM_API CLatin1String : public TEncodedString<CLatin1String, char, getLatin1CharEncoding> {
 public:
     using TEncodedString::TEncodedString;
     ~CLatin1String() override;
 };
 
-class CUTF8String : public TEncodedString<CUTF8String, unsigned char, getUTF8CharEncoding> {
+class ZELM_API CUTF8String
+    : public TEncodedString<CUTF8String, unsigned char, getUTF8CharEncoding> {
 public:
     using TEncodedString::TEncodedString;
     ~CUTF8String() override;
 };
 
 // UTF-16, little-endian, addressed in bytes.
-class CUTF16String : public TEncodedString<CUTF16String, unsigned char, getUTF16CharEncoding> {
+class ZELM_API CUTF16String
+    : public TEncodedString<CUTF16String, unsigned char, getUTF16CharEncoding> {
 public:
     using TEncodedString::TEncodedString;
     ~CUTF16String() override;
 };
 
 // wchar_t text in the platform's wide encoding (see getWCharEncoding).
-class CWCharString : public TEncodedString<CWCharString, wchar_t, getWCharEncoding> {
+class ZELM_API CWCharString : public TEncodedString<CWCharString, wchar_t, getWCharEncoding> {
 public:
     using TEncodedString::TEncodedString;
     ~CWCharString() override;
 };
 
-class CUTF32String : public TEncodedString<CUTF32String, unsigned int, getUTF32CharEncoding> {
+class ZELM_API CUTF32String
+    : public TEncodedString<CUTF32String, unsigned int, getUTF32CharEncoding> {
 public:
     using TEncodedString::TEncodedString;
     ~CUTF32String() override;
 };
 
 // A view of a byte range of another string, which it keeps alive.
-class CStringSlice : public CString {
+class ZELM_API CStringSlice : public CString {
 public:
     CStringSlice(const P<IString>& base, int byteOffset, int byteLength, int charCount);
 
@@ -173,7 +178,7 @@ private:
 
 // The empty string of a class that answers true to isNull. One process-wide
 // object per class, made on first use.
-template <class Unit, class Class> class TNullString final : public Class {
+template <class Unit, class Class> class ZELM_API TNullString final : public Class {
 public:
     TNullString();
     bool isNull() const override { return true; }

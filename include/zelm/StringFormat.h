@@ -15,6 +15,8 @@
 // CInvalidObjectStateError (reading before every field has its parameter).
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,7 +28,7 @@
 
 namespace zelm {
 
-class CStringFormat : public CObject {
+class ZELM_API CStringFormat : public CObject {
 public:
     explicit CStringFormat(const String& format);
     ~CStringFormat() override;

@@ -3,6 +3,8 @@
 // caller's compiled-in default text.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <map>
 #include <mutex>
 #include <string>
@@ -12,14 +14,14 @@
 
 namespace zelm {
 
-class IStringLocalizer : public virtual IBase {
+class ZELM_API IStringLocalizer : public virtual IBase {
 public:
     // The text stored for id, else the parent's answer, else defaultText.
     virtual String localize(const String& id, const String& defaultText) = 0;
 };
 
 // A table of translations guarded by its own lock; safe from any thread.
-class CStringLocalizer : public CObject, public virtual IStringLocalizer {
+class ZELM_API CStringLocalizer : public CObject, public virtual IStringLocalizer {
 public:
     CStringLocalizer();
     ~CStringLocalizer() override;
@@ -44,9 +46,9 @@ private:
 };
 
 // The process-wide localizer, created on first use.
-P<CStringLocalizer>& getStringLocalizer();
+ZELM_API P<CStringLocalizer>& getStringLocalizer();
 
 // Looks id up in the process-wide localizer.
-String localize(const String& id, const String& defaultText);
+ZELM_API String localize(const String& id, const String& defaultText);
 
 } // namespace zelm

@@ -5,12 +5,14 @@
 // with CURITypeNotSupportedError, malformed text with CURIFormatError.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include "zelm/Object.h"
 #include "zelm/String.h"
 
 namespace zelm {
 
-class IURI : public virtual IBase {
+class ZELM_API IURI : public virtual IBase {
 public:
     // The scheme in lower case, such as "file".
     virtual String getScheme() const = 0;
@@ -19,7 +21,7 @@ public:
     virtual String getPath() const = 0;
 };
 
-class CURI : public CObject, public virtual IURI {
+class ZELM_API CURI : public CObject, public virtual IURI {
 public:
     // Parses a URI or a plain path. A relative path is taken from the current
     // working directory at the time of parsing.

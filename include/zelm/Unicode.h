@@ -2,6 +2,8 @@
 // Unicode 4.0 for the code points below 0x2FA1E, built at library load.
 #pragma once
 
+#include <zelm/Export.h>
+
 #include <zelm/CharEncoding.h>
 
 #include <cstdint>
@@ -41,11 +43,11 @@ enum Category : std::uint8_t {
     kPrivateUse = 0x74,
 };
 
-std::uint8_t getCategory(CharCode ch) noexcept;
-CharCode toLower(CharCode ch) noexcept;
-CharCode toUpper(CharCode ch) noexcept;
-CharCode toTitle(CharCode ch) noexcept;
+ZELM_API std::uint8_t getCategory(CharCode ch) noexcept;
+ZELM_API CharCode toLower(CharCode ch) noexcept;
+ZELM_API CharCode toUpper(CharCode ch) noexcept;
+ZELM_API CharCode toTitle(CharCode ch) noexcept;
 // Whether the tables were built from the compiled-in data at load.
-bool isDatabaseBuilt() noexcept;
+ZELM_API bool isDatabaseBuilt() noexcept;
 
 } // namespace zelm::unicode

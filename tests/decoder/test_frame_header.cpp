@@ -70,20 +70,28 @@ TEST(FrameHeader, ImpossibleHeadersAreRefused) {
     EXPECT_TRUE(Parses(0xFB, 0x90));
 }
 
-TEST(FrameHeader, FreeFormatParsesButIsNotScannable) {
-    const std::uint8_t bytes[4] = {0xFF, 0xFB, 0x02, 0x00};
+TEST(FrameHeader, FreeFormatIsScannableOnceItsLengthIsSet) {
+    const std::uint8_t layer3[4] = {0xFF, 0xFB, 0x02, 0x00}; // 44.1 kHz, padded
     CFrameHeader header;
-    // Layer III free format with padding: one byte long.
-    ASSERT_TRUE(header.Parse(bytes));
+    ASSERT_TRUE(header.Parse(layer3));
     EXPECT_EQ(header.bitRate, 0);
     EXPECT_FALSE(header.IsScannable());
+    header.SetFreeFormatLength(417);
+    EXPECT_EQ(header.frameLength, 418);
+    EXPECT_EQ(header.bitRate, 128); // 417 bytes at 44.1 kHz: 127.7 kbit/s
+    EXPECT_TRUE(header.IsScannable());
+    const std::uint8_t layer1[4] = {0xFF, 0xFF, 0x02, 0x00}; // padding is a 4-byte slot
+    ASSERT_TRUE(header.Parse(layer1));
+    header.SetFreeFormatLength(384);
+    EXPECT_EQ(header.frameLength, 388);
+    EXPECT_EQ(header.bitRate, 353);
 }
 
-TEST(FrameHeader, StreamsMatchOnLayerChannelsVersionAndRate) {
+TEST(FrameHeader, StreamsMatchOnLayerVersionAndRate) {
     const CFrameHeader a = Parsed(0xFB, 0x90, 0x00);
     EXPECT_TRUE(a.SameStream(Parsed(0xFB, 0xA2, 0x40)));  // other bit rate and stereo mode
     EXPECT_FALSE(a.SameStream(Parsed(0xFB, 0x94, 0x00))); // 48000 Hz
-    EXPECT_FALSE(a.SameStream(Parsed(0xFB, 0x90, 0xC0))); // one channel
+    EXPECT_TRUE(a.SameStream(Parsed(0xFB, 0x90, 0xC0)));  // one channel
     EXPECT_FALSE(a.SameStream(Parsed(0xFD, 0x90, 0x00))); // Layer II
 }
 

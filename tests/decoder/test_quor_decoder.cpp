@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -36,6 +39,18 @@ std::int32_t DecodeInto(QuorHandle handle, std::vector<std::uint8_t>& buffer, st
     return Quor_Decode(handle, buffer.data(), size, &delivered);
 }
 
+// The two ways to name a file, each given the same name as UTF-8 and as a
+// wide text: a UTF-8 path and a wide path.
+using PathEntry = std::int32_t (*)(QuorHandle*, const char*, const wchar_t*, std::int32_t);
+constexpr PathEntry kPathEntries[] = {
+    [](QuorHandle* out, const char* path, const wchar_t*, std::int32_t version) {
+        return Quor_CreateUsingFile(out, path, version);
+    },
+    [](QuorHandle* out, const char*, const wchar_t* path, std::int32_t version) {
+        return Quor_CreateUsingFileW(out, path, version);
+    },
+};
+
 TEST(QuorDecoder, CreationChecksVersionCallbacksAndPaths) {
     MemoryInput input;
     QuorHandle handle = nullptr;
@@ -47,12 +62,41 @@ TEST(QuorDecoder, CreationChecksVersionCallbacksAndPaths) {
     EXPECT_EQ(Quor_Create(nullptr, input.Callbacks(), &input, QUOR_VERSION), QUOR_ERROR_PARAM);
     EXPECT_EQ(handle, nullptr);
 
-    EXPECT_EQ(Quor_CreateUsingFileW(&handle, L"/nonexistent/stream.mp3", QUOR_VERSION),
-              QUOR_ERROR_OPENFILE);
-    EXPECT_EQ(Quor_CreateUsingFileW(&handle, L"/nonexistent/stream.mp3", 4),
-              QUOR_ERROR_INCOMPATIBLEVERSION);
-    EXPECT_EQ(Quor_CreateUsingFileW(&handle, nullptr, QUOR_VERSION), QUOR_ERROR_PARAM);
+    for (const auto& open : kPathEntries) {
+        errno = 0;
+        EXPECT_EQ(open(&handle, "/nonexistent/a.mp3", L"/nonexistent/a.mp3", QUOR_VERSION),
+                  QUOR_ERROR_OPENFILE);
+        EXPECT_EQ(errno, ENOENT);
+        EXPECT_EQ(open(&handle, "/", L"/", QUOR_VERSION), QUOR_ERROR_OPENFILE);
+        EXPECT_EQ(errno, EISDIR);
+        EXPECT_EQ(open(&handle, "/nonexistent/a.mp3", L"/nonexistent/a.mp3", 4),
+                  QUOR_ERROR_INCOMPATIBLEVERSION);
+        EXPECT_EQ(open(&handle, nullptr, nullptr, QUOR_VERSION), QUOR_ERROR_PARAM);
+        EXPECT_EQ(handle, nullptr);
+    }
     Quor_Destroy(nullptr);
+}
+
+TEST(QuorDecoder, TheReportedVersionIsTheHighestAccepted) {
+    MemoryInput input;
+    EXPECT_EQ(Quor_GetVersion(), QUOR_VERSION);
+    QuorHandle handle = nullptr;
+    ASSERT_EQ(Quor_Create(&handle, input.Callbacks(), &input, Quor_GetVersion()), QUOR_OK);
+    Quor_Destroy(handle);
+    EXPECT_EQ(Quor_Create(&handle, input.Callbacks(), &input, Quor_GetVersion() + 1),
+              QUOR_ERROR_INCOMPATIBLEVERSION);
+    EXPECT_STRNE(Quor_GetVersionString(), "");
+}
+
+TEST(QuorDecoder, EveryResultCodeHasATextOfItsOwn) {
+    const std::string unknown = Quor_StrError(QUOR_ERROR_INCOMPATIBLEVERSION - 1);
+    EXPECT_EQ(unknown, Quor_StrError(QUOR_END + 1));
+    std::set<std::string> texts{unknown};
+    for (std::int32_t code = QUOR_ERROR_INCOMPATIBLEVERSION; code <= QUOR_END; ++code) {
+        EXPECT_TRUE(texts.insert(Quor_StrError(code)).second)
+            << code << ": " << Quor_StrError(code);
+    }
+    EXPECT_STREQ(Quor_StrError(QUOR_ERROR_OPENFILE), "cannot open the file");
 }
 
 TEST(QuorDecoder, CallsWithoutTheirPointersOrWithBadValuesAreRefused) {
@@ -265,19 +309,22 @@ TEST(QuorDecoderStreams, AStreamOfAFewFramesOpensAndDecodes) {
     EXPECT_EQ(decoded.samples.size(), stream.frameOffsets.size() * 2304);
 }
 
-TEST(QuorDecoderStreams, AFileOpensByItsWidePath) {
-    const std::string path = test::BinaryPath("decoder-file.mp2");
+TEST(QuorDecoderStreams, AFileOpensByItsUtf8OrWidePath) {
+    const std::string path = test::BinaryPath("d\u00e9codeur-\u266a.mp2");
+    const std::wstring widePath = test::Wide(test::BinaryPath("")) + L"d\u00e9codeur-\u266a.mp2";
     const streamgen::Stream stream = Layer2Stereo(10000);
     streamgen::WriteFile(path, stream.bytes);
-    QuorHandle handle = nullptr;
-    ASSERT_EQ(Quor_CreateUsingFileW(&handle, test::Wide(path).c_str(), QUOR_VERSION), QUOR_OK);
-    QuorFileInfo info{};
-    ASSERT_EQ(Quor_GetFileInfo(handle, &info), QUOR_OK);
-    const std::int64_t frames = static_cast<std::int64_t>(stream.frameOffsets.size());
-    EXPECT_EQ(info.durationMs, frames * 1152 * 1000 / 44100);
-    const test::Decoded decoded = test::DecodeAll(handle);
-    Quor_Destroy(handle);
-    EXPECT_EQ(decoded.samples, DecodeBytes(stream.bytes, 4608).samples);
+    for (const auto& open : kPathEntries) {
+        QuorHandle handle = nullptr;
+        ASSERT_EQ(open(&handle, path.c_str(), widePath.c_str(), QUOR_VERSION), QUOR_OK);
+        QuorFileInfo info{};
+        ASSERT_EQ(Quor_GetFileInfo(handle, &info), QUOR_OK);
+        const std::int64_t frames = static_cast<std::int64_t>(stream.frameOffsets.size());
+        EXPECT_EQ(info.durationMs, frames * 1152 * 1000 / 44100);
+        const test::Decoded decoded = test::DecodeAll(handle);
+        Quor_Destroy(handle);
+        EXPECT_EQ(decoded.samples, DecodeBytes(stream.bytes, 4608).samples);
+    }
 }
 
 TEST(QuorDecoderStreams, IndependentDecodersAgreeOnSeveralThreads) {

@@ -19,6 +19,7 @@ struct ScanResult {
     std::int32_t frames = 0;
     std::int32_t sampleRate = 0;
     bool gaveUp = false;
+    bool streamChanged = false;
 };
 
 // Runs the scanner over the bytes as the decoder object does and counts the
@@ -42,6 +43,7 @@ ScanResult Scan(const std::vector<std::uint8_t>& bytes, bool probeTag = false) {
         ++result.frames;
     }
     result.gaveUp = scanner.GaveUp();
+    result.streamChanged = scanner.StreamChanged();
     return result;
 }
 
@@ -73,11 +75,13 @@ TEST(StreamScanner, AHeaderWithoutConsistentFollowersIsNotTheFirstFrame) {
     EXPECT_EQ(result.frames, 20);
 }
 
-TEST(StreamScanner, FreeFormatNeverSynchronises) {
+TEST(StreamScanner, FreeFormatFramesRunFromHeaderToHeader) {
     std::vector<std::uint8_t> bytes;
+    AppendJunk(bytes, 300);
     AppendFrames(bytes, test::kFreeFormat, 30, 400);
     const ScanResult result = Scan(bytes);
-    EXPECT_FALSE(result.found);
+    EXPECT_EQ(result.firstFramePosition, 300);
+    EXPECT_EQ(result.frames, 30);
 }
 
 TEST(StreamScanner, GivesUpAfterTheSearchBufferWithoutAFrame) {
@@ -130,12 +134,20 @@ TEST(StreamScanner, AShortStreamOpensWhenItsFramesReachTheEnd) {
     EXPECT_FALSE(Scan(trailing).found);
 }
 
-TEST(StreamScanner, AChangeOfSampleRateEndsTheStream) {
+TEST(StreamScanner, AfterLostSyncTheNextChainGoesOnOrEndsAChangedStream) {
     std::vector<std::uint8_t> bytes;
     AppendFrames(bytes, test::kLayer3At44100, 10);
+    AppendJunk(bytes, 700);
+    bytes.insert(bytes.end(), test::kLayer3At48000, test::kLayer3At48000 + 4); // no chain
+    AppendJunk(bytes, 700);
+    AppendFrames(bytes, test::kLayer3At44100, 10);
+    ScanResult result = Scan(bytes);
+    EXPECT_EQ(result.frames, 20);
+    EXPECT_FALSE(result.streamChanged);
     AppendFrames(bytes, test::kLayer3At48000, 10);
-    const ScanResult result = Scan(bytes);
-    EXPECT_EQ(result.frames, 10);
+    result = Scan(bytes);
+    EXPECT_EQ(result.frames, 20);
+    EXPECT_TRUE(result.streamChanged);
 }
 
 TEST(StreamScanner, ACutLastFrameIsNotHandedOut) {

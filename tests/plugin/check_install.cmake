@@ -1,24 +1,154 @@
-# Installs the build into PREFIX, compiles the consumer program against the
-# installed headers and libraries only, and runs it on the installed plug-in.
+# Installs the build into PREFIX and checks the install as a packager and a
+# consumer see it: no run-time search path leads outside PREFIX, libzelm.so
+# exports only names its public headers declare, and the example programs of
+# docs/using.md build against the install through pkg-config (shared and
+# static) and find_package, and decode the demo file alike.
+cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/symbols.cmake)
+
+function(run)
+  cmake_parse_arguments(R "" "OUTPUT_FILE;OUTPUT_VARIABLE" "COMMAND" ${ARGN})
+  if(R_OUTPUT_FILE)
+    set(output OUTPUT_FILE ${R_OUTPUT_FILE})
+  else()
+    set(output OUTPUT_VARIABLE out)
+  endif()
+  execute_process(COMMAND ${R_COMMAND} ${output} ERROR_VARIABLE problem RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    string(REPLACE ";" " " shown "${R_COMMAND}")
+    message(FATAL_ERROR "'${shown}' failed (${result}): ${out}${problem}")
+  endif()
+  if(R_OUTPUT_VARIABLE)
+    set(${R_OUTPUT_VARIABLE} "${out}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Every RPATH or RUNPATH entry of an installed ELF file is $ORIGIN-relative
+# and stays inside PREFIX.
+function(check_search_paths)
+  file(GLOB_RECURSE files LIST_DIRECTORIES false ${PREFIX}/bin/* ${PREFIX}/${LIBDIR}/*)
+  foreach(file IN LISTS files)
+    file(READ ${file} magic LIMIT 4 HEX)
+    if(IS_SYMLINK ${file} OR NOT magic STREQUAL "7f454c46")
+      continue()
+    endif()
+    run(COMMAND readelf -d ${file} OUTPUT_VARIABLE dynamic)
+    string(REGEX MATCHALL "Library r[a-z]*path: \\[[^]]*\\]" entries "${dynamic}")
+    foreach(entry IN LISTS entries)
+      string(REGEX REPLACE ".*\\[(.*)\\]" "\\1" paths "${entry}")
+      string(REPLACE ":" ";" paths "${paths}")
+      get_filename_component(origin ${file} DIRECTORY)
+      foreach(path IN LISTS paths)
+        string(REPLACE "$ORIGIN" "${origin}" resolved "${path}")
+        cmake_path(NORMAL_PATH resolved)
+        cmake_path(IS_PREFIX PREFIX "${resolved}" NORMALIZE inside)
+        if(NOT path MATCHES "^\\$ORIGIN" OR NOT inside)
+          message(FATAL_ERROR "${file} searches '${path}', outside ${PREFIX}")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+endfunction()
+
+# Each exported name of libzelm.so lies in namespace zelm and begins with a
+# name that the installed zelm headers declare.
+function(check_zelm_exports)
+  file(GLOB headers ${PREFIX}/include/zelm/*.h)
+  set(declared)
+  foreach(header IN LISTS headers)
+    file(READ ${header} text)
+    string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*" words "${text}")
+    list(APPEND declared ${words})
+  endforeach()
+  list(REMOVE_DUPLICATES declared)
+  dynamic_symbols(${PREFIX}/${LIBDIR}/libzelm.so symbols -C)
+  foreach(symbol IN LISTS symbols)
+    string(REGEX REPLACE "^(typeinfo( name)? for|vtable for|VTT for|construction vtable for|(non-)?virtual thunk to) " "" name "${symbol}")
+    string(REGEX MATCH "^zelm::([A-Za-z_][A-Za-z0-9_]*)" scoped "${name}")
+    list(FIND declared "${CMAKE_MATCH_1}" found)
+    if(NOT scoped OR found EQUAL -1)
+      message(FATAL_ERROR "libzelm.so exports '${symbol}', which no public header declares")
+    endif()
+  endforeach()
+  list(LENGTH symbols count)
+  message(STATUS "libzelm.so exports ${count} symbols, all of its public interface")
+endfunction()
+
+# Writes each code block of page that follows a "<!-- file: NAME -->" line
+# to folder/NAME.
+function(extract_files page folder)
+  file(READ ${page} text)
+  while(TRUE)
+    string(FIND "${text}" "<!-- file: " start)
+    if(start EQUAL -1)
+      break()
+    endif()
+    string(SUBSTRING "${text}" ${start} -1 text)
+    string(REGEX MATCH "^<!-- file: ([^ ]+) -->\n```[a-z]*\n" opening "${text}")
+    set(name ${CMAKE_MATCH_1})
+    string(LENGTH "${opening}" skip)
+    string(SUBSTRING "${text}" ${skip} -1 text)
+    string(FIND "${text}" "\n```\n" end)
+    string(SUBSTRING "${text}" 0 ${end} code)
+    file(WRITE ${folder}/${name} "${code}\n")
+  endwhile()
+endfunction()
+
+# The host reports as many sample frames as the C program wrote (16-bit
+# stereo, 4 bytes each).
+function(check_decoders pcm host_report)
+  file(SIZE ${pcm} bytes)
+  math(EXPR frames "${bytes} / 4")
+  if(bytes EQUAL 0 OR NOT host_report MATCHES "^${frames} sample frames at 44100 Hz")
+    message(FATAL_ERROR "decode wrote ${bytes} bytes, but the host reported: ${host_report}")
+  endif()
+endfunction()
+
 file(REMOVE_RECURSE ${PREFIX})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
-  OUTPUT_QUIET ERROR_VARIABLE problem RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "installing ${BUILD_DIR} into ${PREFIX} failed: ${problem}")
-endif()
+run(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX})
+check_search_paths()
+check_zelm_exports()
 
+set(src ${PREFIX}/consumer)
+extract_files(${DOCS_PAGE} ${src})
 separate_arguments(flags UNIX_COMMAND "${FLAGS}")
-execute_process(COMMAND ${CXX} ${flags} -std=c++20 -I${PREFIX}/include ${CONSUMER}
-    -o ${PREFIX}/consumer -L${PREFIX}/${LIBDIR} -ltesk_host -lzelm -ldl
-    -Wl,-rpath,${PREFIX}/${LIBDIR}
-  ERROR_VARIABLE problem RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "compiling ${CONSUMER} against ${PREFIX} failed: ${problem}")
+
+set(ENV{PKG_CONFIG_PATH} ${PREFIX}/${LIBDIR}/pkgconfig)
+run(COMMAND ${PKG_CONFIG} --cflags --libs quor OUTPUT_VARIABLE quor)
+run(COMMAND ${PKG_CONFIG} --static --libs quor OUTPUT_VARIABLE quor_static)
+run(COMMAND ${PKG_CONFIG} --cflags --libs tesk_host OUTPUT_VARIABLE host)
+run(COMMAND ${PKG_CONFIG} --variable=plugindir tesk_host OUTPUT_VARIABLE plugindir)
+separate_arguments(quor UNIX_COMMAND "${quor}")
+separate_arguments(quor_static UNIX_COMMAND "${quor_static}")
+separate_arguments(host UNIX_COMMAND "${host}")
+string(STRIP "${plugindir}" plugindir)
+set(rpath -Wl,-rpath,${PREFIX}/${LIBDIR})
+run(COMMAND ${CC} ${flags} ${src}/decode.c ${quor} ${rpath} -o ${src}/decode-shared)
+# The static archive with what --static adds, the C library still shared
+# (a sanitizer runtime cannot be linked statically).
+list(TRANSFORM quor_static REPLACE "^-lquor$" "-l:libquor.a")
+run(COMMAND ${CC} ${flags} ${src}/decode.c -I${PREFIX}/include ${quor_static}
+            -o ${src}/decode-static)
+run(COMMAND ${CXX} ${flags} -std=c++20 ${src}/host.cpp ${host} ${rpath}
+            "-DPLUGIN=\"${plugindir}/libtesk_quor.so\"" -o ${src}/host-pkg-config)
+run(COMMAND readelf -d ${src}/decode-static OUTPUT_VARIABLE dynamic)
+if(dynamic MATCHES "libquor")
+  message(FATAL_ERROR "decode-static still needs the shared libquor: ${dynamic}")
 endif()
 
-execute_process(COMMAND ${PREFIX}/consumer ${PREFIX}/${LIBDIR}/libtesk_quor.so
-  OUTPUT_VARIABLE output ERROR_VARIABLE problem RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "the consumer failed (${result}): ${output}${problem}")
-endif()
-message(STATUS "${output}")
+run(COMMAND ${CMAKE_COMMAND} -S ${src} -B ${src}/build -G Ninja -DCMAKE_PREFIX_PATH=${PREFIX}
+            -DCMAKE_C_COMPILER=${CC} -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_C_FLAGS=${FLAGS}"
+            "-DCMAKE_CXX_FLAGS=${FLAGS}")
+run(COMMAND ${CMAKE_COMMAND} --build ${src}/build)
+
+foreach(variant decode-shared decode-static build/decode)
+  run(COMMAND ${src}/${variant} ${DEMO} OUTPUT_FILE ${src}/${variant}.raw)
+endforeach()
+foreach(variant host-pkg-config build/host)
+  run(COMMAND ${src}/${variant} ${DEMO} OUTPUT_VARIABLE report)
+  check_decoders(${src}/decode-shared.raw "${report}")
+endforeach()
+foreach(variant decode-static build/decode)
+  run(COMMAND ${CMAKE_COMMAND} -E compare_files ${src}/decode-shared.raw ${src}/${variant}.raw)
+endforeach()
+message(STATUS "pkg-config and find_package consumers agree on ${DEMO}")

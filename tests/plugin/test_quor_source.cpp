@@ -275,10 +275,13 @@ TEST_F(QuorSourceTest, EndOfStreamRepeatsAndTheLogLinesComeInOrder) {
     source->open();
     source->open();
     EXPECT_TRUE(source->isOpen());
-    drain(*source);
+    const std::size_t played = bytesOf(drain(*source)).size();
     EXPECT_TRUE(source->isEndOfStream());
     EXPECT_FALSE(source->decode());
     EXPECT_FALSE(source->decode());
+    source->seek(0.0);
+    EXPECT_FALSE(source->isEndOfStream()) << "a seek leaves the end";
+    EXPECT_EQ(bytesOf(drain(*source)).size(), played);
     source->close();
     source->close();
     EXPECT_FALSE(source->isOpen());

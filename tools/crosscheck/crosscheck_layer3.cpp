@@ -97,8 +97,8 @@ int check_corpus(double threshold) {
     int failures = 0;
     std::printf("%-34s %9s %9s %9s %7s %9s\n", "stream", "quor", "libmad", "errors", "maxdiff",
                 "psnr_db");
-    for (const auto& spec : tesk::quor::streamgen::MusicCorpus()) {
-        const auto stream = tesk::quor::streamgen::MusicStream(spec.options);
+    for (const auto& entry : tesk::quor::streamgen::MusicCorpus()) {
+        const auto stream = tesk::quor::streamgen::MusicStream(entry.options);
         const Decoded ours = tesk::quor::crosscheck::decode_with_quor(stream);
         const Decoded theirs =
             tesk::quor::crosscheck::decode_with_mad(tesk::quor::crosscheck::with_mad_guard(stream));
@@ -106,7 +106,7 @@ int check_corpus(double threshold) {
         const bool agree = agreement.psnr >= threshold && ours.errors == 0 && theirs.errors == 0 &&
                            ours.samples.size() == theirs.samples.size();
         failures += agree ? 0 : 1;
-        std::printf("%-34s %9zu %9zu %4d/%-4d %7d %9.2f%s\n", spec.name.c_str(),
+        std::printf("%-34s %9zu %9zu %4d/%-4d %7d %9.2f%s\n", entry.name.c_str(),
                     ours.samples.size(), theirs.samples.size(), ours.errors, theirs.errors,
                     agreement.max_difference, agreement.psnr, agree ? "" : "  BELOW");
     }

@@ -1,11 +1,14 @@
 // quor-streamgen: writes a generated MPEG audio test stream to a file.
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "tools/streamgen/dressing.h"
 #include "tools/streamgen/music_corpus.h"
 #include "tools/streamgen/streamgen.h"
 
@@ -42,7 +45,12 @@ constexpr const char* kUsage =
     "  --no-toc                 that frame has no table of contents\n"
     "  --junk BYTES             bytes before the first frame\n"
     "  --id3v1                  a trailing ID3v1 tag\n"
-    "  --truncate BYTES         cut BYTES off the end of the audio\n";
+    "  --truncate BYTES         cut BYTES off the end of the audio\n"
+    "  --free-format            bit-rate index 0 in every frame (frame lengths stay)\n"
+    "  --vary-flags             emphasis, private, copyright and original bits vary by frame\n"
+    "  --ape BYTES              a trailing APEv2 tag with an item of BYTES\n"
+    "  --ape-header             the APEv2 tag starts with a header\n"
+    "  --lyrics3                a trailing Lyrics3 v2 block\n";
 
 bool Number(const char* text, std::int32_t& value) {
     const std::string_view s = text;
@@ -124,6 +132,33 @@ bool Flag(std::string_view name, StreamOptions& options, Extras& extras) {
     return true;
 }
 
+// Options of the byte-level dressing; `value` is null for flags. Returns
+// whether the option was one, setting `usedValue` when it took the value.
+bool DressingOption(std::string_view name, const char* value, Dressing& dressing, bool& usedValue) {
+    usedValue = false;
+    bool* const flags[] = {&dressing.freeFormat, &dressing.varyFlags, &dressing.apeHeader,
+                           &dressing.lyrics3};
+    static constexpr std::string_view kFlagNames[] = {"--free-format", "--vary-flags",
+                                                      "--ape-header", "--lyrics3"};
+    for (std::size_t i = 0; i < std::size(flags); ++i) {
+        if (name == kFlagNames[i]) {
+            *flags[i] = true;
+            return true;
+        }
+    }
+    if (name != "--ape" || value == nullptr) {
+        return false;
+    }
+    char* end = nullptr;
+    const long n = std::strtol(value, &end, 10);
+    if (*end != '\0' || n < 0 || n > 1 << 24) {
+        return false;
+    }
+    dressing.apeBytes = static_cast<std::int32_t>(n);
+    usedValue = true;
+    return true;
+}
+
 MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
     MusicOptions music;
     music.sampleRate = options.sampleRate;
@@ -135,21 +170,24 @@ MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
     return music;
 }
 
-void Write(const std::string& out, const StreamOptions& options, const Extras& extras) {
+void Write(const std::string& out, const StreamOptions& options, const Extras& extras,
+           const Dressing& dressing) {
     if (extras.corpus) {
-        for (const MusicStreamSpec& spec : MusicCorpus()) {
+        for (const MusicStreamSpec& entry : MusicCorpus()) {
             std::vector<std::uint8_t> bytes;
             try {
-                bytes = MusicStream(spec.options);
+                bytes = MusicStream(entry.options);
             } catch (const std::invalid_argument& e) {
-                throw std::runtime_error(spec.name + ": " + e.what());
+                throw std::runtime_error(entry.name + ": " + e.what());
             }
-            WriteFile(out + "/" + spec.name + ".mp3", bytes);
+            WriteFile(out + "/" + entry.name + ".mp3", bytes);
         }
     } else if (extras.music) {
         WriteFile(out, MusicStream(MusicOf(options, extras)));
     } else {
-        Write(out, options, extras);
+        Stream stream = Generate(options);
+        Dress(stream, dressing, options.id3v1);
+        WriteFile(out, stream.bytes);
     }
 }
 
@@ -158,6 +196,7 @@ void Write(const std::string& out, const StreamOptions& options, const Extras& e
 int main(int argc, char** argv) {
     StreamOptions options;
     Extras extras;
+    Dressing dressing;
     std::string out;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -167,6 +206,11 @@ int main(int argc, char** argv) {
         }
         if (arg.size() > 2 && arg.substr(0, 2) == "--") {
             if (Flag(arg, options, extras)) {
+                continue;
+            }
+            bool usedValue = false;
+            if (DressingOption(arg, i + 1 < argc ? argv[i + 1] : nullptr, dressing, usedValue)) {
+                i += usedValue ? 1 : 0;
                 continue;
             }
             if (arg == "--seed" && i + 1 < argc && Number(argv[i + 1], extras.seed)) {
@@ -187,7 +231,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        Write(out, options, extras);
+        Write(out, options, extras, dressing);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quor-streamgen: %s: %s\n", out.c_str(), e.what());
         return 1;

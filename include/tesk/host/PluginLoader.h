@@ -1,5 +1,6 @@
 // Loads a tesk plug-in library, creates its plug-in object on a new host
-// and releases both, and unloads the library, in the right order.
+// and releases both, and unloads the library, in the right order. C++20.
+// Link with tesk_quor::tesk_host (CMake) or pkg-config tesk_host.
 #pragma once
 
 #include <tesk/Plugin.h>
@@ -12,7 +13,10 @@ namespace tesk::host {
 class CPluginLoader {
 public:
     // The library the loader opens when given no path; the dynamic loader
-    // looks for it along the program's library search path.
+    // looks for it along the program's library search path. An install keeps
+    // the plug-in in <prefix>/lib/tesk/plugins, outside that path: pass its
+    // full path (CMake: tesk_quor_PLUGIN; pkg-config: the plugindir variable
+    // of tesk_host).
     static constexpr const char* kDefaultPluginName = "libtesk_quor.so";
 
     // Opens the library at path (the default one for an empty path), calls

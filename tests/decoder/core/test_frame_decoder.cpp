@@ -45,7 +45,7 @@ TEST(FrameHeader, ValidityChecksSyncLayerBitRateRateAndEmphasis) {
     EXPECT_FALSE(header_is_valid(0xFFF99000u, 0)); // layer code 00
     EXPECT_FALSE(header_is_valid(0xFFFBF000u, 0)); // bit-rate index 15
     EXPECT_FALSE(header_is_valid(0xFFFB9C00u, 0)); // sample-rate code 3
-    EXPECT_FALSE(header_is_valid(0xFFFB9002u, 0)); // emphasis 2
+    EXPECT_TRUE(header_is_valid(0xFFFB9002u, 0));  // emphasis 2 decodes like any other
     EXPECT_TRUE(header_is_valid(0xFFE39000u, 3));  // MPEG-2.5
     EXPECT_EQ(bitrate_kbps(false, 2, 15), 0);
     EXPECT_EQ(sample_rate_hz(9), 0);

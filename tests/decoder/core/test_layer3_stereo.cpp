@@ -32,12 +32,23 @@ protected:
             EXPECT_DOUBLE_EQ(right_[line], (1.0 + line) * right_factor) << "line " << line;
         }
     }
+    void short_blocks(unsigned limit0, unsigned limit1, unsigned limit2) {
+        granule_.block_type = 2;
+        granule_.short_band_limit[0] = limit0;
+        granule_.short_band_limit[1] = limit1;
+        granule_.short_band_limit[2] = limit2;
+    }
+    int lsf_intensity() {
+        return intensity_stereo(left_, right_, positions_, notCoded_, granule_, kRow22k, false,
+                                true);
+    }
     void expect_untouched(int first, int count, int step) const {
         expect_rebuilt(first, count, step, 1.0, 0.0);
     }
     double left_[kLinesPerGranule];
     double right_[kLinesPerGranule];
     unsigned positions_[kScaleFactorStoreSize];
+    bool notCoded_[kScaleFactorStoreSize] = {};
     GranuleInfo granule_;
 };
 
@@ -55,7 +66,8 @@ TEST_F(JointStereo, LongBlocksFromTheBandLimitWithTheLastBandReusingBandTwenty) 
     positions_[19] = 0;
     positions_[20] = 3; // tan(pi / 4) = 1: both factors 1/2
     positions_[18] = 3; // below the limit: not touched
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow44k, false, false), 1);
+    ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, false, false),
+              1);
     expect_untouched(0, 288, 1);
     expect_rebuilt(288, 54, 1, 0.0, 1.0); // band 19 at position 0: all right
     expect_rebuilt(342, 576 - 342, 1, 0.5, 0.5);
@@ -64,7 +76,8 @@ TEST_F(JointStereo, LongBlocksFromTheBandLimitWithTheLastBandReusingBandTwenty) 
 TEST_F(JointStereo, MidSideFramesUseTheSqrtTwoFactors) {
     granule_.long_band_limit = 21;
     positions_[20] = 3;
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow44k, true, false), 1);
+    ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, true, false),
+              1);
     expect_rebuilt(418, 576 - 418, 1, std::numbers::sqrt2 / 2, std::numbers::sqrt2 / 2);
 }
 
@@ -72,37 +85,52 @@ TEST_F(JointStereo, LsfFactorsFollowTheIntensityScale) {
     granule_.long_band_limit = 20;
     granule_.scalefac_compress = 1; // intensity scale 1: k = 2^(-1/2)
     positions_[20] = 3;             // odd: left k^2
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow22k, false, true), 1);
+    ASSERT_EQ(lsf_intensity(), 1);
     expect_rebuilt(464, 522 - 464, 1, 0.5, 1.0);
     expect_rebuilt(522, 576 - 522, 1, 0.5, 1.0);
     SetUp();
     granule_.scalefac_compress = 0; // k = 2^(-1/4)
     positions_[20] = 4;             // even: right k^2
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow22k, false, true), 1);
+    ASSERT_EQ(lsf_intensity(), 1);
     expect_rebuilt(464, 522 - 464, 1, 1.0, std::sqrt(0.5));
     SetUp();
     positions_[20] = 30; // five-bit positions reach beyond 15: right k^15
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow22k, false, true), 1);
+    ASSERT_EQ(lsf_intensity(), 1);
     expect_rebuilt(464, 522 - 464, 1, 1.0, std::pow(2.0, -15.0 / 4.0));
 }
 
-TEST_F(JointStereo, PositionSevenLeavesBothChannelsAlsoInLsf) {
+TEST_F(JointStereo, MpegOnePositionSevenLeavesBothChannels) {
     granule_.long_band_limit = 0;
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow22k, false, true), 1);
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow44k, true, false), 1);
+    ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, true, false),
+              1);
     expect_untouched(0, kLinesPerGranule, 1);
 }
 
+TEST_F(JointStereo, LsfTopBandTakesPositionZeroWhenTheBandBelowHoldsData) {
+    granule_.long_band_limit = 21;
+    positions_[20] = 3;
+    ASSERT_EQ(lsf_intensity(), 1);
+    expect_untouched(0, 522, 1);
+    expect_rebuilt(522, 576 - 522, 1, 1.0, 1.0);
+    SetUp();
+    short_blocks(12, 11, 13);
+    positions_[3 * 11 + 0] = 3;
+    positions_[3 * 11 + 1] = 3;
+    ASSERT_EQ(lsf_intensity(), 1);
+    // 22.05 kHz short bands 11 and 12 start at 132 and 174 (per window).
+    expect_rebuilt(3 * 174 + 0, 18, 3, 1.0, 1.0);            // window 0: band 11 holds data
+    expect_rebuilt(3 * 174 + 1, 18, 3, std::sqrt(0.5), 1.0); // window 1: band 11 is coded
+    expect_untouched(3 * 132 + 2, 42 + 18, 3);               // window 2: nothing coded
+}
+
 TEST_F(JointStereo, ShortBlocksPerWindowWithTheLastBandReusingBandEleven) {
-    granule_.block_type = 2;
-    granule_.short_band_limit[0] = 12;
-    granule_.short_band_limit[1] = 13;
-    granule_.short_band_limit[2] = 10;
+    short_blocks(12, 13, 10);
     positions_[3 * 11 + 0] = 0;
     positions_[3 * 11 + 1] = 0;
     positions_[3 * 11 + 2] = 6;
     positions_[3 * 10 + 2] = 0;
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow44k, false, false), 1);
+    ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, false, false),
+              1);
     // 44.1 kHz short bands 10, 11, 12 start at 84, 106, 136 (per window).
     expect_rebuilt(3 * 136 + 0, 56, 3, 0.0, 1.0); // band 12, window 0, from band 11
     expect_untouched(3 * 136 + 1, 56, 3);         // window 1 limit 13: nothing coded
@@ -121,14 +149,16 @@ TEST_F(JointStereo, MixedBlocksReachTheLongBandsOnlyWhenNoShortBandIsCoded) {
     }
     positions_[6] = 0;
     positions_[3 * 3 + 0 - 1] = 0; // short band 3, window 0, stored after the 8 long bands
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow44k, false, false), 1);
+    ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, false, false),
+              1);
     expect_rebuilt(24, 6, 1, 0.0, 1.0);         // long band 6
     expect_untouched(30, 6, 1);                 // long band 7 keeps position 7
     expect_rebuilt(3 * 12 + 0, 4, 3, 0.0, 1.0); // short band 3, window 0
     SetUp();
     positions_[6] = 0;
     granule_.short_band_limit[1] = 4;
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, granule_, kRow44k, false, false), 1);
+    ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, false, false),
+              1);
     expect_untouched(24, 6, 1);
 }
 

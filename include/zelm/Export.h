@@ -1,0 +1,18 @@
+// Marks what libzelm exports. The library is built with hidden visibility:
+// only classes and functions marked ZELM_API are part of its interface.
+// Every public header of zelm and tesk needs C++20.
+#pragma once
+
+#if __cplusplus < 202002L
+#error "the zelm and tesk headers need C++20 (-std=c++20)"
+#endif
+
+#if defined(_WIN32)
+#if defined(ZELM_BUILDING)
+#define ZELM_API __declspec(dllexport)
+#else
+#define ZELM_API __declspec(dllimport)
+#endif
+#else
+#define ZELM_API __attribute__((visibility("default")))
+#endif
