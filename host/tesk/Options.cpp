@@ -8,7 +8,9 @@ namespace tesk::player {
 
 namespace {
 
-constexpr int kMaxRate = 768000;
+// The rates and channel counts the plug-in's converter delivers.
+constexpr int kMinRate = 8000;
+constexpr int kMaxRate = 192000;
 constexpr int kMaxChannels = 8;
 
 int parseInteger(std::string_view name, std::string_view text, int low, int high) {
@@ -36,6 +38,13 @@ double parseSeconds(std::string_view name, const std::string& text) {
     return value;
 }
 
+bool parseQuality(const std::string& text) {
+    if (text != "fast" && text != "high") {
+        throw UsageError("--quality wants fast or high, not '" + text + "'");
+    }
+    return text == "high";
+}
+
 // Walks the arguments, handing out option values.
 class ArgumentReader {
 public:
@@ -59,7 +68,7 @@ bool readOption(const std::string& argument, ArgumentReader& reader, Options& op
     if (argument == "-o" || argument == "--output") {
         options.output = reader.valueOf(argument);
     } else if (argument == "--rate") {
-        options.rate = parseInteger(argument, reader.valueOf(argument), 1, kMaxRate);
+        options.rate = parseInteger(argument, reader.valueOf(argument), kMinRate, kMaxRate);
     } else if (argument == "--channels") {
         options.channels = parseInteger(argument, reader.valueOf(argument), 1, kMaxChannels);
     } else if (argument == "--bits") {
@@ -67,6 +76,8 @@ bool readOption(const std::string& argument, ArgumentReader& reader, Options& op
         if (options.bits != 8 && options.bits != 16) {
             throw UsageError("--bits wants 8 or 16");
         }
+    } else if (argument == "--quality") {
+        options.highQuality = parseQuality(reader.valueOf(argument));
     } else if (argument == "--start") {
         options.start = parseSeconds(argument, reader.valueOf(argument));
     } else if (argument == "--length") {
@@ -155,9 +166,10 @@ const char* usageText() {
            "                        sample rate, channels and bytes per sample\n"
            "  decode                decodes FILE into a WAV file OUT (\"-\" for standard output)\n"
            "  -o, --output OUT      the output file\n"
-           "  --rate HZ             output sample rate; the file's own by default\n"
+           "  --rate HZ             output sample rate, 8000 to 192000; the file's own by default\n"
            "  --channels N          output channels, 1 to 8; the file's own by default\n"
            "  --bits 8|16           output sample size; 16 by default\n"
+           "  --quality fast|high   sample-rate converter; high by default\n"
            "  --start SECONDS       begin decoding at this time\n"
            "  --length SECONDS      decode at most this much audio\n"
            "  --raw                 write bare interleaved PCM instead of a WAV file\n"

@@ -14,9 +14,10 @@ struct Options {
     Command command = Command::kHelp;
     std::string file;
     std::string output;           // "-" for standard output
-    std::optional<int> rate;      // Hz; the file's own when absent
+    std::optional<int> rate;      // Hz, 8000 to 192000; the file's own when absent
     std::optional<int> channels;  // 1 to 8; the file's own when absent
     int bits = 16;                // 8 or 16
+    bool highQuality = true;      // the plug-in's high-quality converter
     double start = 0.0;           // seconds
     std::optional<double> length; // seconds
     bool raw = false;

@@ -41,6 +41,8 @@ public:
         }
         m_source->setOption(
             audio::sourceOption(audio::SourceOption::Gapless, options.gapless ? 1 : 0));
+        m_source->setOption(audio::sourceOption(audio::SourceOption::ResamplerQuality,
+                                                options.highQuality ? 1 : 0));
         m_source->open();
     }
     ~OpenSource() { m_source->close(); }

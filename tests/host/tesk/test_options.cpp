@@ -29,9 +29,10 @@ std::string refusal(std::vector<std::string> arguments) {
 } // namespace
 
 TEST(PlayerOptions, DecodeTakesEveryOptionInAnyOrder) {
-    const Options options = parse({"decode", "--rate", "48000", "in.mp3", "--channels", "1",
-                                   "--bits", "8", "-o", "out.wav", "--start", "12.5", "--length",
-                                   "3", "--raw", "--quiet", "--verbose", "--plugin", "/p/lib.so"});
+    const Options options =
+        parse({"decode",    "--rate", "48000",   "in.mp3",  "--channels", "1",        "--bits",
+               "8",         "-o",     "out.wav", "--start", "12.5",       "--length", "3",
+               "--quality", "fast",   "--raw",   "--quiet", "--verbose",  "--plugin", "/p/lib.so"});
     EXPECT_EQ(options.command, Command::kDecode);
     EXPECT_EQ(options.file, "in.mp3");
     EXPECT_EQ(options.output, "out.wav");
@@ -39,6 +40,7 @@ TEST(PlayerOptions, DecodeTakesEveryOptionInAnyOrder) {
     EXPECT_EQ(options.channels, 1);
     EXPECT_EQ(options.bits, 8);
     EXPECT_DOUBLE_EQ(options.start, 12.5);
+    EXPECT_FALSE(options.highQuality);
     EXPECT_EQ(options.length, 3.0);
     EXPECT_TRUE(options.raw);
     EXPECT_TRUE(options.quiet);
@@ -52,6 +54,7 @@ TEST(PlayerOptions, DefaultsKeepTheFilesOwnFormat) {
     EXPECT_FALSE(options.rate);
     EXPECT_FALSE(options.channels);
     EXPECT_EQ(options.bits, 16);
+    EXPECT_TRUE(options.highQuality);
     EXPECT_EQ(options.start, 0.0);
     EXPECT_FALSE(options.length);
     EXPECT_FALSE(options.raw);
@@ -77,10 +80,16 @@ TEST(PlayerOptions, MalformedCommandLinesAreRefusedWithAReason) {
     EXPECT_EQ(refusal({"decode", "a.mp3", "-o", "x", "--fast"}), "unknown option '--fast'");
     EXPECT_EQ(refusal({"info", "a.mp3", "--rate", "8000"}), "info takes no output options");
     EXPECT_EQ(refusal({"decode", "a.mp3", "-o", "x", "--bits", "12"}), "--bits wants 8 or 16");
+    EXPECT_EQ(refusal({"decode", "a.mp3", "-o", "x", "--quality", "best"}),
+              "--quality wants fast or high, not 'best'");
+    EXPECT_EQ(refusal({"decode", "a.mp3", "-o", "x", "--rate", "7999"}),
+              "--rate wants a whole number from 8000 to 192000, not '7999'");
+    EXPECT_EQ(refusal({"decode", "a.mp3", "-o", "x", "--channels", "9"}),
+              "--channels wants a whole number from 1 to 8, not '9'");
 }
 
 TEST(PlayerOptions, NumbersOutOfRangeOrWithJunkAreRefused) {
-    for (const char* rate : {"0", "-1", "44100x", "", "768001", "99999999999"}) {
+    for (const char* rate : {"0", "-1", "44100x", "", "192001", "99999999999"}) {
         EXPECT_NE(refusal({"decode", "a", "-o", "x", "--rate", rate}), "") << rate;
     }
     for (const char* channels : {"0", "9", "two"}) {
@@ -90,7 +99,8 @@ TEST(PlayerOptions, NumbersOutOfRangeOrWithJunkAreRefused) {
         EXPECT_NE(refusal({"decode", "a", "-o", "x", "--start", seconds}), "") << seconds;
         EXPECT_NE(refusal({"decode", "a", "-o", "x", "--length", seconds}), "") << seconds;
     }
-    EXPECT_EQ(refusal({"decode", "a", "-o", "x", "--rate", "768000", "--channels", "8"}), "");
+    EXPECT_EQ(refusal({"decode", "a", "-o", "x", "--rate", "192000", "--channels", "8"}), "");
+    EXPECT_EQ(refusal({"decode", "a", "-o", "x", "--rate", "8000", "--channels", "1"}), "");
 }
 
 TEST(PlayerOptions, AFileNamedLikeADashIsTheStandardOutputOnlyAfterO) {
