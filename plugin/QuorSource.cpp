@@ -100,6 +100,7 @@ void CQuorSource::open() {
         readFileInfo();
         m_outRate = orFileValue(m_wanted.sampleRate, m_fileRate);
         m_outChannels = orFileValue(m_wanted.channels, m_fileChannels);
+        m_conversion = {m_options.highQualityResampler, m_options.eightBitDither};
         if (needsConverter()) {
             makeConverter(0.0, false);
         }
@@ -152,7 +153,7 @@ void CQuorSource::makeConverter(double startSeconds, bool setStart) {
     m_converter =
         P<samplerateconverter::CSampleRateConverter>(new samplerateconverter::CSampleRateConverter(
             m_fileRate, m_fileChannels, m_fileBytesPerSample, m_outRate, m_outChannels,
-            m_outBytesPerSample, m_host->getMemoryManager(), false));
+            m_outBytesPerSample, m_host->getMemoryManager(), false, m_conversion));
     if (setStart) {
         m_converter->setStartTime(startSeconds);
     }
@@ -292,6 +293,9 @@ void CQuorSource::setOption(std::int32_t value) {
         break;
     case audio::SourceOption::ResamplerQuality:
         m_options.highQualityResampler = on;
+        break;
+    case audio::SourceOption::EightBitDither:
+        m_options.eightBitDither = on;
         break;
     }
 }

@@ -28,6 +28,7 @@ struct WantedFormat {
 struct SourceOptions {
     bool gapless = false;
     bool highQualityResampler = false;
+    bool eightBitDither = false;
 };
 
 class CQuorSource : public zelm::CObject, public virtual audio::IAudioSource {
@@ -76,6 +77,8 @@ private:
     zelm::P<common::IPluginHost> m_host;
     WantedFormat m_wanted;
     SourceOptions m_options;
+    // What the converter does, as the options stood at open.
+    samplerateconverter::ConversionOptions m_conversion;
     std::int32_t m_outRate = 0;
     std::int32_t m_outChannels = 0;
     std::int32_t m_outBytesPerSample = 0;

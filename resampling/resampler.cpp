@@ -1,12 +1,13 @@
 #include "resampling/resampler.h"
 
+#include "resampling/kaiser.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <numbers>
 #include <numeric>
 #include <vector>
 
@@ -19,34 +20,6 @@ namespace {
 constexpr double kKaiserBeta = 8.0;
 constexpr int kMaxLog2PhaseCount = 16;
 constexpr int kMaxFilterLength = 1024;
-
-// Zeroth-order modified Bessel function of the first kind, by its series.
-double besselI0(double x) {
-    double sum = 1.0;
-    double term = 1.0;
-    const double quarterSquare = x * x / 4.0;
-    for (int k = 1; term > sum * 1e-17; ++k) {
-        term *= quarterSquare / (static_cast<double>(k) * k);
-        sum += term;
-    }
-    return sum;
-}
-
-double sinc(double x) {
-    if (x == 0.0) {
-        return 1.0;
-    }
-    const double arg = std::numbers::pi * x;
-    return std::sin(arg) / arg;
-}
-
-double kaiser(double offset, double halfWidth) {
-    const double ratio = offset / halfWidth;
-    if (ratio <= -1.0 || ratio >= 1.0) {
-        return 0.0;
-    }
-    return besselI0(kKaiserBeta * std::sqrt(1.0 - ratio * ratio)) / besselI0(kKaiserBeta);
-}
 
 } // namespace
 
@@ -83,7 +56,7 @@ void buildFilterBank(ResampleContext& context, double bandwidth) {
         const double shift = static_cast<double>(phase) / context.phaseCount;
         for (int tap = 0; tap < taps; ++tap) {
             const double offset = (tap - centre) - shift;
-            filter[tap] = sinc(bandwidth * offset) * kaiser(offset, halfWidth);
+            filter[tap] = sinc(bandwidth * offset) * kaiser(offset, halfWidth, kKaiserBeta);
         }
         const double gain = std::accumulate(filter.begin(), filter.end(), 0.0);
         float* out = &context.bank[static_cast<std::size_t>(phase) * taps];

@@ -45,10 +45,12 @@ void writeShort(std::uint8_t* bytes, std::int16_t value) {
     bytes[1] = static_cast<std::uint8_t>(bits >> 8);
 }
 
-// An unsigned 8-bit sample: -32768 becomes 0, 0 becomes 127, 32767 254.
-std::uint8_t toUnsignedByte(std::int16_t sample) {
-    const double scaled = (sample / 65535.0 + 0.5) * 255.0;
-    return static_cast<std::uint8_t>(static_cast<int>(std::trunc(scaled)));
+// A uniform random number in [0, 1) from a xorshift generator.
+float uniform(std::uint32_t& state) {
+    state ^= state << 13U;
+    state ^= state >> 17U;
+    state ^= state << 5U;
+    return static_cast<float>(state >> 8U) * 0x1.0p-24f;
 }
 
 // Widens unsigned 8-bit samples or keeps the top 16 bits of wider ones;
@@ -71,16 +73,29 @@ CSampleRateConverter::CSampleRateConverter(std::int32_t sourceRate, std::int32_t
                                            std::int32_t targetRate, std::int32_t targetChannelCount,
                                            std::int32_t targetBytesPerSample,
                                            zelm::P<zelm::IMemoryManager> memoryManager,
-                                           bool planarOutput)
+                                           bool planarOutput, ConversionOptions options)
     : m_memoryManager(std::move(memoryManager)), m_sourceRate(sourceRate),
       m_sourceChannelCount(sourceChannelCount), m_sourceBytesPerSample(sourceBytesPerSample),
       m_targetRate(targetRate), m_targetChannelCount(targetChannelCount),
       m_targetBytesPerSample(targetBytesPerSample), m_planarOutput(planarOutput),
-      m_channelConverters(makeChannelConverters()) {
+      m_options(options) {
     checkFormat();
+    m_channelConverter = zelm::P<CChannelConverter>(new CChannelConverter(
+        m_sourceChannelCount, m_targetChannelCount, CChannelConverter::kAnyLayout));
     if (!m_memoryManager) {
         m_memoryManager =
             zelm::P<zelm::IMemoryManager>(new zelm::CMemoryManager(kOwnManagerBuckets));
+    }
+    makeResamplers();
+}
+
+// One resampler per target channel; the high-quality ones share a bank.
+void CSampleRateConverter::makeResamplers() {
+    if (m_options.highQuality) {
+        const auto filter = CStudioFilter::forRates(m_sourceRate, m_targetRate);
+        m_studioResamplers.assign(static_cast<std::size_t>(m_targetChannelCount),
+                                  CStudioResampler(filter));
+        return;
     }
     for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
         m_contexts.emplace_back(
@@ -92,16 +107,23 @@ CSampleRateConverter::CSampleRateConverter(std::int32_t sourceRate, std::int32_t
     }
 }
 
+int CSampleRateConverter::resamplePlane(std::size_t plane, std::int16_t* dst,
+                                        const std::int16_t* src, int* consumed, int srcSize) {
+    if (m_options.highQuality) {
+        return m_studioResamplers[plane].resample(dst, src, consumed, srcSize, kOutputSamples);
+    }
+    return av_resample(m_contexts[plane].get(), dst, src, consumed, srcSize, kOutputSamples, 1);
+}
+
 CSampleRateConverter::~CSampleRateConverter() = default;
 
-zelm::P<CSampleRateConverter>
-CSampleRateConverter::create(std::int32_t sourceRate, std::int32_t sourceChannelCount,
-                             std::int32_t sourceBytesPerSample, std::int32_t targetRate,
-                             std::int32_t targetChannelCount, std::int32_t targetBytesPerSample,
-                             zelm::P<zelm::IMemoryManager> memoryManager) {
+zelm::P<CSampleRateConverter> CSampleRateConverter::create(
+    std::int32_t sourceRate, std::int32_t sourceChannelCount, std::int32_t sourceBytesPerSample,
+    std::int32_t targetRate, std::int32_t targetChannelCount, std::int32_t targetBytesPerSample,
+    zelm::P<zelm::IMemoryManager> memoryManager, ConversionOptions options) {
     return zelm::P<CSampleRateConverter>(new CSampleRateConverter(
         sourceRate, sourceChannelCount, sourceBytesPerSample, targetRate, targetChannelCount,
-        targetBytesPerSample, std::move(memoryManager), false));
+        targetBytesPerSample, std::move(memoryManager), false, options));
 }
 
 // Every format the converter cannot serve is refused here, before any block
@@ -126,7 +148,6 @@ void CSampleRateConverter::checkFormat() const {
     if (m_targetBytesPerSample != 1 && m_targetBytesPerSample != 2) {
         fail("CSampleRateConverter: unsupported target sample size '%d'", m_targetBytesPerSample);
     }
-    findChannelConverter(CChannelConverter::kAnyLayout);
 }
 
 void CSampleRateConverter::setStartTime(double seconds) {
@@ -135,26 +156,14 @@ void CSampleRateConverter::setStartTime(double seconds) {
     m_framesProduced = 0;
 }
 
-const CSampleRateConverter::CChannelConverter&
-CSampleRateConverter::findChannelConverter(std::int32_t acmod) const {
-    const CChannelConverter* anyLayout = nullptr;
-    for (const auto& converter : m_channelConverters) {
-        if (converter->getSourceChannelCount() != m_sourceChannelCount ||
-            converter->getTargetChannelCount() != m_targetChannelCount) {
-            continue;
-        }
-        if (converter->getAcmod() == acmod) {
-            return *converter;
-        }
-        if (converter->getAcmod() < 0 && anyLayout == nullptr) {
-            anyLayout = converter.get();
-        }
+// The converter made for any layout, or one for the layout code asked for.
+zelm::P<CSampleRateConverter::CChannelConverter>
+CSampleRateConverter::channelConverterFor(std::int32_t acmod) const {
+    if (acmod == m_channelConverter->getAcmod()) {
+        return m_channelConverter;
     }
-    if (anyLayout == nullptr) {
-        fail("CSampleRateConverter: no suitable ChannelConversion found for %d -> %d",
-             m_sourceChannelCount, m_targetChannelCount);
-    }
-    return *anyLayout;
+    return zelm::P<CChannelConverter>(
+        new CChannelConverter(m_sourceChannelCount, m_targetChannelCount, acmod));
 }
 
 zelm::P<zelm::IMemoryBlock> CSampleRateConverter::allocate(std::int64_t bytes) const {
@@ -182,7 +191,7 @@ CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byt
     const std::int32_t carry =
         m_planes.empty() ? 0 : m_planes.front()->getSize() - m_planeOffsets.front();
     const zelm::P<zelm::IMemoryBlock> shorts = convertToShort(data, byteCount);
-    const CChannelConverter& converter = findChannelConverter(acmod);
+    const zelm::P<CChannelConverter> converter = channelConverterFor(acmod);
     std::vector<zelm::P<zelm::IMemoryBlock>> planes;
     TargetPointers targets{};
     for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
@@ -199,7 +208,7 @@ CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byt
     for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
         sources[c] = first + c;
     }
-    converter.convert(frames, sources, m_sourceChannelCount * 2, targets);
+    converter->convert(frames, sources, m_sourceChannelCount * 2, targets);
     return planes;
 }
 
@@ -211,8 +220,18 @@ std::int64_t CSampleRateConverter::outputBound(const zelm::P<zelm::IMemoryBlock>
     return std::min<std::int64_t>(kOutputSamples, scaled + 1);
 }
 
+// An unsigned 8-bit sample: round(x / 256) + 128 within 0 to 255, after
+// the dither when it is on.
+std::uint8_t CSampleRateConverter::toUnsignedByte(std::int16_t sample) {
+    double value = sample / 256.0;
+    if (m_options.dither) {
+        value += uniform(m_ditherState) + uniform(m_ditherState) - 1.0;
+    }
+    return static_cast<std::uint8_t>(std::clamp(std::lround(value) + 128, 0L, 255L));
+}
+
 void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs,
-                                std::int32_t produced, std::uint8_t* chunk) const {
+                                std::int32_t produced, std::uint8_t* chunk) {
     const std::ptrdiff_t sampleStep =
         m_planarOutput ? m_targetBytesPerSample
                        : static_cast<std::ptrdiff_t>(m_targetBytesPerSample) * m_targetChannelCount;
@@ -220,14 +239,15 @@ void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& 
         const std::ptrdiff_t planeStart =
             m_planarOutput ? static_cast<std::ptrdiff_t>(k) * produced * m_targetBytesPerSample
                            : static_cast<std::ptrdiff_t>(k) * m_targetBytesPerSample;
-        const std::uint8_t* samples = outputs[k]->getData();
+        const auto* samples = reinterpret_cast<const std::int16_t*>(outputs[k]->getData());
         std::uint8_t* out = chunk + planeStart;
-        for (std::int32_t j = 0; j < produced; ++j, out += sampleStep) {
-            const std::int16_t value = readShort(samples + static_cast<std::ptrdiff_t>(j) * 2);
-            if (m_targetBytesPerSample == 2) {
-                writeShort(out, value);
-            } else {
-                *out = toUnsignedByte(value);
+        if (m_targetBytesPerSample == 2) {
+            for (std::int32_t j = 0; j < produced; ++j, out += sampleStep) {
+                std::memcpy(out, samples + j, 2);
+            }
+        } else {
+            for (std::int32_t j = 0; j < produced; ++j, out += sampleStep) {
+                *out = toUnsignedByte(samples[j]);
             }
         }
     }
@@ -262,9 +282,9 @@ CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_
     for (std::size_t k = 0; k < planes.size(); ++k) {
         int consumed = 0;
         const int written =
-            av_resample(m_contexts[k].get(), reinterpret_cast<short*>(outputs[k]->getData()),
-                        reinterpret_cast<const short*>(planes[k]->getData()), &consumed,
-                        planes[k]->getSize() / 2, kOutputSamples, 1);
+            resamplePlane(k, reinterpret_cast<std::int16_t*>(outputs[k]->getData()),
+                          reinterpret_cast<const std::int16_t*>(planes[k]->getData()), &consumed,
+                          planes[k]->getSize() / 2);
         if (k == 0) {
             produced = static_cast<std::int32_t>(std::min<std::int64_t>(written, limit));
         }

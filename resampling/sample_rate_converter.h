@@ -8,6 +8,7 @@
 // the next block, so a stream may arrive in blocks of any size.
 
 #include "resampling/resampler.h"
+#include "resampling/studio_resampler.h"
 
 #include <tesk/AudioChunk.h>
 #include <zelm/MemoryManager.h>
@@ -19,6 +20,16 @@
 #include <vector>
 
 namespace tesk::samplerateconverter {
+
+// How a converter resamples and packs its output.
+struct ConversionOptions {
+    // false: the fast resampler of resampler.h (16 taps, the nearest of
+    // 1024 phases); true: the high-quality one of studio_resampler.h.
+    bool highQuality = false;
+    // 8-bit output only: triangular dither of one 8-bit step added
+    // before rounding, which turns the rounding error into steady noise.
+    bool dither = false;
+};
 
 class CSampleRateConverter : public zelm::CObject {
 public:
@@ -36,7 +47,8 @@ public:
     CSampleRateConverter(std::int32_t sourceRate, std::int32_t sourceChannelCount,
                          std::int32_t sourceBytesPerSample, std::int32_t targetRate,
                          std::int32_t targetChannelCount, std::int32_t targetBytesPerSample,
-                         zelm::P<zelm::IMemoryManager> memoryManager, bool planarOutput);
+                         zelm::P<zelm::IMemoryManager> memoryManager, bool planarOutput,
+                         ConversionOptions options = {});
     ~CSampleRateConverter() override;
 
     // The converter of interleaved output the plug-in uses.
@@ -44,13 +56,14 @@ public:
     create(std::int32_t sourceRate, std::int32_t sourceChannelCount,
            std::int32_t sourceBytesPerSample, std::int32_t targetRate,
            std::int32_t targetChannelCount, std::int32_t targetBytesPerSample,
-           zelm::P<zelm::IMemoryManager> memoryManager);
+           zelm::P<zelm::IMemoryManager> memoryManager, ConversionOptions options = {});
 
     // Converts byteCount bytes of interleaved source frames; a trailing
     // partial frame is dropped. acmod names the source's channel layout, -1
     // for none. Null data or a byte count of 0 stands for one second of
     // silence. The chunk holds what the resampler could produce so far and
-    // is stamped with the time of its first frame.
+    // is stamped with the time of its first frame. 8-bit samples are
+    // round(x / 256) + 128 of the 16-bit sample x, so silence is 128.
     zelm::P<tesk::audio::IAudioChunk> convert(const void* data, std::int32_t byteCount,
                                               std::int32_t acmod);
 
@@ -70,82 +83,60 @@ public:
     using SourcePointers = std::array<const std::int16_t*, kMaxChannels>;
     using TargetPointers = std::array<std::int16_t*, kMaxChannels>;
 
+    using MixWeights = std::array<std::array<float, kMaxChannels>, kMaxChannels>;
+
     // Remixes interleaved 16-bit frames of one channel count into separate
-    // 16-bit planes of another. One instance of each subclass serves a pair
-    // of channel counts, optionally for one channel-layout code (acmod).
+    // 16-bit planes of another: each target plane is a weighted sum of the
+    // source channels. The layouts by channel count are mono (C); stereo
+    // (L R); 3.0 (L R C); quad (L R Ls Rs); 5.0 (L R C Ls Rs); 5.1 (L R C
+    // LFE Ls Rs); 6.1 (L R C LFE Cs Ls Rs); 7.1 (L R C LFE Ls Rs Lx Rx).
+    // Layout code 4 makes a three-channel source 2/1 (L R S) and 5 makes a
+    // four-channel source 3/1 (L R C S). A channel the target has goes there
+    // with weight 1; one it lacks folds into the nearest speakers with
+    // weight 1 or 1/sqrt(2) (centre into left and right, surrounds into
+    // their side, a single rear channel into both surrounds, the extra 7.1
+    // pair into the surrounds; LFE is left out), and rows whose weights add
+    // up to more than 1 are scaled down to 1, so nothing can clip: stereo to
+    // mono is the average of the two channels.
     class CChannelConverter : public zelm::CObject {
     public:
         // The acmod of a converter that serves any layout.
         static constexpr std::int32_t kAnyLayout = -1;
 
+        // Throws zelm::CError for a channel count outside 1 to 8.
         CChannelConverter(std::int32_t sourceChannelCount, std::int32_t targetChannelCount,
                           std::int32_t acmod);
 
         std::int32_t getSourceChannelCount() const { return m_sourceChannelCount; }
         std::int32_t getTargetChannelCount() const { return m_targetChannelCount; }
         std::int32_t getAcmod() const { return m_acmod; }
+        // weights()[k][c]: the share of source channel c in target plane k.
+        const MixWeights& weights() const { return m_weights; }
 
         // Converts frameCount frames. sources[c] addresses channel c of the
         // first frame, frames lie sourceStride bytes apart; targets[k] is
         // where plane k receives its first sample and must have room for
         // frameCount samples. Both arrays are copies: the caller's pointers
         // do not move.
-        virtual void convert(std::int32_t frameCount, SourcePointers sources,
-                             std::int32_t sourceStride, TargetPointers targets) const = 0;
+        void convert(std::int32_t frameCount, SourcePointers sources, std::int32_t sourceStride,
+                     TargetPointers targets) const;
 
     private:
+        static constexpr int kSilentPlane = -1;
+
+        void findCopies();
+        void copyPlanes(std::int32_t frameCount, const SourcePointers& sources, std::ptrdiff_t step,
+                        const TargetPointers& targets) const;
+
         std::int32_t m_sourceChannelCount;
         std::int32_t m_targetChannelCount;
         std::int32_t m_acmod;
+        MixWeights m_weights{};
+        // Per plane, the source channel it copies, or kSilentPlane.
+        std::array<int, kMaxChannels> m_copyOf{};
+        // Every plane is a copy or silence: no arithmetic is needed.
+        bool m_onlyCopies = false;
     };
-
-#define TESK_QUOR_CHANNEL_CONVERTER(Name)                                                          \
-    class Name final : public CChannelConverter {                                                  \
-    public:                                                                                        \
-        Name();                                                                                    \
-        void convert(std::int32_t frameCount, SourcePointers sources, std::int32_t sourceStride,   \
-                     TargetPointers targets) const override;                                       \
-    }
-
-    TESK_QUOR_CHANNEL_CONVERTER(CMonoToMonoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(CMonoToStereoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(CMonoTo3ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(CMonoTo6ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(CStereoToMonoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(CStereoToStereoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(CStereoTo3ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(CStereoTo6ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelToMonoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelToStereoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelTo3ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelTo6ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C3ChannelTo6ChannelConverterAcmod4);
-    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelToStereoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelToStereoConverterAcmod5);
-    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelTo4ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelTo6ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C4ChannelTo6ChannelConverterAcmod6);
-    TESK_QUOR_CHANNEL_CONVERTER(C5ChannelToStereoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C5ChannelTo6Converter);
-    TESK_QUOR_CHANNEL_CONVERTER(C6ChannelToMonoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C6ChannelToStereoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C6ChannelTo3ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C6ChannelTo6ChannelConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C8ChannelToStereoConverter);
-    TESK_QUOR_CHANNEL_CONVERTER(C8ChannelTo6ChannelConverter);
-
-#undef TESK_QUOR_CHANNEL_CONVERTER
-
-    // Mixes source sample s into target sample t: a sum that saturates
-    // smoothly towards full scale when both have the same sign.
-    static std::int16_t mix(std::int16_t t, std::int32_t s);
-    // The same with s attenuated by 3 dB (times sqrt(2) / 2, truncated).
-    static std::int16_t mixAttenuated(std::int16_t t, std::int32_t s);
-    // s times sqrt(2) / 2, truncated toward zero.
-    static std::int32_t attenuate(std::int32_t s);
-
-    // One instance of each converter class, in declaration order.
-    static std::vector<zelm::P<CChannelConverter>> makeChannelConverters();
 
 private:
     struct ContextCloser {
@@ -154,7 +145,11 @@ private:
     using Context = std::unique_ptr<ResampleContext, ContextCloser>;
 
     void checkFormat() const;
-    const CChannelConverter& findChannelConverter(std::int32_t acmod) const;
+    zelm::P<CChannelConverter> channelConverterFor(std::int32_t acmod) const;
+    void makeResamplers();
+    int resamplePlane(std::size_t plane, std::int16_t* dst, const std::int16_t* src, int* consumed,
+                      int srcSize);
+    std::uint8_t toUnsignedByte(std::int16_t sample);
     zelm::P<zelm::IMemoryBlock> allocate(std::int64_t bytes) const;
     zelm::P<zelm::IMemoryBlock> convertToShort(const std::uint8_t* data,
                                                std::int32_t byteCount) const;
@@ -175,7 +170,7 @@ private:
                        std::int64_t limit);
     zelm::P<tesk::audio::IAudioChunk> stamp(const Converted& converted);
     void pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs, std::int32_t produced,
-              std::uint8_t* chunk) const;
+              std::uint8_t* chunk);
 
     zelm::P<zelm::IMemoryManager> m_memoryManager;
     double m_startTime = -1.0;
@@ -187,6 +182,7 @@ private:
     std::int32_t m_targetChannelCount;
     std::int32_t m_targetBytesPerSample;
     bool m_planarOutput;
+    ConversionOptions m_options;
     std::uint64_t m_framesProduced = 0;
     // Source frames taken and target frames handed out since construction.
     std::uint64_t m_framesIn = 0;
@@ -194,7 +190,10 @@ private:
     std::vector<zelm::P<zelm::IMemoryBlock>> m_planes;
     std::vector<std::int32_t> m_planeOffsets;
     std::vector<Context> m_contexts;
-    std::vector<zelm::P<CChannelConverter>> m_channelConverters;
+    std::vector<CStudioResampler> m_studioResamplers;
+    zelm::P<CChannelConverter> m_channelConverter;
+    // State of the dither's random numbers.
+    std::uint32_t m_ditherState = 0x9E3779B9U;
 };
 
 } // namespace tesk::samplerateconverter

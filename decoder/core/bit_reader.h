@@ -1,13 +1,15 @@
 // Bit reader over the frame decoder's bit reservoir.
 //
-// Bits are taken most significant first. A read looks up to two bytes beyond
-// the last bit it consumes; bytes outside the reader's buffer read as zero,
+// Bits are taken most significant first. A read looks up to eight bytes from
+// its first bit on; bytes outside the reader's buffer read as zero,
 // so a corrupt frame that asks for more bits than it carries never reads
 // past the reservoir.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tesk::quor {
 
@@ -24,49 +26,62 @@ inline unsigned byte_at(const BitReader& reader, std::size_t index) {
     return index < reader.size ? reader.data[index] : 0u;
 }
 
-inline void advance(BitReader& reader, int n) {
-    const unsigned bits = reader.bit_index + static_cast<unsigned>(n);
-    reader.position += bits / 8;
-    reader.bit_index = bits % 8;
+// The 64 bits from the current byte on, most significant first, shifted so
+// that the next unread bit is the top bit: at least 56 valid bits. Inside
+// the buffer one unaligned load serves; near and past its end the bytes are
+// gathered one by one, those outside reading as zero.
+inline std::uint64_t peek_word(const BitReader& reader) {
+    const std::size_t p = reader.position;
+    std::uint64_t word = 0;
+    if (p < reader.size && reader.size - p >= sizeof word) {
+        std::memcpy(&word, reader.data + p, sizeof word);
+        if constexpr (std::endian::native == std::endian::little) {
+            word = __builtin_bswap64(word);
+        }
+    } else {
+        for (std::size_t i = 0; i < sizeof word; ++i) {
+            word = (word << 8) | byte_at(reader, p + i);
+        }
+    }
+    return word << reader.bit_index;
 }
 
 } // namespace bit_reader_detail
 
 // The readers are inline: the Huffman walks call them once per code or bit.
 
+// The next n bits (0-56) without advancing.
+inline std::uint64_t peek_bits(const BitReader& reader, int n) {
+    return n < 1 ? 0 : bit_reader_detail::peek_word(reader) >> (64 - n);
+}
+
+// Moves the reader on by n bits (n >= 0).
+inline void skip_bits(BitReader& reader, int n) {
+    const unsigned bits = reader.bit_index + static_cast<unsigned>(n);
+    reader.position += bits / 8;
+    reader.bit_index = bits % 8;
+}
+
 // The next n bits (0-16) as an unsigned number; 0 and no advance when n < 1
 // or the reader is unset.
 inline unsigned read_bits(BitReader& reader, int n) {
-    using bit_reader_detail::byte_at;
     if (n < 1 || reader.data == nullptr) {
         return 0;
     }
-    const std::size_t p = reader.position;
-    std::uint32_t word =
-        (byte_at(reader, p) << 16) | (byte_at(reader, p + 1) << 8) | byte_at(reader, p + 2);
-    word = (word << reader.bit_index) & 0xFFFFFFu;
-    bit_reader_detail::advance(reader, n);
-    return word >> (24 - n);
+    const auto value = static_cast<unsigned>(peek_bits(reader, n));
+    skip_bits(reader, n);
+    return value;
 }
 
 // The next n bits (0-9); n = 0 yields 0 and no advance.
 inline unsigned read_bits_short(BitReader& reader, int n) {
-    using bit_reader_detail::byte_at;
-    if (n < 1 || reader.data == nullptr) {
-        return 0;
-    }
-    const std::size_t p = reader.position;
-    std::uint32_t word = (byte_at(reader, p) << 8) | byte_at(reader, p + 1);
-    word = (word << reader.bit_index) & 0xFFFFu;
-    bit_reader_detail::advance(reader, n);
-    return word >> (16 - n);
+    return read_bits(reader, n);
 }
 
 // The next bit (0 or 1).
 inline unsigned read_bit(BitReader& reader) {
-    const unsigned value =
-        ((bit_reader_detail::byte_at(reader, reader.position) << reader.bit_index) & 0xFFu) >> 7;
-    bit_reader_detail::advance(reader, 1);
+    const auto value = static_cast<unsigned>(bit_reader_detail::peek_word(reader) >> 63);
+    skip_bits(reader, 1);
     return value;
 }
 

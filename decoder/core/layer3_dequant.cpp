@@ -1,6 +1,8 @@
 #include "decoder/core/layer3_dequant.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <iterator>
 
 #include "decoder/core/layer3_huffman.h"
@@ -30,36 +32,65 @@ public:
 
     // Moves on to the next pair; false when the walk or the scale factors
     // run out (a corrupt frame).
-    bool next_pair() {
-        if (pairs_left_ > 0) {
-            --pairs_left_;
-            return true;
+    bool next_pair() { return take_pairs(1) == 1; }
+
+    // Takes up to `wanted` pairs of the current entry, starting the next
+    // entry when this one is used up; their lines run from position() on at
+    // step() apart. Returns how many were taken, 0 when the walk or the
+    // scale factors run out (a corrupt frame).
+    int take_pairs(int wanted) {
+        if (pairs_left_ <= 0 && !start_entry()) {
+            return 0;
         }
+        const int taken = std::min(wanted, pairs_left_);
+        pairs_left_ -= taken;
+        run_position_ = position_;
+        position_ += 2 * taken * step_;
+        return taken;
+    }
+
+    // First line of the pairs last taken; step between their lines.
+    int position() const { return run_position_; }
+    int step() const { return step_; }
+
+    // Line position of the next value of the pairs taken, then advances
+    // past it.
+    int take_position() {
+        const int position = run_position_;
+        run_position_ += step_;
+        return position;
+    }
+
+    double band_value() const { return band_value_; }
+    void mark_nonzero() { nonzero_ = true; }
+    // The highest band of the window holding a nonzero value, up to the
+    // current pair.
+    int highest(int window) {
+        record_nonzero();
+        return highest_[window];
+    }
+
+private:
+    bool start_entry() {
+        record_nonzero();
         if (++entry_index_ >= walk_.size || entry_index_ >= scale_factors_.end) {
             return false;
         }
         entry_ = &walk_.entries[entry_index_];
-        pairs_left_ = entry_->pairs - 1;
+        pairs_left_ = entry_->pairs;
         position_ = entry_->first_line;
         step_ = entry_->window == kLongWindow ? 1 : 3;
         band_value_ = gain_value(band_gain_position());
         return true;
     }
 
-    // Line position of the next value, then advances past it.
-    int take_position() {
-        const int position = position_;
-        position_ += step_;
-        return position;
+    void record_nonzero() {
+        if (nonzero_) {
+            highest_[entry_->window] = std::max<int>(highest_[entry_->window], entry_->band);
+            nonzero_ = false;
+        }
     }
 
-    double band_value() const { return band_value_; }
-    void mark_nonzero() {
-        highest_[entry_->window] = std::max<int>(highest_[entry_->window], entry_->band);
-    }
-    int highest(int window) const { return highest_[window]; }
-
-private:
     int band_gain_position() const {
         const unsigned sf = scale_factors_.store[entry_index_];
         if (entry_->window == kLongWindow) {
@@ -77,11 +108,75 @@ private:
     int entry_index_ = -1;
     const BandWalkEntry* entry_ = nullptr;
     int pairs_left_ = 0;
-    int position_ = 0;
+    int position_ = 0;     // first line of the entry's untaken pairs
+    int run_position_ = 0; // next line of the pairs taken
     int step_ = 1;
     double band_value_ = 0.0;
+    bool nonzero_ = false; // a nonzero value in the current entry, not yet recorded
     int highest_[4];
 };
+
+// One run of big-values pairs inside a band: the table, the band's factor
+// and where the values go.
+struct PairRun {
+    const HuffmanTable& table;
+    const HuffmanLookup& lookup;
+    const double* power;
+    double band_value;
+    double* lines;
+    int position;
+    int step;
+    int pairs;
+};
+
+// Decodes the pairs of a run, whose lines all lie inside the granule; the
+// escape bits are looked for only with tables that have them. Returns
+// nonzero when a value is.
+template <bool kEscapes> int decode_pairs(BitReader& reader, const PairRun& run, int& used) {
+    // Local copies: the stores to the lines cannot change them, so they
+    // stay in registers.
+    BitReader bits = reader;
+    const std::int16_t* tree = run.table.tree;
+    const HuffmanLookup& lookup = run.lookup;
+    const double* power = run.power;
+    const double band_value = run.band_value;
+    double* lines = run.lines;
+    const int linbits = run.table.linbits;
+    const int step = run.step;
+    int position = run.position;
+    int taken_by_run = 0;
+    int nonzero = 0;
+    for (int pair = 0; pair < run.pairs; ++pair) {
+        // A pair's code, escape and sign bits, at most 19 + 2 x (13 + 1),
+        // come from one look at the reader.
+        std::uint64_t word = bit_reader_detail::peek_word(bits);
+        int taken = 0;
+        const int leaf = decode_symbol_fast(tree, lookup, word, taken);
+        word <<= taken;
+        for (int value : {leaf >> 4, leaf & 15}) {
+            if (kEscapes && value == 15) {
+                value += static_cast<int>(word >> (64 - linbits));
+                word <<= linbits;
+                taken += linbits;
+            }
+            // Without branches: a nonzero value takes the next bit as its
+            // sign, a zero one stores +0 and takes no bit.
+            const auto sign_bits = static_cast<int>(value != 0);
+            const std::uint64_t sign = word & (static_cast<std::uint64_t>(sign_bits) << 63);
+            lines[position] = std::bit_cast<double>(
+                std::bit_cast<std::uint64_t>(power[value] * band_value) ^ sign);
+            word <<= sign_bits;
+            taken += sign_bits;
+            nonzero |= value;
+            position += step;
+        }
+        skip_bits(bits, taken);
+        taken_by_run += taken;
+    }
+    reader = bits;
+    used += taken_by_run;
+    return nonzero;
+}
 
 // Decodes the big-values pairs of one region. Returns 0, or FRAME_CORRUPT.
 int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs,
@@ -89,27 +184,20 @@ int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs
     const HuffmanTable& table = huffman_tables[table_select];
     const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table_select];
     const double* power = layer3_tables().power;
-    for (int pair = 0; pair < pairs; ++pair) {
-        if (!bands.next_pair()) {
+    const auto decode = table.linbits > 0 ? decode_pairs<true> : decode_pairs<false>;
+    for (int done = 0; done < pairs;) {
+        const int count = bands.take_pairs(pairs - done);
+        const PairRun run{table, lookup,           power,        bands.band_value(),
+                          lines, bands.position(), bands.step(), count};
+        // Every line of the run lies inside the granule, or the frame is
+        // corrupt.
+        if (count == 0 || run.position + run.step * (2 * count - 1) >= kLinesPerGranule) {
             return FRAME_CORRUPT;
         }
-        const int leaf = decode_symbol_fast(table.tree, lookup, reader, used);
-        for (int value : {leaf >> 4, leaf & 15}) {
-            const int position = bands.take_position();
-            if (position >= kLinesPerGranule) {
-                return FRAME_CORRUPT;
-            }
-            if (value == 15 && table.linbits > 0) {
-                value += static_cast<int>(read_bits(reader, table.linbits));
-                used += table.linbits;
-            }
-            if (value != 0) {
-                ++used;
-                const double magnitude = power[value] * bands.band_value();
-                lines[position] = read_bit(reader) != 0 ? -magnitude : magnitude;
-                bands.mark_nonzero();
-            }
+        if (decode(reader, run, used) != 0) {
+            bands.mark_nonzero();
         }
+        done += count;
     }
     return 0;
 }
@@ -148,7 +236,7 @@ int decode_quadruples(BitReader& reader, double* lines, BandCursor& bands, int q
     return 0;
 }
 
-void record_band_limits(const BandCursor& bands, GranuleInfo& granule, int row) {
+void record_band_limits(BandCursor& bands, GranuleInfo& granule, int row) {
     const Layer3Tables& tables = layer3_tables();
     granule.long_band_limit = static_cast<unsigned>(bands.highest(kLongWindow) + 1);
     int largest = -1;
@@ -160,12 +248,6 @@ void record_band_limits(const BandCursor& bands, GranuleInfo& granule, int row) 
     granule.active_subbands = largest >= 0
                                   ? tables.short_subband_limit[row][1 + largest]
                                   : tables.long_subband_limit[row][granule.long_band_limit];
-}
-
-void skip_bits(BitReader& reader, int count) {
-    for (; count > 0; count -= 16) {
-        read_bits(reader, std::min(count, 16));
-    }
 }
 
 } // namespace

@@ -43,26 +43,28 @@ struct HuffmanLookup {
 // Walks `tree` along every pattern of kLookupBits bits.
 void build_huffman_lookup(const std::int16_t* tree, HuffmanLookup& lookup);
 
-// Walks `tree` like decode_symbol_within without a budget, taking the same
-// bits, with the first kLookupBits bits of the code looked up at once.
+// The longest code of any table.
+inline constexpr int kMaxCodeBits = 19;
+
+// Decodes the code at the top of `word` like decode_symbol_within without a
+// budget, with its first kLookupBits bits looked up at once; `length` is set
+// to the number of bits the code takes.
 inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& lookup,
-                              BitReader& reader, int& bits) {
+                              std::uint64_t word, int& length) {
     if (tree[0] >= 0) {
+        length = 0;
         return tree[0];
     }
-    BitReader probe = reader;
-    const LookupEntry entry = lookup.entries[read_bits(probe, kLookupBits)];
+    const LookupEntry entry = lookup.entries[word >> (64 - kLookupBits)];
     if (entry.length > 0) {
-        read_bits(reader, entry.length);
-        bits += entry.length;
+        length = entry.length;
         return entry.value;
     }
-    reader = probe;
-    bits += kLookupBits;
+    length = kLookupBits;
     int node = entry.value;
     while (tree[node] < 0) {
-        ++bits;
-        node += read_bit(reader) != 0 ? 1 - tree[node] : 1;
+        node += ((word << length) >> 63) != 0 ? 1 - tree[node] : 1;
+        ++length;
     }
     return tree[node];
 }
@@ -71,10 +73,9 @@ inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& loo
 // holds all of it and it fits the budget: the same leaf, bits and count.
 inline int decode_symbol_within_fast(const std::int16_t* tree, const HuffmanLookup& lookup,
                                      BitReader& reader, int budget, int& bits) {
-    BitReader probe = reader;
-    const LookupEntry entry = lookup.entries[read_bits(probe, kLookupBits)];
+    const LookupEntry entry = lookup.entries[peek_bits(reader, kLookupBits)];
     if (entry.length > 0 && entry.length <= budget) {
-        read_bits(reader, entry.length);
+        skip_bits(reader, entry.length);
         bits += entry.length;
         return entry.value;
     }

@@ -145,6 +145,16 @@ unsigned bits_of(BitReader& reader, int n) {
     return read_bits(reader, n);
 }
 
+// Region 0 of an LSF mixed block holds eight scale-factor bands in coding
+// order, a short band counting once per window: the six long bands and
+// windows 0 and 1 of short band 3. In line pairs.
+unsigned mixed_region1_begin(int sample_rate_index) {
+    const std::int16_t* row = band_table_row(sample_rate_index);
+    const int long_bands = mixed_long_bands(sample_rate_index);
+    const int band3_width = row[kShortWidths + 3];
+    return static_cast<unsigned>((row[kLongBoundaries + long_bands] + 2 * band3_width) / 2);
+}
+
 void read_switched_fields(BitReader& reader, GranuleInfo& g, bool lsf, int sample_rate_index) {
     g.block_type = bits_of(reader, 2);
     g.mixed_block_flag = bits_of(reader, 1);
@@ -157,6 +167,8 @@ void read_switched_fields(BitReader& reader, GranuleInfo& g, bool lsf, int sampl
     g.region2_begin = kMaxBigValues;
     if (!lsf) {
         g.region1_begin = 18;
+    } else if (g.block_type == 2 && g.mixed_block_flag != 0) {
+        g.region1_begin = mixed_region1_begin(sample_rate_index);
     } else {
         g.region1_begin = g.block_type == 2 ? 18 : 27;
         if (sample_rate_index == 8) {

@@ -22,6 +22,12 @@ inline constexpr int kLongWidths = 23;      // 22 long-band widths
 inline constexpr int kShortBoundaries = 45; // 14 short-band boundaries x 3
 inline constexpr int kShortWidths = 59;     // 13 short-band widths
 
+// Long bands at the bottom of a mixed block: 8 at the MPEG-1 rates, 6 at the
+// LSF rates; the short bands follow from band 3 on.
+inline constexpr int mixed_long_bands(int sample_rate_index) {
+    return sample_rate_index < 3 ? 8 : 6;
+}
+
 struct GranuleInfo {
     int scfsi = 0; // granule 0: -1; granule 1: the 4 selection bits (8: bands 0-5 ... 1: 16-20)
     unsigned part2_3_length = 0;

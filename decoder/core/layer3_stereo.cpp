@@ -85,10 +85,12 @@ bool long_intensity(double* left, double* right, const IntensityPositions& posit
     return true;
 }
 
+// `long_bands`: the long bands stored in front of the short ones (those of
+// a mixed block, else 0); a mixed block's short bands begin at band 3.
 bool short_intensity(double* left, double* right, const IntensityPositions& positions,
-                     const GranuleInfo& granule, const std::int16_t* bands,
+                     const GranuleInfo& granule, const std::int16_t* bands, int long_bands,
                      const IntensityFactors& factors) {
-    const int mixed = static_cast<int>(granule.mixed_block_flag);
+    const int short_origin = long_bands > 0 ? long_bands - 3 * 3 : 0;
     for (int w = 0; w < 3; ++w) {
         const int first_band = static_cast<int>(granule.short_band_limit[w]);
         for (int b = first_band; b < kShortBands; ++b) {
@@ -97,7 +99,7 @@ bool short_intensity(double* left, double* right, const IntensityPositions& posi
             const IntensityBand band{bands[kShortBoundaries + b] + w,
                                      bands[kShortWidths + b],
                                      3,
-                                     3 * coded_band + w - mixed,
+                                     short_origin + 3 * coded_band + w,
                                      top,
                                      first_band < b};
             if (!apply_band(left, right, positions, factors, band)) {
@@ -135,13 +137,15 @@ int intensity_stereo(double* left, double* right, const unsigned* right_scale_fa
                    ? 1
                    : 0;
     }
-    if (!short_intensity(left, right, positions, right_granule, bands, factors)) {
+    const bool mixed = right_granule.mixed_block_flag != 0;
+    const int long_bands = mixed ? mixed_long_bands(sample_rate_index) : 0;
+    if (!short_intensity(left, right, positions, right_granule, bands, long_bands, factors)) {
         return 0;
     }
-    const bool mixed = right_granule.mixed_block_flag != 0;
     if (mixed && right_granule.short_band_limit[0] <= 3 && right_granule.short_band_limit[1] <= 3 &&
         right_granule.short_band_limit[2] <= 3 &&
-        !long_intensity(left, right, positions, right_granule.long_band_limit, 7, bands, factors)) {
+        !long_intensity(left, right, positions, right_granule.long_band_limit,
+                        static_cast<unsigned>(long_bands - 1), bands, factors)) {
         return 0;
     }
     return 1;

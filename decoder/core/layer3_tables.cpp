@@ -48,14 +48,14 @@ void append_short_bands(const BandRow& bands, int first_band, int origin, BandWa
     }
 }
 
-void build_mixed_walk(const BandRow& bands, BandWalk& walk) {
+void build_mixed_walk(const BandRow& bands, int long_bands, BandWalk& walk) {
     walk.size = 0;
-    for (int b = 0; b < 8; ++b) {
+    for (int b = 0; b < long_bands; ++b) {
         walk.entries[walk.size++] = {static_cast<std::int16_t>(bands.long_width(b) / 2),
                                      static_cast<std::int16_t>(bands.long_boundary(b)), kLongWindow,
                                      static_cast<std::int8_t>(b)};
     }
-    append_short_bands(bands, 3, bands.long_boundary(8), walk);
+    append_short_bands(bands, 3, bands.long_boundary(long_bands), walk);
 }
 
 void build_band_tables(Layer3Tables& t) {
@@ -64,7 +64,7 @@ void build_band_tables(Layer3Tables& t) {
         build_long_walk(bands, t.long_walk[row]);
         t.short_walk[row].size = 0;
         append_short_bands(bands, 0, 0, t.short_walk[row]);
-        build_mixed_walk(bands, t.mixed_walk[row]);
+        build_mixed_walk(bands, mixed_long_bands(row), t.mixed_walk[row]);
         for (int i = 0; i <= kLongBands; ++i) {
             t.long_subband_limit[row][i] =
                 static_cast<std::uint8_t>(std::min(32, (bands.long_boundary(i) + 7) / 18 + 1));
@@ -138,9 +138,20 @@ void build_windows(Layer3Tables& t) {
 }
 
 void build_transform_tables(Layer3Tables& t) {
-    for (int j = 0; j < 18; ++j) {
-        for (int k = 0; k < 18; ++k) {
-            t.dct4_long[j][k] = std::cos(kPi / 18.0 * (j + 0.5) * (k + 0.5));
+    for (int k = 0; k < 18; ++k) {
+        t.dct4_twiddle_18[k] = 2.0 * std::cos(kPi / 36.0 * (k + 0.5));
+    }
+    for (int k = 0; k < 9; ++k) {
+        t.dct4_twiddle_9[k] = 2.0 * std::cos(kPi / 18.0 * (k + 0.5));
+    }
+    for (int n = 0; n < 4; ++n) {
+        for (int m = 0; m < 9; ++m) {
+            const double cosine = std::cos(kPi / 9.0 * (n + 0.5) * m);
+            if (m % 2 == 0) {
+                t.dct2_9_even[n][m / 2] = cosine;
+            } else {
+                t.dct2_9_odd[n][m / 2] = cosine;
+            }
         }
     }
     for (int j = 0; j < 6; ++j) {

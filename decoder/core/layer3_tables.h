@@ -44,9 +44,16 @@ struct Layer3Tables {
     // IMDCT windows by block type (type 2 uses the first 12 entries); the
     // second set has every odd entry negated, for the odd sub-bands.
     double window[2][4][36];
-    // DCT-IV kernels cos(pi / n (j + 1/2)(k + 1/2)) of the 18-point (long)
-    // and 6-point (short) transforms behind the IMDCTs.
-    double dct4_long[18][18];
+    // The long IMDCT's 18-point DCT-IV, factored: the twiddles
+    // 2 cos(pi / 2n (k + 1/2)) that turn an n-point DCT-IV into a DCT-II
+    // (n = 18, 9), and the 9-point DCT-II's cos(pi / 9 (n + 1/2) m) for
+    // n = 0..3 (the mirrored half of the inputs shares them), by input n
+    // for the even outputs m = 0, 2, .. 8 and the odd ones m = 1, 3, 5, 7.
+    double dct4_twiddle_18[18];
+    double dct4_twiddle_9[9];
+    double dct2_9_even[4][5];
+    double dct2_9_odd[4][4];
+    // DCT-IV kernel cos(pi / 6 (j + 1/2)(k + 1/2)) of the short IMDCT.
     double dct4_short[6][6];
     HuffmanLookup huffman_lookup[huffman_table_count];
     double alias_cs[8];

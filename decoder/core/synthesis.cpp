@@ -1,12 +1,18 @@
 #include "decoder/core/synthesis.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "decoder/core/frame_decoder.h"
 #include "decoder/core/generated/core_tables.h"
+#include "decoder/core/simd_path.h"
 
 namespace tesk::quor {
 namespace {
@@ -126,6 +132,46 @@ const double* store_block(SynthesisState& state, const double* samples, int chan
     return h1;
 }
 
+// 1 when the sum lies outside the 16-bit range, else 0.
+int clip_count(double sum) {
+    return static_cast<int>(sum > 32767.0) | static_cast<int>(sum < -32768.0);
+}
+
+// The sum clipped to the 16-bit range and rounded half away from zero.
+int clip_and_round(double sum) {
+    const double low = sum < -32768.0 ? -32768.0 : sum;
+    const double clipped = low > 32767.0 ? 32767.0 : low;
+    // Zero itself stays zero with either sign of the half.
+    return static_cast<int>(clipped + std::copysign(0.5, clipped));
+}
+
+#if defined(__SSE2__)
+// clip_and_round of the 32 sums of a block, four at a time.
+void round_block(const double* sums, std::int16_t* pcm) {
+    const __m128d low = _mm_set1_pd(-32768.0);
+    const __m128d high = _mm_set1_pd(32767.0);
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    for (int n = 0; n < kSubbands; n += 4) {
+        __m128i pairs[2];
+        for (int i = 0; i < 2; ++i) {
+            const __m128d sum = _mm_loadu_pd(sums + n + 2 * i);
+            const __m128d clipped = _mm_min_pd(_mm_max_pd(sum, low), high);
+            const __m128d away = _mm_or_pd(half, _mm_and_pd(clipped, sign));
+            pairs[i] = _mm_cvttpd_epi32(_mm_add_pd(clipped, away));
+        }
+        const __m128i four = _mm_unpacklo_epi64(pairs[0], pairs[1]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(pcm + n), _mm_packs_epi32(four, four));
+    }
+}
+#else
+void round_block(const double* sums, std::int16_t* pcm) {
+    for (int n = 0; n < kSubbands; ++n) {
+        pcm[n] = static_cast<std::int16_t>(clip_and_round(sums[n]));
+    }
+}
+#endif
+
 // Windows the stored values (slot k's row n at r[17 k + n]) into 32 PCM
 // samples. Each output keeps its own running sum, added term by term in a
 // fixed order; the outputs run side by side per term over a window column.
@@ -156,24 +202,43 @@ int window_block(const double* r, int o, std::int16_t* pcm) {
             tail[n] -= column[n] * slot[n];
         }
     }
-    int clips = 0;
+    double sums[kSubbands];
     for (int n = 0; n < 16; ++n) {
-        pcm[n] = round_to_pcm16(head[n], clips);
+        sums[n] = head[n];
     }
-    pcm[16] = round_to_pcm16(middle, clips);
+    sums[16] = middle;
     for (int n = 15; n > 0; --n) {
-        pcm[32 - n] = round_to_pcm16(tail[n], clips);
+        sums[32 - n] = tail[n];
     }
-    return clips;
+    return round_block_to_pcm16(sums, pcm);
 }
 
-int synthesize_block(SynthesisState& state, const double* samples, int channel, std::int16_t* pcm) {
+inline int synthesize_block_body(SynthesisState& state, const double* samples, int channel,
+                                 std::int16_t* pcm) {
     if (channel == 0) {
         state.ring_index = (state.ring_index + 15) % 16;
     }
     int offset = 0;
     const double* r = store_block(state, samples, channel, offset);
     return window_block(r, offset, pcm);
+}
+
+// The block synthesis with the matrixing and windowing inlined, once per
+// vector path.
+[[gnu::flatten]] int synthesize_block_baseline(SynthesisState& state, const double* samples,
+                                               int channel, std::int16_t* pcm) {
+    return synthesize_block_body(state, samples, channel, pcm);
+}
+
+TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_block_avx2(SynthesisState& state,
+                                                          const double* samples, int channel,
+                                                          std::int16_t* pcm) {
+    return synthesize_block_body(state, samples, channel, pcm);
+}
+
+int synthesize_block(SynthesisState& state, const double* samples, int channel, std::int16_t* pcm) {
+    static const auto synthesize = pick_simd(&synthesize_block_baseline, &synthesize_block_avx2);
+    return synthesize(state, samples, channel, pcm);
 }
 
 void store_sample(unsigned char* output, int position, std::int16_t sample) {
@@ -201,16 +266,19 @@ void init_synthesis_tables() {
     }
 }
 
+int round_block_to_pcm16(const double* sums, std::int16_t* pcm) {
+    // Branch free, so that the outputs are counted and rounded side by side.
+    int clips = 0;
+    for (int n = 0; n < kSubbands; ++n) {
+        clips += clip_count(sums[n]);
+    }
+    round_block(sums, pcm);
+    return clips;
+}
+
 std::int16_t round_to_pcm16(double sum, int& clips) {
-    if (sum > 32767.0) {
-        ++clips;
-        return 32767;
-    }
-    if (sum < -32768.0) {
-        ++clips;
-        return -32768;
-    }
-    return static_cast<std::int16_t>(sum > 0.0 ? sum + 0.5 : sum - 0.5);
+    clips += clip_count(sum);
+    return static_cast<std::int16_t>(clip_and_round(sum));
 }
 
 int synthesize_stereo16(FrameDecoder& decoder, const double* samples, int channel,

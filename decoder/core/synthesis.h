@@ -49,4 +49,8 @@ void dct32(const double* samples, double* a, int a_stride, double* b, int b_stri
 // the sum lies outside -32768..32767.
 std::int16_t round_to_pcm16(double sum, int& clips);
 
+// round_to_pcm16 of the 32 sums of a block, side by side; returns the
+// number of clipped samples.
+int round_block_to_pcm16(const double* sums, std::int16_t* pcm);
+
 } // namespace tesk::quor

@@ -4,13 +4,15 @@ namespace tesk::player {
 
 namespace {
 
-constexpr int kMaxRate = 768000;
+// The rates and channel counts the plug-in's converter delivers.
+constexpr int kMinRate = 8000;
+constexpr int kMaxRate = 192000;
 constexpr int kMaxChannels = 8;
 
 // Takes one of the player's own options; false when the argument is none.
 bool readOption(const std::string& argument, cli::ArgumentReader& reader, Options& options) {
     if (argument == "--rate") {
-        options.rate = cli::parseInteger(argument, reader.valueOf(argument), 1, kMaxRate);
+        options.rate = cli::parseInteger(argument, reader.valueOf(argument), kMinRate, kMaxRate);
     } else if (argument == "--channels") {
         options.channels = cli::parseInteger(argument, reader.valueOf(argument), 1, kMaxChannels);
     } else if (argument == "--bits") {
@@ -19,6 +21,12 @@ bool readOption(const std::string& argument, cli::ArgumentReader& reader, Option
             throw cli::refusedValue(argument, "8 or 16", bits);
         }
         options.bits = bits == "8" ? 8 : 16;
+    } else if (argument == "--quality") {
+        const std::string& quality = reader.valueOf(argument);
+        if (quality != "fast" && quality != "high") {
+            throw cli::refusedValue(argument, "fast or high", quality);
+        }
+        options.highQuality = quality == "high";
     } else if (argument == "--plugin") {
         options.plugin = reader.valueOf(argument);
     } else if (argument == "--verbose" || argument == "-v") {
@@ -52,9 +60,11 @@ std::string usageText() {
                "\n"
                "  info                  the stream's duration, format and coding\n"
                "  decode                decodes each FILE into OUT\n"
-               "  --rate HZ             output sample rate; the file's own by default\n"
+               "  --rate HZ             output sample rate, 8000 to 192000; the file's own by\n"
+               "                        default\n"
                "  --channels N          output channels, 1 to 8; the file's own by default\n"
                "  --bits 8|16           output sample size; 16 by default\n"
+               "  --quality fast|high   sample-rate converter; high by default\n"
                "  -v, --verbose         show the plug-in's log lines\n"
                "  --plugin PATH         load the plug-in from PATH\n") +
            cli::commonHelp();

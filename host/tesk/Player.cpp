@@ -101,6 +101,8 @@ public:
         }
         m_source->setOption(
             audio::sourceOption(audio::SourceOption::Gapless, options.gapless ? 1 : 0));
+        m_source->setOption(audio::sourceOption(audio::SourceOption::ResamplerQuality,
+                                                options.highQuality ? 1 : 0));
         guarded([&] { m_source->open(); });
     }
     ~OpenSource() { m_source->close(); }

@@ -36,8 +36,14 @@ enum class SourceOption : std::int32_t {
     // padding recorded in the stream's encoder tag are trimmed, so the output
     // has the encoder's input length; times count from the first kept sample.
     Gapless = 1,
-    // 0 (default): the fast sample-rate converter. 1: the high-quality one.
+    // 0 (default): the fast sample-rate converter (16 taps, the nearest of
+    // 1024 filter phases, cut off at the lower Nyquist frequency). 1: the
+    // high-quality one: flat to within 0.1 dB up to 0.91 x the lower Nyquist
+    // frequency, aliases and images at least 100 dB down.
     ResamplerQuality = 2,
+    // 0 (default): 8-bit output is the 16-bit sample rounded to the nearest
+    // step. 1: triangular dither of one 8-bit step is added before rounding.
+    EightBitDither = 3,
 };
 
 constexpr std::int32_t sourceOption(SourceOption option, std::uint16_t setting) {

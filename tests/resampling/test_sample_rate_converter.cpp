@@ -30,12 +30,13 @@ struct Format {
     std::int32_t targetChannels = 2;
     std::int32_t targetBytes = 2;
     bool planar = false;
+    ConversionOptions options;
 };
 
 zelm::P<CSampleRateConverter> makeConverter(const Format& f) {
     return zelm::P<CSampleRateConverter>(
         new CSampleRateConverter(f.sourceRate, f.sourceChannels, f.sourceBytes, f.targetRate,
-                                 f.targetChannels, f.targetBytes, nullptr, f.planar));
+                                 f.targetChannels, f.targetBytes, nullptr, f.planar, f.options));
 }
 
 Bytes toBytes(const std::vector<std::int16_t>& samples) {
@@ -86,13 +87,10 @@ Format withTarget(std::int32_t rate, std::int32_t channels, std::int32_t bytes) 
 }
 
 TEST(SampleRateConverterErrors, UnservedChannelPairsNameBothCounts) {
-    Format sevenToTwo = withSource(7, 2);
-    EXPECT_EQ(constructionError(sevenToTwo),
-              "CSampleRateConverter: no suitable ChannelConversion found for 7 -> 2");
-    Format threeToFour = withSource(3, 2);
-    threeToFour.targetChannels = 4;
-    EXPECT_EQ(constructionError(threeToFour),
-              "CSampleRateConverter: no suitable ChannelConversion found for 3 -> 4");
+    EXPECT_EQ(constructionError(withSource(9, 2)),
+              "CSampleRateConverter: no suitable ChannelConversion found for 9 -> 2");
+    EXPECT_EQ(constructionError(withTarget(48000, 9, 2)),
+              "CSampleRateConverter: no suitable ChannelConversion found for 2 -> 9");
     EXPECT_EQ(constructionError(withTarget(48000, 0, 2)),
               "CSampleRateConverter: no suitable ChannelConversion found for 2 -> 0");
     EXPECT_EQ(constructionError(withSource(-2, 2)),
@@ -164,13 +162,32 @@ TEST(SampleRateConverterSamples, WideSourcesKeepTheirTopSixteenBits) {
               (std::vector<std::int16_t>{0x4433, -32768}));
 }
 
-TEST(SampleRateConverterSamples, EightBitOutputIsUnsigned) {
+// round(x / 256) + 128 within 0 to 255, halves away from zero.
+TEST(SampleRateConverterSamples, EightBitOutputIsRoundedAroundSilenceAt128) {
     Format f = withTarget(48000, 1, 1);
     f.sourceChannels = 1;
     auto converter = makeConverter(f);
-    std::vector<std::int16_t> samples = {0, 32767, -32768, 16384, -16384};
+    std::vector<std::int16_t> samples = {0, 32767, -32768, 16384, -16384, 127, 128, -128, -129};
     samples.resize(samples.size() + kLookAhead, 0);
-    EXPECT_EQ(bytesOf(convert(*converter, toBytes(samples))), (Bytes{127, 254, 0, 191, 63}));
+    EXPECT_EQ(bytesOf(convert(*converter, toBytes(samples))),
+              (Bytes{128, 255, 0, 192, 64, 128, 129, 127, 127}));
+}
+
+// Triangular dither spreads a level between two steps over both, keeping
+// its mean, and stays within one step of the rounded value.
+TEST(SampleRateConverterSamples, EightBitDitherKeepsTheMeanLevel) {
+    Format f = withTarget(48000, 1, 1);
+    f.sourceChannels = 1;
+    f.options.dither = true;
+    const std::vector<std::int16_t> samples(20000 + kLookAhead, 64);
+    const Bytes out = bytesOf(convert(*makeConverter(f), toBytes(samples)));
+    double sum = 0.0;
+    for (std::uint8_t byte : out) {
+        EXPECT_GE(byte, 127);
+        EXPECT_LE(byte, 129);
+        sum += byte;
+    }
+    EXPECT_NEAR(sum / static_cast<double>(out.size()), 128.25, 0.02);
 }
 
 TEST(SampleRateConverterSamples, EightBitStereoInterleavesOneBytePerSample) {
@@ -178,7 +195,7 @@ TEST(SampleRateConverterSamples, EightBitStereoInterleavesOneBytePerSample) {
     auto converter = makeConverter(f);
     std::vector<std::int16_t> samples = {0, 32767, -32768, 16384};
     samples.resize(samples.size() + 2 * kLookAhead, 0);
-    EXPECT_EQ(bytesOf(convert(*converter, toBytes(samples))), (Bytes{127, 254, 0, 191}));
+    EXPECT_EQ(bytesOf(convert(*converter, toBytes(samples))), (Bytes{128, 255, 0, 192}));
 }
 
 TEST(SampleRateConverterSamples, TrailingPartialFrameIsDropped) {
@@ -278,22 +295,27 @@ Format resampling(std::int32_t from, std::int32_t to) {
     return f;
 }
 
+// In both modes, and in the high-quality mode with exact and with
+// interpolated filter phases.
 TEST(SampleRateConverterStream, RandomBlockSizesGiveTheSameStreamAsOneBlock) {
     const std::vector<std::int16_t> input = stereoSine(44100, 1.5);
     const std::size_t frames = input.size() / 2;
-    auto single = makeConverter(resampling(44100, 48000));
-    const Stream whole = feed(*single, input, {frames});
-
     std::mt19937 random(99);
     std::uniform_int_distribution<std::size_t> size(1, 5000);
-    std::vector<std::size_t> blocks;
-    for (std::size_t total = 0; total < frames; total += blocks.back()) {
-        blocks.push_back(size(random));
+    for (const auto& [to, highQuality] : {std::pair{48000, false}, std::pair{48000, true},
+                                          std::pair{44101, true}, std::pair{22050, true}}) {
+        SCOPED_TRACE(std::to_string(to) + (highQuality ? " high" : " fast"));
+        Format f = resampling(44100, to);
+        f.options.highQuality = highQuality;
+        const Stream whole = feed(*makeConverter(f), input, {frames});
+        std::vector<std::size_t> blocks;
+        for (std::size_t total = 0; total < frames; total += blocks.back()) {
+            blocks.push_back(size(random));
+        }
+        const Stream pieces = feed(*makeConverter(f), input, blocks);
+        EXPECT_EQ(pieces.samples, whole.samples);
+        EXPECT_GT(whole.samples.size(), 2u * (frames * to / 44100 - 200));
     }
-    auto blocked = makeConverter(resampling(44100, 48000));
-    const Stream pieces = feed(*blocked, input, blocks);
-    EXPECT_EQ(pieces.samples, whole.samples);
-    EXPECT_GT(whole.samples.size(), 2u * 71900);
 }
 
 TEST(SampleRateConverterStream, AChunkHoldsAtMost96000FramesAndTheRestFollows) {

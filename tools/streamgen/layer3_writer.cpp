@@ -349,9 +349,15 @@ Regions SplitSpectrum(const GranuleContext& c) {
     }
     if (Switched(g)) {
         const int rate = c.rateIndex;
-        // Region 0 ends after 3 short bands in short blocks, after 8 long
-        // bands otherwise; in MPEG-1 both are 36 lines.
+        // Region 0 holds 8 scale-factor bands (9 in short blocks), a short
+        // band counting once per window: 3 short bands, 8 long bands, or in
+        // a mixed block its long bands and then windows of short band 3.
         r.region1Begin = ShortLayout(g) ? 3 * t::kShortBands[rate][3] : t::kLongBands[rate][8];
+        if (ShortLayout(g) && g.mixedBlock) {
+            const int longBands = MixedLongBands(rate);
+            r.region1Begin = t::kLongBands[rate][longBands] +
+                             (8 - longBands) * (t::kShortBands[rate][4] - t::kShortBands[rate][3]);
+        }
         r.region2Begin = kLayer3Lines;
     } else {
         ChooseRegionCounts(c, r);
@@ -439,15 +445,6 @@ int ChooseTable(const GranuleContext& c, int region, int begin, int end) {
     return best;
 }
 
-// Decoders place the end of region 0 of an LSF mixed block differently (36
-// lines, or 6 long bands and 2 short band windows); with automatic tables
-// both regions take one table so that it does not matter.
-bool SharedRegionTable(const GranuleContext& c) {
-    const Layer3Granule& g = c.g();
-    return c.lsf() && ShortLayout(g) && g.mixedBlock && g.tableSelect[0] < 0 &&
-           g.tableSelect[1] < 0;
-}
-
 int CodeQuads(const Layer3Granule& g, int table, int begin, int end, BitWriter* out) {
     int bits = 0;
     for (int i = begin; i < end; i += 4) {
@@ -485,9 +482,6 @@ void CodeHuffman(const GranuleContext& c, CodedGranule& coded) {
         coded.tables[region] = Switched(g) && region == 2
                                    ? 0
                                    : ChooseTable(c, region, bounds[region], bounds[region + 1]);
-    }
-    if (SharedRegionTable(c)) {
-        coded.tables[0] = coded.tables[1] = ChooseTable(c, 0, 0, bounds[2]);
     }
     for (int region = 0; region < 3; ++region) {
         CodePairs(g, coded.tables[region], bounds[region], bounds[region + 1], &coded.data);

@@ -37,7 +37,8 @@ constexpr const char* kUsage =
     "  --mode stereo|joint|dual|mono   channel mode; default stereo\n"
     "  --bitrate KBPS           default 128\n"
     "  --samples N              samples per channel; default 44100\n"
-    "  --signal tones|sweep|noise      default tones\n"
+    "  --signal tones|sweep|noise|sine default tones\n"
+    "  --sine HZ                the sine's frequency; default 1000\n"
     "  --id3v2 BYTES            an ID3v2 tag of BYTES after its header\n"
     "  --id3v2-footer           the tag ends with a footer\n"
     "  --xing | --info          a Xing or Info frame before the audio\n"
@@ -70,8 +71,8 @@ bool Choice(std::string_view name, std::string_view value, StreamOptions& option
         }
         return false;
     }
-    static constexpr std::string_view kSignals[] = {"tones", "sweep", "noise"};
-    for (int i = 0; i < 3; ++i) {
+    static constexpr std::string_view kSignals[] = {"tones", "sweep", "noise", "sine"};
+    for (int i = 0; i < 4; ++i) {
         if (value == kSignals[i]) {
             options.signal = static_cast<Signal>(i);
             return true;
@@ -87,6 +88,10 @@ bool Valued(std::string_view name, const char* value, StreamOptions& options) {
     std::int32_t n = 0;
     if (!Number(value, n)) {
         return false;
+    }
+    if (name == "--sine") {
+        options.sineHz = n;
+        return n > 0;
     }
     if (name == "--layer") {
         options.layer = n == 3 ? Layer::kIII : Layer::kII;

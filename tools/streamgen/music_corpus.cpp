@@ -367,8 +367,6 @@ std::vector<MusicStreamSpec> MusicCorpus() {
         spec.options.mode = mode;
         spec.options.bitRateKbps = kbps;
         spec.options.intensity = intensity;
-        // Encoders seldom take mixed blocks; the corpus has them at MPEG-1 rates.
-        spec.options.mixedBlocks = rate >= 32000;
         spec.options.seed = static_cast<std::uint32_t>(corpus.size() + 1);
         spec.name = "music-" + std::to_string(rate) + "-" + kModeNames[static_cast<int>(mode)] +
                     (intensity ? "-intensity-" : "-") + std::to_string(kbps);

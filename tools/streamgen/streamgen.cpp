@@ -48,6 +48,8 @@ double SignalValue(const StreamOptions& options, std::int32_t channel, std::int3
             2.0 * std::numbers::pi * (50.0 * t + (top - 50.0) * t * t / (2 * span));
         return 0.5 * std::sin(channel == 0 ? phase : phase + 1.0);
     }
+    case Signal::kSine:
+        return 0.5 * std::sin(2.0 * std::numbers::pi * options.sineHz * t);
     case Signal::kNoise:
         noise = noise * 1664525u + 1013904223u;
         return 0.3 * (static_cast<double>(noise >> 8) / 8388608.0 - 1.0);

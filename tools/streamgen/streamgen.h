@@ -12,7 +12,7 @@ namespace tesk::quor::streamgen {
 
 enum class Layer { kII = 2, kIII = 3 };
 enum class ChannelMode { kStereo, kJointStereo, kDualChannel, kMono };
-enum class Signal { kTones, kSweep, kNoise };
+enum class Signal { kTones, kSweep, kNoise, kSine };
 enum class VbrFrame { kNone, kXing, kInfo };
 
 struct StreamOptions {
@@ -22,6 +22,7 @@ struct StreamOptions {
     std::int32_t bitRateKbps = 128;
     std::int32_t samplesPerChannel = 44100;
     Signal signal = Signal::kTones;
+    double sineHz = 1000.0; // kSine: this one tone at half full scale, the same on every channel
     std::int32_t id3v2Size = -1; // tag body bytes; -1 for no tag
     bool id3v2Footer = false;
     VbrFrame vbrFrame = VbrFrame::kNone;

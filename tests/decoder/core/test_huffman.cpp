@@ -121,15 +121,15 @@ TEST_F(HuffmanListing, LookupDecodingTakesTheSameBitsAsTheTreeWalk) {
             // that short codes see other bits in the rest of the pattern.
             const std::vector<unsigned char> bytes =
                 pack_bits("101" + code.bits + "1111111111111111");
-            BitReader reader{bytes.data(), bytes.size(), 0, 3};
+            const BitReader reader{bytes.data(), bytes.size(), 0, 3};
             int bits = 0;
-            EXPECT_EQ(decode_symbol_fast(huffman_tables[table].tree, lookup, reader, bits),
+            EXPECT_EQ(decode_symbol_fast(huffman_tables[table].tree, lookup,
+                                         bit_reader_detail::peek_word(reader), bits),
                       code.value)
                 << "table " << table << " code " << code.bits;
             EXPECT_EQ(bits, static_cast<int>(code.bits.size()))
                 << "table " << table << " code " << code.bits;
-            EXPECT_EQ(reader.position * 8 + reader.bit_index, 3 + code.bits.size())
-                << "table " << table << " code " << code.bits;
+            EXPECT_LE(bits, kMaxCodeBits) << "table " << table << " code " << code.bits;
         }
     }
 }

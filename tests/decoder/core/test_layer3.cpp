@@ -90,16 +90,16 @@ std::vector<std::uint8_t> concatenate(std::initializer_list<std::vector<std::uin
     return stream;
 }
 
-TEST(Layer3Frames, CorruptFrameIsAnErrorAndTheNextFrameDecodes) {
-    // At 8 kHz the long part of a mixed block ends at line 108, so 288 pairs
-    // of short lines run past line 576.
+TEST(Layer3Frames, MixedBlockAtEightKilohertzStaysInTheGranule) {
+    // Six long bands end at line 72, where short band 3 begins: 288 pairs
+    // fill the granule.
     const auto stream =
         concatenate({short_block_frame(true), short_block_frame(false), short_block_frame(false)});
     auto decoder = make_decoder();
     const DecodeResult result = decode_stream(*decoder, stream, {static_cast<int>(stream.size())});
-    EXPECT_EQ(result.errors, 1);
-    EXPECT_EQ(result.frames, 2);
-    ASSERT_EQ(result.samples.size(), 2u * 576u);
+    EXPECT_EQ(result.errors, 0);
+    EXPECT_EQ(result.frames, 3);
+    ASSERT_EQ(result.samples.size(), 3u * 576u);
     for (std::int16_t sample : result.samples) {
         ASSERT_EQ(sample, 0);
     }

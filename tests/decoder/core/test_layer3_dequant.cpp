@@ -15,7 +15,6 @@ using testing::huffman_code;
 using testing::reader_over;
 
 constexpr int kRow44k = 0;
-constexpr int kRow8k = 8;
 constexpr int kUnitGain = -210; // gain-table position of the factor 1
 
 // A long-block granule whose big values all lie in region 0.
@@ -175,38 +174,31 @@ TEST_F(SpectrumDecode, ShortBlocksStoreWindowInterleavedWithWindowGains) {
     EXPECT_EQ(granule.active_subbands, 1u);
 }
 
-TEST_F(SpectrumDecode, MixedBlockAtEightKilohertzRunsPastTheGranule) {
-    // The long part ends at line 108, so the short bands overrun line 576.
-    GranuleInfo granule = long_granule(288, 0);
-    granule.block_type = 2;
-    granule.mixed_block_flag = 1;
-    BitWriter writer;
-    EXPECT_EQ(decode(writer, granule, kRow8k, 0, 38), FRAME_CORRUPT);
-    granule.big_values = 270;
-    EXPECT_EQ(decode(writer, granule, kRow8k, 0, 38), 0);
-    EXPECT_EQ(granule.short_band_limit[0], 3u) << "mixed blocks start at band 3";
+int walk_pairs(const BandWalk& walk, int first = 0) {
+    int pairs = 0;
+    for (int i = first; i < walk.size; ++i) {
+        pairs += walk.entries[i].pairs;
+    }
+    return pairs;
 }
 
+// A mixed block is laid out as a short block from short band 3 on; its long
+// bands fill the lines below.
 TEST(Layer3Tables, BandWalksCoverTheGranule) {
     const Layer3Tables& tables = layer3_tables();
     for (int row = 0; row < kSampleRateRows; ++row) {
-        int pairs = 0;
-        for (int i = 0; i < tables.long_walk[row].size; ++i) {
-            pairs += tables.long_walk[row].entries[i].pairs;
-        }
-        EXPECT_EQ(pairs, 288) << "long walk, row " << row;
-        pairs = 0;
-        for (int i = 0; i < tables.short_walk[row].size; ++i) {
-            pairs += tables.short_walk[row].entries[i].pairs;
-        }
-        EXPECT_EQ(tables.short_walk[row].size, 39);
-        EXPECT_EQ(pairs, 288) << "short walk, row " << row;
-        EXPECT_EQ(tables.mixed_walk[row].size, 38);
+        const BandWalk& short_walk = tables.short_walk[row];
+        const BandWalk& mixed = tables.mixed_walk[row];
+        EXPECT_EQ(walk_pairs(tables.long_walk[row]), 288) << "long walk, row " << row;
+        EXPECT_EQ(short_walk.size, 39);
+        EXPECT_EQ(walk_pairs(short_walk), 288) << "short walk, row " << row;
+        const int long_bands = mixed.size - (short_walk.size - 9);
+        EXPECT_EQ(walk_pairs(mixed), 288) << "mixed walk, row " << row;
+        EXPECT_EQ(walk_pairs(mixed, long_bands), walk_pairs(short_walk, 9));
+        EXPECT_EQ(mixed.entries[long_bands].first_line, short_walk.entries[9].first_line);
         EXPECT_EQ(tables.short_subband_limit[row][0], 1);
         EXPECT_EQ(tables.long_subband_limit[row][22], 32);
     }
-    EXPECT_EQ(tables.mixed_walk[0].entries[8].first_line, 36);
-    EXPECT_EQ(tables.mixed_walk[3].entries[8].first_line, 54);
     EXPECT_DOUBLE_EQ(tables.power[8], 16.0);
 }
 

@@ -134,21 +134,34 @@ TEST(Synthesis, ConstantInTheLowestSubBandSettlesToItsScaledValue) {
 }
 
 TEST(Synthesis, RoundingIsHalfAwayFromZeroAndClipsAreCounted) {
-    int clips = 0;
-    EXPECT_EQ(round_to_pcm16(32767.0, clips), 32767);
-    EXPECT_EQ(clips, 0);
-    EXPECT_EQ(round_to_pcm16(32767.2, clips), 32767);
-    EXPECT_EQ(clips, 1);
-    EXPECT_EQ(round_to_pcm16(-32768.0, clips), -32768);
-    EXPECT_EQ(clips, 1);
-    EXPECT_EQ(round_to_pcm16(-32768.1, clips), -32768);
-    EXPECT_EQ(clips, 2);
-    EXPECT_EQ(round_to_pcm16(0.0, clips), 0);
-    EXPECT_EQ(round_to_pcm16(0.5, clips), 1);
-    EXPECT_EQ(round_to_pcm16(-0.5, clips), -1);
-    EXPECT_EQ(round_to_pcm16(2.49, clips), 2);
-    EXPECT_EQ(round_to_pcm16(-2.5, clips), -3);
-    EXPECT_EQ(clips, 2);
+    struct Case {
+        double sum;
+        std::int16_t pcm;
+        int clips;
+    };
+    const Case cases[] = {{32767.0, 32767, 0},   {32767.2, 32767, 1}, {-32768.0, -32768, 0},
+                          {-32768.1, -32768, 1}, {0.0, 0, 0},         {-0.0, 0, 0},
+                          {0.5, 1, 0},           {-0.5, -1, 0},       {2.49, 2, 0},
+                          {-2.5, -3, 0},         {1e9, 32767, 1},     {-1e9, -32768, 1}};
+    constexpr int kCases = sizeof cases / sizeof cases[0];
+    // The block rounding sees every case at every position of a block.
+    for (int shift = 0; shift < 32; ++shift) {
+        double sums[32];
+        int clips = 0;
+        for (int n = 0; n < 32; ++n) {
+            sums[n] = cases[(n + shift) % kCases].sum;
+            clips += cases[(n + shift) % kCases].clips;
+        }
+        std::int16_t pcm[32];
+        EXPECT_EQ(round_block_to_pcm16(sums, pcm), clips);
+        for (int n = 0; n < 32; ++n) {
+            const Case& c = cases[(n + shift) % kCases];
+            int single_clips = 0;
+            EXPECT_EQ(pcm[n], c.pcm) << c.sum;
+            EXPECT_EQ(round_to_pcm16(c.sum, single_clips), c.pcm) << c.sum;
+            EXPECT_EQ(single_clips, c.clips) << c.sum;
+        }
+    }
 }
 
 TEST(Synthesis, FullScaleInputClipsAndReportsTheCount) {

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "decoder/frame_header.h"
 #include "tools/streamgen/streamgen.h"
@@ -30,6 +34,20 @@ TEST(StreamGen, StreamsAreDeterministicAndBackToBack) {
             EXPECT_EQ(header.layer, static_cast<int>(layer));
         }
     }
+}
+
+// The command writes the stream the library generates for its options.
+TEST(StreamGen, TheCommandWritesTheEncoderStream) {
+    const std::string out = std::string(TESK_QUOR_BINARY_DIR) + "/streamgen-command-" +
+                            std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                            ".mp3";
+    const std::string command =
+        std::string(QUOR_STREAMGEN_PATH) + " --layer 3 --samples 12000 '" + out + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::ifstream file(out, std::ios::binary);
+    const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(file), {}};
+    std::remove(out.c_str());
+    EXPECT_EQ(written, Generate(Short(Layer::kIII)).bytes);
 }
 
 TEST(StreamGen, SignalsAreSynthesisedPerChannel) {

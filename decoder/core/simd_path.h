@@ -1,0 +1,46 @@
+#pragma once
+
+// The vector width the core's inner loops run at, chosen once per process.
+//
+// The loops are written once and compiled twice: for the baseline of the
+// target (SSE2 on x86-64) and, on x86-64, for AVX2, taken when the processor
+// has it. Both builds do the same operations in the same order, without
+// fused multiply-adds, so their output is the same to the bit. Setting the
+// environment variable TESK_QUOR_SIMD to "baseline" forces the baseline
+// build, so that both can be tested on one machine.
+
+namespace tesk::quor {
+
+// Four doubles side by side: two SSE2 registers on the baseline build, one
+// AVX2 register on the AVX2 build. Functions taking or returning them by
+// value must be inlined, as their calling convention differs between the
+// builds.
+using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
+
+// The lanes in reverse order.
+#define TESK_QUOR_REVERSED(lanes) __builtin_shufflevector((lanes), (lanes), 3, 2, 1, 0)
+
+enum class SimdPath { kBaseline, kAvx2 };
+
+// The path of this process: decided on first call from the processor and
+// TESK_QUOR_SIMD ("baseline" or "auto"; any other value is reported on the
+// standard error stream and treated as "auto").
+SimdPath simd_path();
+
+// "baseline" or "avx2".
+const char* simd_path_name(SimdPath path);
+
+// Picks the build of a loop for this process's path.
+template <typename Function> Function pick_simd(Function baseline, Function avx2) {
+    return simd_path() == SimdPath::kAvx2 ? avx2 : baseline;
+}
+
+} // namespace tesk::quor
+
+// Marks the AVX2 build of a loop; on other targets the AVX2 build is the
+// baseline one again and never picked.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TESK_QUOR_AVX2 [[gnu::target("avx2")]]
+#else
+#define TESK_QUOR_AVX2
+#endif

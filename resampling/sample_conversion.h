@@ -1,0 +1,61 @@
+#pragma once
+
+// Conversions between 16-bit samples and the floats that are mixed and
+// filtered.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tesk::samplerateconverter {
+
+// The nearest 16-bit sample, halves to even; values beyond full scale become
+// full scale.
+inline std::int16_t roundToSample(float value) {
+#if defined(__SSE2__)
+    const __m128 clamped =
+        _mm_min_ss(_mm_max_ss(_mm_set_ss(value), _mm_set_ss(-32768.0f)), _mm_set_ss(32767.0f));
+    return static_cast<std::int16_t>(_mm_cvtss_si32(clamped));
+#else
+    return static_cast<std::int16_t>(std::lrint(std::min(std::max(value, -32768.0f), 32767.0f)));
+#endif
+}
+
+// roundToSample of eight values at once.
+inline void roundToSamples(const float* values, std::int16_t* samples) {
+#if defined(__SSE2__)
+    // Saturation in the packing clamps to full scale.
+    const __m128i low = _mm_cvtps_epi32(_mm_loadu_ps(values));
+    const __m128i high = _mm_cvtps_epi32(_mm_loadu_ps(values + 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(samples), _mm_packs_epi32(low, high));
+#else
+    for (int k = 0; k < 8; ++k) {
+        samples[k] = roundToSample(values[k]);
+    }
+#endif
+}
+
+// count 16-bit samples as floats.
+inline void widenToFloats(const std::int16_t* samples, int count, float* values) {
+    int k = 0;
+#if defined(__SSE2__)
+    for (; k + 8 <= count; k += 8) {
+        const __m128i packed = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + k));
+        // Each sample into the top half of a 32-bit lane, shifted down with
+        // its sign.
+        const __m128i low = _mm_srai_epi32(_mm_unpacklo_epi16(packed, packed), 16);
+        const __m128i high = _mm_srai_epi32(_mm_unpackhi_epi16(packed, packed), 16);
+        _mm_storeu_ps(values + k, _mm_cvtepi32_ps(low));
+        _mm_storeu_ps(values + k + 4, _mm_cvtepi32_ps(high));
+    }
+#endif
+    for (; k < count; ++k) {
+        values[k] = samples[k];
+    }
+}
+
+} // namespace tesk::samplerateconverter
