@@ -134,8 +134,8 @@ bool bench_files(const std::vector<std::string>& paths, const Settings& settings
 }
 
 void bench_generated(const Settings& settings, std::vector<double>& ratios) {
-    for (const auto& spec : tesk::quor::streamgen::MusicCorpus()) {
-        bench_stream(spec.name, tesk::quor::streamgen::MusicStream(spec.options), settings,
+    for (const auto& entry : tesk::quor::streamgen::MusicCorpus()) {
+        bench_stream(entry.name, tesk::quor::streamgen::MusicStream(entry.options), settings,
                      ratios);
     }
     StreamOptions options;

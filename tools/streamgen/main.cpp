@@ -177,7 +177,7 @@ MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
 void Write(const std::string& out, const StreamOptions& options, const Extras& extras,
            const Dressing& dressing) {
     if (extras.corpus) {
-        for (const MusicStreamSpec& entry : MusicCorpus()) {
+        for (const MusicCorpusEntry& entry : MusicCorpus()) {
             std::vector<std::uint8_t> bytes;
             try {
                 bytes = MusicStream(entry.options);

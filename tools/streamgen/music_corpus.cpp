@@ -358,19 +358,19 @@ std::vector<std::uint8_t> MusicStream(const MusicOptions& options) {
     return writer.bytes();
 }
 
-std::vector<MusicStreamSpec> MusicCorpus() {
-    std::vector<MusicStreamSpec> corpus;
+std::vector<MusicCorpusEntry> MusicCorpus() {
+    std::vector<MusicCorpusEntry> corpus;
     const auto add = [&](std::int32_t rate, ChannelMode mode, std::int32_t kbps, bool intensity) {
         static constexpr const char* kModeNames[] = {"stereo", "joint", "dual", "mono"};
-        MusicStreamSpec spec;
-        spec.options.sampleRate = rate;
-        spec.options.mode = mode;
-        spec.options.bitRateKbps = kbps;
-        spec.options.intensity = intensity;
-        spec.options.seed = static_cast<std::uint32_t>(corpus.size() + 1);
-        spec.name = "music-" + std::to_string(rate) + "-" + kModeNames[static_cast<int>(mode)] +
-                    (intensity ? "-intensity-" : "-") + std::to_string(kbps);
-        corpus.push_back(spec);
+        MusicCorpusEntry entry;
+        entry.options.sampleRate = rate;
+        entry.options.mode = mode;
+        entry.options.bitRateKbps = kbps;
+        entry.options.intensity = intensity;
+        entry.options.seed = static_cast<std::uint32_t>(corpus.size() + 1);
+        entry.name = "music-" + std::to_string(rate) + "-" + kModeNames[static_cast<int>(mode)] +
+                     (intensity ? "-intensity-" : "-") + std::to_string(kbps);
+        corpus.push_back(entry);
     };
     for (std::int32_t kbps : {128, 192, 256, 320}) {
         add(44100, ChannelMode::kJointStereo, kbps, false);

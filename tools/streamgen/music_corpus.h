@@ -36,10 +36,10 @@ std::vector<Layer3Frame> MusicFrames(const MusicOptions& options);
 std::vector<std::uint8_t> MusicStream(const MusicOptions& options);
 
 // The benchmark corpus: a spread of rates, modes and bit rates.
-struct MusicStreamSpec {
+struct MusicCorpusEntry {
     std::string name; // file name stem, such as "music-44100-joint-128"
     MusicOptions options;
 };
-std::vector<MusicStreamSpec> MusicCorpus();
+std::vector<MusicCorpusEntry> MusicCorpus();
 
 } // namespace tesk::quor::streamgen

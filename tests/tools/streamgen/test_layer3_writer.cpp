@@ -283,7 +283,7 @@ TEST(Layer3Writer, RefusesWhatCannotBeCoded) {
 
 // The corpus streams decode alike in both decoders.
 TEST(Layer3Writer, MusicCorpusDecodesAlike) {
-    for (MusicStreamSpec entry : MusicCorpus()) {
+    for (MusicCorpusEntry entry : MusicCorpus()) {
         SCOPED_TRACE(entry.name);
         entry.options.seconds = 0.5;
         const std::vector<std::uint8_t> bytes = MusicStream(entry.options);
