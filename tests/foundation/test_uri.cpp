@@ -47,31 +47,6 @@ TEST(URI, PercentEscapesAreDecodedInThePathAndWrittenInTheText) {
     EXPECT_EQ(textOf("/keep-._~!$&'()*+,;=:@/x"), "file:///keep-._~!$&'()*+,;=:@/x");
 }
 
-TEST(URI, TextFormParsesBackToTheSamePath) {
-    const char* path = "/a b/%41?#[]\xE2\x82\xAC.mp3";
-    const CURI first{String::fromUTF8(path)};
-    const CURI second{first.toString()};
-    EXPECT_EQ(second.getPath().toStdString(), path);
-    EXPECT_EQ(second.toString().toStdString(), first.toString().toStdString());
-}
-
-TEST(URI, RelativePathsAreTakenFromTheWorkingDirectory) {
-    EXPECT_EQ(pathOf("song.mp3"), cwdSlash() + "song.mp3");
-    EXPECT_EQ(pathOf("./sub/song.mp3"), cwdSlash() + "sub/song.mp3");
-    EXPECT_EQ(pathOf("../song.mp3"), cwdSlash() + "../song.mp3");
-    // A single letter before a colon is a path, not a scheme.
-    EXPECT_EQ(pathOf("c:song.mp3"), cwdSlash() + "c:song.mp3");
-}
-
-TEST(URI, FromPathTakesEveryCharacterLiterally) {
-    const P<CURI> uri = CURI::fromPath(String("/x/http:%20y.mp3"));
-    EXPECT_EQ(uri->getPath().toStdString(), "/x/http:%20y.mp3");
-    EXPECT_EQ(uri->toString().toStdString(), "file:///x/http:%2520y.mp3");
-    EXPECT_EQ(CURI::fromPath(String("http:x.mp3"))->getPath().toStdString(),
-              cwdSlash() + "http:x.mp3");
-    EXPECT_THROW(CURI::fromPath(String("")), CURIFormatError);
-}
-
 TEST(URI, OtherSchemesAreRefusedNamingTheUri) {
     for (const char* text :
          {"http://example.com/a.mp3", "ftp:/a.mp3", "urn:isbn:1234", "file://server/share/a.mp3"}) {

@@ -79,14 +79,6 @@ TEST(OutputFile, AFinishedWavFileHasItsSizesAndTheUsualPermissions) {
     EXPECT_EQ(static_cast<mode_t>(fs::status(path).permissions()) & 0777, 0666 & ~mask);
 }
 
-TEST(OutputFile, RawOutputHoldsOnlyTheSamples) {
-    const fs::path path = freshFolder("raw") / "out.pcm";
-    OutputFile output(path.string(), {44100, 2, 2}, true);
-    output.write(kSamples.data(), kSamples.size());
-    output.finish();
-    EXPECT_EQ(readAll(path), std::string(kSamples.begin(), kSamples.end()));
-}
-
 TEST(OutputFile, AnUnfinishedOutputLeavesNothingBehind) {
     const fs::path folder = freshFolder("unfinished");
     const fs::path path = folder / "out.wav";
@@ -97,14 +89,4 @@ TEST(OutputFile, AnUnfinishedOutputLeavesNothingBehind) {
     }
     EXPECT_EQ(readAll(path), "older file") << "an existing file is kept as it was";
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
-}
-
-TEST(OutputFile, AFolderThatDoesNotExistIsReportedWithItsCause) {
-    const fs::path path = freshFolder("missing") / "no" / "such" / "out.wav";
-    try {
-        OutputFile output(path.string(), {44100, 2, 2}, false);
-        ADD_FAILURE() << "opened";
-    } catch (const OutputError& e) {
-        EXPECT_STREQ(e.what(), "no such file");
-    }
 }
