@@ -67,15 +67,16 @@ TEST(CharEncodings, UTF8DecodesValidAndReplacesInvalidSequences) {
     const auto valid = bytes("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(decodeForward(utf8, valid), (std::vector<CharCode>{'a', 0xE9, 0x20AC, 0x1F600}));
     EXPECT_EQ(decodeBackward(utf8, valid), (std::vector<CharCode>{0x1F600, 0x20AC, 0xE9, 'a'}));
-    // A stray continuation byte, an overlong form, an encoded surrogate and a
+    // A stray continuation byte, overlong forms, an encoded surrogate and a
     // cut-off sequence each decode to U+FFFD byte by byte.
     const auto invalid = bytes("\x80"
                                "\xC0\xAF"
+                               "\xE0\x9F\xBF"
                                "\xED\xA0\x80"
                                "\xE2\x82");
-    const std::vector<CharCode> replaced(8, 0xFFFD);
+    const std::vector<CharCode> replaced(11, 0xFFFD);
     EXPECT_EQ(decodeForward(utf8, invalid), replaced);
-    EXPECT_EQ(utf8.count(invalid.data(), invalid.data() + invalid.size()), 8);
+    EXPECT_EQ(utf8.count(invalid.data(), invalid.data() + invalid.size()), 11);
 }
 
 TEST(CharEncodings, UTF16PairsAndLoneSurrogates) {

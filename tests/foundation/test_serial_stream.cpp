@@ -68,7 +68,6 @@ TEST(MemorySerialStream, CountsAreCheckedAgainstWhatRemains) {
     negative.writeInt32(-1);
     EXPECT_THROW(negative.readCount(1), CParseError);
 }
-}
 
 } // namespace
 } // namespace zelm

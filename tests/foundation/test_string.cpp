@@ -123,10 +123,13 @@ TEST(StringBuilding, ReplaceEveryOccurrence) {
 }
 
 TEST(StringConversion, RoundTripsThroughEveryEncoding) {
-    const String source(L"\u00C0 la \U0001D11E");
-    EXPECT_EQ(source->toUTF8String().toStdString(), "\xC3\x80 la \xF0\x9D\x84\x9E");
-    EXPECT_EQ(source->toUTF16String()->getByteLength(), 14);
-    EXPECT_EQ(source->toUTF32String().toU32String(), U"\u00C0 la \U0001D11E");
+    const String source(L"\u00C0 la \U0001F600");
+    EXPECT_EQ(source->toUTF8String().toStdString(), "\xC3\x80 la \xF0\x9F\x98\x80");
+    const String utf16 = source->toUTF16String();
+    ASSERT_EQ(utf16->getByteLength(), 14);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(utf16->getData()), 7),
+              u"\u00C0 la \U0001F600");
+    EXPECT_EQ(source->toUTF32String().toU32String(), U"\u00C0 la \U0001F600");
     EXPECT_EQ(source->toLatin1String().toStdString(), "\xC3\x80 la ?");
     EXPECT_EQ(source->toCPString()->getData()[0], 0xC0);
     EXPECT_EQ(source->toCPString().toStdString(), "\xC3\x80 la ?");

@@ -232,6 +232,7 @@ TEST_F(QuorSourceTest, EndOfStreamRepeatsAndTheLogLinesComeInOrder) {
     source->open();
     source->open();
     EXPECT_TRUE(source->isOpen());
+    EXPECT_EQ(source->getChannelLayout(), 4);
     const std::size_t played = bytesOf(drain(*source)).size();
     EXPECT_TRUE(source->isEndOfStream());
     EXPECT_FALSE(source->decode());

@@ -79,7 +79,7 @@ TEST(TeskProgram, CommandLineTable) {
         {{"decode", "{in}", "-o", "x.wav", "--quality", "best"},
          2,
          "--quality accepts fast or high, not 'best'"},
-        {{"decode", "{in}", "-o", "x.wav", "--bits", "12"}, 2, "--bits accepts 8 or 16, not '12'"},
+        {{"decode", "{in}", "-o", "x.wav", "--bits", "24"}, 2, "--bits accepts 8 or 16, not '24'"},
         {{"info", "{in}", "--channels", "1"}, 2, "info takes no output options"},
         {{"--plugin", "{dir}/none.so", "info", "{in}"},
          1,
