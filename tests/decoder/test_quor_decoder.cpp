@@ -6,6 +6,7 @@
 #include <limits>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -263,6 +264,43 @@ TEST(QuorDecoderStreams, GaplessTrimmingGivesTheEncodersInput) {
     }
     for (const std::int32_t ms : {1, 450, 906}) {
         EXPECT_EQ(test::SeekDifference(d.handle, trimmed.samples, info, ms), 0) << ms;
+    }
+}
+
+TEST(QuorDecoderThreads, IndependentDecodersAgreeWithSingleThreadedDecodes) {
+    std::vector<streamgen::StreamOptions> kinds(4);
+    kinds[1].layer = streamgen::Layer::kIII;
+    kinds[1].signal = streamgen::Signal::kSweep;
+    kinds[2].layer = streamgen::Layer::kIII;
+    kinds[2].sampleRate = 22050;
+    kinds[2].bitRateKbps = 64;
+    kinds[2].mode = streamgen::ChannelMode::kMono;
+    kinds[3].sampleRate = 48000;
+    kinds[3].signal = streamgen::Signal::kNoise;
+    kinds[3].mode = streamgen::ChannelMode::kJointStereo;
+    std::vector<std::vector<std::uint8_t>> streams;
+    std::vector<test::Decoded> alone;
+    for (streamgen::StreamOptions& kind : kinds) {
+        kind.samplesPerChannel = 60000;
+        streams.push_back(streamgen::Generate(kind).bytes);
+        alone.push_back(DecodeBytes(streams.back(), 4608));
+        ASSERT_EQ(alone.back().result, QUOR_END);
+    }
+    std::vector<test::Decoded> together(streams.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round) {
+                together[i] = DecodeBytes(streams[i], 1000 + static_cast<std::int32_t>(i) * 4);
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        EXPECT_EQ(together[i].result, QUOR_END) << i;
+        EXPECT_EQ(together[i].samples, alone[i].samples) << i;
     }
 }
 

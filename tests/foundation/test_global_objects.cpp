@@ -99,5 +99,36 @@ TEST(GlobalObjects, ProcessExitDestroysThemInReverseOrderOfCreation) {
     EXPECT_EQ(order, "132");
 }
 
+TEST(GlobalObjectsThreads, ConcurrentRequestsCreateOnce) {
+    std::vector<int> destroyed;
+    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
+    std::atomic<int> created{0};
+    constexpr int kThreads = 8;
+    std::barrier start(kThreads);
+    std::vector<CService*> seen(kThreads, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            seen[static_cast<std::size_t>(t)] =
+                factory
+                    ->getGlobalObject<CService>(&kThirdMarker,
+                                                [&] {
+                                                    ++created;
+                                                    std::this_thread::yield();
+                                                    return makeP<CService>(destroyed, 3);
+                                                })
+                    .get();
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(created.load(), 1);
+    for (CService* service : seen) {
+        EXPECT_EQ(service, seen.front());
+    }
+}
+
 } // namespace
 } // namespace zelm

@@ -20,7 +20,7 @@ String uniqueName(const std::string& purpose) {
 
 using tesk_quor_test::tryLockOnOtherThread;
 
-TEST(LocalMutexObject, SecondLockByHolderNeedsSecondUnlock) {
+TEST(LocalMutexThreads, SecondLockByHolderNeedsSecondUnlock) {
     const P<IMutex> mutex = getMutexFactory()->createMutex();
     mutex->lock();
     mutex->lock();
@@ -30,7 +30,14 @@ TEST(LocalMutexObject, SecondLockByHolderNeedsSecondUnlock) {
     EXPECT_TRUE(tryLockOnOtherThread(*mutex, 0));
 }
 
-TEST(GlobalMutexObject, HandlesOfOneNameShareTheMutex) {
+TEST(LocalMutexThreads, TryLockAgainstOtherHolderAnswersFalseWhateverTheTimeout) {
+    const P<IMutex> mutex = getMutexFactory()->createMutex();
+    mutex->lock();
+    EXPECT_FALSE(tryLockOnOtherThread(*mutex, 3600 * 1000));
+    mutex->unlock();
+}
+
+TEST(GlobalMutexThreads, HandlesOfOneNameShareTheMutex) {
     const String name = uniqueName("handles");
     const P<IMutex> first = getMutexFactory()->createGlobalMutex(name);
     const P<IMutex> second = getMutexFactory()->createGlobalMutex(name);

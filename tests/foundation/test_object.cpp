@@ -108,5 +108,23 @@ TEST(Holders, ClassHolderConvertsToInterfaceHolders) {
     EXPECT_TRUE(none == nullptr);
 }
 
+TEST(ReferenceCountingThreads, ConcurrentCopiesBalance) {
+    int destroyed = 0;
+    P<CTracked> shared(new CTracked(destroyed));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&shared] {
+            for (int i = 0; i < 10000; ++i) {
+                P<CTracked> copy = shared;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(shared->getRefCount(), 1);
+    EXPECT_EQ(destroyed, 0);
+}
+
 } // namespace
 } // namespace zelm::testing_object

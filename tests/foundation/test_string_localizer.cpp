@@ -45,3 +45,31 @@ TEST(StringLocalizerParents, MissingEntriesAreAskedOfTheParent) {
     child->setParent(P<IStringLocalizer>());
     EXPECT_EQ(lookUp(*child, "zelm.X.Desc", "default"), "default");
 }
+
+TEST(StringLocalizerThreads, ConcurrentReadersAndWritersSeeWholeTexts) {
+    const P<CStringLocalizer> localizer(new CStringLocalizer());
+    const P<CStringLocalizer> parent(new CStringLocalizer());
+    parent->setText("zelm.P.Desc", "parent");
+    localizer->setParent(parent);
+    std::vector<std::thread> threads;
+    std::vector<int> bad(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                if (t % 2 == 0) {
+                    localizer->setText("zelm.T.Desc", i % 2 == 0 ? "even" : "odd");
+                    localizer->removeText("zelm.Gone.Desc");
+                }
+                const std::string value = lookUp(*localizer, "zelm.T.Desc", "default");
+                const std::string fromParent = lookUp(*localizer, "zelm.P.Desc", "default");
+                bad[static_cast<std::size_t>(t)] +=
+                    (value != "even" && value != "odd" && value != "default") ||
+                    fromParent != "parent";
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(bad, std::vector<int>(4, 0));
+}
