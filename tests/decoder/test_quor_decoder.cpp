@@ -369,7 +369,7 @@ TEST(QuorDecoderStreams, AFileOpensByItsUtf8OrWidePath) {
     }
 }
 
-TEST(QuorDecoderStreams, IndependentDecodersAgreeOnSeveralThreads) {
+TEST(QuorDecoderThreads, IndependentDecodersAgreeWithSingleThreadedDecodes) {
     std::vector<streamgen::StreamOptions> kinds(4);
     kinds[1].layer = streamgen::Layer::kIII;
     kinds[1].signal = streamgen::Signal::kSweep;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <quor/quor.h>
@@ -365,6 +366,63 @@ TEST_F(QuorSourceTest, ALongerFormatRecordIsReadByItsFirst32Bytes) {
     const P<IAudioChunk> chunk = source->decode();
     ASSERT_TRUE(chunk);
     source->close();
+}
+
+// One host, four sources at once: different streams, each in an output format
+// of its own (three through the converter, one at high quality), decode on
+// four threads as each decodes alone.
+using QuorSourceThreads = QuorSourceTest;
+
+TEST_F(QuorSourceThreads, FourSourcesOfOneHostDecodeAtOnceAsEachDoesAlone) {
+    gen::StreamOptions sweep;
+    sweep.layer = gen::Layer::kIII;
+    sweep.sampleRate = 48000;
+    sweep.mode = gen::ChannelMode::kJointStereo;
+    sweep.signal = gen::Signal::kSweep;
+    sweep.samplesPerChannel = 48000 * 2;
+    gen::StreamOptions noise;
+    noise.sampleRate = 32000;
+    noise.mode = gen::ChannelMode::kMono;
+    noise.signal = gen::Signal::kNoise;
+    noise.samplesPerChannel = 32000 * 2;
+    struct Job {
+        std::string path;
+        int rate, channels, bytes;
+        bool highQuality;
+    };
+    const std::vector<Job> jobs = {{longStereoFile(), 0, 0, 0, false},
+                                   {shortMonoFile(), 48000, 2, 2, true},
+                                   {streamFile("sweep_48000.mp3", sweep), 44100, 1, 1, false},
+                                   {streamFile("noise_32000.mp2", noise), 22050, 3, 2, false}};
+    // Each chunk's time and bytes, in order.
+    using Decoded = std::vector<std::pair<double, std::vector<std::uint8_t>>>;
+    const auto decodeJob = [this](const Job& job) {
+        const P<IAudioSource> source = create(job.path, job.rate, job.channels, job.bytes);
+        source->setOption(tesk::audio::sourceOption(tesk::audio::SourceOption::ResamplerQuality,
+                                                    job.highQuality ? 1 : 0));
+        source->open();
+        Decoded decoded;
+        for (const P<IAudioChunk>& chunk : drain(*source)) {
+            decoded.emplace_back(chunk->getTime(), bytesOf({chunk}));
+        }
+        source->close();
+        return decoded;
+    };
+    std::vector<Decoded> alone;
+    for (const Job& job : jobs) {
+        alone.push_back(decodeJob(job));
+    }
+    std::vector<Decoded> together(jobs.size());
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            threads.emplace_back([&, i] { together[i] = decodeJob(jobs[i]); });
+        }
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        EXPECT_FALSE(alone[i].empty()) << jobs[i].path;
+        EXPECT_EQ(together[i], alone[i]) << jobs[i].path;
+    }
 }
 
 } // namespace
