@@ -3,13 +3,24 @@
 // hands out is compared with what the decoder library gives on its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <quor/quor.h>
 #include <tesk/AudioSource.h>
@@ -252,18 +263,187 @@ TEST_F(QuorSourceTest, MissingFileNamesQuorErrorOpenfileAndStaysClosed) {
                          "2 CQuorSource: QUOR ERROR '-8' (Quor_CreateUsingFileW failed)"}));
 }
 
-TEST_F(QuorSourceTest, AFileWithoutAudioFramesFailsInTheFileInformation) {
-    const fs::path path = fs::path(TESK_QUOR_BINARY_DIR) / "test-streams" / "plugin" / "junk.mp3";
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << std::string(5000, 'x');
-    const P<IAudioSource> source = create(path.string(), 44100, 2, 2);
-    ASSERT_TRUE(source);
-    const std::string uri = source->getURI()->toString().toStdString();
-    EXPECT_EQ(errorOf([&] { source->open(); }),
-              "Message: Quor_GetFileInfo failed\nErrorcode: QUOR_ERROR_DECODE (-5) file: " + uri);
-    EXPECT_FALSE(source->isOpen());
-    EXPECT_EQ(source->getSampleRate(), 44100);
-    EXPECT_EQ(m_log.back(), "2 CQuorSource: QUOR ERROR '-5' (Quor_GetFileInfo failed)");
+// How a bad input ended: the first result other than QUOR_OK (QUOR_OK
+// itself when the calls never ended), and the bytes decoded before it.
+struct Outcome {
+    int code = QUOR_OK;
+    std::size_t bytes = 0;
+};
+
+enum class Made { kFile, kFolder, kFifo, kUnreadable, kShrinking };
+
+struct BadInput {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    int expected; // a QUOR_ERROR_ code, QUOR_END (audio, then the end), or kEither
+    Made made = Made::kFile;
+};
+
+constexpr int kEither = 2; // an error, or audio and then the end
+constexpr int kMostCalls = 100000;
+
+// Writes bytes into the FIFO once a reader has opened it (ten seconds at
+// most); a reader that stops early leaves the rest unwritten.
+std::thread feedFifo(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    return std::thread([path, &bytes] {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        int fifo = -1;
+        for (int tries = 0; fifo < 0 && tries < 1000; ++tries) {
+            fifo = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            std::this_thread::sleep_for(std::chrono::milliseconds(fifo < 0 ? 10 : 0));
+        }
+        fcntl(fifo, F_SETFL, 0);
+        for (std::size_t at = 0; fifo >= 0 && at < bytes.size();) {
+            const ssize_t written = ::write(fifo, bytes.data() + at, bytes.size() - at);
+            at = written > 0 ? at + static_cast<std::size_t>(written) : bytes.size();
+        }
+        ::close(fifo);
+    });
+}
+
+// Makes the row's input afresh at path.
+void make(const BadInput& row, const fs::path& path) {
+    fs::remove_all(path);
+    if (row.made == Made::kFolder) {
+        fs::create_directories(path);
+    } else if (row.made == Made::kFifo) {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    } else {
+        gen::WriteFile(path.string(), row.bytes);
+        fs::permissions(path,
+                        row.made == Made::kUnreadable ? fs::perms::none : fs::perms::owner_all);
+    }
+}
+
+Outcome decodeWithQuor(const std::string& path, const std::function<void()>& opened) {
+    QuorHandle decoder = nullptr;
+    QuorFileInfo info{};
+    Outcome outcome{Quor_CreateUsingFile(&decoder, path.c_str(), QUOR_VERSION)};
+    if (outcome.code == QUOR_OK && (outcome.code = Quor_GetFileInfo(decoder, &info)) == QUOR_OK) {
+        opened();
+        std::vector<std::uint8_t> buffer(16384);
+        for (int call = 0; outcome.code == QUOR_OK && call < kMostCalls; ++call) {
+            std::int32_t bytes = 0;
+            outcome.code = Quor_Decode(decoder, buffer.data(), 16384, &bytes);
+            outcome.bytes += static_cast<std::size_t>(bytes);
+        }
+    }
+    Quor_Destroy(decoder);
+    return outcome;
+}
+
+// Streams for the rows: a second of Layer III behind an ID3v2 tag, one with
+// a Xing header, and pseudo-random junk.
+gen::Stream badInputStream(gen::VbrFrame vbrFrame) {
+    gen::StreamOptions options;
+    options.layer = gen::Layer::kIII;
+    options.id3v2Size = 100;
+    options.vbrFrame = vbrFrame;
+    return gen::Generate(options);
+}
+
+std::vector<std::uint8_t> junk(std::size_t size) {
+    std::minstd_rand random(size);
+    std::vector<std::uint8_t> bytes(size);
+    for (std::uint8_t& byte : bytes) {
+        byte = static_cast<std::uint8_t>(random() >> 8);
+    }
+    return bytes;
+}
+
+std::vector<BadInput> badInputs() {
+    const gen::Stream stream = badInputStream(gen::VbrFrame::kNone);
+    const std::vector<std::uint8_t>& bytes = stream.bytes;
+    const std::string text = "Not audio at all, only words.\n";
+    const std::string png =
+        std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) + std::string(2000, '\0');
+    std::vector<BadInput> rows = {
+        {"empty", {}, QUOR_ERROR_DECODE},
+        {"folder", {}, QUOR_ERROR_OPENFILE, Made::kFolder},
+        {"fifo", bytes, QUOR_END, Made::kFifo},
+        {"unreadable", bytes, QUOR_ERROR_OPENFILE, Made::kUnreadable},
+        {"png", {png.begin(), png.end()}, QUOR_ERROR_DECODE},
+        {"text", {text.begin(), text.end()}, QUOR_ERROR_DECODE},
+        {"shrinking", bytes, QUOR_ERROR_READ, Made::kShrinking},
+    };
+    for (std::size_t cut = 1; cut <= 64; ++cut) {
+        rows.push_back(
+            {"cut " + std::to_string(cut),
+             {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() * cut / 65)},
+             kEither});
+    }
+    BadInput junked{"junk in front and between frames", junk(1 << 20), kEither};
+    const auto middle = bytes.begin() + stream.frameOffsets[stream.frameOffsets.size() / 2];
+    junked.bytes.insert(junked.bytes.end(), bytes.begin() + stream.audioPosition, middle);
+    junked.bytes.insert(junked.bytes.end(), junked.bytes.begin(), junked.bytes.begin() + (1 << 20));
+    junked.bytes.insert(junked.bytes.end(), middle, bytes.end());
+    BadInput hugeTag{
+        "ID3v2 tag of 256 MB", {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}, kEither};
+    hugeTag.bytes.insert(hugeTag.bytes.end(), bytes.begin(), bytes.end());
+    BadInput fullToc{"Xing table of 255s", badInputStream(gen::VbrFrame::kXing).bytes, QUOR_END};
+    const auto xing = std::search(fullToc.bytes.begin(), fullToc.bytes.end(), std::begin("Xing"),
+                                  std::end("Xing") - 1);
+    std::fill_n(xing + 16, 100, 0xFF);
+    rows.insert(rows.end(), {junked, hugeTag, fullToc});
+    return rows;
+}
+
+// Each bad input gives the same clear error through the decoder library and
+// through the plug-in, or decodes what is there; none crashes, hangs, or ends
+// cleanly with nothing decoded.
+TEST_F(QuorSourceTest, BadInputsGiveAClearErrorOrTheAudioThatIsThere) {
+    const fs::path folder = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "bad_inputs";
+    fs::create_directories(folder);
+    for (const BadInput& row : badInputs()) {
+        if (row.made == Made::kUnreadable && geteuid() == 0) {
+            std::cout << "skipped row '" << row.name
+                      << "': running as root, which reads any file, so none is unreadable\n";
+            continue;
+        }
+        const fs::path path = folder / "input";
+        const std::function<void()> opened = [&] {
+            if (row.made == Made::kShrinking) {
+                fs::resize_file(path, row.bytes.size() / 2);
+            }
+        };
+        make(row, path);
+        std::thread feeder = row.made == Made::kFifo ? feedFifo(path, row.bytes) : std::thread();
+        const Outcome direct = decodeWithQuor(path.string(), opened);
+        if (feeder.joinable()) {
+            feeder.join();
+        }
+        make(row, path);
+        feeder = row.made == Made::kFifo ? feedFifo(path, row.bytes) : std::thread();
+        Outcome plugin{QUOR_END};
+        const std::string error = errorOf([&] {
+            const P<IAudioSource> source = create(path.string(), nullptr);
+            source->open();
+            opened();
+            for (int call = 0; call < kMostCalls; ++call) {
+                const P<IAudioChunk> chunk = source->decode();
+                if (!chunk) {
+                    return;
+                }
+                plugin.bytes += static_cast<std::size_t>(chunk->getSize());
+            }
+            plugin.code = QUOR_OK;
+        });
+        if (feeder.joinable()) {
+            feeder.join();
+        }
+        if (error != "no exception") {
+            const std::size_t code = error.find(" (");
+            plugin.code = code == std::string::npos ? QUOR_OK : std::stoi(error.substr(code + 2));
+        }
+        SCOPED_TRACE(row.name + ": " + error);
+        EXPECT_EQ(plugin.code, direct.code);
+        EXPECT_TRUE(direct.code < QUOR_OK || (direct.code == QUOR_END && direct.bytes > 0));
+        EXPECT_TRUE(row.expected == kEither || direct.code == row.expected) << direct.code;
+        EXPECT_TRUE(direct.code != QUOR_END || plugin.bytes == direct.bytes);
+    }
 }
 
 TEST_F(QuorSourceTest, EndOfStreamRepeatsAndTheLogLinesComeInOrder) {
