@@ -33,7 +33,7 @@ inline int decode_symbol_within(const std::int16_t* tree, BitReader& reader, int
 // a big-values pair the entry also holds every bit the pair takes: its code,
 // the escape bits of each value 15 when the table has them, and a sign bit
 // per nonzero value.
-inline constexpr int kLookupBits = 8;
+inline constexpr int kLookupBits = 10;
 
 struct LookupEntry {
     std::int16_t value;
