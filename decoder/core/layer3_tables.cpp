@@ -133,6 +133,8 @@ void build_windows(Layer3Tables& t) {
     for (int type = 0; type < 4; ++type) {
         for (int i = 0; i < 36; ++i) {
             t.window[1][type][i] = i % 2 == 1 ? -plain[type][i] : plain[type][i];
+            const double odd = t.window[1][type][i];
+            t.window_lanes[type][i] = Lanes4{plain[type][i], odd, plain[type][i], odd};
         }
     }
 }
