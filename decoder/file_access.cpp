@@ -251,7 +251,7 @@ QuorCallbacks FileCallbacks() {
     return {FileRead, FileSeek, FileLength, FilePosition};
 }
 
-QuorCallbacks StandardInputCallbacks() {
+QuorCallbacks StreamCallbacks() {
     return {FileRead, nullptr, nullptr, FilePosition};
 }
 

@@ -71,9 +71,9 @@ private:
 // The callback set over a file opened for binary reading (the user value is
 // the std::FILE*).
 QuorCallbacks FileCallbacks();
-// The callback set over standard input (the user value is stdin): no seek,
-// no length.
-QuorCallbacks StandardInputCallbacks();
+// The callback set over a file that can neither seek nor tell its length
+// (standard input, a pipe, a device; the user value is the std::FILE*).
+QuorCallbacks StreamCallbacks();
 // Opens a file named by a wide-character path for binary reading; null when
 // it cannot be opened.
 std::FILE* OpenWidePath(const wchar_t* path);

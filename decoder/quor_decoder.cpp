@@ -85,15 +85,15 @@ std::int32_t CQuorDecoder::Prepare() {
     if (prepared_) {
         return QUOR_OK;
     }
-    if (preparationFailed_) {
-        return QUOR_ERROR_DECODE;
+    if (preparationError_ != QUOR_OK) {
+        return preparationError_;
     }
     blockAlign_ = 1;
     samples_ = pcmFrame_.Samples();
     SkipID3v2Tag(input_);
     if (!streamInfo_.Scan(scanner_, input_)) {
-        preparationFailed_ = true;
-        return QUOR_ERROR_DECODE;
+        preparationError_ = input_.GetLastError() != 0 ? input_.GetLastError() : QUOR_ERROR_DECODE;
+        return preparationError_;
     }
     prepared_ = true;
     framePending_ = scanner_.GetState() == CFrameScanner::kFrameComplete;
@@ -204,6 +204,9 @@ std::int32_t CQuorDecoder::Decode(void* buffer, std::int32_t size, std::int32_t&
     for (;;) {
         const std::int32_t available = bytesAvailable_ - bytesDelivered_;
         if (available > 0) {
+            if (buffer != nullptr && size != -1 && size < blockAlign_) {
+                return QUOR_ERROR_PARAM;
+            }
             delivered = Deliver(buffer, size, available);
             return QUOR_OK;
         }
@@ -217,6 +220,9 @@ std::int32_t CQuorDecoder::Decode(void* buffer, std::int32_t size, std::int32_t&
 std::int32_t CQuorDecoder::NoFrameResult() const {
     if (scanner_.GaveUp() || scanner_.StreamChanged()) {
         return QUOR_ERROR_DECODE;
+    }
+    if (scanner_.EndedEarly(input_)) {
+        return QUOR_ERROR_READ;
     }
     if (scanner_.AtInputEnd(input_)) {
         return scanner_.FoundStream() ? QUOR_END : QUOR_ERROR_DECODE;
@@ -433,7 +439,11 @@ std::int32_t CreateOnFile(QuorHandle* out, const Path* path, std::int32_t versio
         std::fclose(file);
         return QUOR_ERROR_UNSUPPORTED;
     }
-    const std::int32_t result = Quor_Create(out, FileCallbacks(), file, version);
+    // A pipe or a device is read as a stream: it can neither seek nor tell
+    // its length.
+    const bool seekable = std::ftell(file) >= 0;
+    const std::int32_t result =
+        Quor_Create(out, seekable ? FileCallbacks() : StreamCallbacks(), file, version);
     if (result != QUOR_OK) {
         std::fclose(file);
         return result;
@@ -455,7 +465,7 @@ extern "C" {
 QUOR_API std::int32_t Quor_Create(QuorHandle* out, QuorCallbacks callbacks, void* user,
                                   std::int32_t version) {
     if (callbacks.read == nullptr) {
-        callbacks = tesk::quor::StandardInputCallbacks();
+        callbacks = tesk::quor::StreamCallbacks();
         user = stdin;
     }
     if (version > QUOR_VERSION) {

@@ -110,7 +110,9 @@ private:
     CStreamInfo streamInfo_;
     CloseAction closeAction_ = nullptr;
     void* closeValue_ = nullptr;
-    bool preparationFailed_ = false;
+    // The result every call that prepares gives once preparing failed: the
+    // input's read error, or QUOR_ERROR_DECODE for an input without a stream.
+    std::int32_t preparationError_ = QUOR_OK;
     bool resetNeeded_ = false;
 };
 

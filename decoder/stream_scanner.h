@@ -59,6 +59,11 @@ public:
     bool AtInputEnd(const IFileAccess& file) const {
         return file.IsEOF() || (inputEnd_ >= 0 && file.GetPosition() >= inputEnd_);
     }
+    // The input ended in front of the end it had when the stream was
+    // scanned: the file shrank, or the input broke off.
+    bool EndedEarly(const IFileAccess& file) const {
+        return file.IsEOF() && inputEnd_ >= 0 && file.GetPosition() < inputEnd_;
+    }
     const std::uint8_t* FrameData() const { return frame_.get(); }
     std::int32_t FrameLength() const { return frameLength_; }
     const CFrameHeader& CurrentHeader() const { return header_; }

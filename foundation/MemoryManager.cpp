@@ -68,7 +68,8 @@ void CCachedMemoryBlock::reallocate(int capacity) {
     const P<IMemoryBlock> larger = m_manager->allocate(capacity);
     auto* other = dynamic_cast<CCachedMemoryBlock*>(larger.get());
     if (other == nullptr) {
-        throw CCastError(typeid(*larger), typeid(CCachedMemoryBlock));
+        const IMemoryBlock& given = *larger;
+        throw CCastError(typeid(given), typeid(CCachedMemoryBlock));
     }
     std::uint8_t* newBuffer = other->m_buffer;
     const int newCapacity = other->m_capacity;

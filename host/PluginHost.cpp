@@ -14,6 +14,7 @@ CHostLog::CHostLog(LogSink sink) : m_sink(std::move(sink)) {}
 
 void CHostLog::log(int level, const zelm::String& message) {
     if (m_sink) {
+        const std::lock_guard lock(m_sinkLock);
         m_sink(level, message);
     }
 }

@@ -20,6 +20,17 @@
 #include <system_error>
 #include <unistd.h>
 
+#if defined(__SANITIZE_THREAD__)
+#define ZELM_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZELM_THREAD_SANITIZER 1
+#endif
+#endif
+#ifdef ZELM_THREAD_SANITIZER
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace zelm::posix {
 
 namespace {
@@ -50,6 +61,24 @@ bool lockByte(int fd, short type, off_t byte, bool wait, const std::string& obje
         }
     }
     return true;
+}
+
+// A lock that waits until deadline on the monotonic clock. ThreadSanitizer
+// has no interceptor for pthread_mutex_clocklock; under it the call reports
+// its outcome itself, or the sanitizer would take the unlock that follows for
+// the unlock of a mutex nobody holds.
+int clockLock(pthread_mutex_t* mutex, const timespec& deadline) {
+#ifdef ZELM_THREAD_SANITIZER
+    __tsan_mutex_pre_lock(mutex, __tsan_mutex_try_lock);
+    const int result = ::pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline);
+    const bool held = result == 0 || result == EOWNERDEAD;
+    __tsan_mutex_post_lock(
+        mutex, held ? __tsan_mutex_try_lock : __tsan_mutex_try_lock | __tsan_mutex_try_lock_failed,
+        0);
+    return result;
+#else
+    return ::pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline);
+#endif
 }
 
 bool isUnlinked(int fd, const std::string& objectName) {
@@ -209,8 +238,7 @@ bool NamedMutex::tryLock(std::uint32_t timeoutMs) {
         return acquired(::pthread_mutex_trylock(&shared_->mutex), "pthread_mutex_trylock");
     }
     const timespec deadline = monotonicDeadline(timeoutMs);
-    return acquired(::pthread_mutex_clocklock(&shared_->mutex, CLOCK_MONOTONIC, &deadline),
-                    "pthread_mutex_clocklock");
+    return acquired(clockLock(&shared_->mutex, deadline), "pthread_mutex_clocklock");
 }
 
 } // namespace zelm::posix

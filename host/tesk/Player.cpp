@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string_view>
+#include <system_error>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 
 #include "tools/cli/plain_errors.h"
 #include "tools/cli/stream_report.h"
+#include "tools/cli/temporary_files.h"
 
 namespace tesk::player {
 
@@ -36,28 +39,19 @@ public:
             return;
         }
         const std::filesystem::path folder = std::filesystem::temp_directory_path();
-        std::string name = (folder / "tesk-stdin-XXXXXX").string();
-        const int descriptor = mkstemp(name.data());
-        if (descriptor < 0) {
-            throw cli::InputError("cannot keep a copy: " + cli::systemCause(errno));
+        try {
+            m_copy = std::make_unique<cli::TemporaryFile>((folder / "tesk-stdin-XXXXXX").string());
+        } catch (const std::system_error& e) {
+            throw cli::InputError("cannot keep a copy: " + cli::systemCause(e.code().value()));
         }
-        m_copy = name;
-        m_path = name;
-        copyInto(descriptor);
+        m_path = m_copy->path();
+        copyInto(m_copy->openStream());
     }
-    ~StandardInputFile() {
-        if (!m_copy.empty()) {
-            std::remove(m_copy.c_str());
-        }
-    }
-    StandardInputFile(const StandardInputFile&) = delete;
-    StandardInputFile& operator=(const StandardInputFile&) = delete;
 
     const std::string& path() const { return m_path; }
 
 private:
-    static void copyInto(int descriptor) {
-        std::FILE* copy = fdopen(descriptor, "wb");
+    static void copyInto(std::FILE* copy) {
         char buffer[65536];
         std::size_t count = 0;
         bool written = copy != nullptr;
@@ -72,7 +66,7 @@ private:
     }
 
     std::string m_path;
-    std::string m_copy;
+    std::unique_ptr<cli::TemporaryFile> m_copy;
 };
 
 // An open audio source on the input, in the format the options ask for; the

@@ -165,7 +165,9 @@ QUOR_API int32_t Quor_Create(QuorHandle* out, QuorCallbacks callbacks, void* use
  * Returns QUOR_OK; QUOR_ERROR_INCOMPATIBLEVERSION; QUOR_ERROR_PARAM when out or
  * path is NULL; QUOR_ERROR_OPENFILE when the file cannot be opened;
  * QUOR_ERROR_UNSUPPORTED for a file of 2 GiB or more; QUOR_ERROR_MEMORY. On
- * failure no file stays open.
+ * failure no file stays open. A pipe or a device is read as a stream, as
+ * standard input is: it cannot seek, and its duration is known only from a
+ * Xing header.
  */
 QUOR_API int32_t Quor_CreateUsingFileW(QuorHandle* out, const wchar_t* path, int32_t version);
 
@@ -189,8 +191,9 @@ QUOR_API void Quor_Destroy(QuorHandle handle);
  * that call can take as long as a pass over the file. With gapless trimming
  * on, durationMs is the length of the trimmed audio.
  * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or info is NULL;
- * QUOR_ERROR_DECODE when the input is not an MPEG audio stream (and again on
- * every later call that prepares); QUOR_ERROR_MEMORY.
+ * QUOR_ERROR_DECODE when the input is not an MPEG audio stream, or
+ * QUOR_ERROR_READ when it failed to read, before a stream was found (and
+ * again on every later call that prepares); QUOR_ERROR_MEMORY.
  */
 QUOR_API int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info);
 
@@ -233,17 +236,19 @@ QUOR_API int32_t Quor_SetOption(QuorHandle handle, int32_t option, int32_t value
  *  size:      bytes of room in buffer. At most size bytes are delivered,
  *             rounded down to whole sample frames, and never more than what
  *             is left of the current MPEG frame (at most 4608 bytes), so one
- *             call may deliver less than size while the stream goes on. With
- *             room for less than one sample frame the call delivers 0 bytes
- *             and returns QUOR_OK: give at least 4 bytes. -1 means no limit:
+ *             call may deliver less than size while the stream goes on. Room
+ *             for less than one sample frame (4 bytes for stereo, 2 for
+ *             mono) is refused with QUOR_ERROR_PARAM. -1 means no limit:
  *             the buffer must then hold 4608 bytes.
  *  delivered: set to 0 first, then to the bytes delivered (or passed over).
  * Returns QUOR_OK with 0 or more bytes; QUOR_END with 0 bytes once the stream
  * is exhausted, and again on every later call; QUOR_ERROR_PARAM when handle or
- * delivered is NULL, when buffer is NULL with a nonzero size, or for a size
- * below -1; QUOR_ERROR_DECODE for an input that is not an MPEG audio stream;
- * QUOR_ERROR_READ or QUOR_ERROR_SEEK when the input failed and no further
- * frame can be had; QUOR_ERROR_UNSUPPORTED past 2 GiB; QUOR_ERROR_MEMORY;
+ * delivered is NULL, when buffer is NULL with a nonzero size, for a size
+ * below -1, or for room below one sample frame; QUOR_ERROR_DECODE for an
+ * input that is not an MPEG audio stream; QUOR_ERROR_READ or QUOR_ERROR_SEEK
+ * when the input failed and no further frame can be had, QUOR_ERROR_READ also
+ * when the input ends before the length it had when the decoder prepared (a
+ * file that shrank); QUOR_ERROR_UNSUPPORTED past 2 GiB; QUOR_ERROR_MEMORY;
  * QUOR_ERROR_INTERNAL. After an error other than QUOR_ERROR_PARAM the decoder
  * can still be sought or destroyed.
  */

@@ -77,7 +77,7 @@ TEST(GlobalObjects, CreatorMayRequestOtherGlobalObjects) {
     EXPECT_EQ(destroyed, (std::vector<int>{1, 2}));
 }
 
-TEST(GlobalObjects, ConcurrentRequestsCreateOnce) {
+TEST(GlobalObjectsThreads, ConcurrentRequestsCreateOnce) {
     std::vector<int> destroyed;
     P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
     std::atomic<int> created{0};

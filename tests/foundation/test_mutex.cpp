@@ -26,7 +26,7 @@ TEST(MutexFactory, IsOneProcessWideObject) {
     EXPECT_NE(dynamic_cast<posix::CMutexFactory*>(getMutexFactory().get()), nullptr);
 }
 
-TEST(LocalMutexObject, SecondLockByHolderNeedsSecondUnlock) {
+TEST(LocalMutexThreads, SecondLockByHolderNeedsSecondUnlock) {
     const P<IMutex> mutex = getMutexFactory()->createMutex();
     mutex->lock();
     mutex->lock();
@@ -36,14 +36,14 @@ TEST(LocalMutexObject, SecondLockByHolderNeedsSecondUnlock) {
     EXPECT_TRUE(tryLockOnOtherThread(*mutex, 0));
 }
 
-TEST(LocalMutexObject, TryLockAgainstOtherHolderAnswersFalseWhateverTheTimeout) {
+TEST(LocalMutexThreads, TryLockAgainstOtherHolderAnswersFalseWhateverTheTimeout) {
     const P<IMutex> mutex = getMutexFactory()->createMutex();
     mutex->lock();
     EXPECT_FALSE(tryLockOnOtherThread(*mutex, 3600 * 1000));
     mutex->unlock();
 }
 
-TEST(LocalMutexObject, ScopedLockReleasesOnException) {
+TEST(LocalMutexThreads, ScopedLockReleasesOnException) {
     const P<IMutex> mutex = getMutexFactory()->createMutex();
     try {
         CMutexLock lock(*mutex);
@@ -53,7 +53,7 @@ TEST(LocalMutexObject, ScopedLockReleasesOnException) {
     EXPECT_TRUE(tryLockOnOtherThread(*mutex, 0));
 }
 
-TEST(GlobalMutexObject, HandlesOfOneNameShareTheMutex) {
+TEST(GlobalMutexThreads, HandlesOfOneNameShareTheMutex) {
     const String name = uniqueName("handles");
     const P<IMutex> first = getMutexFactory()->createGlobalMutex(name);
     const P<IMutex> second = getMutexFactory()->createGlobalMutex(name);

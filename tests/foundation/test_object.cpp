@@ -120,7 +120,7 @@ TEST(ReferenceCounting, DestructorPassingItselfThroughAHolderDestroysOnce) {
     EXPECT_EQ(destroyed, 1);
 }
 
-TEST(ReferenceCounting, ConcurrentCopiesBalance) {
+TEST(ReferenceCountingThreads, ConcurrentCopiesBalance) {
     int destroyed = 0;
     P<CTracked> shared(new CTracked(destroyed));
     std::vector<std::thread> threads;

@@ -28,7 +28,7 @@ TEST(NamedMutexName, EscapesSlashPercentAndControlBytes) {
     EXPECT_EQ(NamedMutex::objectName("a/b%c\n"), "/zelm-mutex-a%2Fb%25c%0A");
 }
 
-TEST(NamedMutex, TwoObjectsOfOneNameExcludeEachOther) {
+TEST(NamedMutexThreads, TwoObjectsOfOneNameExcludeEachOther) {
     const std::string name = uniqueName("shared");
     NamedMutex first(name);
     NamedMutex second(name);
@@ -39,7 +39,7 @@ TEST(NamedMutex, TwoObjectsOfOneNameExcludeEachOther) {
     EXPECT_TRUE(tryLockOnOtherThread(second, 20));
 }
 
-TEST(NamedMutex, OtherNamesAreIndependent) {
+TEST(NamedMutexThreads, OtherNamesAreIndependent) {
     NamedMutex first(uniqueName("one"));
     NamedMutex second(uniqueName("two"));
     first.lock();
@@ -63,7 +63,7 @@ TEST(NamedMutex, SharedObjectGoesWithTheLastUser) {
     again.unlock();
 }
 
-TEST(NamedMutex, ThreadThatEndedHoldingItLeavesItToTheNextLocker) {
+TEST(NamedMutexThreads, ThreadThatEndedHoldingItLeavesItToTheNextLocker) {
     NamedMutex mutex(uniqueName("thread-ended"));
     std::thread([&] { mutex.lock(); }).join();
     EXPECT_TRUE(mutex.tryLock(0));

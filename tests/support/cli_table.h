@@ -129,8 +129,47 @@ inline void expectWavSizes(const std::string& wav, std::uint32_t riff, std::uint
     EXPECT_EQ(wordAt(wav, 40), data);
 }
 
-// The rows both programs pass alike; program is the name in messages.
-inline std::vector<CliCase> commonCliCases(const std::string& program) {
+// After a run that wrote {dir}/out.wav with the permissions of a new file:
+// through a link to it, the file is neither replaced without -f nor spoilt by
+// a size limit or an interruption (SIGTERM while the input, a FIFO, waits for
+// more), and a link to the input is refused; with -f the link's target is
+// replaced, keeping its permissions.
+inline CliCheck keepsFilesWhole(const std::string& program, const std::string& path,
+                                const CliFiles& files) {
+    return [=](const std::filesystem::path& dir, const ProgramRun&) {
+        const std::string before = readAll(dir / "out.wav");
+        const std::string script =
+            "cd " + shellQuoted(dir.string()) + "; P=" + shellQuoted(path) +
+            "; I=" + shellQuoted(files.in) +
+            "; ln -s out.wav link.wav; ln -s \"$I\" in.mp2\n"
+            "[ $(stat -c %a out.wav) = $(printf %o $((0666 & ~0$(umask)))) ]; echo usual $?\n"
+            "$P decode \"$I\" -o link.wav; echo exists $?\n"
+            "$P decode \"$I\" -o ./in.mp2 -f --raw; echo input $?\n"
+            "(ulimit -f 8; $P decode \"$I\" -o link.wav -f -q); echo limit $?\n"
+            "mkfifo fifo; (head -c 20000 \"$I\"; exec sleep 20) >fifo & w=$!\n"
+            "$P decode fifo -o link.wav -f -q & p=$!\n"
+            "for i in $(seq 100); do ls out.wav.part* >/dev/null 2>&1 && break; sleep 0.1; done\n"
+            "kill -TERM $p; wait $p; echo interrupted $?; kill $w; ls | grep -c part; chmod 604 "
+            "out.wav\n$P decode \"$I\" -o link.wav -f -q --length 1; echo forced $?\n"
+            "stat -c %a out.wav\n";
+        const CliCase row(
+            {"-c", script}, 0,
+            "usual 0\nexists 2\ninput 2\nlimit 1\ninterrupted 143\n0\nforced 0\n604\n");
+        const ProgramRun run = runRow("bash", row, files, dir);
+        EXPECT_EQ(run.out, row.expected);
+        EXPECT_EQ(run.err, program + ": link.wav: exists; give -f to replace it\n" + program +
+                               ": ./in.mp2: is the input itself; it is left as it is\n" + program +
+                               ": link.wav: file too large\n");
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.wav"));
+        EXPECT_EQ(readAll(dir / "out.wav").size(), 44u + 176400u);
+        EXPECT_NE(readAll(dir / "out.wav"), before);
+    };
+}
+
+// The rows both programs pass alike; program is the name in messages and
+// path the program to run.
+inline std::vector<CliCase> commonCliCases(const std::string& program, const std::string& path,
+                                           const CliFiles& files) {
     namespace fs = std::filesystem;
     using Dir = const fs::path&;
     const std::string refused = "Try '" + program + " --help'.";
@@ -204,7 +243,14 @@ inline std::vector<CliCase> commonCliCases(const std::string& program) {
              EXPECT_FALSE(fs::exists(dir / "gone.wav"));
          }},
         {{"decode", "{in}", "-o", "{dir}/no/x.wav"}, 1, program + ": {dir}/no/x.wav: no such file"},
-        {{"decode", "{in}", "-o", "{in}", "--raw"}, 1, program + ": {in}: is the input itself"},
+        {{"decode", "{in}", "-o", "{in}", "--raw"}, 2, program + ": {in}: is the input itself"},
+        {{"decode", "{in}", "-o", "/dev/full"}, 1, program + ": /dev/full: no space left on the"},
+        {{"decode", "{in2}", "-o", "{dir}/out.wav", "-q"},
+         0,
+         "",
+         "",
+         false,
+         keepsFilesWhole(program, path, files)},
     };
 }
 

@@ -54,6 +54,15 @@ bool isFolder(const std::string& output) {
     return !output.empty() && (output.back() == '/' || fs::is_directory(output, error));
 }
 
+// A device or FIFO: its name need not tell a type, as standard output's
+// does not.
+bool isStream(const std::string& output) {
+    std::error_code error;
+    const fs::file_status status = fs::status(output, error);
+    return !error && fs::exists(status) && !fs::is_regular_file(status) &&
+           !fs::is_directory(status);
+}
+
 std::string lowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -79,6 +88,8 @@ bool readCommonOption(const std::string& argument, ArgumentReader& reader, Commo
         options.start = parseSeconds(argument, reader.valueOf(argument));
     } else if (argument == "--length") {
         options.length = parseSeconds(argument, reader.valueOf(argument));
+    } else if (argument == "-f" || argument == "--force") {
+        options.force = true;
     } else if (argument == "--raw") {
         options.raw = true;
     } else if (argument == "--no-gapless") {
@@ -208,7 +219,7 @@ void parseCommandLine(const std::vector<std::string>& arguments, CommonOptions& 
 OutputTarget outputFor(const CommonOptions& options, const std::string& input) {
     const OutputType forced = options.raw ? OutputType::kRaw : OutputType::kWav;
     if (!isFolder(options.output)) {
-        const bool named = options.output != "-" && !options.raw;
+        const bool named = options.output != "-" && !options.raw && !isStream(options.output);
         return {options.output, named ? typeOf(options.output) : forced};
     }
     if (input == "-") {
@@ -221,7 +232,9 @@ OutputTarget outputFor(const CommonOptions& options, const std::string& input) {
 const char* commonHelp() {
     return "  -o, --output OUT      the output: a .wav, .raw or .pcm file (any case),\n"
            "                        \"-\" for standard output, or a folder (out/) that\n"
-           "                        receives NAME.wav for each input\n"
+           "                        receives NAME.wav for each input; a device or\n"
+           "                        FIFO (/dev/null) is written as it is\n"
+           "  -f, --force           replace output files that exist\n"
            "  --start TIME          begin at TIME seconds: 90, 1.5, 1:30.5 or 1:02:03\n"
            "  --length TIME         decode at most TIME seconds of audio\n"
            "  --raw                 bare interleaved PCM instead of WAV, whatever the name\n"
@@ -233,8 +246,13 @@ const char* commonHelp() {
            "  --version             the program's version\n"
            "An input \"-\" is standard input.\n"
            "\n"
+           "An output file that exists is replaced only with -f, and never by an\n"
+           "unfinished one; an output that is an input is refused.\n"
+           "\n"
            "Exit status: 0 success; 1 a file could not be read, decoded or written\n"
-           "(the others given are still decoded); 2 a usage error.\n";
+           "(the others given are still decoded); 2 a usage error, or an output\n"
+           "refused before anything was written; 128 + N when stopped by signal N\n"
+           "(SIGINT, SIGTERM, SIGHUP), the unfinished output removed.\n";
 }
 
 } // namespace tesk::cli

@@ -15,6 +15,7 @@ enum class Command { kInfo, kDecode, kHelp, kVersion };
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
+// A usage error, or an output refused before anything was written.
 inline constexpr int kExitUsage = 2;
 
 struct CommonOptions {
@@ -24,6 +25,7 @@ struct CommonOptions {
     double start = 0.0;              // seconds
     std::optional<double> length;    // seconds
     bool raw = false;
+    bool force = false;  // replace an output file that exists
     bool gapless = true; // trim the encoder delay and padding a stream records
     bool quiet = false;
     bool json = false;

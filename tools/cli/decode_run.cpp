@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tools/cli/progress.h"
+#include "tools/cli/temporary_files.h"
 
 namespace tesk::cli {
 
@@ -24,10 +25,48 @@ std::uint64_t byteLimit(const CommonOptions& options, const PcmFormat& format) {
     return frames * static_cast<std::uint64_t>(format.channels * format.bytesPerSample);
 }
 
-// True when writing target would replace the input itself.
-bool replacesInput(const std::string& input, const std::string& target) {
-    std::error_code error;
-    return input != "-" && target != "-" && std::filesystem::equivalent(input, target, error);
+// True when the two paths name one file: standard input for "-".
+bool sameFile(const std::string& input, const std::string& output) {
+    struct stat in {};
+    struct stat out {};
+    const int found = input == "-" ? fstat(STDIN_FILENO, &in) : stat(input.c_str(), &in);
+    return found == 0 && stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+           in.st_ino == out.st_ino;
+}
+
+// Why target must not be written, or "" when it may: only a file that is
+// there can be spoilt. A path that cannot be looked at is left to the
+// writing, which reports it.
+std::string refusal(const CommonOptions& options, const std::string& target) {
+    OutputPlace place;
+    try {
+        place = placeOf(target);
+    } catch (const OutputError&) {
+        return {};
+    }
+    if (place.kind != OutputKind::kFile || !place.exists) {
+        return {};
+    }
+    for (const std::string& input : options.inputs) {
+        if (sameFile(input, place.path)) {
+            return "is the input itself; it is left as it is";
+        }
+    }
+    return options.force ? "" : "exists; give -f to replace it";
+}
+
+// Reports every output that must not be written; true when there is one.
+bool refuseOutputs(const std::string& program, const CommonOptions& options) {
+    bool refused = false;
+    for (const std::string& input : options.inputs) {
+        const std::string target = outputFor(options, input).path;
+        const std::string cause = refusal(options, target);
+        if (!cause.empty()) {
+            reportFailure(program, subjectName(target, true), cause);
+            refused = true;
+        }
+    }
+    return refused;
 }
 
 void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTarget& target,
@@ -67,15 +106,16 @@ void reportFailure(const std::string& program, const std::string& subject,
 }
 
 int decodeAll(const std::string& program, const CommonOptions& options, const ReaderFactory& open) {
+    handleInterruptions();
+    if (refuseOutputs(program, options)) {
+        return kExitUsage;
+    }
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO) != 0, stderr);
     int status = kExitOk;
     for (const std::string& input : options.inputs) {
         const OutputTarget target = outputFor(options, input);
         const std::string name = options.inputs.size() > 1 ? input : std::string();
         try {
-            if (replacesInput(input, target.path)) {
-                throw OutputError("is the input itself; it is left as it is");
-            }
             const std::unique_ptr<AudioReader> reader = open(input);
             decodeOne(*reader, options, target, progress, name);
         } catch (const InputError& e) {

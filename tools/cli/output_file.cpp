@@ -3,8 +3,9 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <utility>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,12 +40,16 @@ std::uint32_t headerBytes(const PcmFormat& format) {
     return format.channels > 2 ? 68 : 44;
 }
 
+// Links followed before the chain counts as a loop, as the system counts.
+constexpr int kLongestLinkChain = 40;
+
 // A temporary file is made readable by the owner only; the finished file
-// gets the permissions of any new file of the user.
-void giveUsualPermissions(int descriptor) {
+// gets the permissions of the file it replaces, or those of any new file of
+// the user.
+void givePermissions(std::FILE* file, const OutputPlace& place) {
     const mode_t mask = umask(0);
     umask(mask);
-    fchmod(descriptor, 0666 & ~mask);
+    fchmod(fileno(file), place.exists ? place.permissions : 0666 & ~mask);
 }
 
 // The position of a file the header can be written back into: a regular
@@ -92,12 +97,45 @@ std::string makeWavHeader(const PcmFormat& format, std::uint32_t dataBytes) {
     return out;
 }
 
-OutputFile::OutputFile(const std::string& path, const PcmFormat& format, bool raw)
-    : m_path(path), m_format(format), m_raw(raw) {
+OutputPlace placeOf(const std::string& path) {
     if (path == "-") {
+        return {OutputKind::kStandardOutput, path};
+    }
+    std::filesystem::path at = path;
+    for (int link = 0; link < kLongestLinkChain; ++link) {
+        struct stat status {};
+        if (lstat(at.c_str(), &status) != 0) {
+            if (errno != ENOENT) {
+                throw OutputError(systemCause(errno));
+            }
+            return {OutputKind::kFile, at.string()};
+        }
+        if (S_ISREG(status.st_mode)) {
+            return {OutputKind::kFile, at.string(), true, status.st_mode & 07777};
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            return {OutputKind::kStream, at.string()};
+        }
+        std::error_code error;
+        const std::filesystem::path target = std::filesystem::read_symlink(at, error);
+        if (error) {
+            throw OutputError(systemCause(error.value()));
+        }
+        at = at.parent_path() / target;
+    }
+    throw OutputError(systemCause(ELOOP));
+}
+
+OutputFile::OutputFile(const std::string& path, const PcmFormat& format, bool raw)
+    : m_format(format), m_raw(raw) {
+    const OutputPlace place = placeOf(path);
+    m_path = place.path;
+    if (place.kind == OutputKind::kStandardOutput) {
         m_file = stdout;
+    } else if (place.kind == OutputKind::kStream) {
+        openInPlace();
     } else {
-        openTemporary();
+        openTemporary(place);
     }
     if (!m_raw) {
         m_headerPosition = rewritablePosition(m_file);
@@ -109,27 +147,30 @@ OutputFile::~OutputFile() {
     if (m_file != nullptr && m_file != stdout) {
         std::fclose(m_file);
     }
-    if (!m_finished && !m_temporaryPath.empty()) {
-        std::remove(m_temporaryPath.c_str());
-    }
 }
 
-void OutputFile::openTemporary() {
-    std::vector<char> name(m_path.begin(), m_path.end());
-    const std::string suffix = ".partXXXXXX";
-    name.insert(name.end(), suffix.begin(), suffix.end());
-    name.push_back('\0');
-    const int descriptor = mkstemp(name.data());
+void OutputFile::openTemporary(const OutputPlace& place) {
+    try {
+        m_temporary = std::make_unique<TemporaryFile>(m_path + ".partXXXXXX");
+    } catch (const std::system_error& e) {
+        fail(systemCause(e.code().value()));
+    }
+    m_file = m_temporary->openStream();
+    if (m_file == nullptr) {
+        fail(systemCause(errno));
+    }
+    givePermissions(m_file, place);
+}
+
+void OutputFile::openInPlace() {
+    const int descriptor = ::open(m_path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0) {
         fail(systemCause(errno));
     }
-    m_temporaryPath = name.data();
-    giveUsualPermissions(descriptor);
     m_file = fdopen(descriptor, "wb");
     if (m_file == nullptr) {
         const int error = errno;
         ::close(descriptor);
-        std::remove(m_temporaryPath.c_str());
         fail(systemCause(error));
     }
 }
@@ -150,17 +191,20 @@ void OutputFile::finish() {
         if (std::fflush(stdout) != 0) {
             fail(systemCause(errno));
         }
-        m_finished = true;
         return;
+    }
+    // The samples reach the disk before the name moves to them, so that a
+    // crash leaves the old file or the new one, not an empty one.
+    if (m_temporary && (std::fflush(m_file) != 0 || fsync(fileno(m_file)) != 0)) {
+        fail(systemCause(errno));
     }
     std::FILE* file = std::exchange(m_file, nullptr);
     if (std::fclose(file) != 0) {
         fail(systemCause(errno));
     }
-    if (std::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0) {
+    if (m_temporary && !m_temporary->renameTo(m_path)) {
         fail(systemCause(errno));
     }
-    m_finished = true;
 }
 
 void OutputFile::completeHeader() {

@@ -1,13 +1,20 @@
 // Where decoded audio is written: a WAV file, bare PCM, or standard output. A
-// named file is written under a temporary name in the same folder and
-// renamed only when finish succeeds, so a failed run never leaves a file
-// that looks complete.
+// file is written under a temporary name beside it and renamed only when
+// finish succeeds, so a failed or interrupted run never leaves a file that
+// looks complete nor spoils the one it would replace. Through a symbolic
+// link the file the link ends at is replaced, and the link kept; a device,
+// FIFO or socket is written in place, as a stream.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string>
+
+#include <sys/types.h>
+
+#include "tools/cli/temporary_files.h"
 
 namespace tesk::cli {
 
@@ -22,6 +29,23 @@ class OutputError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+enum class OutputKind {
+    kStandardOutput, // the path "-"
+    kFile,           // a regular file, or none yet: replaced through a temporary file
+    kStream,         // a device, FIFO or socket: written in place
+};
+
+struct OutputPlace {
+    OutputKind kind = OutputKind::kFile;
+    std::string path;       // what is written: symbolic links followed to their end
+    bool exists = false;    // kFile: a file is there already
+    mode_t permissions = 0; // of the file that is there
+};
+
+// What writing to path means. Throws OutputError for a path whose links
+// cannot be followed.
+OutputPlace placeOf(const std::string& path);
 
 class OutputFile {
 public:
@@ -41,18 +65,18 @@ public:
     std::uint64_t getDataBytes() const { return m_dataBytes; }
 
 private:
-    void openTemporary();
+    void openTemporary(const OutputPlace& place);
+    void openInPlace();
     void writeHeader(std::uint32_t dataBytes);
     void writeOrFail(const void* bytes, std::size_t count);
     void completeHeader();
     [[noreturn]] static void fail(const std::string& cause);
 
-    std::string m_path;
-    std::string m_temporaryPath;
+    std::string m_path; // the file the finished output takes the place of
+    std::unique_ptr<TemporaryFile> m_temporary;
     PcmFormat m_format;
     bool m_raw = false;
     std::FILE* m_file = nullptr;
-    bool m_finished = false;
     long m_headerPosition = -1; // where the header lies in a file that can be rewritten
     std::uint64_t m_dataBytes = 0;
 };

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <mutex>
 
 namespace tesk::host {
 
@@ -15,6 +16,7 @@ using LogSink = std::function<void(int level, const zelm::String& message)>;
 // A sink writing "[level] message" lines, UTF-8, to out.
 LogSink makeStreamLogSink(std::ostream& out);
 
+// Lines logged on several threads at once reach the sink one at a time.
 class CHostLog : public zelm::CObject, public virtual common::IHostLog {
 public:
     // An empty sink drops every line.
@@ -23,6 +25,7 @@ public:
 
 private:
     LogSink m_sink;
+    std::mutex m_sinkLock;
 };
 
 class CPluginHost : public zelm::CObject, public virtual common::IPluginHost {

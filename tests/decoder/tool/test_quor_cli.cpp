@@ -16,16 +16,16 @@ TEST(QuorProgram, CommandLineTable) {
     const auto startsAtTheSample = [files](const std::filesystem::path& dir, const ProgramRun&) {
         const std::string whole = tesk_quor_test::readAll(dir / "all.raw");
         for (const double seconds : {0.003, 0.5, 1.0}) {
-            const CliCase later(
-                {"decode", "{in}", "-o", "{dir}/later.raw", "--start", std::to_string(seconds)}, 0,
-                "");
+            const CliCase later({"decode", "{in}", "-o", "{dir}/later.raw", "-f", "--start",
+                                 std::to_string(seconds)},
+                                0, "");
             ASSERT_EQ(tesk_quor_test::runRow(QUOR_TOOL_PATH, later, files, dir).status, 0);
             const auto skipped = static_cast<std::size_t>(std::lround(seconds * 44100)) * 4;
             EXPECT_TRUE(tesk_quor_test::readAll(dir / "later.raw") == whole.substr(skipped))
                 << seconds;
         }
     };
-    std::vector<CliCase> table = tesk_quor_test::commonCliCases("quor");
+    std::vector<CliCase> table = tesk_quor_test::commonCliCases("quor", QUOR_TOOL_PATH, files);
     const std::vector<CliCase> own = {
         {{"--version"}, 0, "quor "},
         {{"decode", "{in}", "-o", "x.wav", "--buffer", "2"},

@@ -52,12 +52,12 @@ void sameAsTheQuorTool(const fs::path& dir, const ProgramRun&) {
     files.in = tesk_quor_test::generatedStream("tesk", "tagged.mp3", options);
     for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
              {}, {"--start", "0.7071"}, {"--no-gapless", "--start", "0.001"}}) {
-        std::vector<std::string> arguments = {"decode", "{in}", "-q", "-o"};
+        std::vector<std::string> arguments = {"decode", "{in}", "-q", "-f", "-o"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        arguments.insert(arguments.begin() + 4, "{dir}/tesk.wav");
+        arguments.insert(arguments.begin() + 5, "{dir}/tesk.wav");
         ASSERT_EQ(
             tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, {arguments, 0, ""}, files, dir).status, 0);
-        arguments[4] = "{dir}/quor.wav";
+        arguments[5] = "{dir}/quor.wav";
         ASSERT_EQ(tesk_quor_test::runRow(QUOR_TOOL_PROGRAM, {arguments, 0, ""}, files, dir).status,
                   0);
         const std::string wav = readAll(dir / "tesk.wav");
@@ -75,7 +75,8 @@ void sameAsTheQuorTool(const fs::path& dir, const ProgramRun&) {
 } // namespace
 
 TEST(TeskProgram, CommandLineTable) {
-    std::vector<CliCase> table = tesk_quor_test::commonCliCases("tesk");
+    const tesk_quor_test::CliFiles files = tesk_quor_test::cliFiles("tesk", __FILE__);
+    std::vector<CliCase> table = tesk_quor_test::commonCliCases("tesk", TESK_PLAYER_PROGRAM, files);
     const std::vector<CliCase> own = {
         {{"--version"}, 0, "tesk "},
         {{"decode", "{in}", "-o", "x.wav", "--rate", "7999"},
@@ -122,8 +123,7 @@ TEST(TeskProgram, CommandLineTable) {
         {{"decode", "{in}", "-o", "{dir}/t.wav", "-q"}, 0, "", "", false, sameAsTheQuorTool},
     };
     table.insert(table.end(), own.begin(), own.end());
-    tesk_quor_test::runCliTable(TESK_PLAYER_PROGRAM, "tesk_cli",
-                                tesk_quor_test::cliFiles("tesk", __FILE__), table);
+    tesk_quor_test::runCliTable(TESK_PLAYER_PROGRAM, "tesk_cli", files, table);
 }
 
 namespace {

@@ -3,38 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
-
-#include <sys/stat.h>
 
 #include "tests/support/file_bytes.h"
 
 using tesk::cli::makeWavHeader;
-using tesk::cli::OutputError;
-using tesk::cli::OutputFile;
-using tesk::cli::PcmFormat;
-using tesk_quor_test::readAll;
 using tesk_quor_test::wordAt;
-
-namespace {
-
-namespace fs = std::filesystem;
-
-// A fresh, empty folder in the build tree for one test.
-fs::path freshFolder(const char* name) {
-    const fs::path folder = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "output_file" / name;
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
-}
-
-const std::vector<std::uint8_t> kSamples = {1, 2, 3, 4, 5, 6, 7, 8};
-
-} // namespace
 
 TEST(WavHeader, DescribesIntegerPcmOfTheFormat) {
     const std::string header = makeWavHeader({48000, 2, 2}, 1000);
@@ -55,56 +29,4 @@ TEST(WavHeader, DescribesIntegerPcmOfTheFormat) {
     EXPECT_EQ(wordAt(mono8, 4), 0xFFFFFFFFu) << "the RIFF size saturates";
     EXPECT_EQ(wordAt(mono8, 32, 2), 1u);
     EXPECT_EQ(wordAt(mono8, 34, 2), 8u);
-}
-
-TEST(OutputFile, AFinishedWavFileHasItsSizesAndTheUsualPermissions) {
-    const fs::path path = freshFolder("finished") / "out.wav";
-    {
-        OutputFile output(path.string(), {44100, 2, 2}, false);
-        output.write(kSamples.data(), kSamples.size());
-        output.write(kSamples.data(), 4);
-        EXPECT_FALSE(fs::exists(path)) << "the name appears only when finished";
-        output.finish();
-    }
-    const std::string bytes = readAll(path);
-    ASSERT_EQ(bytes.size(), 44u + 12u);
-    EXPECT_EQ(wordAt(bytes, 40), 12u);
-    EXPECT_EQ(wordAt(bytes, 4), 48u);
-    EXPECT_EQ(bytes.substr(44, 4), std::string("\1\2\3\4"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), fs::directory_iterator()),
-              1)
-        << "no temporary file is left";
-    const mode_t mask = umask(0);
-    umask(mask);
-    EXPECT_EQ(static_cast<mode_t>(fs::status(path).permissions()) & 0777, 0666 & ~mask);
-}
-
-TEST(OutputFile, RawOutputHoldsOnlyTheSamples) {
-    const fs::path path = freshFolder("raw") / "out.pcm";
-    OutputFile output(path.string(), {44100, 2, 2}, true);
-    output.write(kSamples.data(), kSamples.size());
-    output.finish();
-    EXPECT_EQ(readAll(path), std::string(kSamples.begin(), kSamples.end()));
-}
-
-TEST(OutputFile, AnUnfinishedOutputLeavesNothingBehind) {
-    const fs::path folder = freshFolder("unfinished");
-    const fs::path path = folder / "out.wav";
-    std::ofstream(path) << "older file";
-    {
-        OutputFile output(path.string(), {44100, 2, 2}, false);
-        output.write(kSamples.data(), kSamples.size());
-    }
-    EXPECT_EQ(readAll(path), "older file") << "an existing file is kept as it was";
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
-}
-
-TEST(OutputFile, AFolderThatDoesNotExistIsReportedWithItsCause) {
-    const fs::path path = freshFolder("missing") / "no" / "such" / "out.wav";
-    try {
-        OutputFile output(path.string(), {44100, 2, 2}, false);
-        ADD_FAILURE() << "opened";
-    } catch (const OutputError& e) {
-        EXPECT_STREQ(e.what(), "no such file");
-    }
 }
