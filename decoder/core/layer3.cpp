@@ -76,26 +76,11 @@ bool joint_stereo(Layer3State& state, const FrameLayout& layout, int granule_ind
     return true;
 }
 
-struct Synthesis {
-    MonoSynthesis mono;
-    StereoSynthesis stereo;
-};
-
 // Hands the granule's 18 time slots to the polyphase synthesis.
-int synthesize_granule(FrameDecoder& decoder, int channels, Synthesis synthesis,
+int synthesize_granule(FrameDecoder& decoder, int channels, BlockSynthesis synthesis,
                        unsigned char* output, int& position) {
-    int clips = 0;
-    for (int slot = 0; slot < 18; ++slot) {
-        const double* left = decoder.layer3.subbands[0][slot];
-        if (channels == 1) {
-            clips += synthesis.mono(decoder, left, output, position);
-            continue;
-        }
-        int left_position = position;
-        clips += synthesis.stereo(decoder, left, 0, output, left_position);
-        clips += synthesis.stereo(decoder, decoder.layer3.subbands[1][slot], 1, output, position);
-    }
-    return clips;
+    const double* blocks[2] = {decoder.layer3.subbands[0][0], decoder.layer3.subbands[1][0]};
+    return synthesis(decoder, blocks, channels, 18, output, position);
 }
 
 } // namespace
@@ -105,7 +90,7 @@ void init_layer3_tables(int /*subband_limit*/) {
 }
 
 int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position,
-                        MonoSynthesis mono, StereoSynthesis stereo) {
+                        BlockSynthesis synthesis) {
     Layer3State& state = decoder.layer3;
     if (set_main_data_start(decoder, state.side_info.main_data_begin) != 0) {
         return 0;
@@ -127,7 +112,7 @@ int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& posit
             antialias(state.spectrum[ch], granule);
             hybrid_synthesis(state, state.spectrum[ch], ch, granule);
         }
-        clips += synthesize_granule(decoder, layout.channels, {mono, stereo}, output, position);
+        clips += synthesize_granule(decoder, layout.channels, synthesis, output, position);
     }
     return clips;
 }

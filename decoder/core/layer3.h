@@ -11,13 +11,11 @@ struct FrameDecoder;
 // Result of a Layer III frame whose data contradict themselves.
 inline constexpr int FRAME_CORRUPT = -1000;
 
-// The synthesis operations of the filter bank: 32 sub-band samples in,
-// 16-bit PCM out at the output position in bytes (advanced), clip count
-// returned.
-using MonoSynthesis = int (*)(FrameDecoder& decoder, const double* samples, unsigned char* output,
-                              int& position);
-using StereoSynthesis = int (*)(FrameDecoder& decoder, const double* samples, int channel,
-                                unsigned char* output, int& position);
+// The synthesis of the filter bank: consecutive blocks of 32 sub-band
+// samples per channel in, interleaved 16-bit PCM out at the output position
+// in bytes (advanced), clip count returned (see synthesize_blocks16).
+using BlockSynthesis = int (*)(FrameDecoder& decoder, const double* const* blocks, int channels,
+                               int count, unsigned char* output, int& position);
 
 // Makes sure the Layer III tables are built. They are immutable and built
 // once per process, thread-safely; later calls find them ready. The sub-band
@@ -30,6 +28,6 @@ void init_layer3_tables(int subband_limit);
 // samples, 0 when the reservoir cannot supply the frame's data, or
 // FRAME_CORRUPT. Output of granules decoded before a failure stays written.
 int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position,
-                        MonoSynthesis mono, StereoSynthesis stereo);
+                        BlockSynthesis synthesis);
 
 } // namespace tesk::quor

@@ -129,10 +129,41 @@ struct PairRun {
     int pairs;
 };
 
-// Decodes the pairs of a run, whose lines all lie inside the granule; the
-// escape bits are looked for only with tables that have them. Returns
-// nonzero when a value is.
+// Stores the two values of a pair whose code has been taken from the top of
+// `word`; escape bits are looked for only with tables that have them.
+// Returns nonzero when a value is.
+template <bool kEscapes>
+int store_pair(int leaf, std::uint64_t word, int linbits, const double* power, double band_value,
+               double* lines, int position, int step) {
+    int nonzero = 0;
+    for (int value : {leaf >> 4, leaf & 15}) {
+        if (kEscapes && value == 15) {
+            value += static_cast<int>(word >> (64 - linbits));
+            word <<= linbits;
+        }
+        // Without branches: a nonzero value takes the next bit as its sign,
+        // a zero one stores +0 and takes no bit.
+        const auto sign_bits = static_cast<int>(value != 0);
+        const std::uint64_t sign = word & (static_cast<std::uint64_t>(sign_bits) << 63);
+        lines[position] =
+            std::bit_cast<double>(std::bit_cast<std::uint64_t>(power[value] * band_value) ^ sign);
+        word <<= sign_bits;
+        nonzero |= value;
+        position += step;
+    }
+    return nonzero;
+}
+
+// Decodes the pairs of a run, whose lines all lie inside the granule.
+// Returns nonzero when a value is.
+//
+// The bits stay in one word that is read again only when fewer remain than
+// the longest pair can take; the lookup gives each pair's whole length, so
+// the next code's position never waits for the values of this one.
 template <bool kEscapes> int decode_pairs(BitReader& reader, const PairRun& run, int& used) {
+    constexpr int kWordBits = 56; // valid bits of a freshly read word at least
+    const int linbits = run.table.linbits;
+    const int longest_pair = kMaxCodeBits + 2 * (1 + (kEscapes ? linbits : 0));
     // Local copies: the stores to the lines cannot change them, so they
     // stay in registers.
     BitReader bits = reader;
@@ -141,40 +172,31 @@ template <bool kEscapes> int decode_pairs(BitReader& reader, const PairRun& run,
     const double* power = run.power;
     const double band_value = run.band_value;
     double* lines = run.lines;
-    const int linbits = run.table.linbits;
     const int step = run.step;
     int position = run.position;
+    std::uint64_t word = bit_reader_detail::peek_word(bits);
+    int word_taken = 0;
     int taken_by_run = 0;
     int nonzero = 0;
     for (int pair = 0; pair < run.pairs; ++pair) {
-        // A pair's code, escape and sign bits, at most 19 + 2 x (13 + 1),
-        // come from one look at the reader.
-        std::uint64_t word = bit_reader_detail::peek_word(bits);
-        int taken = 0;
-        const int leaf = decode_symbol_fast(tree, lookup, word, taken);
-        word <<= taken;
-        for (int value : {leaf >> 4, leaf & 15}) {
-            if (kEscapes && value == 15) {
-                value += static_cast<int>(word >> (64 - linbits));
-                word <<= linbits;
-                taken += linbits;
-            }
-            // Without branches: a nonzero value takes the next bit as its
-            // sign, a zero one stores +0 and takes no bit.
-            const auto sign_bits = static_cast<int>(value != 0);
-            const std::uint64_t sign = word & (static_cast<std::uint64_t>(sign_bits) << 63);
-            lines[position] = std::bit_cast<double>(
-                std::bit_cast<std::uint64_t>(power[value] * band_value) ^ sign);
-            word <<= sign_bits;
-            taken += sign_bits;
-            nonzero |= value;
-            position += step;
+        if (word_taken > kWordBits - longest_pair) {
+            skip_bits(bits, word_taken);
+            taken_by_run += word_taken;
+            word_taken = 0;
+            word = bit_reader_detail::peek_word(bits);
         }
-        skip_bits(bits, taken);
-        taken_by_run += taken;
+        int code_bits = 0;
+        int all_bits = 0;
+        const int leaf = decode_pair_fast(tree, lookup, linbits, word, code_bits, all_bits);
+        nonzero |= store_pair<kEscapes>(leaf, word << code_bits, linbits, power, band_value, lines,
+                                        position, step);
+        word <<= all_bits;
+        word_taken += all_bits;
+        position += 2 * step;
     }
+    skip_bits(bits, word_taken);
     reader = bits;
-    used += taken_by_run;
+    used += taken_by_run + word_taken;
     return nonzero;
 }
 

@@ -2,7 +2,7 @@
 
 namespace tesk::quor {
 
-void build_huffman_lookup(const std::int16_t* tree, HuffmanLookup& lookup) {
+void build_huffman_lookup(const std::int16_t* tree, int linbits, HuffmanLookup& lookup) {
     for (int pattern = 0; pattern < (1 << kLookupBits); ++pattern) {
         int node = 0;
         int depth = 0;
@@ -11,9 +11,11 @@ void build_huffman_lookup(const std::int16_t* tree, HuffmanLookup& lookup) {
             node += bit != 0 ? 1 - tree[node] : 1;
             ++depth;
         }
-        lookup.entries[pattern] = tree[node] >= 0
-                                      ? LookupEntry{tree[node], static_cast<std::int16_t>(depth)}
-                                      : LookupEntry{static_cast<std::int16_t>(node), 0};
+        const bool leaf = tree[node] >= 0;
+        lookup.entries[pattern] =
+            leaf ? LookupEntry{tree[node], static_cast<std::uint8_t>(depth),
+                               static_cast<std::uint8_t>(pair_bits(tree[node], depth, linbits))}
+                 : LookupEntry{static_cast<std::int16_t>(node), 0, 0};
     }
 }
 

@@ -4,6 +4,7 @@
 // lookup of the first bits of each code.
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "decoder/core/bit_reader.h"
 #include "decoder/core/generated/huffman_trees.h"
@@ -28,23 +29,38 @@ inline int decode_symbol_within(const std::int16_t* tree, BitReader& reader, int
 }
 
 // The first kLookupBits bits of a code give either its leaf and length, or,
-// for a longer code, the tree node reached after those bits (length 0).
-inline constexpr int kLookupBits = 8;
+// for a longer code, the tree node reached after those bits (length 0). For
+// a big-values pair the entry also holds every bit the pair takes: its code,
+// the escape bits of each value 15 when the table has them, and a sign bit
+// per nonzero value.
+inline constexpr int kLookupBits = 10;
 
 struct LookupEntry {
     std::int16_t value;
-    std::int16_t length;
+    std::uint8_t length;
+    std::uint8_t pair_bits;
 };
 
 struct HuffmanLookup {
     LookupEntry entries[1 << kLookupBits];
 };
 
-// Walks `tree` along every pattern of kLookupBits bits.
-void build_huffman_lookup(const std::int16_t* tree, HuffmanLookup& lookup);
+// Walks `tree` along every pattern of kLookupBits bits; `linbits` is the
+// table's escape width (0 for none).
+void build_huffman_lookup(const std::int16_t* tree, int linbits, HuffmanLookup& lookup);
 
 // The longest code of any table.
 inline constexpr int kMaxCodeBits = 19;
+
+// The bits a big-values pair with code `leaf` (x in the high, y in the low
+// nibble) takes after a code of `code_bits`.
+inline constexpr int pair_bits(int leaf, int code_bits, int linbits) {
+    int bits = code_bits;
+    for (const int value : {leaf >> 4, leaf & 15}) {
+        bits += (value != 0 ? 1 : 0) + (value == 15 ? linbits : 0);
+    }
+    return bits;
+}
 
 // Decodes the code at the top of `word` like decode_symbol_within without a
 // budget, with its first kLookupBits bits looked up at once; `length` is set
@@ -67,6 +83,21 @@ inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& loo
         ++length;
     }
     return tree[node];
+}
+
+// decode_symbol_fast for a big-values pair, which also gives every bit the
+// pair takes (see pair_bits) straight from the lookup when it can.
+inline int decode_pair_fast(const std::int16_t* tree, const HuffmanLookup& lookup, int linbits,
+                            std::uint64_t word, int& code_bits, int& all_bits) {
+    const LookupEntry entry = lookup.entries[word >> (64 - kLookupBits)];
+    if (entry.length > 0) {
+        code_bits = entry.length;
+        all_bits = entry.pair_bits;
+        return entry.value;
+    }
+    const int leaf = decode_symbol_fast(tree, lookup, word, code_bits);
+    all_bits = pair_bits(leaf, code_bits, linbits);
+    return leaf;
 }
 
 // decode_symbol_within with the code looked up at once when the lookup

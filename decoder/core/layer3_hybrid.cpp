@@ -36,12 +36,17 @@ void alias_butterflies(double* lines, int boundary) {
     }
 }
 
+// The transforms below are written once for one sub-band (T = double) and
+// for four neighbouring sub-bands side by side (T = Lanes4, lane j holding
+// sub-band s + j); every lane does the operations of the one-sub-band
+// version in the same order, so both give the same samples to the bit.
+
 // The IMDCT of n lines, x_i = sum over k of X_k cos(2 pi / 2n (i + n / 2 +
 // 1 / 2)(k + 1 / 2)) for i = 0 ... 2n - 1, rests on the n-point DCT-IV
 // y_j = sum over k of X_k cos(pi / n (j + 1 / 2)(k + 1 / 2)):
 // x_i = y_(i + n/2) for i < n/2, -y_(3n/2 - 1 - i) for n/2 <= i < 3n/2 and
 // -y_(i - 3n/2) above. Adds the windowed 2n outputs to z.
-template <int n> void window_dct4(const double* y, const double* window, double* z) {
+template <int n, typename T> void window_dct4(const T* y, const T* window, T* z) {
     constexpr int half = n / 2;
     for (int i = 0; i < half; ++i) {
         z[i] += y[i + half] * window[i];
@@ -57,11 +62,13 @@ template <int n> void window_dct4(const double* y, const double* window, double*
 // The 6-point DCT-IV of lines read `stride` apart, by its kernel. The
 // kernel is symmetric; running over it row by row per input line keeps the
 // inner loop on contiguous entries.
-void dct4_6(const double* lines, int stride, double* y) {
+template <typename T> void dct4_6(const T* lines, int stride, T* y) {
     const auto& kernel = layer3_tables().dct4_short;
-    std::fill(y, y + 6, 0.0);
+    for (int j = 0; j < 6; ++j) {
+        y[j] = T{};
+    }
     for (int k = 0; k < 6; ++k) {
-        const double x = lines[stride * k];
+        const T x = lines[stride * k];
         for (int j = 0; j < 6; ++j) {
             y[j] += x * kernel[k][j];
         }
@@ -72,31 +79,28 @@ void dct4_6(const double* lines, int stride, double* y) {
 // n and 8 - n share their cosine up to the sign (-1)^m, so the even outputs
 // come from the sums and the odd ones from the differences of the mirrored
 // inputs; the middle input counts only for even m, with cos(pi m / 2).
-void dct2_9(const Layer3Tables& tables, const double* u, double* t) {
-    Lanes4 even = u[4] * Lanes4{1.0, -1.0, 1.0, -1.0}; // m = 0, 2, 4, 6
-    double last_even = u[4];                           // m = 8
-    Lanes4 odd = {};                                   // m = 1, 3, 5, 7
+template <typename T> void dct2_9(const Layer3Tables& tables, const T* u, T* t) {
+    T even[5] = {u[4], -u[4], u[4], -u[4], u[4]}; // m = 0, 2, 4, 6, 8
+    T odd[4] = {};                                // m = 1, 3, 5, 7
     for (int n = 0; n < 4; ++n) {
-        const double sum = u[n] + u[8 - n];
-        const double difference = u[n] - u[8 - n];
-        Lanes4 even_cosines;
-        Lanes4 odd_cosines;
-        std::memcpy(&even_cosines, tables.dct2_9_even[n], sizeof even_cosines);
-        std::memcpy(&odd_cosines, tables.dct2_9_odd[n], sizeof odd_cosines);
-        even += sum * even_cosines;
-        last_even += sum * tables.dct2_9_even[n][4];
-        odd += difference * odd_cosines;
+        const T sum = u[n] + u[8 - n];
+        const T difference = u[n] - u[8 - n];
+        for (int m = 0; m < 4; ++m) {
+            even[m] += sum * tables.dct2_9_even[n][m];
+            odd[m] += difference * tables.dct2_9_odd[n][m];
+        }
+        even[4] += sum * tables.dct2_9_even[n][4];
     }
     for (int m = 0; m < 4; ++m) {
         t[2 * m] = even[m];
         t[2 * m + 1] = odd[m];
     }
-    t[8] = last_even;
+    t[8] = even[4];
 }
 
 // An n-point DCT-IV from the DCT-II w of its input times the twiddles
 // 2 cos(pi / 2n (k + 1/2)): w_j = y_j + y_(j - 1), with y_(-1) = y_0.
-template <int n> void dct4_from_dct2(const double* w, double* y) {
+template <int n, typename T> void dct4_from_dct2(const T* w, T* y) {
     y[0] = 0.5 * w[0];
     for (int j = 1; j < n; ++j) {
         y[j] = w[j] - y[j - 1];
@@ -107,23 +111,23 @@ template <int n> void dct4_from_dct2(const double* w, double* y) {
 // 18-point DCT-II takes its even outputs from the 9-point DCT-II of the
 // mirrored sums and its odd ones from the 9-point DCT-IV of the mirrored
 // differences, itself a twiddled 9-point DCT-II.
-void dct4_18(const double* x, double* y) {
+template <typename T> void dct4_18(const T* x, T* y) {
     const Layer3Tables& tables = layer3_tables();
-    double sums[9];
-    double differences[9];
+    T sums[9];
+    T differences[9];
     for (int k = 0; k < 9; ++k) {
-        const double low = x[k] * tables.dct4_twiddle_18[k];
-        const double high = x[17 - k] * tables.dct4_twiddle_18[17 - k];
+        const T low = x[k] * tables.dct4_twiddle_18[k];
+        const T high = x[17 - k] * tables.dct4_twiddle_18[17 - k];
         sums[k] = low + high;
         differences[k] = (low - high) * tables.dct4_twiddle_9[k];
     }
-    double even[9];
-    double odd_dct2[9];
-    double odd[9];
+    T even[9];
+    T odd_dct2[9];
+    T odd[9];
     dct2_9(tables, sums, even);
     dct2_9(tables, differences, odd_dct2);
     dct4_from_dct2<9>(odd_dct2, odd);
-    double w[18];
+    T w[18];
     for (int m = 0; m < 9; ++m) {
         w[2 * m] = even[m];
         w[2 * m + 1] = odd[m];
@@ -132,55 +136,78 @@ void dct4_18(const double* x, double* y) {
 }
 
 // 36 windowed IMDCT outputs of one sub-band's 18 lines.
-void long_imdct(const double* lines, const double* window, double* z) {
-    double y[18];
+template <typename T> void long_imdct(const T* lines, const T* window, T* z) {
+    T y[18];
     dct4_18(lines, y);
-    std::fill(z, z + 36, 0.0);
+    for (int i = 0; i < 36; ++i) {
+        z[i] = T{};
+    }
     window_dct4<18>(y, window, z);
 }
 
 // The three short windows of one sub-band (lines in window-interleaved
 // order), overlapped into a 36-sample frame.
-void short_imdct(const double* lines, const double* window, double* z) {
-    std::fill(z, z + 36, 0.0);
+template <typename T> void short_imdct(const T* lines, const T* window, T* z) {
+    for (int i = 0; i < 36; ++i) {
+        z[i] = T{};
+    }
     for (int w = 0; w < 3; ++w) {
-        double y[6];
+        T y[6];
         dct4_6(lines + w, 3, y);
         window_dct4<6>(y, window, z + 6 + 6 * w);
     }
 }
 
+template <typename T> void imdct(const T* lines, unsigned block_type, const T* window, T* z) {
+    if (block_type == kShortBlockType) {
+        short_imdct(lines, window, z);
+    } else {
+        long_imdct(lines, window, z);
+    }
+}
+
+// The overlap of one channel: slot i of sub-band s at [i][s].
 struct Overlap {
-    const double* previous;
-    double* next;
+    const double (*previous)[kSubbands];
+    double (*next)[kSubbands];
 };
 
 // Transforms sub-band s with the window of `block_type`, odd sub-bands with
 // the odd-negated window, and writes its 18 output samples.
 void transform_subband(const double* lines, int s, unsigned block_type, Overlap overlap,
                        double (*out)[kSubbands]) {
-    const double* window = layer3_tables().window[s % 2][block_type];
-    const double* subband_lines = lines + kLinesPerSubband * s;
     double z[36];
-    if (block_type == kShortBlockType) {
-        short_imdct(subband_lines, window, z);
-    } else {
-        long_imdct(subband_lines, window, z);
-    }
-    const double* previous = overlap.previous + kLinesPerSubband * s;
-    double* next = overlap.next + kLinesPerSubband * s;
+    imdct(lines + kLinesPerSubband * s, block_type, layer3_tables().window[s % 2][block_type], z);
     for (int i = 0; i < kLinesPerSubband; ++i) {
-        out[i][s] = z[i] + previous[i];
-        next[i] = z[i + kLinesPerSubband];
+        out[i][s] = z[i] + overlap.previous[i][s];
+        overlap.next[i][s] = z[i + kLinesPerSubband];
+    }
+}
+
+// transform_subband of the four sub-bands from an even s on, side by side.
+void transform_four_subbands(const double* lines, int s, unsigned block_type, Overlap overlap,
+                             double (*out)[kSubbands]) {
+    Lanes4 subband_lines[kLinesPerSubband];
+    for (int k = 0; k < kLinesPerSubband; ++k) {
+        const double* line = lines + kLinesPerSubband * s + k;
+        subband_lines[k] = Lanes4{line[0], line[kLinesPerSubband], line[2 * kLinesPerSubband],
+                                  line[3 * kLinesPerSubband]};
+    }
+    Lanes4 z[36];
+    imdct(subband_lines, block_type, layer3_tables().window_lanes[block_type], z);
+    for (int i = 0; i < kLinesPerSubband; ++i) {
+        Lanes4 previous;
+        std::memcpy(&previous, overlap.previous[i] + s, sizeof previous);
+        const Lanes4 sample = z[i] + previous;
+        std::memcpy(out[i] + s, &sample, sizeof sample);
+        std::memcpy(overlap.next[i] + s, &z[i + kLinesPerSubband], sizeof sample);
     }
 }
 
 void pass_subband(int s, Overlap overlap, double (*out)[kSubbands]) {
-    const double* previous = overlap.previous + kLinesPerSubband * s;
-    double* next = overlap.next + kLinesPerSubband * s;
     for (int i = 0; i < kLinesPerSubband; ++i) {
-        out[i][s] = previous[i];
-        next[i] = 0.0;
+        out[i][s] = overlap.previous[i][s];
+        overlap.next[i][s] = 0.0;
     }
 }
 
@@ -215,15 +242,19 @@ inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int c
     const Overlap overlap{state.overlap[half][channel], state.overlap[1 - half][channel]};
     state.overlap_half[channel] = 1 - half;
     double(*out)[kSubbands] = state.subbands[channel];
+    // Sub-bands are transformed in pairs, so an odd count takes one more.
+    const int active = std::min(static_cast<int>(granule.active_subbands + 1) & ~1, kSubbands);
     int s = 0;
     if (granule.mixed_block_flag != 0) {
         transform_subband(lines, 0, 0, overlap, out);
         transform_subband(lines, 1, 0, overlap, out);
         s = 2;
     }
-    for (; s < static_cast<int>(granule.active_subbands); s += 2) {
+    for (; s + 4 <= active; s += 4) {
+        transform_four_subbands(lines, s, granule.block_type, overlap, out);
+    }
+    for (; s < active; ++s) {
         transform_subband(lines, s, granule.block_type, overlap, out);
-        transform_subband(lines, s + 1, granule.block_type, overlap, out);
     }
     for (; s < kSubbands; ++s) {
         pass_subband(s, overlap, out);

@@ -133,6 +133,8 @@ void build_windows(Layer3Tables& t) {
     for (int type = 0; type < 4; ++type) {
         for (int i = 0; i < 36; ++i) {
             t.window[1][type][i] = i % 2 == 1 ? -plain[type][i] : plain[type][i];
+            const double odd = t.window[1][type][i];
+            t.window_lanes[type][i] = Lanes4{plain[type][i], odd, plain[type][i], odd};
         }
     }
 }
@@ -177,7 +179,8 @@ std::unique_ptr<Layer3Tables> build_tables() {
     build_windows(*tables);
     build_transform_tables(*tables);
     for (int table = 0; table < huffman_table_count; ++table) {
-        build_huffman_lookup(huffman_tables[table].tree, tables->huffman_lookup[table]);
+        build_huffman_lookup(huffman_tables[table].tree, huffman_tables[table].linbits,
+                             tables->huffman_lookup[table]);
     }
     return tables;
 }

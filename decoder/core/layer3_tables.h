@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "decoder/core/layer3_huffman.h"
+#include "decoder/core/simd_path.h"
 
 namespace tesk::quor {
 
@@ -44,6 +45,9 @@ struct Layer3Tables {
     // IMDCT windows by block type (type 2 uses the first 12 entries); the
     // second set has every odd entry negated, for the odd sub-bands.
     double window[2][4][36];
+    // The windows of four neighbouring sub-bands from an even one on, side
+    // by side: lanes alternate between the two sets above.
+    Lanes4 window_lanes[4][36];
     // The long IMDCT's 18-point DCT-IV, factored: the twiddles
     // 2 cos(pi / 2n (k + 1/2)) that turn an n-point DCT-IV into a DCT-II
     // (n = 18, 9), and the 9-point DCT-II's cos(pi / 9 (n + 1/2) m) for

@@ -24,9 +24,9 @@ constexpr int kWindowSize = 544;
 constexpr int kWindowColumns = 32;
 constexpr int kWindowRows = kWindowSize / kWindowColumns; // 17
 constexpr int kSlots = 16;
-constexpr int kRows = 17;    // matrixing values per ring slot
-constexpr int kStoredA = 17; // a[r] = -V(32 + r), r = 0..16
-constexpr int kStoredB = 16; // b[r] = V(r), r = 0..15
+// Matrixing values per ring slot: a[r] = -V(32 + r) for r = 0..16 and
+// b[r] = V(r) for r = 0..15.
+constexpr int kRows = 17;
 
 constexpr int kDctStages = 5; // 32, 16, 8, 4, 2 points
 
@@ -91,43 +91,60 @@ const SynthesisTables& synthesis_tables() {
 // DCT-II of N points, out[m] = sum over k of in[k] cos(pi m (2k + 1) / 2N),
 // split into the sums and the scaled differences of mirrored inputs, each
 // transformed at half the length.
-template <int N> void fast_dct(const SynthesisTables& tables, const double* in, double* out) {
+// T is double for one block, or Lanes4 for four blocks side by side, each
+// lane doing the operations of the one-block transform in the same order.
+template <int N, typename T> void fast_dct(const SynthesisTables& tables, const T* in, T* out) {
     if constexpr (N == 1) {
         out[0] = in[0];
     } else {
         constexpr int kHalf = N / 2;
         constexpr int kStage = N == 32 ? 0 : N == 16 ? 1 : N == 8 ? 2 : N == 4 ? 3 : 4;
         const double* scale = tables.dct[kStage].data();
-        double sums[kHalf];
-        double differences[kHalf];
+        T sums[kHalf];
+        T differences[kHalf];
         for (int k = 0; k < kHalf; ++k) {
             sums[k] = in[k] + in[N - 1 - k];
             differences[k] = (in[k] - in[N - 1 - k]) * scale[k];
         }
-        double even[kHalf];
-        double odd[kHalf];
+        T even[kHalf];
+        T odd[kHalf];
         fast_dct<kHalf>(tables, sums, even);
         fast_dct<kHalf>(tables, differences, odd);
         for (int m = 0; m < kHalf; ++m) {
             out[2 * m] = even[m];
-            out[2 * m + 1] = odd[m] + (m + 1 < kHalf ? odd[m + 1] : 0.0);
+            out[2 * m + 1] = odd[m] + (m + 1 < kHalf ? odd[m + 1] : T{});
         }
     }
 }
 
-// Stores the block's matrixing values in the channel's halves, slot by slot
-// (a slot's 17 values contiguous), and returns the half the window reads and
-// its slot offset.
-const double* store_block(SynthesisState& state, const double* samples, int channel, int& offset) {
+// The 33 stored matrixing values of a block from its 32-point DCT-II x:
+// a[r] = x[16 - r] (17 values) and b[r] = x[16 + r] (16 values).
+void place_values(const double* x, double* a, double* b) {
+    for (int r = 0; r < 16; r += 4) {
+        Lanes4 low;
+        Lanes4 high;
+        std::memcpy(&low, x + 13 - r, sizeof low);
+        std::memcpy(&high, x + 16 + r, sizeof high);
+        const Lanes4 reversed = TESK_QUOR_REVERSED(low);
+        std::memcpy(a + r, &reversed, sizeof reversed);
+        std::memcpy(b + r, &high, sizeof high);
+    }
+    a[16] = x[0];
+}
+
+// Stores the block's matrixing values (from its DCT x) in the channel's
+// halves, slot by slot (a slot's 17 values contiguous), and returns the half
+// the window reads and its slot offset.
+const double* store_block(SynthesisState& state, const double* x, int channel, int& offset) {
     const int b = state.ring_index;
     double* h0 = state.halves[channel][0];
     double* h1 = state.halves[channel][1];
     if (b % 2 == 1) {
-        dct32(samples, h1 + kRows * ((b + 1) % kSlots), 1, h0 + kRows * b, 1);
+        place_values(x, h1 + kRows * ((b + 1) % kSlots), h0 + kRows * b);
         offset = b;
         return h0;
     }
-    dct32(samples, h0 + kRows * b, 1, h1 + kRows * (b + 1), 1);
+    place_values(x, h0 + kRows * b, h1 + kRows * (b + 1));
     offset = b + 1;
     return h1;
 }
@@ -213,14 +230,64 @@ int window_block(const double* r, int o, std::int16_t* pcm) {
     return round_block_to_pcm16(sums, pcm);
 }
 
-inline int synthesize_block_body(SynthesisState& state, const double* samples, int channel,
-                                 std::int16_t* pcm) {
+// Windows a block whose DCT is x into pcm, after moving the ring on for
+// channel 0.
+inline int window_values(SynthesisState& state, const double* x, int channel, std::int16_t* pcm) {
     if (channel == 0) {
         state.ring_index = (state.ring_index + 15) % 16;
     }
     int offset = 0;
-    const double* r = store_block(state, samples, channel, offset);
+    const double* r = store_block(state, x, channel, offset);
     return window_block(r, offset, pcm);
+}
+
+inline int synthesize_block_body(SynthesisState& state, const double* samples, int channel,
+                                 std::int16_t* pcm) {
+    double x[kSubbands];
+    fast_dct<kSubbands>(synthesis_tables(), samples, x);
+    return window_values(state, x, channel, pcm);
+}
+
+// The DCTs of four blocks (32 samples each, `stride` doubles apart), side by
+// side, then turned back into one 32-value row per block.
+inline void dct_four_blocks(const double* blocks, int stride, double (*x)[kSubbands]) {
+    Lanes4 in[kSubbands];
+    for (int k = 0; k < kSubbands; ++k) {
+        in[k] =
+            Lanes4{blocks[k], blocks[stride + k], blocks[2 * stride + k], blocks[3 * stride + k]};
+    }
+    Lanes4 out[kSubbands];
+    fast_dct<kSubbands>(synthesis_tables(), in, out);
+    for (int m = 0; m < kSubbands; m += 4) {
+        const Lanes4 t0 = __builtin_shufflevector(out[m], out[m + 1], 0, 4, 2, 6);
+        const Lanes4 t1 = __builtin_shufflevector(out[m], out[m + 1], 1, 5, 3, 7);
+        const Lanes4 t2 = __builtin_shufflevector(out[m + 2], out[m + 3], 0, 4, 2, 6);
+        const Lanes4 t3 = __builtin_shufflevector(out[m + 2], out[m + 3], 1, 5, 3, 7);
+        const Lanes4 rows[4] = {__builtin_shufflevector(t0, t2, 0, 1, 4, 5),
+                                __builtin_shufflevector(t1, t3, 0, 1, 4, 5),
+                                __builtin_shufflevector(t0, t2, 2, 3, 6, 7),
+                                __builtin_shufflevector(t1, t3, 2, 3, 6, 7)};
+        for (int block = 0; block < 4; ++block) {
+            std::memcpy(x[block] + m, &rows[block], sizeof rows[block]);
+        }
+    }
+}
+
+// Four blocks of each channel: block t of channel c at blocks[c] + 32 t, in
+// the order of single blocks (per block, channel 0 first).
+inline int synthesize_four_body(SynthesisState& state, const double* const* blocks, int channels,
+                                std::int16_t (*pcm)[2][kSubbands]) {
+    double x[2][4][kSubbands];
+    for (int c = 0; c < channels; ++c) {
+        dct_four_blocks(blocks[c], kSubbands, x[c]);
+    }
+    int clips = 0;
+    for (int t = 0; t < 4; ++t) {
+        for (int c = 0; c < channels; ++c) {
+            clips += window_values(state, x[c][t], c, pcm[t][c]);
+        }
+    }
+    return clips;
 }
 
 // The block synthesis with the matrixing and windowing inlined, once per
@@ -236,13 +303,34 @@ TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_block_avx2(SynthesisState& state,
     return synthesize_block_body(state, samples, channel, pcm);
 }
 
+[[gnu::flatten]] int synthesize_four_baseline(SynthesisState& state, const double* const* blocks,
+                                              int channels, std::int16_t (*pcm)[2][kSubbands]) {
+    return synthesize_four_body(state, blocks, channels, pcm);
+}
+
+TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_four_avx2(SynthesisState& state,
+                                                         const double* const* blocks, int channels,
+                                                         std::int16_t (*pcm)[2][kSubbands]) {
+    return synthesize_four_body(state, blocks, channels, pcm);
+}
+
 int synthesize_block(SynthesisState& state, const double* samples, int channel, std::int16_t* pcm) {
     static const auto synthesize = pick_simd(&synthesize_block_baseline, &synthesize_block_avx2);
     return synthesize(state, samples, channel, pcm);
 }
 
-void store_sample(unsigned char* output, int position, std::int16_t sample) {
-    std::memcpy(output + position, &sample, sizeof sample);
+int synthesize_four(SynthesisState& state, const double* const* blocks, int channels,
+                    std::int16_t (*pcm)[2][kSubbands]) {
+    static const auto synthesize = pick_simd(&synthesize_four_baseline, &synthesize_four_avx2);
+    return synthesize(state, blocks, channels, pcm);
+}
+
+// The 32 samples of one channel's block at output + start, `stride` bytes
+// apart.
+void store_channel(unsigned char* output, int start, int stride, const std::int16_t* pcm) {
+    for (int n = 0; n < kSubbands; ++n) {
+        std::memcpy(output + start + stride * n, pcm + n, sizeof *pcm);
+    }
 }
 
 } // namespace
@@ -252,18 +340,12 @@ void init_synthesis_tables() {
 }
 
 // The whole recursion of the fast DCT is inlined into one straight-line body.
-[[gnu::flatten]] void dct32(const double* samples, double* a, int a_stride, double* b,
-                            int b_stride) {
+[[gnu::flatten]] void dct32(const double* samples, double* a, double* b) {
     // With X the 32-point DCT-II of the samples, V(i) = X(16 + i) and
     // X(64 - m) = -X(m), so a[r] = X(16 - r) and b[r] = X(16 + r).
     double x[kSubbands];
     fast_dct<kSubbands>(synthesis_tables(), samples, x);
-    for (int r = 0; r < kStoredA; ++r) {
-        a[r * a_stride] = x[16 - r];
-    }
-    for (int r = 0; r < kStoredB; ++r) {
-        b[r * b_stride] = x[16 + r];
-    }
+    place_values(x, a, b);
 }
 
 int round_block_to_pcm16(const double* sums, std::int16_t* pcm) {
@@ -285,10 +367,7 @@ int synthesize_stereo16(FrameDecoder& decoder, const double* samples, int channe
                         unsigned char* output, int& position) {
     std::int16_t pcm[kSubbands];
     const int clips = synthesize_block(decoder.synthesis, samples, channel, pcm);
-    const int start = position + channel * 2;
-    for (int n = 0; n < kSubbands; ++n) {
-        store_sample(output, start + 4 * n, pcm[n]);
-    }
+    store_channel(output, position + channel * 2, 4, pcm);
     position += 4 * kSubbands;
     return clips;
 }
@@ -297,10 +376,35 @@ int synthesize_mono16(FrameDecoder& decoder, const double* samples, unsigned cha
                       int& position) {
     std::int16_t pcm[kSubbands];
     const int clips = synthesize_block(decoder.synthesis, samples, 0, pcm);
-    for (int n = 0; n < kSubbands; ++n) {
-        store_sample(output, position + 2 * n, pcm[n]);
-    }
+    store_channel(output, position, 2, pcm);
     position += 2 * kSubbands;
+    return clips;
+}
+
+int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                        unsigned char* output, int& position) {
+    const int stride = 2 * channels;
+    int clips = 0;
+    int t = 0;
+    for (; t + 4 <= count; t += 4) {
+        const double* four[2] = {blocks[0] + kSubbands * t, blocks[channels - 1] + kSubbands * t};
+        std::int16_t pcm[4][2][kSubbands];
+        clips += synthesize_four(decoder.synthesis, four, channels, pcm);
+        for (const auto& block : pcm) {
+            for (int c = 0; c < channels; ++c) {
+                store_channel(output, position + 2 * c, stride, block[c]);
+            }
+            position += stride * kSubbands;
+        }
+    }
+    for (; t < count; ++t) {
+        for (int c = 0; c < channels; ++c) {
+            std::int16_t pcm[kSubbands];
+            clips += synthesize_block(decoder.synthesis, blocks[c] + kSubbands * t, c, pcm);
+            store_channel(output, position + 2 * c, stride, pcm);
+        }
+        position += stride * kSubbands;
+    }
     return clips;
 }
 

@@ -40,10 +40,18 @@ int synthesize_stereo16(FrameDecoder& decoder, const double* samples, int channe
 int synthesize_mono16(FrameDecoder& decoder, const double* samples, unsigned char* output,
                       int& position);
 
+// Synthesises `count` consecutive blocks of each of `channels` channels (1
+// or 2; block t of channel c at blocks[c] + 32 t) into interleaved output at
+// output + position, as synthesize_mono16 or synthesize_stereo16 would block
+// after block; advances position by 64 bytes per block and channel. Returns
+// the number of clipped samples.
+int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                        unsigned char* output, int& position);
+
 // The 33 stored matrixing values of one block: a[r] = -V(32 + r) for
 // r = 0..16 and b[r] = V(r) for r = 0..15, where
 // V(i) = sum over k of cos((16 + i)(2k + 1) pi / 64) S(k).
-void dct32(const double* samples, double* a, int a_stride, double* b, int b_stride);
+void dct32(const double* samples, double* a, double* b);
 
 // Rounds a windowed sum to 16 bits, half away from zero; counts a clip when
 // the sum lies outside -32768..32767.

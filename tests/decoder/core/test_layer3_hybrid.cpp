@@ -68,10 +68,10 @@ protected:
     // Output of sub-band s after one granule from a zero overlap.
     void expect_first_granule(int s, unsigned block_type) const {
         const std::vector<double> z = reference_imdct(lines_ + 18 * s, block_type, s);
-        const double* overlap = state_->overlap[state_->overlap_half[0]][0] + 18 * s;
+        const auto& overlap = state_->overlap[state_->overlap_half[0]][0];
         for (int i = 0; i < 18; ++i) {
             EXPECT_NEAR(state_->subbands[0][i][s], z[i], 1e-9) << "sub-band " << s << " i " << i;
-            EXPECT_NEAR(overlap[i], z[i + 18], 1e-9) << "sub-band " << s << " i " << i;
+            EXPECT_NEAR(overlap[i][s], z[i + 18], 1e-9) << "sub-band " << s << " i " << i;
         }
     }
     std::unique_ptr<Layer3State> state_;

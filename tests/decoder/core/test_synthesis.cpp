@@ -96,6 +96,51 @@ TEST(Synthesis, StereoOutputEqualsTheFilterBankFormula) {
     EXPECT_LE(differing, 2);
 }
 
+// Blocks handed over together (four at a time, then one by one) come out as
+// they do block after block, for one and two channels.
+TEST(Synthesis, BlocksTogetherEqualBlockAfterBlock) {
+    constexpr int kCount = 7;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> amplitude(-1.2, 1.2);
+    for (int channels : {1, 2}) {
+        auto together = make_decoder();
+        auto one_by_one = make_decoder();
+        std::vector<unsigned char> expected(3 * kCount * 128);
+        std::vector<unsigned char> actual(expected.size());
+        int expected_position = 0;
+        int actual_position = 0;
+        for (int round = 0; round < 3; ++round) {
+            double blocks[2][kCount][32];
+            for (auto& channel : blocks) {
+                for (auto& block : channel) {
+                    for (double& sample : block) {
+                        sample = amplitude(random);
+                    }
+                }
+            }
+            int expected_clips = 0;
+            for (int t = 0; t < kCount; ++t) {
+                if (channels == 1) {
+                    expected_clips += synthesize_mono16(*one_by_one, blocks[0][t], expected.data(),
+                                                        expected_position);
+                    continue;
+                }
+                int left_position = expected_position;
+                expected_clips += synthesize_stereo16(*one_by_one, blocks[0][t], 0, expected.data(),
+                                                      left_position);
+                expected_clips += synthesize_stereo16(*one_by_one, blocks[1][t], 1, expected.data(),
+                                                      expected_position);
+            }
+            const double* starts[2] = {blocks[0][0], blocks[1][0]};
+            EXPECT_EQ(synthesize_blocks16(*together, starts, channels, kCount, actual.data(),
+                                          actual_position),
+                      expected_clips);
+            ASSERT_EQ(actual_position, expected_position);
+        }
+        EXPECT_EQ(actual, expected) << channels << " channel(s)";
+    }
+}
+
 TEST(Synthesis, RoundingIsHalfAwayFromZeroAndClipsAreCounted) {
     struct Case {
         double sum;
