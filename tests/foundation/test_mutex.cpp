@@ -2,9 +2,12 @@
 
 #include <zelm/Exception.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -35,6 +38,25 @@ TEST(LocalMutexThreads, TryLockAgainstOtherHolderAnswersFalseWhateverTheTimeout)
     mutex->lock();
     EXPECT_FALSE(tryLockOnOtherThread(*mutex, 3600 * 1000));
     mutex->unlock();
+}
+
+// A lock() that returned without the mutex would be seen as entered while
+// the holder still has it; a slow thread can only hide such a fault, never
+// fail a sound mutex.
+TEST(LocalMutexThreads, LockWaitsForTheHolder) {
+    const P<IMutex> mutex = getMutexFactory()->createMutex();
+    std::atomic<bool> entered = false;
+    mutex->lock();
+    std::thread waiter([&] {
+        mutex->lock();
+        entered = true;
+        mutex->unlock();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(entered);
+    mutex->unlock();
+    waiter.join();
+    EXPECT_TRUE(entered);
 }
 
 TEST(GlobalMutexThreads, HandlesOfOneNameShareTheMutex) {
