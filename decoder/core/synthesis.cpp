@@ -333,6 +333,27 @@ void store_channel(unsigned char* output, int start, int stride, const std::int1
     }
 }
 
+// The 32 samples of a block of `channels` channels (pcm[c] for channel c),
+// interleaved at out.
+void store_block(unsigned char* out, const std::int16_t (*pcm)[kSubbands], int channels) {
+    if (channels == 1) {
+        std::memcpy(out, pcm[0], sizeof pcm[0]);
+        return;
+    }
+#if defined(__SSE2__)
+    for (int n = 0; n < kSubbands; n += 8) {
+        const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm[0] + n));
+        const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm[1] + n));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * n), _mm_unpacklo_epi16(left, right));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * n + 16),
+                         _mm_unpackhi_epi16(left, right));
+    }
+#else
+    store_channel(out, 0, 4, pcm[0]);
+    store_channel(out, 2, 4, pcm[1]);
+#endif
+}
+
 } // namespace
 
 void init_synthesis_tables() {
@@ -391,18 +412,16 @@ int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int 
         std::int16_t pcm[4][2][kSubbands];
         clips += synthesize_four(decoder.synthesis, four, channels, pcm);
         for (const auto& block : pcm) {
-            for (int c = 0; c < channels; ++c) {
-                store_channel(output, position + 2 * c, stride, block[c]);
-            }
+            store_block(output + position, block, channels);
             position += stride * kSubbands;
         }
     }
     for (; t < count; ++t) {
+        std::int16_t pcm[2][kSubbands];
         for (int c = 0; c < channels; ++c) {
-            std::int16_t pcm[kSubbands];
-            clips += synthesize_block(decoder.synthesis, blocks[c] + kSubbands * t, c, pcm);
-            store_channel(output, position + 2 * c, stride, pcm);
+            clips += synthesize_block(decoder.synthesis, blocks[c] + kSubbands * t, c, pcm[c]);
         }
+        store_block(output + position, pcm, channels);
         position += stride * kSubbands;
     }
     return clips;
