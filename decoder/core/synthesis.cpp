@@ -25,9 +25,9 @@ constexpr int kWindowSize = 544;
 constexpr int kWindowColumns = 32;
 constexpr int kWindowRows = kWindowSize / kWindowColumns; // 17
 constexpr int kSlots = 16;
-constexpr int kRows = 17;    // matrixing values per ring slot
-constexpr int kStoredA = 17; // a[r] = -V(32 + r), r = 0..16
-constexpr int kStoredB = 16; // b[r] = V(r), r = 0..15
+// Matrixing values per ring slot: a[r] = -V(32 + r) for r = 0..16 and
+// b[r] = V(r) for r = 0..15.
+constexpr int kRows = 17;
 
 constexpr int kDctStages = 5; // 32, 16, 8, 4, 2 points
 
