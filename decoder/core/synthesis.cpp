@@ -338,14 +338,6 @@ int synthesize_four(SynthesisState& state, const double* const* blocks, int chan
     return synthesize(state, blocks, channels, pcm);
 }
 
-// The 32 samples of one channel's block at output + start, `stride` bytes
-// apart.
-void store_channel(unsigned char* output, int start, int stride, const std::int16_t* pcm) {
-    for (int n = 0; n < kSubbands; ++n) {
-        std::memcpy(output + start + stride * n, pcm + n, sizeof *pcm);
-    }
-}
-
 // The 32 samples of a block of `channels` channels (pcm[c] for channel c),
 // interleaved at out.
 void store_block(unsigned char* out, const std::int16_t (*pcm)[kSubbands], int channels) {
@@ -362,8 +354,10 @@ void store_block(unsigned char* out, const std::int16_t (*pcm)[kSubbands], int c
                          _mm_unpackhi_epi16(left, right));
     }
 #else
-    store_channel(out, 0, 4, pcm[0]);
-    store_channel(out, 2, 4, pcm[1]);
+    for (int n = 0; n < kSubbands; ++n) {
+        std::memcpy(out + 4 * n, pcm[0] + n, sizeof pcm[0][n]);
+        std::memcpy(out + 4 * n + 2, pcm[1] + n, sizeof pcm[1][n]);
+    }
 #endif
 }
 
@@ -389,24 +383,6 @@ int round_block_to_pcm16(const double* sums, std::int16_t* pcm) {
 std::int16_t round_to_pcm16(double sum, int& clips) {
     clips += clip_count(sum);
     return static_cast<std::int16_t>(clip_and_round(sum));
-}
-
-int synthesize_stereo16(FrameDecoder& decoder, const double* samples, int channel,
-                        unsigned char* output, int& position) {
-    std::int16_t pcm[kSubbands];
-    const int clips = synthesize_block(decoder.synthesis, samples, channel, pcm);
-    store_channel(output, position + channel * 2, 4, pcm);
-    position += 4 * kSubbands;
-    return clips;
-}
-
-int synthesize_mono16(FrameDecoder& decoder, const double* samples, unsigned char* output,
-                      int& position) {
-    std::int16_t pcm[kSubbands];
-    const int clips = synthesize_block(decoder.synthesis, samples, 0, pcm);
-    store_channel(output, position, 2, pcm);
-    position += 2 * kSubbands;
-    return clips;
 }
 
 int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
