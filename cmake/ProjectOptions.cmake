@@ -19,9 +19,9 @@ function(tesk_quor_install_rpath target destination)
 endfunction()
 
 # tesk_quor_test(<name> SOURCES ... LIBS ...): one GoogleTest executable,
-# registered with CTest test by test. Suites whose names end in "Threads"
-# run several threads at once; their tests carry the label "threads", which
-# the ThreadSanitizer build runs.
+# registered with CTest test by test and labelled with its name. Suites whose
+# names end in "Threads" run several threads at once; their tests carry the
+# label "threads" instead, which the ThreadSanitizer build runs.
 function(tesk_quor_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -30,7 +30,7 @@ function(tesk_quor_test name)
     TESK_QUOR_SHARED_DIR="${TESK_QUOR_SHARED_DIR}"
     TESK_QUOR_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name} TEST_FILTER "-*Threads.*" DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 600)
+    PROPERTIES TIMEOUT 600 LABELS ${name})
   gtest_discover_tests(${name} TEST_FILTER "*Threads.*" DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 600 LABELS threads)
 endfunction()

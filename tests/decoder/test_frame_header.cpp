@@ -14,12 +14,6 @@ CFrameHeader Parsed(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
     return header;
 }
 
-bool Parses(std::uint8_t b1, std::uint8_t b2) {
-    const std::uint8_t bytes[4] = {0xFF, b1, b2, 0x00};
-    CFrameHeader header;
-    return header.Parse(bytes);
-}
-
 TEST(FrameHeader, FieldsAndLengthsOfEachVersionAndLayer) {
     const CFrameHeader l3 = Parsed(0xFB, 0x92, 0x44); // MPEG-1 L3 128k 44100, padded, joint
     EXPECT_EQ(l3.layer, 3);
@@ -62,14 +56,6 @@ TEST(FrameHeader, FieldsAndLengthsOfEachVersionAndLayer) {
     EXPECT_EQ(l25.frameLength, 144000 * 40 / 16000);
 }
 
-TEST(FrameHeader, ImpossibleHeadersAreRefused) {
-    EXPECT_FALSE(Parses(0xEB, 0x90)); // reserved version
-    EXPECT_FALSE(Parses(0xF9, 0x90)); // layer code 00
-    EXPECT_FALSE(Parses(0xFB, 0xF0)); // bit-rate index 15
-    EXPECT_FALSE(Parses(0xFB, 0x9C)); // sample-rate index 3
-    EXPECT_TRUE(Parses(0xFB, 0x90));
-}
-
 TEST(FrameHeader, FreeFormatIsScannableOnceItsLengthIsSet) {
     const std::uint8_t layer3[4] = {0xFF, 0xFB, 0x02, 0x00}; // 44.1 kHz, padded
     CFrameHeader header;
@@ -85,14 +71,6 @@ TEST(FrameHeader, FreeFormatIsScannableOnceItsLengthIsSet) {
     header.SetFreeFormatLength(384);
     EXPECT_EQ(header.frameLength, 388);
     EXPECT_EQ(header.bitRate, 353);
-}
-
-TEST(FrameHeader, StreamsMatchOnLayerVersionAndRate) {
-    const CFrameHeader a = Parsed(0xFB, 0x90, 0x00);
-    EXPECT_TRUE(a.SameStream(Parsed(0xFB, 0xA2, 0x40)));  // other bit rate and stereo mode
-    EXPECT_FALSE(a.SameStream(Parsed(0xFB, 0x94, 0x00))); // 48000 Hz
-    EXPECT_TRUE(a.SameStream(Parsed(0xFB, 0x90, 0xC0)));  // one channel
-    EXPECT_FALSE(a.SameStream(Parsed(0xFD, 0x90, 0x00))); // Layer II
 }
 
 } // namespace

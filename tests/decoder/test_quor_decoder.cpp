@@ -5,7 +5,6 @@
 #include <fstream>
 #include <limits>
 #include <numeric>
-#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -79,28 +78,6 @@ TEST(QuorDecoder, CreationChecksVersionCallbacksAndPaths) {
     Quor_Destroy(nullptr);
 }
 
-TEST(QuorDecoder, TheReportedVersionIsTheHighestAccepted) {
-    MemoryInput input;
-    EXPECT_EQ(Quor_GetVersion(), QUOR_VERSION);
-    QuorHandle handle = nullptr;
-    ASSERT_EQ(Quor_Create(&handle, input.Callbacks(), &input, Quor_GetVersion()), QUOR_OK);
-    Quor_Destroy(handle);
-    EXPECT_EQ(Quor_Create(&handle, input.Callbacks(), &input, Quor_GetVersion() + 1),
-              QUOR_ERROR_INCOMPATIBLEVERSION);
-    EXPECT_STRNE(Quor_GetVersionString(), "");
-}
-
-TEST(QuorDecoder, EveryResultCodeHasATextOfItsOwn) {
-    const std::string unknown = Quor_StrError(QUOR_ERROR_INCOMPATIBLEVERSION - 1);
-    EXPECT_EQ(unknown, Quor_StrError(QUOR_END + 1));
-    std::set<std::string> texts{unknown};
-    for (std::int32_t code = QUOR_ERROR_INCOMPATIBLEVERSION; code <= QUOR_END; ++code) {
-        EXPECT_TRUE(texts.insert(Quor_StrError(code)).second)
-            << code << ": " << Quor_StrError(code);
-    }
-    EXPECT_STREQ(Quor_StrError(QUOR_ERROR_OPENFILE), "cannot open the file");
-}
-
 TEST(QuorDecoder, CallsWithoutTheirPointersOrWithBadValuesAreRefused) {
     MemoryInput input;
     test::AppendFrames(input.bytes, test::kLayer3At44100, 20);
@@ -124,21 +101,6 @@ TEST(QuorDecoder, CallsWithoutTheirPointersOrWithBadValuesAreRefused) {
     EXPECT_EQ(Quor_GetPosition(d.handle, nullptr), QUOR_ERROR_PARAM);
     EXPECT_EQ(Quor_SetOption(nullptr, QUOR_OPTION_GAPLESS, 1), QUOR_ERROR_PARAM);
     EXPECT_EQ(Quor_SetOption(d.handle, QUOR_OPTION_GAPLESS + 1, 1), QUOR_ERROR_PARAM);
-}
-
-TEST(QuorDecoder, InputsOfTwoGibibytesOrMoreAreRefused) {
-    const std::string path = test::BinaryPath("two-gibibytes.bin");
-    std::filesystem::create_directories(test::BinaryPath(""));
-    std::ofstream(path).close();
-    std::error_code error;
-    std::filesystem::resize_file(path, 1ULL << 31, error);
-    if (error) {
-        GTEST_SKIP() << "cannot make a sparse file of 2 GiB at " << path << ": " << error.message();
-    }
-    QuorHandle handle = nullptr;
-    EXPECT_EQ(Quor_CreateUsingFileW(&handle, test::Wide(path).c_str(), QUOR_VERSION),
-              QUOR_ERROR_UNSUPPORTED);
-    std::filesystem::remove(path);
 }
 
 TEST(QuorDecoder, WithoutAFrameEveryCallFailsToDecode) {
@@ -230,41 +192,6 @@ TEST(QuorDecoderStreams, BufferSizesDoNotChangeTheSamples) {
     }
 }
 
-TEST(QuorDecoderStreams, TheEndIsReportedAgainAndAgain) {
-    MemoryInput input;
-    input.bytes = Layer2Stereo(5000).bytes;
-    Opened d(input);
-    EXPECT_EQ(test::DecodeAll(d.handle).result, QUOR_END);
-    std::vector<std::uint8_t> buffer(4608);
-    std::int32_t out = 7;
-    EXPECT_EQ(DecodeInto(d.handle, buffer, 4608, out), QUOR_END);
-    EXPECT_EQ(out, 0);
-    EXPECT_EQ(Quor_Decode(d.handle, nullptr, 0, &out), QUOR_END);
-}
-
-TEST(QuorDecoderStreams, PassingOverAdvancesTheTimeWithoutDecoding) {
-    const streamgen::Stream stream = Layer2Stereo();
-    const test::Decoded whole = DecodeBytes(stream.bytes, 4608);
-    MemoryInput input;
-    input.bytes = stream.bytes;
-    Opened d(input);
-    std::int32_t out = 0;
-    std::int32_t time = 0;
-    ASSERT_EQ(Quor_Decode(d.handle, nullptr, 0, &out), QUOR_OK);
-    EXPECT_EQ(out, 4608);
-    ASSERT_EQ(Quor_Decode(d.handle, nullptr, 0, &out), QUOR_OK);
-    EXPECT_EQ(out, 4608);
-    ASSERT_EQ(Quor_GetTime(d.handle, &time), QUOR_OK);
-    EXPECT_EQ(time, 2 * 1152 * 1000 / 44100);
-
-    const test::Decoded rest = test::DecodeAll(d.handle);
-    EXPECT_EQ(rest.result, QUOR_END);
-    ASSERT_EQ(rest.samples.size() + 2 * 2304, whole.samples.size());
-    // After the first frame the synthesis has settled: the samples agree.
-    EXPECT_TRUE(std::equal(rest.samples.begin() + 2304, rest.samples.end(),
-                           whole.samples.begin() + 3 * 2304));
-}
-
 // Every version, tag frames behind ID3v2 tags and a VBR stream without a table
 // of contents seek exactly: in the first and last frame, on a boundary, inside.
 TEST(QuorDecoderStreams, SeeksLandOnTheSampleAskedInEveryKindOfStream) {
@@ -338,35 +265,6 @@ TEST(QuorDecoderStreams, GaplessTrimmingGivesTheEncodersInput) {
     }
     for (const std::int32_t ms : {1, 450, 906}) {
         EXPECT_EQ(test::SeekDifference(d.handle, trimmed.samples, info, ms), 0) << ms;
-    }
-}
-
-TEST(QuorDecoderStreams, AStreamOfAFewFramesOpensAndDecodes) {
-    streamgen::StreamOptions options;
-    options.samplesPerChannel = 3000;
-    options.id3v1 = true;
-    const streamgen::Stream stream = streamgen::Generate(options);
-    ASSERT_LT(stream.bytes.size(), 4u + (417 + 512) * 3);
-    const test::Decoded decoded = DecodeBytes(stream.bytes, 4608);
-    EXPECT_EQ(decoded.result, QUOR_END);
-    EXPECT_EQ(decoded.samples.size(), stream.frameOffsets.size() * 2304);
-}
-
-TEST(QuorDecoderStreams, AFileOpensByItsUtf8OrWidePath) {
-    const std::string path = test::BinaryPath("d\u00e9codeur-\u266a.mp2");
-    const std::wstring widePath = test::Wide(test::BinaryPath("")) + L"d\u00e9codeur-\u266a.mp2";
-    const streamgen::Stream stream = Layer2Stereo(10000);
-    streamgen::WriteFile(path, stream.bytes);
-    for (const auto& open : kPathEntries) {
-        QuorHandle handle = nullptr;
-        ASSERT_EQ(open(&handle, path.c_str(), widePath.c_str(), QUOR_VERSION), QUOR_OK);
-        QuorFileInfo info{};
-        ASSERT_EQ(Quor_GetFileInfo(handle, &info), QUOR_OK);
-        const std::int64_t frames = static_cast<std::int64_t>(stream.frameOffsets.size());
-        EXPECT_EQ(info.durationMs, frames * 1152 * 1000 / 44100);
-        const test::Decoded decoded = test::DecodeAll(handle);
-        Quor_Destroy(handle);
-        EXPECT_EQ(decoded.samples, DecodeBytes(stream.bytes, 4608).samples);
     }
 }
 

@@ -63,27 +63,6 @@ TEST(StreamScanner, FindsTheFirstFrameBehindJunkAndHandsOutEveryFrame) {
     EXPECT_EQ(behind.frames, 20);
 }
 
-TEST(StreamScanner, AHeaderWithoutConsistentFollowersIsNotTheFirstFrame) {
-    std::vector<std::uint8_t> bytes;
-    AppendJunk(bytes, 100);
-    bytes.insert(bytes.end(), test::kLayer3At48000, test::kLayer3At48000 + 4);
-    AppendJunk(bytes, 600);
-    AppendFrames(bytes, test::kLayer3At44100, 20);
-    const ScanResult result = Scan(bytes);
-    EXPECT_EQ(result.firstFramePosition, 704);
-    EXPECT_EQ(result.sampleRate, 44100);
-    EXPECT_EQ(result.frames, 20);
-}
-
-TEST(StreamScanner, FreeFormatFramesRunFromHeaderToHeader) {
-    std::vector<std::uint8_t> bytes;
-    AppendJunk(bytes, 300);
-    AppendFrames(bytes, test::kFreeFormat, 30, 400);
-    const ScanResult result = Scan(bytes);
-    EXPECT_EQ(result.firstFramePosition, 300);
-    EXPECT_EQ(result.frames, 30);
-}
-
 TEST(StreamScanner, GivesUpAfterTheSearchBufferWithoutAFrame) {
     std::vector<std::uint8_t> bytes;
     AppendJunk(bytes, 70000);
@@ -148,29 +127,6 @@ TEST(StreamScanner, AfterLostSyncTheNextChainGoesOnOrEndsAChangedStream) {
     result = Scan(bytes);
     EXPECT_EQ(result.frames, 20);
     EXPECT_TRUE(result.streamChanged);
-}
-
-TEST(StreamScanner, ACutLastFrameIsNotHandedOut) {
-    std::vector<std::uint8_t> bytes;
-    AppendFrames(bytes, test::kLayer3At44100, 12);
-    bytes.resize(bytes.size() - 100);
-    EXPECT_EQ(Scan(bytes).frames, 11);
-}
-
-TEST(StreamScanner, ResyncGoesOnFromTheNewPosition) {
-    MemoryInput input;
-    AppendFrames(input.bytes, test::kLayer3At44100, 20);
-    CQuorFileAccess file(input.Callbacks(), &input);
-    CFrameScanner scanner;
-    ASSERT_TRUE(scanner.GetFrame(file));
-    ASSERT_TRUE(file.Seek(417 * 15 + 200)); // inside frame 15
-    scanner.Resync();
-    std::int32_t frames = 0;
-    while (scanner.GetFrame(file)) {
-        ++frames;
-    }
-    EXPECT_EQ(frames, 4);
-    EXPECT_EQ(scanner.FirstFramePosition(), 0);
 }
 
 TEST(ID3v2Probe, PassesOverATagAndGivesOtherBytesBack) {

@@ -25,7 +25,6 @@ struct MemoryInput {
     std::int32_t failReadsAfter = -1; // bytes delivered before reads fail
     std::int32_t readCalls = 0;
     std::int32_t seekCalls = 0;
-    std::int32_t lastSeek = -1;
 
     static std::int32_t Read(void* user, void* buffer, std::int32_t count) {
         auto* self = static_cast<MemoryInput*>(user);
@@ -44,7 +43,6 @@ struct MemoryInput {
     static std::int32_t Seek(void* user, std::int32_t to) {
         auto* self = static_cast<MemoryInput*>(user);
         ++self->seekCalls;
-        self->lastSeek = to;
         if (self->failSeeks || to < 0) {
             return 0;
         }
@@ -66,10 +64,9 @@ struct MemoryInput {
 };
 
 // Header bytes of a few frame kinds: MPEG-1 Layer III 128 kbit/s at
-// 44100 Hz (417 bytes) and at 48000 Hz, and a free-format one.
+// 44100 Hz (417 bytes) and at 48000 Hz.
 inline constexpr std::uint8_t kLayer3At44100[4] = {0xFF, 0xFB, 0x90, 0x00};
 inline constexpr std::uint8_t kLayer3At48000[4] = {0xFF, 0xFB, 0x94, 0x00};
-inline constexpr std::uint8_t kFreeFormat[4] = {0xFF, 0xFB, 0x00, 0x00};
 
 // Appends count frames with the given header and a body of zeros.
 inline void AppendFrames(std::vector<std::uint8_t>& out, const std::uint8_t* header,
@@ -91,10 +88,6 @@ inline void AppendJunk(std::vector<std::uint8_t>& out, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         out.push_back(static_cast<std::uint8_t>((i * 31 + 5) % 251));
     }
-}
-
-inline std::string BinaryPath(const std::string& name) {
-    return std::string(TESK_QUOR_BINARY_DIR) + "/test-streams/" + name;
 }
 
 inline std::string SharedPath(const std::string& name) {

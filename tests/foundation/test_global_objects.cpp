@@ -47,67 +47,6 @@ TEST(GlobalObjects, SameKeyGivesTheSameObjectWithoutCountChange) {
     EXPECT_EQ(factory->getObjectCount(), 1);
 }
 
-TEST(GlobalObjects, DestroyedInReverseOrderOfCreation) {
-    std::vector<int> destroyed;
-    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
-    factory->getGlobalObject<CService>(&kSecondMarker,
-                                       [&] { return makeP<CService>(destroyed, 2); });
-    factory->getGlobalObject<CService>(&kFirstMarker,
-                                       [&] { return makeP<CService>(destroyed, 1); });
-    factory->getGlobalObject<CService>(&kThirdMarker,
-                                       [&] { return makeP<CService>(destroyed, 3); });
-    P<CService> kept = factory->getGlobalObject<CService>(
-        &kFirstMarker, [&] { return makeP<CService>(destroyed, 99); });
-    factory.reset();
-    EXPECT_EQ(destroyed, (std::vector<int>{3, 2}));
-    kept.reset();
-    EXPECT_EQ(destroyed, (std::vector<int>{3, 2, 1}));
-}
-
-TEST(GlobalObjects, CreatorMayRequestOtherGlobalObjects) {
-    std::vector<int> destroyed;
-    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
-    factory->getGlobalObject<CService>(&kFirstMarker, [&] {
-        const P<CService>& inner = factory->getGlobalObject<CService>(
-            &kSecondMarker, [&] { return makeP<CService>(destroyed, 2); });
-        return makeP<CService>(destroyed, inner->id() - 1);
-    });
-    EXPECT_EQ(factory->getObjectCount(), 2);
-    factory.reset();
-    EXPECT_EQ(destroyed, (std::vector<int>{1, 2}));
-}
-
-TEST(GlobalObjectsThreads, ConcurrentRequestsCreateOnce) {
-    std::vector<int> destroyed;
-    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
-    std::atomic<int> created{0};
-    constexpr int kThreads = 8;
-    std::barrier start(kThreads);
-    std::vector<CService*> seen(kThreads, nullptr);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            start.arrive_and_wait();
-            seen[static_cast<std::size_t>(t)] =
-                factory
-                    ->getGlobalObject<CService>(&kThirdMarker,
-                                                [&] {
-                                                    ++created;
-                                                    std::this_thread::yield();
-                                                    return makeP<CService>(destroyed, 3);
-                                                })
-                    .get();
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(created.load(), 1);
-    for (CService* service : seen) {
-        EXPECT_EQ(service, seen.front());
-    }
-}
-
 TEST(GlobalObjects, FailingCreatorLeavesNoEntry) {
     std::vector<int> destroyed;
     P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
@@ -160,12 +99,35 @@ TEST(GlobalObjects, ProcessExitDestroysThemInReverseOrderOfCreation) {
     EXPECT_EQ(order, "132");
 }
 
-TEST(GlobalObjects, ProcessFactoryHoldsTheEncodings) {
-    P<CGlobalObjFactory>& factory = getGlobalObjFactory();
-    ASSERT_TRUE(factory);
-    EXPECT_EQ(&factory, &getGlobalObjFactory());
-    EXPECT_EQ(getUTF8CharEncoding(), getUTF8CharEncoding());
-    EXPECT_NE(getUTF8CharEncoding(), getLatin1CharEncoding());
+TEST(GlobalObjectsThreads, ConcurrentRequestsCreateOnce) {
+    std::vector<int> destroyed;
+    P<CGlobalObjFactory> factory = makeP<CGlobalObjFactory>();
+    std::atomic<int> created{0};
+    constexpr int kThreads = 8;
+    std::barrier start(kThreads);
+    std::vector<CService*> seen(kThreads, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            seen[static_cast<std::size_t>(t)] =
+                factory
+                    ->getGlobalObject<CService>(&kThirdMarker,
+                                                [&] {
+                                                    ++created;
+                                                    std::this_thread::yield();
+                                                    return makeP<CService>(destroyed, 3);
+                                                })
+                    .get();
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(created.load(), 1);
+    for (CService* service : seen) {
+        EXPECT_EQ(service, seen.front());
+    }
 }
 
 } // namespace

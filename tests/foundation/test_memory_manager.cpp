@@ -20,22 +20,6 @@ bool isCachedBlock(const P<IMemoryBlock>& block) {
     return dynamic_cast<CCachedMemoryBlock*>(block.get()) != nullptr;
 }
 
-TEST(MemoryManagerSizeClasses, CapacityIsTheNextPowerOfTwoAboveTheClass) {
-    EXPECT_EQ(CMemoryManager::sizeClassOf(0), 0);
-    EXPECT_EQ(CMemoryManager::sizeClassOf(1), 0);
-    EXPECT_EQ(CMemoryManager::sizeClassOf(3), 1);
-    EXPECT_EQ(CMemoryManager::sizeClassOf(16384), 14);
-    EXPECT_EQ(CMemoryManager::sizeClassOf(32767), 14);
-
-    const P<CMemoryManager> manager = makeManager();
-    EXPECT_EQ(manager->allocate(0)->getCapacity(), 2);
-    EXPECT_EQ(manager->allocate(1)->getCapacity(), 2);
-    EXPECT_EQ(manager->allocate(3)->getCapacity(), 4);
-    const P<IMemoryBlock> block = manager->allocate(16384);
-    EXPECT_EQ(block->getSize(), 16384);
-    EXPECT_EQ(block->getCapacity(), 32768);
-}
-
 TEST(MemoryManagerSizeClasses, SizesFromTheBucketCountOnAreNotCached) {
     const P<CMemoryManager> manager(new CMemoryManager(4));
     P<IMemoryBlock> block = manager->allocate(16);
@@ -44,11 +28,6 @@ TEST(MemoryManagerSizeClasses, SizesFromTheBucketCountOnAreNotCached) {
     block.reset();
     EXPECT_EQ(manager->getCachedBytes(), 0u);
     EXPECT_TRUE(isCachedBlock(manager->allocate(15)));
-}
-
-TEST(MemoryManagerSizeClasses, BucketCountOutsideItsRangeThrows) {
-    EXPECT_THROW(CMemoryManager(31), CInvalidArgError);
-    EXPECT_THROW(CMemoryManager(-1), CInvalidArgError);
 }
 
 TEST(MemoryManagerCache, ReleasedBlockIsHandedOutAgainForItsClassOnly) {
@@ -87,43 +66,6 @@ TEST(MemoryManagerCache, SharedBlockReturnsOnlyWithItsLastReference) {
     EXPECT_EQ(cached->getRefCount(), 1);
 }
 
-TEST(MemoryManagerCache, FlushEmptiesEveryClass) {
-    const P<CMemoryManager> manager = makeManager();
-    manager->allocate(5);
-    manager->allocate(5000);
-    manager->allocate(70000);
-    EXPECT_EQ(manager->getCachedBytes(), 4u + 4096u + 65536u);
-    manager->flush();
-    EXPECT_EQ(manager->getCachedBytes(), 0u);
-    EXPECT_EQ(manager->allocate(5)->getCapacity(), 8);
-}
-
-TEST(MemoryManagerCache, BlockOutlivingItsLastManagerHolderEndsInTheCacheSafely) {
-    P<CMemoryManager> manager = makeManager();
-    P<IMemoryBlock> block = manager->allocate(300);
-    block->fill(7);
-    manager.reset();
-    EXPECT_EQ(block->getConstData()[299], 7);
-    block.reset(); // returns to the cache, then the manager goes with it
-}
-
-TEST(MemoryManagerCache, NegativeSizeThrowsInvalidArgument) {
-    const P<CMemoryManager> manager = makeManager();
-    EXPECT_THROW(manager->allocate(-1), CInvalidArgError);
-    EXPECT_EQ(manager->getCachedBytes(), 0u);
-}
-
-TEST(CachedBlockGrowth, SmallerSizeKeepsBufferAndBytes) {
-    const P<CMemoryManager> manager = makeManager();
-    const P<IMemoryBlock> block = manager->allocate(20);
-    const std::uint8_t pattern[] = {1, 2, 3, 4, 5};
-    block->assign(pattern, 5);
-    const std::uint8_t* buffer = block->getData();
-    block->setSize(3);
-    EXPECT_EQ(block->getData(), buffer);
-    EXPECT_EQ(std::memcmp(block->getData(), pattern, 3), 0);
-}
-
 TEST(CachedBlockGrowth, GrowingMovesContentsAndCachesTheOldBuffer) {
     const P<CMemoryManager> manager = makeManager();
     const P<IMemoryBlock> block = manager->allocate(6);
@@ -140,32 +82,6 @@ TEST(CachedBlockGrowth, GrowingMovesContentsAndCachesTheOldBuffer) {
     const P<IMemoryBlock> reused = manager->allocate(7);
     EXPECT_EQ(reused->getData(), oldBuffer);
     EXPECT_EQ(reused->getCapacity(), 8);
-}
-
-TEST(CachedBlockGrowth, AppendBeyondCapacityKeepsEarlierBytes) {
-    const P<CMemoryManager> manager = makeManager();
-    const P<IMemoryBlock> block = manager->allocate(0);
-    std::vector<std::uint8_t> expected;
-    for (int i = 0; i < 300; ++i) {
-        const auto byte = static_cast<std::uint8_t>(i * 7);
-        block->append(&byte, 1);
-        expected.push_back(byte);
-    }
-    ASSERT_EQ(block->getSize(), 300);
-    EXPECT_EQ(std::memcmp(block->getData(), expected.data(), expected.size()), 0);
-    EXPECT_EQ(block->getCapacity(), 512);
-}
-
-TEST(CachedBlockGrowth, BlocksSerialiseLikePlainBlocks) {
-    const P<CMemoryManager> manager = makeManager();
-    const P<IMemoryBlock> block = manager->allocate(4);
-    const std::uint8_t bytes[] = {0xde, 0xad, 0xbe, 0xef};
-    block->assign(bytes, 4);
-    CMemorySerialStream stream;
-    block->serialize(stream);
-    const P<IMemoryBlock> copy = manager->allocate(0);
-    ASSERT_TRUE(copy->deserialize(stream));
-    EXPECT_EQ(copy->compare(*block), 0);
 }
 
 // Each thread takes blocks of several classes, stamps them with its own

@@ -20,12 +20,6 @@ String uniqueName(const std::string& purpose) {
 
 using tesk_quor_test::tryLockOnOtherThread;
 
-TEST(MutexFactory, IsOneProcessWideObject) {
-    ASSERT_TRUE(getMutexFactory());
-    EXPECT_EQ(getMutexFactory().get(), getMutexFactory().get());
-    EXPECT_NE(dynamic_cast<posix::CMutexFactory*>(getMutexFactory().get()), nullptr);
-}
-
 TEST(LocalMutexThreads, SecondLockByHolderNeedsSecondUnlock) {
     const P<IMutex> mutex = getMutexFactory()->createMutex();
     mutex->lock();
@@ -43,16 +37,6 @@ TEST(LocalMutexThreads, TryLockAgainstOtherHolderAnswersFalseWhateverTheTimeout)
     mutex->unlock();
 }
 
-TEST(LocalMutexThreads, ScopedLockReleasesOnException) {
-    const P<IMutex> mutex = getMutexFactory()->createMutex();
-    try {
-        CMutexLock lock(*mutex);
-        throw CError("thrown while holding the lock");
-    } catch (const CError&) {
-    }
-    EXPECT_TRUE(tryLockOnOtherThread(*mutex, 0));
-}
-
 TEST(GlobalMutexThreads, HandlesOfOneNameShareTheMutex) {
     const String name = uniqueName("handles");
     const P<IMutex> first = getMutexFactory()->createGlobalMutex(name);
@@ -66,47 +50,9 @@ TEST(GlobalMutexThreads, HandlesOfOneNameShareTheMutex) {
     EXPECT_TRUE(dynamic_cast<posix::CGlobalMutexImpl&>(*first).getName().equals(name));
 }
 
-TEST(GlobalMutexObject, NameTheSystemRefusesGivesCreationError) {
-    const String name = String::fromUTF8(std::string(300, 'n'));
-    try {
-        getMutexFactory()->createGlobalMutex(name);
-        FAIL() << "a 300-character name was accepted";
-    } catch (const CException& error) {
-        EXPECT_EQ(error.getDescription().toStdString(),
-                  "Error createing global mutex " + name.toStdString());
-    }
-}
-
 TEST(GlobalMutexObject, UnlockWithoutHoldingThrows) {
     const P<IMutex> mutex = getMutexFactory()->createGlobalMutex(uniqueName("unheld"));
     EXPECT_THROW(mutex->unlock(), CException);
-}
-
-TEST(GlobalMutexObject, KilledHolderProcessLeavesItToTheNextLock) {
-    const String name = uniqueName("killed");
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const P<IMutex> held = getMutexFactory()->createGlobalMutex(name);
-        held->lock();
-        [[maybe_unused]] const auto written = ::write(ready[1], "L", 1);
-        for (;;) {
-            ::pause();
-        }
-    }
-    ::close(ready[1]);
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    ::close(ready[0]);
-
-    const P<IMutex> mutex = getMutexFactory()->createGlobalMutex(name);
-    EXPECT_FALSE(mutex->tryLock(0));
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    EXPECT_NO_THROW(mutex->lock());
-    mutex->unlock();
 }
 
 } // namespace

@@ -46,41 +46,6 @@ TEST(StringConstruction, NarrowLiteralIsABorrowedCodePageString) {
     EXPECT_EQ(s.toStdString(), "caf\xC3\xA9");
 }
 
-TEST(StringConstruction, WideLiteralIsABorrowedWideString) {
-    const wchar_t* text = L"\u00E9t\u00E9 \U0001F600";
-    const String s(text);
-    EXPECT_NE(dynamic_cast<const CWCharString*>(&*s), nullptr);
-    EXPECT_EQ(s->getData(), reinterpret_cast<const std::uint8_t*>(text));
-    EXPECT_EQ(s.getLength(), 5);
-    EXPECT_EQ(s.charAt(4), 0x1F600);
-    EXPECT_EQ(s.toU16String(), u"\u00E9t\u00E9 \U0001F600");
-}
-
-TEST(StringConstruction, CopiesOwnTerminatedBuffers) {
-    std::string source = "abc";
-    const String copy = String::fromUTF8(source);
-    source[0] = 'x';
-    EXPECT_EQ(copy.toStdString(), "abc");
-    EXPECT_TRUE(copy->isNullTerminated());
-    EXPECT_EQ(copy->getData()[3], 0);
-    const String utf16 = String::fromUTF16(u"a\U00010000");
-    EXPECT_EQ(utf16.getLength(), 2);
-    EXPECT_EQ(utf16->getByteLength(), 6);
-    EXPECT_EQ(utf16.charAt(1), 0x10000);
-}
-
-TEST(StringComparison, EqualityIsByCharactersAcrossEncodings) {
-    EXPECT_TRUE(String("mp3").equals(String(L"mp3")));
-    EXPECT_TRUE(String::fromUTF8("\xC3\xA9") == String("\xE9"));
-    EXPECT_FALSE(String("mp3") == String("mp4"));
-    EXPECT_FALSE(String("mp3") == String("mp"));
-    EXPECT_TRUE(String("abc") == "abc");
-    EXPECT_TRUE(String::fromUTF8("abc") == L"abc");
-    EXPECT_LT(String("abc")->compareTo(String("abd")), 0);
-    EXPECT_GT(String("abc")->compareTo(String("ab")), 0);
-    EXPECT_EQ(String("abc")->compare(*String(L"abc")), 0);
-}
-
 TEST(StringSearch, FindReportsPlacesOrNoPlace) {
     const String s("The file '%FILE%' was not found.");
     const StringPos at = s.find("%");
@@ -90,19 +55,6 @@ TEST(StringSearch, FindReportsPlacesOrNoPlace) {
     EXPECT_EQ(String("no placeholder").find("%").index, -1);
     EXPECT_EQ(String(L"\u00E9\u00E9x").find(String("x")).index, 2);
     EXPECT_EQ(String::fromUTF8("\xC3\xA9\xC3\xA9x").find(String("x")).offset, 4);
-}
-
-TEST(StringSearch, StartsWithAndEqualsAt) {
-    const String s("zelm.CFileNotFoundError.Desc");
-    EXPECT_TRUE(s->startsWithAt(String("zelm."), 0));
-    EXPECT_TRUE(s->startsWithAt(String("CFile"), 5));
-    EXPECT_FALSE(s->startsWithAt(String("CFile"), 4));
-    EXPECT_TRUE(s->endsWith(String(".Desc")));
-    EXPECT_TRUE(s->equalsAt(5, String("CFileXYZ"), 5));
-    EXPECT_FALSE(s->equalsAt(5, String("CFileXYZ"), 6));
-    EXPECT_TRUE(s->equalsAt(24, String("Desc"), -1));
-    EXPECT_FALSE(s->equalsAt(23, String("Desc"), -1));
-    EXPECT_FALSE(s->equalsAt(24, String("Des"), -1));
 }
 
 TEST(StringSlices, SubstringViewsTheBytesAndKeepsThemAlive) {
@@ -138,17 +90,6 @@ TEST(StringPositions, StepForwardAndBackward) {
     EXPECT_THROW(s.charAt(5), CInvalidArgError);
 }
 
-TEST(StringPositions, IndexErrorsNameTheMethodAndTheIndex) {
-    try {
-        String("abc").charAt(5);
-        FAIL() << "charAt past the end did not throw";
-    } catch (const CInvalidArgError& error) {
-        EXPECT_EQ(error.getDescription().toStdString(),
-                  "An invalid argument was passed to method 'CString::charAt' of '': index '5' "
-                  "out of range");
-    }
-}
-
 TEST(StringCase, MapsThroughTheCharacterDatabase) {
     EXPECT_EQ(String("MP3").toLowerCase().toStdString(), "mp3");
     EXPECT_EQ(String(L"\u0130STANBUL \u03A3").toLowerCase().toU32String(), U"\u0069stanbul \u03C3");
@@ -163,40 +104,11 @@ TEST(StringCase, MapsThroughTheCharacterDatabase) {
     EXPECT_EQ(lower.toLowerCase().getObject(), lower.getObject());
 }
 
-TEST_F(StringInCodePage, AppendingAsciiKeepsACodePageString) {
-    const String s = String("name") + ".mp3";
-    EXPECT_EQ(s->getEncodingId(), kCodePageEncodingId);
-    EXPECT_EQ(s.toStdString(), "name.mp3");
-    EXPECT_TRUE(s->isNullTerminated());
-}
-
 TEST_F(StringInCodePage, EuroSignTurnsALatin1CodePageStringIntoUTF8) {
     posix::setAnsiCodePage(posix::AnsiCodePage::Latin1);
     const String s = String("price \xE9 ") + String::fromChar(0x20AC);
     EXPECT_EQ(s->getEncodingId(), kUTF8EncodingId);
     EXPECT_EQ(s.toU32String(), U"price \u00E9 \u20AC");
-}
-
-TEST_F(StringInCodePage, EuroSignFitsTheWindowsCodePage) {
-    const String s = String("price ") + String::fromChar(0x20AC);
-    EXPECT_EQ(s->getEncodingId(), kCodePageEncodingId);
-    EXPECT_EQ(s->getData()[6], 0x80);
-}
-
-TEST(StringBuilding, Latin1StringWritesQuestionMarks) {
-    const String s = String::latin1("A") + String::fromChar(0x100);
-    EXPECT_EQ(s->getEncodingId(), kLatin1EncodingId);
-    EXPECT_EQ(s.toStdString(), "A?");
-}
-
-TEST(StringBuilding, PrependAndOperators) {
-    String s(L"b");
-    s += "c";
-    s += L"d";
-    s += String("e");
-    EXPECT_EQ(("a" + s).toStdString(), "abcde");
-    EXPECT_EQ((L"z" + s).toStdString(), "zbcde");
-    EXPECT_EQ(s->getEncoding(), getWCharEncoding());
 }
 
 TEST(StringBuilding, ReplaceEveryOccurrence) {
@@ -210,31 +122,14 @@ TEST(StringBuilding, ReplaceEveryOccurrence) {
     EXPECT_EQ(String("abc").replace("", String("x")).toStdString(), "abc");
 }
 
-TEST(StringConversion, SameObjectWhenAlreadyTerminatedInTheTarget) {
-    const String utf8 = String::fromUTF8("x");
-    EXPECT_EQ(utf8->toUTF8String().getObject(), utf8.getObject());
-    const String cp("x");
-    EXPECT_EQ(cp->toCPString().getObject(), cp.getObject());
-    const String wide(L"x");
-    EXPECT_EQ(wide->toWCharString().getObject(), wide.getObject());
-}
-
-TEST(StringConversion, NullStringsConvertToTheTargetNullString) {
-    const String null(kNullString);
-    const String wide = null->toWCharString();
-    EXPECT_TRUE(wide.isNull());
-    EXPECT_EQ(wide.getObject(), String(static_cast<const wchar_t*>(nullptr)).getObject());
-    EXPECT_TRUE(null->toUTF32String().isNull());
-    EXPECT_TRUE(null->toCPString().isNull());
-    EXPECT_TRUE(null->toLatin1String().isNull());
-    EXPECT_TRUE(null->toUTF16String().isNull());
-}
-
 TEST(StringConversion, RoundTripsThroughEveryEncoding) {
-    const String source(L"\u00C0 la \U0001D11E");
-    EXPECT_EQ(source->toUTF8String().toStdString(), "\xC3\x80 la \xF0\x9D\x84\x9E");
-    EXPECT_EQ(source->toUTF16String()->getByteLength(), 14);
-    EXPECT_EQ(source->toUTF32String().toU32String(), U"\u00C0 la \U0001D11E");
+    const String source(L"\u00C0 la \U0001F600");
+    EXPECT_EQ(source->toUTF8String().toStdString(), "\xC3\x80 la \xF0\x9F\x98\x80");
+    const String utf16 = source->toUTF16String();
+    ASSERT_EQ(utf16->getByteLength(), 14);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(utf16->getData()), 7),
+              u"\u00C0 la \U0001F600");
+    EXPECT_EQ(source->toUTF32String().toU32String(), U"\u00C0 la \U0001F600");
     EXPECT_EQ(source->toLatin1String().toStdString(), "\xC3\x80 la ?");
     EXPECT_EQ(source->toCPString()->getData()[0], 0xC0);
     EXPECT_EQ(source->toCPString().toStdString(), "\xC3\x80 la ?");

@@ -15,13 +15,6 @@ TEST(PluginLoading, LoadsThePluginOnItsOwnHost) {
     EXPECT_EQ(loader.getHost()->getRefCount(), 2);
 }
 
-TEST(PluginLoading, LoadersAreIndependent) {
-    const CPluginLoader first(TESK_QUOR_PLUGIN_PATH, LogSink());
-    const CPluginLoader second(TESK_QUOR_PLUGIN_PATH, LogSink());
-    EXPECT_NE(first.getPlugin().get(), second.getPlugin().get());
-    EXPECT_NE(first.getHost().get(), second.getHost().get());
-}
-
 TEST(PluginLoading, MissingLibraryIsReportedWithItsPath) {
     try {
         const CPluginLoader loader("/nonexistent/libtesk_quor.so", LogSink());

@@ -46,12 +46,6 @@ private:
 
 } // namespace
 
-TEST(CLocaleFormat, ReportsTheFullLengthWhenTheBufferIsShort) {
-    char buffer[4];
-    EXPECT_EQ(zelm::posix::formatDouble(buffer, sizeof buffer, "%f", 12.0), 9);
-    EXPECT_EQ(std::string(buffer), "12.");
-}
-
 TEST(CLocaleFormat, DecimalSeparatorIgnoresTheProcessLocale) {
     const CommaLocale locale;
     if (!locale.active()) {

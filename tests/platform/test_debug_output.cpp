@@ -45,25 +45,5 @@ TEST_F(DebugOutput, StandardErrorOnlyWhenTheVariableIsSet) {
     EXPECT_EQ(m_captured.size(), 3u);
 }
 
-TEST_F(DebugOutput, SinkMayWriteDebuggerOutputItself) {
-    DebugOutputSink outer = setDebugOutputSink([this](std::wstring_view text) {
-        m_captured.emplace_back(text);
-        if (text == L"outer") {
-            outputDebugString(L"inner");
-        }
-    });
-    outputDebugString(L"outer");
-    setDebugOutputSink(std::move(outer));
-    EXPECT_EQ(m_captured, (std::vector<std::wstring>{L"outer", L"inner"}));
-}
-
-TEST_F(DebugOutput, RemovingTheSinkStopsCapture) {
-    DebugOutputSink mine = setDebugOutputSink({});
-    outputDebugString(L"lost");
-    setDebugOutputSink(std::move(mine));
-    outputDebugString(L"kept");
-    EXPECT_EQ(m_captured, (std::vector<std::wstring>{L"kept"}));
-}
-
 } // namespace
 } // namespace zelm::posix

@@ -43,17 +43,5 @@ TEST_F(WidePathFile, OpensByUTF16AndByWideCharacterPath) {
     EXPECT_EQ(readAll(file), "ID3 bytes");
 }
 
-TEST_F(WidePathFile, MissingFileAndNullPathFailWithErrno) {
-    errno = 0;
-    EXPECT_EQ(openFile((m_folder / "absent.mp3").u16string().c_str(), "rb"), nullptr);
-    EXPECT_EQ(errno, ENOENT);
-    errno = 0;
-    EXPECT_EQ(openFile(static_cast<const char16_t*>(nullptr), "rb"), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    errno = 0;
-    EXPECT_EQ(openFile(m_file.u16string().c_str(), nullptr), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-}
-
 } // namespace
 } // namespace zelm::posix

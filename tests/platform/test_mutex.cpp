@@ -39,14 +39,6 @@ TEST(NamedMutexThreads, TwoObjectsOfOneNameExcludeEachOther) {
     EXPECT_TRUE(tryLockOnOtherThread(second, 20));
 }
 
-TEST(NamedMutexThreads, OtherNamesAreIndependent) {
-    NamedMutex first(uniqueName("one"));
-    NamedMutex second(uniqueName("two"));
-    first.lock();
-    EXPECT_TRUE(tryLockOnOtherThread(second, 0));
-    first.unlock();
-}
-
 TEST(NamedMutex, SharedObjectGoesWithTheLastUser) {
     const std::string name = uniqueName("lifetime");
     {

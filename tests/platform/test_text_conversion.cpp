@@ -19,7 +19,8 @@ TEST(TextConversion, WideToUTF8) {
     std::string out;
     appendUtf8(out, 0x110000);
     appendUtf8(out, 0x7FF);
-    EXPECT_EQ(out, "\xEF\xBF\xBD\xDF\xBF");
+    appendUtf8(out, 0x800);
+    EXPECT_EQ(out, "\xEF\xBF\xBD\xDF\xBF\xE0\xA0\x80");
 }
 
 } // namespace

@@ -31,27 +31,6 @@ TEST(PluginExtensionList, AddsEachExtensionOnceInLowerCase) {
               String(L"").getObject()->getEncodingId());
 }
 
-TEST(PluginExtensionList, IndexOutsideTheListThrows) {
-    const P<CPluginExtensions> list(new CPluginExtensions());
-    list->add(String("mp3"));
-    EXPECT_THROW(list->getExtension(1), zelm::CInvalidArgError);
-    EXPECT_THROW(list->getExtension(-1), zelm::CInvalidArgError);
-}
-
-TEST(PluginExtensionList, SerialisedListReadsBackInOrder) {
-    const P<CPluginExtensions> list(new CPluginExtensions());
-    for (const char* extension : {"mp3", "mp2", "mpa"}) {
-        list->add(String(extension));
-    }
-    zelm::CMemorySerialStream stream;
-    list->serialize(stream);
-    EXPECT_EQ(stream.getBytes().size(), 4u + 3u * (4u + 3u));
-
-    const P<CPluginExtensions> copy(new CPluginExtensions());
-    ASSERT_TRUE(copy->deserialize(stream));
-    EXPECT_EQ(extensionsOf(*copy), extensionsOf(*list));
-}
-
 TEST(PluginExtensionList, HostileCountThrowsWithoutGrowingTheList) {
     for (const std::int32_t count : {-3, 2, 0x7fffffff}) {
         zelm::CMemorySerialStream stream;

@@ -80,37 +80,6 @@ double sineSnr(const std::vector<short>& output, int rate, double frequency, dou
     return 10.0 * std::log10(signal / noise);
 }
 
-TEST(ResamplerInit, RefusesArgumentsOutsideTheContract) {
-    EXPECT_EQ(av_resample_init(0, 44100, 16, 10, 0, 1.0), nullptr);
-    EXPECT_EQ(av_resample_init(48000, 0, 16, 10, 0, 1.0), nullptr);
-    EXPECT_EQ(av_resample_init(-48000, 44100, 16, 10, 0, 1.0), nullptr);
-    EXPECT_EQ(av_resample_init(48000, -1, 16, 10, 0, 1.0), nullptr);
-    EXPECT_EQ(av_resample_init(48000, 44100, 0, 10, 0, 1.0), nullptr);
-    EXPECT_EQ(av_resample_init(48000, 44100, 16, -1, 0, 1.0), nullptr);
-    EXPECT_EQ(av_resample_init(48000, 44100, 16, 17, 0, 1.0), nullptr);
-    EXPECT_EQ(av_resample_init(48000, 44100, 16, 10, 1, 1.0), nullptr);
-    EXPECT_EQ(av_resample_init(48000, 44100, 16, 10, 0, 0.0), nullptr);
-    EXPECT_EQ(av_resample_init(48000, 44100, 16, 10, 0, 1.5), nullptr);
-    EXPECT_EQ(av_resample_init(48000, 44100, 16, 10, 0, std::nan("")), nullptr);
-    av_resample_close(nullptr);
-}
-
-TEST(ResamplerInit, RefusesNullAndNegativeArgumentsPerCall) {
-    Context context = makeContext(44100, 48000);
-    ASSERT_NE(context, nullptr);
-    short dst[4] = {};
-    const short src[4] = {};
-    int consumed = 0;
-    EXPECT_EQ(av_resample(nullptr, dst, src, &consumed, 4, 4, 1), -1);
-    EXPECT_EQ(av_resample(context.get(), nullptr, src, &consumed, 4, 4, 1), -1);
-    EXPECT_EQ(av_resample(context.get(), dst, nullptr, &consumed, 4, 4, 1), -1);
-    EXPECT_EQ(av_resample(context.get(), dst, src, nullptr, 4, 4, 1), -1);
-    EXPECT_EQ(av_resample(context.get(), dst, src, &consumed, -1, 4, 1), -1);
-    EXPECT_EQ(av_resample(context.get(), dst, src, &consumed, 4, -1, 1), -1);
-    EXPECT_EQ(av_resample(context.get(), dst, nullptr, &consumed, 0, 4, 1), 0);
-    EXPECT_EQ(consumed, 0);
-}
-
 TEST(ResamplerQuality, SineAt1kHzKeepsAnSnrOfAtLeast70dBForEveryRatePair) {
     const int pairs[][2] = {{44100, 48000}, {48000, 44100}, {22050, 48000},
                             {8000, 44100},  {48000, 8000},  {32000, 32000}};
@@ -122,18 +91,6 @@ TEST(ResamplerQuality, SineAt1kHzKeepsAnSnrOfAtLeast70dBForEveryRatePair) {
             resampleWhole(inRate, outRate, sine(inRate, 1000.0, amplitude, inRate / 2));
         EXPECT_GE(sineSnr(output, outRate, 1000.0, amplitude), 70.0) << inRate << " -> " << outRate;
     }
-}
-
-TEST(ResamplerQuality, EqualRatesPassSamplesThroughUnchanged) {
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int> sample(-32768, 32767);
-    std::vector<short> input(5000);
-    for (short& value : input) {
-        value = static_cast<short>(sample(random));
-    }
-    const std::vector<short> output = resampleWhole(44100, 44100, input);
-    ASSERT_EQ(output.size(), input.size() - kFilterLength / 2);
-    EXPECT_TRUE(std::equal(output.begin(), output.end(), input.begin()));
 }
 
 TEST(ResamplerQuality, FullScaleSquareWaveClipsInsteadOfWrapping) {
@@ -181,23 +138,6 @@ TEST(ResamplerContinuation, RandomBlockSizesGiveTheSameStreamAsOneBlock) {
         EXPECT_EQ(resampleInBlocks(context.get(), input, sizes, 96000), whole)
             << inRate << " -> " << outRate;
     }
-}
-
-TEST(ResamplerContinuation, WithoutUpdateTheContextKeepsItsPosition) {
-    const std::vector<short> input = sine(22050, 700.0, 12000.0, 2000);
-    Context context = makeContext(22050, 48000);
-    std::vector<short> first(5000);
-    std::vector<short> second(5000);
-    int consumedFirst = 0;
-    int consumedSecond = 0;
-    const int writtenFirst = av_resample(context.get(), first.data(), input.data(), &consumedFirst,
-                                         static_cast<int>(input.size()), 5000, 0);
-    const int writtenSecond = av_resample(context.get(), second.data(), input.data(),
-                                          &consumedSecond, static_cast<int>(input.size()), 5000, 0);
-    EXPECT_GT(writtenFirst, 0);
-    EXPECT_EQ(writtenFirst, writtenSecond);
-    EXPECT_EQ(consumedFirst, consumedSecond);
-    EXPECT_EQ(first, second);
 }
 
 // Output n sits at input position n * in / out; it is written once its last

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,18 +68,6 @@ std::vector<unsigned char> pack_bits(const std::string& bits) {
     return bytes;
 }
 
-// Size of the subtree at `node`, checking that every inner node's offset
-// skips exactly its 0 subtree; counts the leaves on the way.
-int subtree_size(const std::int16_t* tree, int node, int& leaves) {
-    if (tree[node] >= 0) {
-        ++leaves;
-        return 1;
-    }
-    const int zero = subtree_size(tree, node + 1, leaves);
-    EXPECT_EQ(-tree[node], zero) << "inner node " << node;
-    return 1 + zero + subtree_size(tree, node + 1 + zero, leaves);
-}
-
 class HuffmanListing : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -132,59 +119,6 @@ TEST_F(HuffmanListing, LookupDecodingTakesTheSameBitsAsTheTreeWalk) {
             EXPECT_LE(bits, kMaxCodeBits) << "table " << table << " code " << code.bits;
         }
     }
-}
-
-TEST_F(HuffmanListing, EveryTreeIsCompleteWithOneLeafPerCode) {
-    for (int table = 0; table < huffman_table_count; ++table) {
-        const std::size_t codes = own_codes(table).codes.size();
-        int leaves = 0;
-        const int size = subtree_size(huffman_tables[table].tree, 0, leaves);
-        if (codes == 0) {
-            EXPECT_EQ(size, 1) << "table " << table << " should be a single leaf";
-            EXPECT_EQ(huffman_tables[table].tree[0], 0) << "table " << table;
-            continue;
-        }
-        EXPECT_EQ(static_cast<std::size_t>(leaves), codes) << "table " << table;
-        EXPECT_EQ(size, 2 * leaves - 1) << "table " << table;
-    }
-}
-
-TEST_F(HuffmanListing, EscapeWidthsFollowTheListing) {
-    for (int table = 0; table < huffman_table_count; ++table) {
-        EXPECT_EQ(huffman_tables[table].linbits, tables_.at(table).linbits) << "table " << table;
-    }
-}
-
-TEST(HuffmanTrees, SharedTreesAndTheEmptyTables) {
-    for (int table : {4, 14}) {
-        EXPECT_EQ(huffman_tables[table].tree, huffman_tables[0].tree) << "table " << table;
-    }
-    for (int table = 17; table <= 23; ++table) {
-        EXPECT_EQ(huffman_tables[table].tree, huffman_tables[16].tree) << "table " << table;
-    }
-    for (int table = 25; table <= 31; ++table) {
-        EXPECT_EQ(huffman_tables[table].tree, huffman_tables[24].tree) << "table " << table;
-    }
-    const unsigned char ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    BitReader reader{ones, sizeof ones, 0, 3};
-    int bits = 0;
-    EXPECT_EQ(decode_symbol_within(huffman_tables[0].tree, reader, 64, bits), 0);
-    EXPECT_EQ(bits, 0);
-    EXPECT_EQ(reader.position, 0u);
-    EXPECT_EQ(reader.bit_index, 3u);
-}
-
-TEST(HuffmanTrees, BoundedWalkStopsWhenTheBudgetRunsOut) {
-    // In quadruple table A the code 0000 01 (six bits) is value 15.
-    const unsigned char code[4] = {0x04, 0, 0, 0};
-    BitReader reader{code, sizeof code, 0, 0};
-    int bits = 0;
-    EXPECT_EQ(decode_symbol_within(huffman_tables[quad_table_a].tree, reader, 5, bits), -1);
-    EXPECT_EQ(bits, 5);
-    reader = BitReader{code, sizeof code, 0, 0};
-    bits = 0;
-    EXPECT_EQ(decode_symbol_within(huffman_tables[quad_table_a].tree, reader, 6, bits), 15);
-    EXPECT_EQ(bits, 6);
 }
 
 } // namespace

@@ -12,71 +12,7 @@
 namespace tesk::quor::test {
 namespace {
 
-// ---- conformance streams ---------------------------------------------------
-
-class Layer12Conformance : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(Layer12Conformance, MatchesReferenceDecoding) {
-    // Odd piece sizes cut frames and headers anywhere.
-    expect_matches_reference(GetParam(), {1000, 7, 333, 4096, 1},
-                             [](std::vector<std::uint8_t> stream) { return stream; });
-}
-
-INSTANTIATE_TEST_SUITE_P(Streams, Layer12Conformance,
-                         ::testing::Values("l1-fl1", "l1-fl2", "l1-fl3", "l1-fl5", "l1-fl6",
-                                           "l2-fl10", "l2-fl11", "l2-fl12", "l2-fl13"));
-
-TEST(Layer12Threads, IndependentDecodersGiveSingleThreadedResults) {
-    expect_threads_agree({"l1-fl1", "l1-fl6", "l2-fl10", "l2-fl13"});
-}
-
 // ---- synthetic frames ----------------------------------------------------------
-
-TEST(Layer2Tables, ChoiceFollowsRateChannelsAndBitRate) {
-    struct Case {
-        std::uint32_t header;
-        int table;
-        int limit;
-    };
-    const Case cases[] = {
-        // 48 kHz mono, 32 kbit/s: table 2, 8 coded sub-bands.
-        {0xFFFD14C0u, 2, 8},
-        // 32 kHz mono, 32 kbit/s: table 3.
-        {0xFFFD18C0u, 3, 12},
-        // 44.1 kHz stereo, 192 kbit/s: table 1.
-        {0xFFFDA000u, 1, 30},
-        // 44.1 kHz stereo, 128 kbit/s: table 0.
-        {0xFFFD8000u, 0, 27},
-        // MPEG-2 22.05 kHz stereo, 160 kbit/s: the lower-rate table.
-        {0xFFF5E000u, 4, 30},
-    };
-    for (const Case& c : cases) {
-        auto decoder = make_decoder();
-        int done = 0;
-        EXPECT_EQ(decode_bytes(*decoder, silent_frame(c.header, 0), done), 0);
-        EXPECT_EQ(decoder->header.allocation, &kAllocationTables[c.table]) << std::hex << c.header;
-        EXPECT_EQ(decoder->header.subband_limit, c.limit);
-        EXPECT_EQ(done, 1152 * 2 * decoder->header.channels);
-    }
-}
-
-TEST(Layer2Tables, GeneratedRowsHaveAllocationWidthsOfTheStandard) {
-    // nbal totals per table and the classes at the edges of table 0.
-    const int totals[kAllocationTableCount] = {88, 94, 26, 38, 75};
-    for (int t = 0; t < kAllocationTableCount; ++t) {
-        const AllocationTable& table = kAllocationTables[t];
-        int total = 0;
-        for (int sb = 0; sb < table.subband_limit; ++sb) {
-            total += table.pairs[2 * table.row_start[sb]];
-        }
-        EXPECT_EQ(total, totals[t]) << "table " << t;
-    }
-    const AllocationTable& table0 = kAllocationTables[0];
-    EXPECT_EQ(table0.pairs[2 * 1], 5); // allocation 1: three levels grouped in 5 bits
-    EXPECT_EQ(table0.pairs[2 * 1 + 1], 3);
-    EXPECT_EQ(table0.pairs[2 * 15], 16); // allocation 15: 16-bit samples
-    EXPECT_EQ(table0.pairs[2 * 15 + 1], -32767);
-}
 
 TEST(Layer12JointStereo, BoundFollowsModeExtensionWithinTheCodedSubBands) {
     struct Case {

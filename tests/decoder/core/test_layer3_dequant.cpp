@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "decoder/core/layer3_dequant.h"
-#include "decoder/core/layer3_tables.h"
 #include "layer3_test_support.h"
 
 namespace tesk::quor {
@@ -53,18 +52,6 @@ protected:
     unsigned scale_factors_[kScaleFactorStoreSize] = {};
 };
 
-TEST_F(SpectrumDecode, EmptyGranuleGivesSilenceAndOneActiveSubband) {
-    GranuleInfo granule = long_granule(0, 0);
-    granule.part2_3_length = 20; // all of it scale factors
-    BitWriter writer;
-    writer.put(0xFFFFF, 20);
-    EXPECT_EQ(decode(writer, granule, kRow44k, 20), 0);
-    EXPECT_EQ(count_nonzero(), 0);
-    EXPECT_EQ(granule.long_band_limit, 0u);
-    EXPECT_EQ(granule.active_subbands, 1u);
-    EXPECT_EQ(bits_read(reader_), 0);
-}
-
 TEST_F(SpectrumDecode, EscapeWithThirteenLinbitsReachesTheLargestMagnitude) {
     GranuleInfo granule = long_granule(1, 23);
     BitWriter writer;
@@ -101,53 +88,6 @@ TEST_F(SpectrumDecode, LongBandGainUsesScaleFactorPretabAndScale) {
     EXPECT_EQ(bits_read(reader_), writer.bit_count());
 }
 
-TEST_F(SpectrumDecode, QuadrupleNeedingMoreBitsThanRemainEndsTheGranule) {
-    GranuleInfo granule = long_granule(0, 0);
-    BitWriter writer;
-    writer.put_code("0111");  // table A: v only
-    writer.put(1, 1);         // negative
-    writer.put_code("00000"); // five of the six bits of the next quadruple
-    granule.part2_3_length = static_cast<unsigned>(writer.bit_count());
-    writer.put_code("1");
-    ASSERT_EQ(decode(writer, granule), 0);
-    EXPECT_DOUBLE_EQ(lines_[0], -1.0);
-    EXPECT_EQ(count_nonzero(), 1);
-    EXPECT_EQ(bits_read(reader_), 10);
-}
-
-TEST_F(SpectrumDecode, SetFlagWithoutRoomForItsSignCountsForTheBandLimit) {
-    GranuleInfo granule = long_granule(0, 0);
-    BitWriter writer;
-    writer.put_code("1");    // table A: all zero, lines 0-3
-    writer.put_code("0110"); // table A: w only, line 5 (band 1)
-    granule.part2_3_length = static_cast<unsigned>(writer.bit_count());
-    ASSERT_EQ(decode(writer, granule), 0);
-    EXPECT_EQ(count_nonzero(), 0);
-    EXPECT_EQ(granule.long_band_limit, 2u);
-}
-
-TEST_F(SpectrumDecode, HuffmanDataLongerThanTheGranuleIsReported) {
-    GranuleInfo granule = long_granule(2, 1);
-    BitWriter writer;
-    writer.put_code(huffman_code(1, 0x11));
-    writer.put(0, 2);
-    writer.put_code(huffman_code(1, 0x11));
-    writer.put(0, 2);
-    granule.part2_3_length = 6;
-    EXPECT_EQ(decode(writer, granule), 1);
-}
-
-TEST_F(SpectrumDecode, ReadingPastTheStoredScaleFactorsIsCorrupt) {
-    GranuleInfo granule = long_granule(11, 1); // pair 10 opens band 5
-    BitWriter writer;
-    for (int pair = 0; pair < 11; ++pair) {
-        writer.put_code(huffman_code(1, 0x00));
-    }
-    granule.part2_3_length = static_cast<unsigned>(writer.bit_count());
-    EXPECT_EQ(decode(writer, granule, kRow44k, 0, 5), FRAME_CORRUPT);
-    EXPECT_EQ(decode(writer, granule, kRow44k, 0, 6), 0);
-}
-
 TEST_F(SpectrumDecode, ShortBlocksStoreWindowInterleavedWithWindowGains) {
     GranuleInfo granule = long_granule(3, 1);
     granule.block_type = 2;
@@ -172,34 +112,6 @@ TEST_F(SpectrumDecode, ShortBlocksStoreWindowInterleavedWithWindowGains) {
     EXPECT_EQ(granule.short_band_limit[2], 0u);
     EXPECT_EQ(granule.long_band_limit, 0u);
     EXPECT_EQ(granule.active_subbands, 1u);
-}
-
-int walk_pairs(const BandWalk& walk, int first = 0) {
-    int pairs = 0;
-    for (int i = first; i < walk.size; ++i) {
-        pairs += walk.entries[i].pairs;
-    }
-    return pairs;
-}
-
-// A mixed block is laid out as a short block from short band 3 on; its long
-// bands fill the lines below.
-TEST(Layer3Tables, BandWalksCoverTheGranule) {
-    const Layer3Tables& tables = layer3_tables();
-    for (int row = 0; row < kSampleRateRows; ++row) {
-        const BandWalk& short_walk = tables.short_walk[row];
-        const BandWalk& mixed = tables.mixed_walk[row];
-        EXPECT_EQ(walk_pairs(tables.long_walk[row]), 288) << "long walk, row " << row;
-        EXPECT_EQ(short_walk.size, 39);
-        EXPECT_EQ(walk_pairs(short_walk), 288) << "short walk, row " << row;
-        const int long_bands = mixed.size - (short_walk.size - 9);
-        EXPECT_EQ(walk_pairs(mixed), 288) << "mixed walk, row " << row;
-        EXPECT_EQ(walk_pairs(mixed, long_bands), walk_pairs(short_walk, 9));
-        EXPECT_EQ(mixed.entries[long_bands].first_line, short_walk.entries[9].first_line);
-        EXPECT_EQ(tables.short_subband_limit[row][0], 1);
-        EXPECT_EQ(tables.long_subband_limit[row][22], 32);
-    }
-    EXPECT_DOUBLE_EQ(tables.power[8], 16.0);
 }
 
 } // namespace

@@ -90,17 +90,6 @@ TEST_F(HybridSynthesis, LongBlocksOfEveryTypeFollowTheTransform) {
     }
 }
 
-TEST_F(HybridSynthesis, ShortBlocksOverlapTheirThreeWindows) {
-    granule_.block_type = 2;
-    hybrid_synthesis(*state_, lines_, 0, granule_);
-    for (int s : {0, 5, 30, 31}) {
-        expect_first_granule(s, 2);
-    }
-    const auto& overlap = state_->overlap[state_->overlap_half[0]][0];
-    EXPECT_EQ(overlap[12][4], 0.0);
-    EXPECT_EQ(overlap[17][4], 0.0);
-}
-
 TEST_F(HybridSynthesis, MixedBlocksTransformTheFirstTwoSubbandsAsLongBlocks) {
     granule_.block_type = 2;
     granule_.mixed_block_flag = 1;
@@ -110,36 +99,6 @@ TEST_F(HybridSynthesis, MixedBlocksTransformTheFirstTwoSubbandsAsLongBlocks) {
     expect_first_granule(1, 0);
     expect_first_granule(2, 2);
     expect_first_granule(3, 2);
-}
-
-TEST_F(HybridSynthesis, OverlapCarriesIntoTheNextGranuleOfTheSameChannel) {
-    hybrid_synthesis(*state_, lines_, 1, granule_);
-    EXPECT_EQ(state_->overlap_half[0], 0) << "channel 0 is untouched";
-    const std::vector<double> first = reference_imdct(lines_ + 18 * 3, 0, 3);
-    for (double& line : lines_) {
-        line *= -0.5;
-    }
-    hybrid_synthesis(*state_, lines_, 1, granule_);
-    const std::vector<double> second = reference_imdct(lines_ + 18 * 3, 0, 3);
-    for (int i = 0; i < 18; ++i) {
-        EXPECT_NEAR(state_->subbands[1][i][3], second[i] + first[i + 18], 1e-9) << i;
-    }
-}
-
-TEST_F(HybridSynthesis, InactiveSubbandsReleaseTheirOverlapAndKeepNone) {
-    hybrid_synthesis(*state_, lines_, 0, granule_);
-    granule_.active_subbands = 7; // the pair 6, 7 is the last one transformed
-    hybrid_synthesis(*state_, lines_, 0, granule_);
-    const std::vector<double> partner = reference_imdct(lines_ + 18 * 7, 0, 7);
-    const std::vector<double> inactive = reference_imdct(lines_ + 18 * 8, 0, 8);
-    for (int i = 0; i < 18; ++i) {
-        EXPECT_NEAR(state_->subbands[0][i][7], partner[i] + partner[i + 18], 1e-9) << i;
-        EXPECT_NEAR(state_->subbands[0][i][8], inactive[i + 18], 1e-9) << i;
-    }
-    hybrid_synthesis(*state_, lines_, 0, granule_);
-    for (int i = 0; i < 18; ++i) {
-        EXPECT_EQ(state_->subbands[0][i][8], 0.0) << i;
-    }
 }
 
 class AliasReduction : public ::testing::Test {
@@ -170,21 +129,6 @@ TEST_F(AliasReduction, ButterfliesBetweenActiveSubbands) {
     EXPECT_TRUE(boundary_changed(1));
     EXPECT_FALSE(boundary_changed(2));
     EXPECT_EQ(lines_[18 * 0 + 9], original_[9]) << "lines 8 apart from the boundary stay";
-}
-
-TEST_F(AliasReduction, ShortBlocksSkipItAndMixedShortBlocksTouchOnlyTheFirstBoundary) {
-    granule_.active_subbands = 32;
-    granule_.block_type = 2;
-    antialias(lines_, granule_);
-    EXPECT_FALSE(boundary_changed(0));
-    granule_.mixed_block_flag = 1;
-    antialias(lines_, granule_);
-    EXPECT_TRUE(boundary_changed(0));
-    EXPECT_FALSE(boundary_changed(1));
-    SetUp();
-    granule_.block_type = 1; // mixed flag on a long block type: every active boundary
-    antialias(lines_, granule_);
-    EXPECT_TRUE(boundary_changed(30));
 }
 
 } // namespace

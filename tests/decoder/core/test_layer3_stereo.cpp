@@ -73,14 +73,6 @@ TEST_F(JointStereo, LongBlocksFromTheBandLimitWithTheLastBandReusingBandTwenty) 
     expect_rebuilt(342, 576 - 342, 1, 0.5, 0.5);
 }
 
-TEST_F(JointStereo, MidSideFramesUseTheSqrtTwoFactors) {
-    granule_.long_band_limit = 21;
-    positions_[20] = 3;
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, true, false),
-              1);
-    expect_rebuilt(418, 576 - 418, 1, std::numbers::sqrt2 / 2, std::numbers::sqrt2 / 2);
-}
-
 TEST_F(JointStereo, LsfFactorsFollowTheIntensityScale) {
     granule_.long_band_limit = 20;
     granule_.scalefac_compress = 1; // intensity scale 1: k = 2^(-1/2)
@@ -97,47 +89,6 @@ TEST_F(JointStereo, LsfFactorsFollowTheIntensityScale) {
     positions_[20] = 30; // five-bit positions reach beyond 15: right k^15
     ASSERT_EQ(lsf_intensity(), 1);
     expect_rebuilt(464, 522 - 464, 1, 1.0, std::pow(2.0, -15.0 / 4.0));
-}
-
-TEST_F(JointStereo, MpegOnePositionSevenLeavesBothChannels) {
-    granule_.long_band_limit = 0;
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, true, false),
-              1);
-    expect_untouched(0, kLinesPerGranule, 1);
-}
-
-TEST_F(JointStereo, LsfTopBandTakesPositionZeroWhenTheBandBelowHoldsData) {
-    granule_.long_band_limit = 21;
-    positions_[20] = 3;
-    ASSERT_EQ(lsf_intensity(), 1);
-    expect_untouched(0, 522, 1);
-    expect_rebuilt(522, 576 - 522, 1, 1.0, 1.0);
-    SetUp();
-    short_blocks(12, 11, 13);
-    positions_[3 * 11 + 0] = 3;
-    positions_[3 * 11 + 1] = 3;
-    ASSERT_EQ(lsf_intensity(), 1);
-    // 22.05 kHz short bands 11 and 12 start at 132 and 174 (per window).
-    expect_rebuilt(3 * 174 + 0, 18, 3, 1.0, 1.0);            // window 0: band 11 holds data
-    expect_rebuilt(3 * 174 + 1, 18, 3, std::sqrt(0.5), 1.0); // window 1: band 11 is coded
-    expect_untouched(3 * 132 + 2, 42 + 18, 3);               // window 2: nothing coded
-}
-
-TEST_F(JointStereo, ShortBlocksPerWindowWithTheLastBandReusingBandEleven) {
-    short_blocks(12, 13, 10);
-    positions_[3 * 11 + 0] = 0;
-    positions_[3 * 11 + 1] = 0;
-    positions_[3 * 11 + 2] = 6;
-    positions_[3 * 10 + 2] = 0;
-    ASSERT_EQ(intensity_stereo(left_, right_, positions_, nullptr, granule_, kRow44k, false, false),
-              1);
-    // 44.1 kHz short bands 10, 11, 12 start at 84, 106, 136 (per window).
-    expect_rebuilt(3 * 136 + 0, 56, 3, 0.0, 1.0); // band 12, window 0, from band 11
-    expect_untouched(3 * 136 + 1, 56, 3);         // window 1 limit 13: nothing coded
-    expect_rebuilt(3 * 84 + 2, 22, 3, 0.0, 1.0);  // band 10, window 2
-    expect_untouched(3 * 106 + 0, 30, 3);         // band 11 of window 0 is below the limit
-    EXPECT_NEAR(left_[3 * 106 + 2], (1.0 + 3 * 106 + 2), 1e-9); // position 6: tan(pi/2)
-    EXPECT_NEAR(right_[3 * 106 + 2], 0.0, 1e-9);
 }
 
 TEST_F(JointStereo, MixedBlocksReachTheLongBandsOnlyWhenNoShortBandIsCoded) {

@@ -6,7 +6,6 @@
 #include <numeric>
 #include <string>
 
-#include "decoder/core/layer3_dequant.h"
 #include "tools/crosscheck/layer3_decoders.h"
 #include "tools/streamgen/layer3_writer.h"
 #include "tools/streamgen/music_corpus.h"
@@ -192,92 +191,6 @@ TEST(Layer3Writer, FeaturesDecodeAlikeInQuorAndLibmad) {
             ASSERT_EQ(quor.samples.size(), mad.samples.size());
             EXPECT_LE(LargestDifference(quor.samples, mad.samples), 1);
         }
-    }
-}
-
-// Decoder order of a coding-order line: short bands interleave their windows.
-int DecoderLine(const Layer3Frame& f, const Layer3Granule& g, int index) {
-    const int rate = f.header.sampleRate;
-    if (g.blockType != 2 || index < (g.mixedBlock ? 36 : 0)) {
-        return index;
-    }
-    int band = 0;
-    while (3 * ShortBandStart(rate, band + 1) <= index) {
-        ++band;
-    }
-    const int width = ShortBandStart(rate, band + 1) - ShortBandStart(rate, band);
-    const int offset = index - 3 * ShortBandStart(rate, band);
-    return 3 * (ShortBandStart(rate, band) + offset % width) + offset / width;
-}
-
-// Quor's side-information, scale-factor and spectrum readers, run over a
-// frame the writer made alone, give the lines Layer3LineSteps predicts.
-void ExpectDequantisedLines(const Layer3Frame& f) {
-    const std::vector<std::uint8_t> bytes = WriteLayer3({f});
-    static constexpr std::int32_t kRates[] = {44100, 48000, 32000, 22050, 24000,
-                                              16000, 11025, 12000, 8000};
-    const int rateIndex = static_cast<int>(
-        std::find(std::begin(kRates), std::end(kRates), f.header.sampleRate) - std::begin(kRates));
-    const bool lsf = f.header.sampleRate < 32000;
-    const int channels = f.header.mode == ChannelMode::kMono ? 1 : 2;
-    const bool midSide = (f.header.modeExtension & kModeExtensionMidSide) != 0;
-    BitReader reader{bytes.data(), bytes.size(), f.header.crc ? 6u : 4u, 0};
-    Layer3SideInfo info;
-    (lsf ? read_side_info_lsf : read_side_info_mpeg1)(reader, info, channels, midSide, rateIndex);
-    unsigned store[2][kScaleFactorStoreSize] = {};
-    for (int gr = 0; gr < (lsf ? 1 : 2); ++gr) {
-        for (int ch = 0; ch < channels; ++ch) {
-            GranuleInfo& granule = info.granules[ch][gr];
-            const bool intensity = ch == 1 && (f.header.modeExtension & 1) != 0;
-            const ScaleFactorRead read =
-                lsf ? read_scale_factors_lsf(reader, store[ch], granule, intensity)
-                    : read_scale_factors_mpeg1(reader, store[ch], granule);
-            double lines[kLinesPerGranule];
-            ASSERT_EQ(decode_spectrum(reader, lines, {store[ch], read.end}, granule, rateIndex,
-                                      read.bits),
-                      0);
-            const Layer3Granule& g = f.granules[gr][ch];
-            const std::array<double, kLayer3Lines> steps = Layer3LineSteps(f, gr, ch);
-            for (int i = 0; i < kLayer3Lines; ++i) {
-                const double expected =
-                    std::copysign(std::pow(std::abs(g.values[i]), 4.0 / 3.0), g.values[i]) *
-                    steps[i] * (midSide ? std::sqrt(0.5) : 1.0);
-                ASSERT_NEAR(lines[DecoderLine(f, g, i)], expected, 1e-12 * std::abs(expected))
-                    << "granule " << gr << " channel " << ch << " line " << i;
-            }
-        }
-    }
-}
-
-TEST(Layer3Writer, SpectraReadBackAsDequantisedByQuor) {
-    for (const Feature& feature : Features()) {
-        SCOPED_TRACE(feature.name);
-        for (const Layer3Frame& frame : Frames(feature)) {
-            ExpectDequantisedLines(frame);
-        }
-    }
-}
-
-TEST(Layer3Writer, RefusesWhatCannotBeCoded) {
-    const std::vector<std::pair<std::string, std::function<void(Layer3Frame&)>>> cases = {
-        {"sample rate", [](Layer3Frame& f) { f.header.sampleRate = 44000; }},
-        {"bit rate", [](Layer3Frame& f) { f.header.bitRateKbps = 100; }},
-        {"table", [](Layer3Frame& f) { f.granules[0][0].tableSelect[0] = 5; }},
-        {"scale factor", [](Layer3Frame& f) { f.granules[0][0].longScalefac[12] = 8; }},
-        {"scfsi",
-         [](Layer3Frame& f) {
-             f.scfsi[0] = 8;
-             f.granules[1][0].longScalefac[0] = 1;
-         }},
-        {"big values", [](Layer3Frame& f) { f.granules[0][0].bigValues = 10; }},
-        {"main data", [](Layer3Frame& f) { f.header.bitRateKbps = 32; }},
-    };
-    for (const auto& [name, spoil] : cases) {
-        Layer3Frame frame = Frames(Features()[0])[0];
-        spoil(frame);
-        Layer3Writer writer;
-        EXPECT_THROW(writer.Add(frame), std::invalid_argument) << name;
-        EXPECT_TRUE(writer.bytes().empty()) << name;
     }
 }
 

@@ -50,19 +50,6 @@ TEST(StreamGen, TheCommandWritesTheEncoderStream) {
     EXPECT_EQ(written, Generate(Short(Layer::kIII)).bytes);
 }
 
-TEST(StreamGen, SignalsAreSynthesisedPerChannel) {
-    StreamOptions options = Short(Layer::kII);
-    options.samplesPerChannel = 1000;
-    const std::vector<std::int16_t> stereo = Synthesise(options);
-    ASSERT_EQ(stereo.size(), 2000u);
-    EXPECT_NE(stereo[21], stereo[20]); // the channels carry different tones
-    options.mode = ChannelMode::kMono;
-    options.signal = Signal::kNoise;
-    const std::vector<std::int16_t> mono = Synthesise(options);
-    EXPECT_EQ(mono.size(), 1000u);
-    EXPECT_GT(*std::max_element(mono.begin(), mono.end()), 5000);
-}
-
 TEST(StreamGen, DressingLandsWhereItIsAsked) {
     StreamOptions options = Short(Layer::kIII);
     options.id3v2Size = 300;
@@ -86,26 +73,6 @@ TEST(StreamGen, DressingLandsWhereItIsAsked) {
     const Stream info = Generate(options);
     EXPECT_EQ(0, std::memcmp(info.bytes.data() + info.firstFramePosition + 36, "Info", 4));
     EXPECT_EQ(info.bytes.size(), s.bytes.size());
-}
-
-TEST(StreamGen, TruncationCutsTheLastFrame) {
-    StreamOptions options = Short(Layer::kII);
-    const Stream whole = Generate(options);
-    options.truncateBytes = 10;
-    const Stream cut = Generate(options);
-    EXPECT_EQ(cut.bytes.size() + 10, whole.bytes.size());
-    EXPECT_EQ(cut.frameOffsets.size() + 1, whole.frameOffsets.size());
-}
-
-TEST(StreamGen, RefusedOptionsNameTheCause) {
-    StreamOptions options = Short(Layer::kIII);
-    options.bitRateKbps = 17;
-    try {
-        Generate(options);
-        FAIL() << "an impossible bit rate was accepted";
-    } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("17 kbit/s"), std::string::npos) << e.what();
-    }
 }
 
 } // namespace
