@@ -15,6 +15,7 @@ constexpr int kLevelRows = 27;
 constexpr int kScaleFactors = 64;
 constexpr int kLayer1Slots = 12;
 constexpr int kLayer2Groups = 12;
+constexpr int kLayer2Slots = 3 * kLayer2Groups;
 constexpr int kJointStereo = 1;
 
 // Row k of the requantisation factors: the step of a quantiser class.
@@ -97,15 +98,12 @@ int joint_bound(const FrameHeader& header, int limit) {
     return std::min(4 * header.mode_extension + 4, limit);
 }
 
-// Hands one slot of both channels (or one) to the synthesis.
-int synthesize_slot(FrameDecoder& decoder, const double (*slot)[kSubbands], unsigned char* output,
-                    int& position) {
-    if (decoder.header.channels == 1) {
-        return synthesize_mono16(decoder, slot[0], output, position);
-    }
-    int left_position = position;
-    const int clips = synthesize_stereo16(decoder, slot[0], 0, output, left_position);
-    return clips + synthesize_stereo16(decoder, slot[1], 1, output, position);
+// Hands a frame's slots, kSlots of them per channel, to the synthesis.
+template <int kSlots>
+int synthesize_frame(FrameDecoder& decoder, const double (*samples)[kSlots][kSubbands],
+                     unsigned char* output, int& position) {
+    const double* blocks[2] = {samples[0][0], samples[1][0]};
+    return synthesize_blocks16(decoder, blocks, decoder.header.channels, kSlots, output, position);
 }
 
 struct Layer1Frame {
@@ -142,13 +140,13 @@ double layer1_value(unsigned code, int allocation, int scale_factor) {
     return value * requant_tables().requant[allocation + 1][scale_factor];
 }
 
-void read_layer1_samples(BitReader& bits, int channels, int bound, const Layer1Frame& frame,
-                         double (*slot)[kSubbands]) {
+void read_layer1_samples(BitReader& bits, int channels, int bound, const Layer1Frame& frame, int s,
+                         double (*samples)[kLayer1Slots][kSubbands]) {
     for (int sb = 0; sb < kSubbands; ++sb) {
         if (sb < bound) {
             for (int ch = 0; ch < channels; ++ch) {
                 const int a = frame.allocation[sb][ch];
-                slot[ch][sb] =
+                samples[ch][s][sb] =
                     a == 0 ? 0.0
                            : layer1_value(read_bits(bits, a + 1), a, frame.scale_factor[sb][ch]);
             }
@@ -157,7 +155,7 @@ void read_layer1_samples(BitReader& bits, int channels, int bound, const Layer1F
         const int a = frame.allocation[sb][0];
         const unsigned code = a == 0 ? 0 : read_bits(bits, a + 1);
         for (int ch = 0; ch < channels; ++ch) {
-            slot[ch][sb] = a == 0 ? 0.0 : layer1_value(code, a, frame.scale_factor[sb][ch]);
+            samples[ch][s][sb] = a == 0 ? 0.0 : layer1_value(code, a, frame.scale_factor[sb][ch]);
         }
     }
 }
@@ -281,25 +279,29 @@ SampleCodes read_sample_codes(BitReader& bits, const std::int16_t* pair) {
     return codes;
 }
 
-void dequantise(const SampleCodes& codes, int scale_factor, double (*slots)[2][kSubbands], int ch,
-                int sb) {
+// Dequantises a group's three samples of sub-band sb into slots[0..2].
+void dequantise(const SampleCodes& codes, int scale_factor, double (*slots)[kSubbands], int sb) {
     const RequantTables& tables = requant_tables();
     for (int s = 0; s < 3; ++s) {
         if (codes.grouped) {
-            slots[s][ch][sb] = tables.requant[(*codes.rows)[s]][scale_factor];
+            slots[s][sb] = tables.requant[(*codes.rows)[s]][scale_factor];
         } else {
-            slots[s][ch][sb] = codes.codes[s] * tables.requant[codes.bits][scale_factor];
+            slots[s][sb] = codes.codes[s] * tables.requant[codes.bits][scale_factor];
         }
     }
 }
 
-void read_layer2_samples(BitReader& bits, int channels, int bound, int part,
-                         const Layer2Frame& frame, double (*slots)[2][kSubbands]) {
+// Reads group `group` of the frame's samples into its three slots of each
+// channel.
+void read_layer2_samples(BitReader& bits, int channels, int bound, int group,
+                         const Layer2Frame& frame, double (*samples)[kLayer2Slots][kSubbands]) {
     const AllocationTable& table = *frame.table;
+    const int part = group / 4;
+    double(*slots[2])[kSubbands] = {samples[0] + 3 * group, samples[1] + 3 * group};
     for (int sb = 0; sb < kSubbands; ++sb) {
         for (int s = 0; s < 3; ++s) {
-            slots[s][0][sb] = 0.0;
-            slots[s][1][sb] = 0.0;
+            slots[0][s][sb] = 0.0;
+            slots[1][s][sb] = 0.0;
         }
         if (sb >= table.subband_limit) {
             continue;
@@ -310,7 +312,7 @@ void read_layer2_samples(BitReader& bits, int channels, int bound, int part,
                 if (a != 0) {
                     const SampleCodes codes =
                         read_sample_codes(bits, allocation_pair(table, sb, a));
-                    dequantise(codes, frame.scale_factor[sb][ch][part], slots, ch, sb);
+                    dequantise(codes, frame.scale_factor[sb][ch][part], slots[ch], sb);
                 }
             }
             continue;
@@ -319,7 +321,7 @@ void read_layer2_samples(BitReader& bits, int channels, int bound, int part,
         if (a != 0) {
             const SampleCodes codes = read_sample_codes(bits, allocation_pair(table, sb, a));
             for (int ch = 0; ch < channels; ++ch) {
-                dequantise(codes, frame.scale_factor[sb][ch][part], slots, ch, sb);
+                dequantise(codes, frame.scale_factor[sb][ch][part], slots[ch], sb);
             }
         }
     }
@@ -338,13 +340,11 @@ int decode_layer1_frame(FrameDecoder& decoder, unsigned char* output, int& posit
     Layer1Frame frame;
     read_layer1_allocation(decoder.bits, channels, header.joint_bound, frame);
     read_layer1_scale_factors(decoder.bits, channels, frame);
-    int clips = 0;
-    double slot[2][kSubbands] = {};
+    double samples[2][kLayer1Slots][kSubbands] = {};
     for (int s = 0; s < kLayer1Slots; ++s) {
-        read_layer1_samples(decoder.bits, channels, header.joint_bound, frame, slot);
-        clips += synthesize_slot(decoder, slot, output, position);
+        read_layer1_samples(decoder.bits, channels, header.joint_bound, frame, s, samples);
     }
-    return clips;
+    return synthesize_frame(decoder, samples, output, position);
 }
 
 int decode_layer2_frame(FrameDecoder& decoder, unsigned char* output, int& position) {
@@ -357,15 +357,11 @@ int decode_layer2_frame(FrameDecoder& decoder, unsigned char* output, int& posit
     header.joint_bound = joint_bound(header, header.subband_limit);
     read_layer2_allocation(decoder.bits, channels, header.joint_bound, frame);
     read_layer2_scale_factors(decoder.bits, channels, frame);
-    int clips = 0;
-    double slots[3][2][kSubbands] = {};
+    double samples[2][kLayer2Slots][kSubbands] = {};
     for (int group = 0; group < kLayer2Groups; ++group) {
-        read_layer2_samples(decoder.bits, channels, header.joint_bound, group / 4, frame, slots);
-        for (const auto& slot : slots) {
-            clips += synthesize_slot(decoder, slot, output, position);
-        }
+        read_layer2_samples(decoder.bits, channels, header.joint_bound, group, frame, samples);
     }
-    return clips;
+    return synthesize_frame(decoder, samples, output, position);
 }
 
 } // namespace tesk::quor

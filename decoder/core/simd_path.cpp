@@ -7,10 +7,10 @@
 namespace tesk::quor {
 namespace {
 
-bool processor_has_avx2() {
+bool processor_has_avx2_and_fma() {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
 #else
     return false;
 #endif
@@ -26,7 +26,7 @@ SimdPath choose_simd_path() {
                      "quor: TESK_QUOR_SIMD='%s' is neither 'baseline' nor 'auto'; using 'auto'\n",
                      setting);
     }
-    return processor_has_avx2() ? SimdPath::kAvx2 : SimdPath::kBaseline;
+    return processor_has_avx2_and_fma() ? SimdPath::kAvx2 : SimdPath::kBaseline;
 }
 
 } // namespace

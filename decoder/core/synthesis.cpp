@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -163,16 +164,20 @@ int clip_and_round(double sum) {
 }
 
 #if defined(__SSE2__)
-// clip_and_round of the 32 sums of a block, four at a time.
-void round_block(const double* sums, std::int16_t* pcm) {
+// clip_and_round of the 32 sums of a block, four at a time; returns the sum
+// of their clip_count.
+int round_block(const double* sums, std::int16_t* pcm) {
     const __m128d low = _mm_set1_pd(-32768.0);
     const __m128d high = _mm_set1_pd(32767.0);
     const __m128d half = _mm_set1_pd(0.5);
     const __m128d sign = _mm_set1_pd(-0.0);
+    int clips = 0;
     for (int n = 0; n < kSubbands; n += 4) {
         __m128i pairs[2];
         for (int i = 0; i < 2; ++i) {
             const __m128d sum = _mm_loadu_pd(sums + n + 2 * i);
+            const __m128d outside = _mm_or_pd(_mm_cmpgt_pd(sum, high), _mm_cmplt_pd(sum, low));
+            clips += std::popcount(static_cast<unsigned>(_mm_movemask_pd(outside)));
             const __m128d clipped = _mm_min_pd(_mm_max_pd(sum, low), high);
             const __m128d away = _mm_or_pd(half, _mm_and_pd(clipped, sign));
             pairs[i] = _mm_cvttpd_epi32(_mm_add_pd(clipped, away));
@@ -180,14 +185,25 @@ void round_block(const double* sums, std::int16_t* pcm) {
         const __m128i four = _mm_unpacklo_epi64(pairs[0], pairs[1]);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(pcm + n), _mm_packs_epi32(four, four));
     }
+    return clips;
 }
 #else
-void round_block(const double* sums, std::int16_t* pcm) {
+int round_block(const double* sums, std::int16_t* pcm) {
+    int clips = 0;
     for (int n = 0; n < kSubbands; ++n) {
+        clips += clip_count(sums[n]);
         pcm[n] = static_cast<std::int16_t>(clip_and_round(sums[n]));
     }
+    return clips;
 }
 #endif
+
+// sums[n] -= column[n] * slot[n] for the 16 rows.
+inline void subtract_terms(double* sums, const double* column, const double* slot) {
+    for (int n = 0; n < 16; ++n) {
+        sums[n] -= column[n] * slot[n];
+    }
+}
 
 // Windows the stored values (slot k's row n at r[17 k + n]) into 32 PCM
 // samples. Each output keeps its own running sum, added term by term in a
@@ -212,13 +228,10 @@ int window_block(const double* r, int o, std::int16_t* pcm) {
     }
     // tail[n] is output 32 - n; row 0 runs along only to keep the loop whole.
     double tail[16] = {};
-    for (int k = 0; k < kSlots; ++k) {
-        const double* column = columns[k < 15 ? 15 + o - k : 16 + o].data();
-        const double* slot = r + kRows * k;
-        for (int n = 0; n < 16; ++n) {
-            tail[n] -= column[n] * slot[n];
-        }
+    for (int k = 0; k < kSlots - 1; ++k) {
+        subtract_terms(tail, columns[15 + o - k].data(), r + kRows * k);
     }
+    subtract_terms(tail, columns[16 + o].data(), r + kRows * (kSlots - 1));
     double sums[kSubbands];
     for (int n = 0; n < 16; ++n) {
         sums[n] = head[n];
@@ -325,12 +338,27 @@ int synthesize_four(SynthesisState& state, const double* const* blocks, int chan
     return synthesize(state, blocks, channels, pcm);
 }
 
-// The 32 samples of one channel's block at output + start, `stride` bytes
-// apart.
-void store_channel(unsigned char* output, int start, int stride, const std::int16_t* pcm) {
-    for (int n = 0; n < kSubbands; ++n) {
-        std::memcpy(output + start + stride * n, pcm + n, sizeof *pcm);
+// The 32 samples of a block of `channels` channels (pcm[c] for channel c),
+// interleaved at out.
+void store_block(unsigned char* out, const std::int16_t (*pcm)[kSubbands], int channels) {
+    if (channels == 1) {
+        std::memcpy(out, pcm[0], sizeof pcm[0]);
+        return;
     }
+#if defined(__SSE2__)
+    for (int n = 0; n < kSubbands; n += 8) {
+        const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm[0] + n));
+        const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pcm[1] + n));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * n), _mm_unpacklo_epi16(left, right));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * n + 16),
+                         _mm_unpackhi_epi16(left, right));
+    }
+#else
+    for (int n = 0; n < kSubbands; ++n) {
+        std::memcpy(out + 4 * n, pcm[0] + n, sizeof pcm[0][n]);
+        std::memcpy(out + 4 * n + 2, pcm[1] + n, sizeof pcm[1][n]);
+    }
+#endif
 }
 
 } // namespace
@@ -349,36 +377,12 @@ void init_synthesis_tables() {
 }
 
 int round_block_to_pcm16(const double* sums, std::int16_t* pcm) {
-    // Branch free, so that the outputs are counted and rounded side by side.
-    int clips = 0;
-    for (int n = 0; n < kSubbands; ++n) {
-        clips += clip_count(sums[n]);
-    }
-    round_block(sums, pcm);
-    return clips;
+    return round_block(sums, pcm);
 }
 
 std::int16_t round_to_pcm16(double sum, int& clips) {
     clips += clip_count(sum);
     return static_cast<std::int16_t>(clip_and_round(sum));
-}
-
-int synthesize_stereo16(FrameDecoder& decoder, const double* samples, int channel,
-                        unsigned char* output, int& position) {
-    std::int16_t pcm[kSubbands];
-    const int clips = synthesize_block(decoder.synthesis, samples, channel, pcm);
-    store_channel(output, position + channel * 2, 4, pcm);
-    position += 4 * kSubbands;
-    return clips;
-}
-
-int synthesize_mono16(FrameDecoder& decoder, const double* samples, unsigned char* output,
-                      int& position) {
-    std::int16_t pcm[kSubbands];
-    const int clips = synthesize_block(decoder.synthesis, samples, 0, pcm);
-    store_channel(output, position, 2, pcm);
-    position += 2 * kSubbands;
-    return clips;
 }
 
 int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
@@ -391,18 +395,16 @@ int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int 
         std::int16_t pcm[4][2][kSubbands];
         clips += synthesize_four(decoder.synthesis, four, channels, pcm);
         for (const auto& block : pcm) {
-            for (int c = 0; c < channels; ++c) {
-                store_channel(output, position + 2 * c, stride, block[c]);
-            }
+            store_block(output + position, block, channels);
             position += stride * kSubbands;
         }
     }
     for (; t < count; ++t) {
+        std::int16_t pcm[2][kSubbands];
         for (int c = 0; c < channels; ++c) {
-            std::int16_t pcm[kSubbands];
-            clips += synthesize_block(decoder.synthesis, blocks[c] + kSubbands * t, c, pcm);
-            store_channel(output, position + 2 * c, stride, pcm);
+            clips += synthesize_block(decoder.synthesis, blocks[c] + kSubbands * t, c, pcm[c]);
         }
+        store_block(output + position, pcm, channels);
         position += stride * kSubbands;
     }
     return clips;

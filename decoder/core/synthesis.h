@@ -26,25 +26,11 @@ struct SynthesisState {
 // Builds the window and matrixing constants once; later calls find them ready.
 void init_synthesis_tables();
 
-// Synthesises one block of channel 0 or 1 into interleaved stereo output:
-// 32 native-order 16-bit samples from output + position (channel 1 one
-// sample further) at a stride of two samples; advances the position by 128
-// bytes. For each block, channel 0 is synthesised first with a copy of the
-// position, then channel 1 with the real one, so the position advances once.
-// Returns the number of clipped samples.
-int synthesize_stereo16(FrameDecoder& decoder, const double* samples, int channel,
-                        unsigned char* output, int& position);
-
-// Synthesises one block of a single channel into 32 contiguous samples at
-// output + position; advances position by 64 bytes; returns the clip count.
-int synthesize_mono16(FrameDecoder& decoder, const double* samples, unsigned char* output,
-                      int& position);
-
 // Synthesises `count` consecutive blocks of each of `channels` channels (1
 // or 2; block t of channel c at blocks[c] + 32 t) into interleaved output at
-// output + position, as synthesize_mono16 or synthesize_stereo16 would block
-// after block; advances position by 64 bytes per block and channel. Returns
-// the number of clipped samples.
+// output + position (channel 1 one sample after channel 0), block after
+// block, each block's channel 0 before its channel 1; advances position by
+// 64 bytes per block and channel. Returns the number of clipped samples.
 int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
                         unsigned char* output, int& position);
 
