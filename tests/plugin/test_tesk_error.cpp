@@ -5,8 +5,10 @@
 #include "tests/support/captured_debug_output.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <quor/quor.h>
 #include <zelm/DebugOutput.h>
 
 using tesk::quor::CTESKError;
@@ -23,23 +25,20 @@ TEST(TESKError, CarriesItsNameAndMessageAndEchoesTheMessageThenALineFeed) {
     EXPECT_EQ(output.texts(), (std::vector<std::wstring>{L"Message: x\nErrorcode: \u00e9", L"\n"}));
 }
 
+// Each code of the public header paired with its own spelling there, so the
+// names follow the header's values rather than a position in a list.
+#define QUOR_CODE_AND_NAME(code) std::pair<int, const char*>(code, #code)
+
 TEST(QuorCodeNames, NameEveryCodeAndOnlyThose) {
-    const char* const names[] = {"QUOR_END",
-                                 nullptr,
-                                 "QUOR_ERROR_PARAM",
-                                 "QUOR_ERROR_UNSUPPORTED",
-                                 "QUOR_ERROR_MEMORY",
-                                 "QUOR_ERROR_INTERNAL",
-                                 "QUOR_ERROR_DECODE",
-                                 "QUOR_ERROR_READ",
-                                 "QUOR_ERROR_SEEK",
-                                 "QUOR_ERROR_OPENFILE",
-                                 "QUOR_ERROR_WRONGSTATE",
-                                 "QUOR_ERROR_NOTAVAILABLE",
-                                 "QUOR_ERROR_INCOMPATIBLEVERSION"};
-    for (int code = 1; code >= -11; --code) {
-        const char* name = names[1 - code];
-        EXPECT_STREQ(getQuorCodeName(code), name != nullptr ? name : "unknown errorcode") << code;
+    for (const auto& [code, name] :
+         {QUOR_CODE_AND_NAME(QUOR_END), QUOR_CODE_AND_NAME(QUOR_ERROR_PARAM),
+          QUOR_CODE_AND_NAME(QUOR_ERROR_UNSUPPORTED), QUOR_CODE_AND_NAME(QUOR_ERROR_MEMORY),
+          QUOR_CODE_AND_NAME(QUOR_ERROR_INTERNAL), QUOR_CODE_AND_NAME(QUOR_ERROR_DECODE),
+          QUOR_CODE_AND_NAME(QUOR_ERROR_READ), QUOR_CODE_AND_NAME(QUOR_ERROR_SEEK),
+          QUOR_CODE_AND_NAME(QUOR_ERROR_OPENFILE), QUOR_CODE_AND_NAME(QUOR_ERROR_WRONGSTATE),
+          QUOR_CODE_AND_NAME(QUOR_ERROR_NOTAVAILABLE),
+          QUOR_CODE_AND_NAME(QUOR_ERROR_INCOMPATIBLEVERSION)}) {
+        EXPECT_STREQ(getQuorCodeName(code), name) << code;
     }
     for (int code : {0, 2, -12, 1000, -1000, INT32_MIN, INT32_MAX}) {
         EXPECT_STREQ(getQuorCodeName(code), "unknown errorcode") << code;
