@@ -29,6 +29,20 @@ SimdPath choose_simd_path() {
     return processor_has_avx2_and_fma() ? SimdPath::kAvx2 : SimdPath::kBaseline;
 }
 
+Precision choose_precision() {
+    const char* setting = std::getenv("TESK_QUOR_PRECISION");
+    if (setting != nullptr && std::strcmp(setting, "double") == 0) {
+        return Precision::kDouble;
+    }
+    if (setting != nullptr && *setting != '\0' && std::strcmp(setting, "single") != 0) {
+        std::fprintf(
+            stderr,
+            "quor: TESK_QUOR_PRECISION='%s' is neither 'single' nor 'double'; using 'single'\n",
+            setting);
+    }
+    return Precision::kSingle;
+}
+
 } // namespace
 
 SimdPath simd_path() {
@@ -38,6 +52,15 @@ SimdPath simd_path() {
 
 const char* simd_path_name(SimdPath path) {
     return path == SimdPath::kAvx2 ? "avx2" : "baseline";
+}
+
+Precision precision() {
+    static const Precision chosen = choose_precision();
+    return chosen;
+}
+
+const char* precision_name(Precision precision) {
+    return precision == Precision::kDouble ? "double" : "single";
 }
 
 } // namespace tesk::quor

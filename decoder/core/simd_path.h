@@ -37,6 +37,30 @@ template <typename Function> Function pick_simd(Function baseline, Function avx2
     return simd_path() == SimdPath::kAvx2 ? avx2 : baseline;
 }
 
+// The arithmetic of the transforms after dequantisation (IMDCT and the
+// synthesis filter bank): single precision by default, twice as many lanes
+// per vector; double precision when the environment variable
+// TESK_QUOR_PRECISION is "double". Both keep every conformance stream
+// within its bound; the switch exists so that both can be tested and
+// compared on one machine.
+enum class Precision { kDouble, kSingle };
+
+// The precision of this process: decided on first call from
+// TESK_QUOR_PRECISION ("single" or "double"; any other value is reported on
+// the standard error stream and treated as "single").
+Precision precision();
+
+// "single" or "double".
+const char* precision_name(Precision precision);
+
+// Picks the build of a loop for this process's precision and path.
+template <typename Function>
+Function pick_build(Function double_baseline, Function double_avx2, Function single_baseline,
+                    Function single_avx2) {
+    return precision() == Precision::kDouble ? pick_simd(double_baseline, double_avx2)
+                                             : pick_simd(single_baseline, single_avx2);
+}
+
 } // namespace tesk::quor
 
 // Marks the AVX2 build of a loop, with fused multiply-adds (the compiler
