@@ -55,4 +55,8 @@ std::int16_t round_to_pcm16(double sum, int& clips);
 // number of clipped samples.
 int round_block_to_pcm16(const double* sums, std::int16_t* pcm);
 
+// The same for sums in single precision, exactly as their double values
+// would round.
+int round_block_to_pcm16(const float* sums, std::int16_t* pcm);
+
 } // namespace tesk::quor
