@@ -360,17 +360,25 @@ inline void dct_four_blocks(const double* blocks, int stride, double (*x)[kSubba
     }
 }
 
+// The most blocks per channel a group holds in the precision Real: eight
+// lanes of single precision take four blocks of each of two channels or
+// eight of one.
+template <typename Real> constexpr int group_blocks(int channels) {
+    return std::is_same_v<Real, float> ? 8 / channels : 4;
+}
+
 // The DCTs of `count` (1 to 4) blocks of each channel (block t of channel c
-// at blocks[c] + 32 t) into x[c][t]: four side by side, fewer one by one.
+// at blocks[c] + 32 t) into row 4 c + t of x: four side by side, fewer one
+// by one.
 inline void dct_blocks(const double* const* blocks, int channels, int count,
-                       double (*x)[4][kSubbands]) {
+                       double (*x)[kSubbands]) {
     for (int c = 0; c < channels; ++c) {
         if (count == 4) {
-            dct_four_blocks(blocks[c], kSubbands, x[c]);
+            dct_four_blocks(blocks[c], kSubbands, x + 4 * c);
             continue;
         }
         for (int t = 0; t < count; ++t) {
-            fast_dct<kSubbands>(synthesis_tables(), blocks[c] + kSubbands * t, x[c][t]);
+            fast_dct<kSubbands>(synthesis_tables(), blocks[c] + kSubbands * t, x[4 * c + t]);
         }
     }
 }
@@ -398,16 +406,17 @@ inline void transpose8(const Floats8* rows, Floats8* columns) {
     }
 }
 
-// The same in single precision, always eight blocks side by side (lanes
-// beyond the blocks there are repeat one and go unused): rounded to single
-// precision row by row, turned into lanes, transformed and turned back into
-// one row per block.
+// The same in single precision for up to group_blocks blocks per channel,
+// always eight side by side (lanes beyond the blocks there are repeat one
+// and go unused), block t of channel c in row group_blocks c + t: rounded
+// to single precision row by row, turned into lanes, transformed and turned
+// back into one row per block.
 inline void dct_blocks(const double* const* blocks, int channels, int count,
-                       float (*x)[4][kSubbands]) {
-    float(*rows)[kSubbands] = x[0];
+                       float (*rows)[kSubbands]) {
+    const int per_channel = group_blocks<float>(channels);
     for (int j = 0; j < 8; ++j) {
-        const int c = std::min(j / 4, channels - 1);
-        const double* block = blocks[c] + kSubbands * std::min(j % 4, count - 1);
+        const int c = j / per_channel;
+        const double* block = blocks[c] + kSubbands * std::min(j % per_channel, count - 1);
         for (int k = 0; k < kSubbands; k += 4) {
             Lanes4 values;
             std::memcpy(&values, block + k, sizeof values);
@@ -433,18 +442,19 @@ inline void dct_blocks(const double* const* blocks, int channels, int count,
     }
 }
 
-// `count` (1 to 4) blocks of each channel: block t of channel c at
-// blocks[c] + 32 t, in the order of single blocks (per block, channel 0
+// `count` (1 to group_blocks) blocks of each channel: block t of channel c
+// at blocks[c] + 32 t, in the order of single blocks (per block, channel 0
 // first).
 template <typename Real>
 inline int synthesize_group_body(SynthesisState& state, const double* const* blocks, int channels,
                                  int count, std::int16_t (*pcm)[2][kSubbands]) {
-    Real x[2][4][kSubbands];
+    Real x[8][kSubbands];
     dct_blocks(blocks, channels, count, x);
+    const int per_channel = group_blocks<Real>(channels);
     int clips = 0;
     for (int t = 0; t < count; ++t) {
         for (int c = 0; c < channels; ++c) {
-            clips += window_values<Real>(state, x[c][t], c, pcm[t][c]);
+            clips += window_values<Real>(state, x[per_channel * c + t], c, pcm[t][c]);
         }
     }
     return clips;
@@ -533,11 +543,13 @@ std::int16_t round_to_pcm16(double sum, int& clips) {
 int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
                         unsigned char* output, int& position) {
     const int stride = 2 * channels;
+    const int most = precision() == Precision::kSingle ? group_blocks<float>(channels)
+                                                       : group_blocks<double>(channels);
     int clips = 0;
-    for (int t = 0; t < count; t += 4) {
-        const int group = std::min(4, count - t);
+    for (int t = 0; t < count; t += most) {
+        const int group = std::min(most, count - t);
         const double* starts[2] = {blocks[0] + kSubbands * t, blocks[channels - 1] + kSubbands * t};
-        std::int16_t pcm[4][2][kSubbands];
+        std::int16_t pcm[8][2][kSubbands];
         clips += synthesize_group(decoder.synthesis, starts, channels, group, pcm);
         for (int b = 0; b < group; ++b) {
             store_block(output + position, pcm[b], channels);
