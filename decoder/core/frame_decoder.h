@@ -71,9 +71,10 @@ struct Layer3State {
     unsigned scale_factors[2][kScaleFactorStoreSize] = {};
     bool intensity_not_coded[kScaleFactorStoreSize] = {}; // LSF: right channel's store entries
     double spectrum[2][kLinesPerGranule] = {};
-    double subbands[2][18][kSubbands] = {};   // [channel][time slot][sub-band]
-    double overlap[2][2][18][kSubbands] = {}; // [half][channel][time slot][sub-band]
-    int overlap_half[2] = {};                 // per channel: the half holding the last overlap
+    double subbands[2][18][kSubbands] = {};         // [channel][time slot][sub-band]
+    double overlap[2][2][18][kSubbands] = {};       // [half][channel][time slot][sub-band]
+    float overlap_single[2][2][18][kSubbands] = {}; // the same, for the single-precision IMDCT
+    int overlap_half[2] = {}; // per channel: the half holding the last overlap
 };
 
 struct FrameDecoder {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "decoder/core/layer3_tables.h"
 #include "decoder/core/simd_path.h"
@@ -36,10 +37,27 @@ void alias_butterflies(double* lines, int boundary) {
     }
 }
 
-// The transforms below are written once for one sub-band (T = double) and
-// for four neighbouring sub-bands side by side (T = Lanes4, lane j holding
-// sub-band s + j); every lane does the operations of the one-sub-band
-// version in the same order, so both give the same samples to the bit.
+// The transforms below are written once for one sub-band (T = double or
+// float) and for neighbouring sub-bands side by side (T = Lanes4 or
+// Floats8, lane j holding sub-band s + j); every lane does the operations of
+// the one-sub-band version in the same order, so both give the same samples
+// to the bit.
+
+template <typename T>
+constexpr bool kSingle = std::is_same_v<T, float> || std::is_same_v<T, Floats8>;
+
+// The real type of one lane of T.
+template <typename T> using Real = std::conditional_t<kSingle<T>, float, double>;
+
+// The windows and coefficients in the precision of T.
+template <typename T>
+const ImdctTables<Real<T>, std::conditional_t<kSingle<T>, Floats8, Lanes4>>& imdct_tables() {
+    if constexpr (kSingle<T>) {
+        return layer3_tables().imdct_single;
+    } else {
+        return layer3_tables().imdct;
+    }
+}
 
 // The IMDCT of n lines, x_i = sum over k of X_k cos(2 pi / 2n (i + n / 2 +
 // 1 / 2)(k + 1 / 2)) for i = 0 ... 2n - 1, rests on the n-point DCT-IV
@@ -63,7 +81,7 @@ template <int n, typename T> void window_dct4(const T* y, const T* window, T* z)
 // kernel is symmetric; running over it row by row per input line keeps the
 // inner loop on contiguous entries.
 template <typename T> void dct4_6(const T* lines, int stride, T* y) {
-    const auto& kernel = layer3_tables().dct4_short;
+    const auto& kernel = imdct_tables<T>().dct4_short;
     for (int j = 0; j < 6; ++j) {
         y[j] = T{};
     }
@@ -79,7 +97,7 @@ template <typename T> void dct4_6(const T* lines, int stride, T* y) {
 // n and 8 - n share their cosine up to the sign (-1)^m, so the even outputs
 // come from the sums and the odd ones from the differences of the mirrored
 // inputs; the middle input counts only for even m, with cos(pi m / 2).
-template <typename T> void dct2_9(const Layer3Tables& tables, const T* u, T* t) {
+template <typename T, typename Tables> void dct2_9(const Tables& tables, const T* u, T* t) {
     T even[5] = {u[4], -u[4], u[4], -u[4], u[4]}; // m = 0, 2, 4, 6, 8
     T odd[4] = {};                                // m = 1, 3, 5, 7
     for (int n = 0; n < 4; ++n) {
@@ -101,7 +119,7 @@ template <typename T> void dct2_9(const Layer3Tables& tables, const T* u, T* t) 
 // An n-point DCT-IV from the DCT-II w of its input times the twiddles
 // 2 cos(pi / 2n (k + 1/2)): w_j = y_j + y_(j - 1), with y_(-1) = y_0.
 template <int n, typename T> void dct4_from_dct2(const T* w, T* y) {
-    y[0] = 0.5 * w[0];
+    y[0] = Real<T>{0.5} * w[0];
     for (int j = 1; j < n; ++j) {
         y[j] = w[j] - y[j - 1];
     }
@@ -112,7 +130,7 @@ template <int n, typename T> void dct4_from_dct2(const T* w, T* y) {
 // mirrored sums and its odd ones from the 9-point DCT-IV of the mirrored
 // differences, itself a twiddled 9-point DCT-II.
 template <typename T> void dct4_18(const T* x, T* y) {
-    const Layer3Tables& tables = layer3_tables();
+    const auto& tables = imdct_tables<T>();
     T sums[9];
     T differences[9];
     for (int k = 0; k < 9; ++k) {
@@ -166,48 +184,69 @@ template <typename T> void imdct(const T* lines, unsigned block_type, const T* w
     }
 }
 
-// The overlap of one channel: slot i of sub-band s at [i][s].
-struct Overlap {
-    const double (*previous)[kSubbands];
-    double (*next)[kSubbands];
+// The overlap of one channel in one precision: slot i of sub-band s at
+// [i][s].
+template <typename Real> struct Overlap {
+    const Real (*previous)[kSubbands];
+    Real (*next)[kSubbands];
 };
 
 // Transforms sub-band s with the window of `block_type`, odd sub-bands with
 // the odd-negated window, and writes its 18 output samples.
-void transform_subband(const double* lines, int s, unsigned block_type, Overlap overlap,
+template <typename Real>
+void transform_subband(const double* lines, int s, unsigned block_type, Overlap<Real> overlap,
                        double (*out)[kSubbands]) {
-    double z[36];
-    imdct(lines + kLinesPerSubband * s, block_type, layer3_tables().window[s % 2][block_type], z);
+    Real subband_lines[kLinesPerSubband];
+    for (int k = 0; k < kLinesPerSubband; ++k) {
+        subband_lines[k] = static_cast<Real>(lines[kLinesPerSubband * s + k]);
+    }
+    Real z[36];
+    imdct(subband_lines, block_type, imdct_tables<Real>().window[s % 2][block_type], z);
     for (int i = 0; i < kLinesPerSubband; ++i) {
         out[i][s] = z[i] + overlap.previous[i][s];
         overlap.next[i][s] = z[i + kLinesPerSubband];
     }
 }
 
-// transform_subband of the four sub-bands from an even s on, side by side.
-void transform_four_subbands(const double* lines, int s, unsigned block_type, Overlap overlap,
-                             double (*out)[kSubbands]) {
-    Lanes4 subband_lines[kLinesPerSubband];
+// Eight doubles side by side.
+using Doubles8 = double __attribute__((vector_size(8 * sizeof(double))));
+
+inline void store_doubles(double* to, Lanes4 samples) {
+    std::memcpy(to, &samples, sizeof samples);
+}
+
+inline void store_doubles(double* to, Floats8 samples) {
+    const Doubles8 wide = __builtin_convertvector(samples, Doubles8);
+    std::memcpy(to, &wide, sizeof wide);
+}
+
+// transform_subband of the neighbouring sub-bands from an even s on, one
+// per lane of T, side by side.
+template <typename T>
+void transform_lanes(const double* lines, int s, unsigned block_type, Overlap<Real<T>> overlap,
+                     double (*out)[kSubbands]) {
+    constexpr int lanes = sizeof(T) / sizeof(Real<T>);
+    T subband_lines[kLinesPerSubband];
     for (int k = 0; k < kLinesPerSubband; ++k) {
         const double* line = lines + kLinesPerSubband * s + k;
-        subband_lines[k] = Lanes4{line[0], line[kLinesPerSubband], line[2 * kLinesPerSubband],
-                                  line[3 * kLinesPerSubband]};
+        for (int j = 0; j < lanes; ++j) {
+            subband_lines[k][j] = static_cast<Real<T>>(line[kLinesPerSubband * j]);
+        }
     }
-    Lanes4 z[36];
-    imdct(subband_lines, block_type, layer3_tables().window_lanes[block_type], z);
+    T z[36];
+    imdct(subband_lines, block_type, imdct_tables<T>().window_lanes[block_type], z);
     for (int i = 0; i < kLinesPerSubband; ++i) {
-        Lanes4 previous;
+        T previous;
         std::memcpy(&previous, overlap.previous[i] + s, sizeof previous);
-        const Lanes4 sample = z[i] + previous;
-        std::memcpy(out[i] + s, &sample, sizeof sample);
-        std::memcpy(overlap.next[i] + s, &z[i + kLinesPerSubband], sizeof sample);
+        store_doubles(out[i] + s, z[i] + previous);
+        std::memcpy(overlap.next[i] + s, &z[i + kLinesPerSubband], sizeof previous);
     }
 }
 
-void pass_subband(int s, Overlap overlap, double (*out)[kSubbands]) {
+template <typename Real> void pass_subband(int s, Overlap<Real> overlap, double (*out)[kSubbands]) {
     for (int i = 0; i < kLinesPerSubband; ++i) {
         out[i][s] = overlap.previous[i][s];
-        overlap.next[i][s] = 0.0;
+        overlap.next[i][s] = Real{};
     }
 }
 
@@ -236,41 +275,63 @@ TESK_QUOR_AVX2 [[gnu::flatten]] void antialias_avx2(double* lines, const Granule
     antialias_body(lines, granule);
 }
 
+// The two halves of the channel's overlap in the precision of T.
+template <typename T> Overlap<Real<T>> overlap_halves(Layer3State& state, int half, int channel) {
+    if constexpr (kSingle<T>) {
+        return {state.overlap_single[half][channel], state.overlap_single[1 - half][channel]};
+    } else {
+        return {state.overlap[half][channel], state.overlap[1 - half][channel]};
+    }
+}
+
+// Sub-bands are transformed a vector at a time up to the last active one;
+// the lanes above it transform zero lines, which passes the overlap as the
+// sub-bands above do. The long first two sub-bands of mixed blocks are
+// transformed again on their own.
+template <typename T>
 inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int channel,
                                   const GranuleInfo& granule) {
+    constexpr int lanes = sizeof(T) / sizeof(Real<T>);
     const int half = state.overlap_half[channel];
-    const Overlap overlap{state.overlap[half][channel], state.overlap[1 - half][channel]};
+    const Overlap<Real<T>> overlap = overlap_halves<T>(state, half, channel);
     state.overlap_half[channel] = 1 - half;
     double(*out)[kSubbands] = state.subbands[channel];
-    // Sub-bands are transformed in pairs, so an odd count takes one more.
-    const int active = std::min(static_cast<int>(granule.active_subbands + 1) & ~1, kSubbands);
+    const int active = static_cast<int>(granule.active_subbands);
     int s = 0;
+    for (; s < active; s += lanes) {
+        transform_lanes<T>(lines, s, granule.block_type, overlap, out);
+    }
     if (granule.mixed_block_flag != 0) {
         transform_subband(lines, 0, 0, overlap, out);
         transform_subband(lines, 1, 0, overlap, out);
-        s = 2;
-    }
-    for (; s + 4 <= active; s += 4) {
-        transform_four_subbands(lines, s, granule.block_type, overlap, out);
-    }
-    for (; s < active; ++s) {
-        transform_subband(lines, s, granule.block_type, overlap, out);
     }
     for (; s < kSubbands; ++s) {
         pass_subband(s, overlap, out);
     }
 }
 
-// The hybrid synthesis with its transforms inlined, once per vector path.
-[[gnu::flatten]] void hybrid_synthesis_baseline(Layer3State& state, const double* lines,
-                                                int channel, const GranuleInfo& granule) {
-    hybrid_synthesis_body(state, lines, channel, granule);
+// The hybrid synthesis with its transforms inlined, once per precision and
+// vector path.
+[[gnu::flatten]] void hybrid_synthesis_double_baseline(Layer3State& state, const double* lines,
+                                                       int channel, const GranuleInfo& granule) {
+    hybrid_synthesis_body<Lanes4>(state, lines, channel, granule);
 }
 
-TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_avx2(Layer3State& state, const double* lines,
-                                                           int channel,
-                                                           const GranuleInfo& granule) {
-    hybrid_synthesis_body(state, lines, channel, granule);
+TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_double_avx2(Layer3State& state,
+                                                                  const double* lines, int channel,
+                                                                  const GranuleInfo& granule) {
+    hybrid_synthesis_body<Lanes4>(state, lines, channel, granule);
+}
+
+[[gnu::flatten]] void hybrid_synthesis_single_baseline(Layer3State& state, const double* lines,
+                                                       int channel, const GranuleInfo& granule) {
+    hybrid_synthesis_body<Floats8>(state, lines, channel, granule);
+}
+
+TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_single_avx2(Layer3State& state,
+                                                                  const double* lines, int channel,
+                                                                  const GranuleInfo& granule) {
+    hybrid_synthesis_body<Floats8>(state, lines, channel, granule);
 }
 
 } // namespace
@@ -282,7 +343,9 @@ void antialias(double* lines, const GranuleInfo& granule) {
 
 void hybrid_synthesis(Layer3State& state, const double* lines, int channel,
                       const GranuleInfo& granule) {
-    static const auto synthesize = pick_simd(&hybrid_synthesis_baseline, &hybrid_synthesis_avx2);
+    static const auto synthesize =
+        pick_build(&hybrid_synthesis_double_baseline, &hybrid_synthesis_double_avx2,
+                   &hybrid_synthesis_single_baseline, &hybrid_synthesis_single_avx2);
     synthesize(state, lines, channel, granule);
 }
 
