@@ -240,11 +240,14 @@ void CQuorDecoder::PassOverFrame() {
     pcmFrame_.SetFormat(streamInfo_.channels == 2 ? 1 : 0, header.sampleRate);
 }
 
-bool CQuorDecoder::DecodeHeldFrame() {
+bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
     if (resetNeeded_) {
         frame_decoder_reset(*frameDecoder_);
         resetNeeded_ = false;
     }
+    // Every frame is synthesised in the phase a decode from the start gives
+    // it, also after a seek or a frame that did not decode.
+    set_synthesis_phase(frameDecoder_->synthesis, start / kSubbands);
     DecodedFrame decoded;
     if (!DecodeFrame(*frameDecoder_, pcmFrame_.Samples(), pcmFrame_.GetCapacity(),
                      scanner_.FrameData(), scanner_.FrameLength(), decoded)) {
@@ -269,7 +272,7 @@ std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
     nextFrameStart_ += scanner_.CurrentHeader().GetSamplesPerFrame();
     if (passOver) {
         PassOverFrame();
-    } else if (!DecodeHeldFrame()) {
+    } else if (!DecodeHeldFrame(start)) {
         return QUOR_OK;
     }
     AfterFrame(start);

@@ -55,7 +55,7 @@ private:
     std::int32_t DecodeNext(bool passOver);
     std::int32_t NoFrameResult() const;
     void PassOverFrame();
-    bool DecodeHeldFrame();
+    bool DecodeHeldFrame(std::int64_t start);
     void AfterFrame(std::int64_t start);
     // Gapless trimming: whether it applies, the samples it removes at the
     // start, and where the kept audio ends (in samples from the start of the

@@ -5,7 +5,9 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -36,6 +38,8 @@ struct SynthesisTables {
     // 16), as 32 columns: columns[j][n] is entry j + 32 n of the flat window,
     // so one column serves the same term of every output at once.
     std::array<std::array<double, kWindowRows>, kWindowColumns> columns{};
+    // The same columns in single precision.
+    std::array<std::array<float, kWindowRows>, kWindowColumns> single_columns{};
     // Per stage t: 1 / (2 cos(pi (2k + 1) / (64 >> t))), k < 16 >> t.
     std::array<std::array<double, 16>, kDctStages> dct{};
 };
@@ -67,7 +71,10 @@ void build_window(SynthesisTables& tables) {
         }
     }
     for (int p_index = 0; p_index < kWindowSize; ++p_index) {
-        tables.columns[p_index % kWindowColumns][p_index / kWindowColumns] = window[p_index];
+        const double value = window[p_index];
+        tables.columns[p_index % kWindowColumns][p_index / kWindowColumns] = value;
+        tables.single_columns[p_index % kWindowColumns][p_index / kWindowColumns] =
+            static_cast<float>(value);
     }
 }
 
@@ -87,6 +94,24 @@ const SynthesisTables& synthesis_tables() {
         return built;
     }();
     return tables;
+}
+
+// The window columns in the precision Real of the windowing.
+template <typename Real> const auto& window_columns() {
+    if constexpr (std::is_same_v<Real, double>) {
+        return synthesis_tables().columns;
+    } else {
+        return synthesis_tables().single_columns;
+    }
+}
+
+// A channel's two halves of stored values in the precision Real.
+template <typename Real> auto stored_halves(SynthesisState& state, int channel) {
+    if constexpr (std::is_same_v<Real, double>) {
+        return state.halves[channel];
+    } else {
+        return state.single_halves[channel];
+    }
 }
 
 // DCT-II of N points, out[m] = sum over k of in[k] cos(pi m (2k + 1) / 2N),
@@ -118,28 +143,37 @@ template <int N, typename T> void fast_dct(const SynthesisTables& tables, const 
     }
 }
 
-// The 33 stored matrixing values of a block from its 32-point DCT-II x:
-// a[r] = x[16 - r] (17 values) and b[r] = x[16 + r] (16 values).
-void place_values(const double* x, double* a, double* b) {
+// Four values of the precision Real side by side.
+template <typename Real>
+using RealLanes4 = std::conditional_t<std::is_same_v<Real, double>, Lanes4,
+                                      float __attribute__((vector_size(4 * sizeof(float))))>;
+
+// The 33 stored matrixing values of a block from its 32-point DCT-II x,
+// rounded to the precision Real: a[r] = x[16 - r] (17 values) and b[r] =
+// x[16 + r] (16 values).
+template <typename Real> void place_values(const double* x, Real* a, Real* b) {
+    using Out = RealLanes4<Real>;
     for (int r = 0; r < 16; r += 4) {
         Lanes4 low;
         Lanes4 high;
         std::memcpy(&low, x + 13 - r, sizeof low);
         std::memcpy(&high, x + 16 + r, sizeof high);
-        const Lanes4 reversed = TESK_QUOR_REVERSED(low);
+        const Out reversed = __builtin_convertvector(TESK_QUOR_REVERSED(low), Out);
+        const Out upper = __builtin_convertvector(high, Out);
         std::memcpy(a + r, &reversed, sizeof reversed);
-        std::memcpy(b + r, &high, sizeof high);
+        std::memcpy(b + r, &upper, sizeof upper);
     }
-    a[16] = x[0];
+    a[16] = static_cast<Real>(x[0]);
 }
 
 // Stores the block's matrixing values (from its DCT x) in the channel's
 // halves, slot by slot (a slot's 17 values contiguous), and returns the half
 // the window reads and its slot offset.
-const double* store_block(SynthesisState& state, const double* x, int channel, int& offset) {
+template <typename Real>
+const Real* store_block(SynthesisState& state, const double* x, int channel, int& offset) {
     const int b = state.ring_index;
-    double* h0 = state.halves[channel][0];
-    double* h1 = state.halves[channel][1];
+    Real* h0 = stored_halves<Real>(state, channel)[0];
+    Real* h1 = stored_halves<Real>(state, channel)[1];
     if (b % 2 == 1) {
         place_values(x, h1 + kRows * ((b + 1) % kSlots), h0 + kRows * b);
         offset = b;
@@ -163,43 +197,72 @@ int clip_and_round(double sum) {
     return static_cast<int>(clipped + std::copysign(0.5, clipped));
 }
 
-#if defined(__SSE2__)
+using Masks4 = std::int64_t __attribute__((vector_size(4 * sizeof(std::int64_t))));
+using Ints4 = std::int32_t __attribute__((vector_size(4 * sizeof(std::int32_t))));
+using Shorts4 = std::int16_t __attribute__((vector_size(4 * sizeof(std::int16_t))));
+
 // clip_and_round of the 32 sums of a block, four at a time; returns the sum
-// of their clip_count.
-int round_block(const double* sums, std::int16_t* pcm) {
-    const __m128d low = _mm_set1_pd(-32768.0);
-    const __m128d high = _mm_set1_pd(32767.0);
-    const __m128d half = _mm_set1_pd(0.5);
-    const __m128d sign = _mm_set1_pd(-0.0);
-    int clips = 0;
+// of their clip_count. A sum that is not a number gives -32768, as the
+// clipping takes the bound whenever the sum is not above it.
+inline int round_block(const double* sums, std::int16_t* pcm) {
+    const Lanes4 low = Lanes4{} - 32768.0;
+    const Lanes4 high = Lanes4{} + 32767.0;
+    const Masks4 half = __builtin_bit_cast(Masks4, Lanes4{} + 0.5);
+    const Masks4 sign = Masks4{} + std::numeric_limits<std::int64_t>::min();
+    Masks4 outside{};
     for (int n = 0; n < kSubbands; n += 4) {
-        __m128i pairs[2];
-        for (int i = 0; i < 2; ++i) {
-            const __m128d sum = _mm_loadu_pd(sums + n + 2 * i);
-            const __m128d outside = _mm_or_pd(_mm_cmpgt_pd(sum, high), _mm_cmplt_pd(sum, low));
-            clips += std::popcount(static_cast<unsigned>(_mm_movemask_pd(outside)));
-            const __m128d clipped = _mm_min_pd(_mm_max_pd(sum, low), high);
-            const __m128d away = _mm_or_pd(half, _mm_and_pd(clipped, sign));
-            pairs[i] = _mm_cvttpd_epi32(_mm_add_pd(clipped, away));
-        }
-        const __m128i four = _mm_unpacklo_epi64(pairs[0], pairs[1]);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(pcm + n), _mm_packs_epi32(four, four));
+        Lanes4 sum;
+        std::memcpy(&sum, sums + n, sizeof sum);
+        // Each compare gives -1 in the lanes where it holds.
+        outside += (sum > high) | (sum < low);
+        const Lanes4 raised = sum > low ? sum : low;
+        const Lanes4 clipped = raised < high ? raised : high;
+        const Lanes4 away =
+            __builtin_bit_cast(Lanes4, half | (__builtin_bit_cast(Masks4, clipped) & sign));
+        const Shorts4 rounded =
+            __builtin_convertvector(__builtin_convertvector(clipped + away, Ints4), Shorts4);
+        std::memcpy(pcm + n, &rounded, sizeof rounded);
     }
-    return clips;
+    return static_cast<int>(-(outside[0] + outside[1] + outside[2] + outside[3]));
 }
-#else
-int round_block(const double* sums, std::int16_t* pcm) {
-    int clips = 0;
-    for (int n = 0; n < kSubbands; ++n) {
-        clips += clip_count(sums[n]);
-        pcm[n] = static_cast<std::int16_t>(clip_and_round(sums[n]));
+
+using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
+using Ints8 = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
+using Shorts8 = std::int16_t __attribute__((vector_size(8 * sizeof(std::int16_t))));
+
+// round_block for sums in single precision, eight at a time, without
+// leaving it: the sum clipped and cut to its integer part, which is moved
+// one away from zero when the cut fraction is at least a half. Every step
+// is exact, so the result is that of the double rounding of the same sums.
+inline int round_block(const float* sums, std::int16_t* pcm) {
+    const Floats8 low = Floats8{} - 32768.0F;
+    const Floats8 high = Floats8{} + 32767.0F;
+    const Floats8 half = Floats8{} + 0.5F;
+    Ints8 outside{};
+    for (int n = 0; n < kSubbands; n += 8) {
+        Floats8 sum;
+        std::memcpy(&sum, sums + n, sizeof sum);
+        outside += (sum > high) | (sum < low);
+        const Floats8 raised = sum > low ? sum : low;
+        const Floats8 clipped = raised < high ? raised : high;
+        const Ints8 whole = __builtin_convertvector(clipped, Ints8);
+        const Floats8 fraction = clipped - __builtin_convertvector(whole, Floats8);
+        const Ints8 past_half = (fraction >= half) | (fraction <= -half);
+        // +1 for a positive sum, -1 for a negative one.
+        const Ints8 away = (__builtin_bit_cast(Ints8, clipped) >> 31) | 1;
+        const Shorts8 rounded = __builtin_convertvector(whole + (past_half & away), Shorts8);
+        std::memcpy(pcm + n, &rounded, sizeof rounded);
     }
-    return clips;
+    int count = 0;
+    for (int lane = 0; lane < 8; ++lane) {
+        count -= outside[lane];
+    }
+    return count;
 }
-#endif
 
 // sums[n] -= column[n] * slot[n] for the 16 rows.
-inline void subtract_terms(double* sums, const double* column, const double* slot) {
+template <typename Real>
+inline void subtract_terms(Real* sums, const Real* column, const Real* slot) {
     for (int n = 0; n < 16; ++n) {
         sums[n] -= column[n] * slot[n];
     }
@@ -207,32 +270,34 @@ inline void subtract_terms(double* sums, const double* column, const double* slo
 
 // Windows the stored values (slot k's row n at r[17 k + n]) into 32 PCM
 // samples. Each output keeps its own running sum, added term by term in a
-// fixed order; the outputs run side by side per term over a window column.
-int window_block(const double* r, int o, std::int16_t* pcm) {
-    const auto& columns = synthesis_tables().columns;
+// fixed order; the outputs run side by side per term over a window column,
+// and each slot is read once for the terms of both halves of the block, in
+// the precision Real.
+template <typename Real> int window_block(const Real* r, int o, std::int16_t* pcm) {
+    const auto& columns = window_columns<Real>();
     const int q = 16 - o;
-    double head[16] = {};
+    // The column of slot k's terms in tail[n], which is output 32 - n (row
+    // 0 runs along only to keep the loop whole).
+    const auto tail_column = [&](int k) {
+        return columns[k < kSlots - 1 ? 15 + o - k : 16 + o].data();
+    };
+    Real head[16] = {};
+    Real middle = 0;
+    Real tail[16] = {};
     for (int k = 0; k < kSlots; k += 2) {
-        const double* even = columns[q + k].data();
-        const double* odd = columns[q + k + 1].data();
-        const double* even_slot = r + kRows * k;
-        const double* odd_slot = even_slot + kRows;
+        const Real* even = columns[q + k].data();
+        const Real* odd = columns[q + k + 1].data();
+        const Real* even_slot = r + kRows * k;
+        const Real* odd_slot = even_slot + kRows;
         for (int n = 0; n < 16; ++n) {
             head[n] += even[n] * even_slot[n];
             head[n] -= odd[n] * odd_slot[n];
         }
+        middle += even[16] * even_slot[16];
+        subtract_terms(tail, tail_column(k), even_slot);
+        subtract_terms(tail, tail_column(k + 1), odd_slot);
     }
-    double middle = 0.0;
-    for (int k = 0; k < kSlots; k += 2) {
-        middle += columns[q + k][16] * r[kRows * k + 16];
-    }
-    // tail[n] is output 32 - n; row 0 runs along only to keep the loop whole.
-    double tail[16] = {};
-    for (int k = 0; k < kSlots - 1; ++k) {
-        subtract_terms(tail, columns[15 + o - k].data(), r + kRows * k);
-    }
-    subtract_terms(tail, columns[16 + o].data(), r + kRows * (kSlots - 1));
-    double sums[kSubbands];
+    Real sums[kSubbands];
     for (int n = 0; n < 16; ++n) {
         sums[n] = head[n];
     }
@@ -240,25 +305,27 @@ int window_block(const double* r, int o, std::int16_t* pcm) {
     for (int n = 15; n > 0; --n) {
         sums[32 - n] = tail[n];
     }
-    return round_block_to_pcm16(sums, pcm);
+    return round_block(sums, pcm);
 }
 
 // Windows a block whose DCT is x into pcm, after moving the ring on for
 // channel 0.
+template <typename Real>
 inline int window_values(SynthesisState& state, const double* x, int channel, std::int16_t* pcm) {
     if (channel == 0) {
         state.ring_index = (state.ring_index + 15) % 16;
     }
     int offset = 0;
-    const double* r = store_block(state, x, channel, offset);
+    const Real* r = store_block<Real>(state, x, channel, offset);
     return window_block(r, offset, pcm);
 }
 
+template <typename Real>
 inline int synthesize_block_body(SynthesisState& state, const double* samples, int channel,
                                  std::int16_t* pcm) {
     double x[kSubbands];
     fast_dct<kSubbands>(synthesis_tables(), samples, x);
-    return window_values(state, x, channel, pcm);
+    return window_values<Real>(state, x, channel, pcm);
 }
 
 // The DCTs of four blocks (32 samples each, `stride` doubles apart), side by
@@ -288,6 +355,7 @@ inline void dct_four_blocks(const double* blocks, int stride, double (*x)[kSubba
 
 // Four blocks of each channel: block t of channel c at blocks[c] + 32 t, in
 // the order of single blocks (per block, channel 0 first).
+template <typename Real>
 inline int synthesize_four_body(SynthesisState& state, const double* const* blocks, int channels,
                                 std::int16_t (*pcm)[2][kSubbands]) {
     double x[2][4][kSubbands];
@@ -297,44 +365,52 @@ inline int synthesize_four_body(SynthesisState& state, const double* const* bloc
     int clips = 0;
     for (int t = 0; t < 4; ++t) {
         for (int c = 0; c < channels; ++c) {
-            clips += window_values(state, x[c][t], c, pcm[t][c]);
+            clips += window_values<Real>(state, x[c][t], c, pcm[t][c]);
         }
     }
     return clips;
 }
 
 // The block synthesis with the matrixing and windowing inlined, once per
-// vector path.
+// vector path and precision.
+template <typename Real>
 [[gnu::flatten]] int synthesize_block_baseline(SynthesisState& state, const double* samples,
                                                int channel, std::int16_t* pcm) {
-    return synthesize_block_body(state, samples, channel, pcm);
+    return synthesize_block_body<Real>(state, samples, channel, pcm);
 }
 
+template <typename Real>
 TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_block_avx2(SynthesisState& state,
                                                           const double* samples, int channel,
                                                           std::int16_t* pcm) {
-    return synthesize_block_body(state, samples, channel, pcm);
+    return synthesize_block_body<Real>(state, samples, channel, pcm);
 }
 
+template <typename Real>
 [[gnu::flatten]] int synthesize_four_baseline(SynthesisState& state, const double* const* blocks,
                                               int channels, std::int16_t (*pcm)[2][kSubbands]) {
-    return synthesize_four_body(state, blocks, channels, pcm);
+    return synthesize_four_body<Real>(state, blocks, channels, pcm);
 }
 
+template <typename Real>
 TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_four_avx2(SynthesisState& state,
                                                          const double* const* blocks, int channels,
                                                          std::int16_t (*pcm)[2][kSubbands]) {
-    return synthesize_four_body(state, blocks, channels, pcm);
+    return synthesize_four_body<Real>(state, blocks, channels, pcm);
 }
 
 int synthesize_block(SynthesisState& state, const double* samples, int channel, std::int16_t* pcm) {
-    static const auto synthesize = pick_simd(&synthesize_block_baseline, &synthesize_block_avx2);
+    static const auto synthesize =
+        pick_build(&synthesize_block_baseline<double>, &synthesize_block_avx2<double>,
+                   &synthesize_block_baseline<float>, &synthesize_block_avx2<float>);
     return synthesize(state, samples, channel, pcm);
 }
 
 int synthesize_four(SynthesisState& state, const double* const* blocks, int channels,
                     std::int16_t (*pcm)[2][kSubbands]) {
-    static const auto synthesize = pick_simd(&synthesize_four_baseline, &synthesize_four_avx2);
+    static const auto synthesize =
+        pick_build(&synthesize_four_baseline<double>, &synthesize_four_avx2<double>,
+                   &synthesize_four_baseline<float>, &synthesize_four_avx2<float>);
     return synthesize(state, blocks, channels, pcm);
 }
 
@@ -363,6 +439,11 @@ void store_block(unsigned char* out, const std::int16_t (*pcm)[kSubbands], int c
 
 } // namespace
 
+void set_synthesis_phase(SynthesisState& state, std::int64_t block) {
+    // The ring starts at slot 1 and moves one slot back per block.
+    state.ring_index = static_cast<int>(((1 - block) % kSlots + kSlots) % kSlots);
+}
+
 void init_synthesis_tables() {
     synthesis_tables();
 }
@@ -373,10 +454,14 @@ void init_synthesis_tables() {
     // X(64 - m) = -X(m), so a[r] = X(16 - r) and b[r] = X(16 + r).
     double x[kSubbands];
     fast_dct<kSubbands>(synthesis_tables(), samples, x);
-    place_values(x, a, b);
+    place_values<double>(x, a, b);
 }
 
 int round_block_to_pcm16(const double* sums, std::int16_t* pcm) {
+    return round_block(sums, pcm);
+}
+
+int round_block_to_pcm16(const float* sums, std::int16_t* pcm) {
     return round_block(sums, pcm);
 }
 

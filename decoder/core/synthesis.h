@@ -17,11 +17,19 @@ inline constexpr int kSubbands = 32;
 inline constexpr int kSynthesisHalfSize = 272; // 16 slots of 17 rows
 
 struct SynthesisState {
-    // Per channel two halves of 16 slots x 17 rows of matrixing values.
+    // Per channel two halves of 16 slots x 17 rows of matrixing values, in
+    // the precision of the process (see simd_path.h); the other stays unused.
     double halves[2][2][kSynthesisHalfSize] = {};
+    float single_halves[2][2][kSynthesisHalfSize] = {};
     // Ring slot shared by both channels; moves on each channel-0 block.
     int ring_index = 1;
 };
+
+// Moves the ring to where it stands at `block` (counted from the first block
+// of the stream) in a decode from the start. The windowing sums its terms in
+// ring order, so a decode resumed at a later frame gives the same samples as
+// one from the start only in the same phase.
+void set_synthesis_phase(SynthesisState& state, std::int64_t block);
 
 // Builds the window and matrixing constants once; later calls find them ready.
 void init_synthesis_tables();
@@ -46,5 +54,9 @@ std::int16_t round_to_pcm16(double sum, int& clips);
 // round_to_pcm16 of the 32 sums of a block, side by side; returns the
 // number of clipped samples.
 int round_block_to_pcm16(const double* sums, std::int16_t* pcm);
+
+// The same for sums in single precision, exactly as their double values
+// would round.
+int round_block_to_pcm16(const float* sums, std::int16_t* pcm);
 
 } // namespace tesk::quor

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder/core/simd_path.h"
 #include "test_support.h"
 
 namespace tesk::quor {
@@ -129,7 +130,10 @@ TEST_P(Conformance, DecodesLikeTheReference) {
     RecordProperty("psnr_db", std::to_string(psnr));
     RecordProperty("largest_difference", std::to_string(largest));
     EXPECT_LE(largest, 1) << name << ": PSNR " << psnr << " dB";
-    EXPECT_GE(psnr, 96.0) << name << ": largest difference " << largest;
+    // Single precision is the default only as long as it keeps a margin
+    // above the conformance bound of 96 dB.
+    const double bound = precision() == Precision::kSingle ? 100.0 : 96.0;
+    EXPECT_GE(psnr, bound) << name << ": largest difference " << largest;
 }
 
 std::string CaseName(const ::testing::TestParamInfo<std::string>& info) {

@@ -18,5 +18,13 @@ TEST(SimdPath, TheEnvironmentForcesTheBaseline) {
     std::printf("vector path: %s\n", simd_path_name(simd_path()));
 }
 
+// Likewise with TESK_QUOR_PRECISION=double; single precision is the default.
+TEST(SimdPath, TheEnvironmentChoosesThePrecision) {
+    const char* setting = std::getenv("TESK_QUOR_PRECISION");
+    const bool double_asked = setting != nullptr && std::string(setting) == "double";
+    EXPECT_EQ(precision(), double_asked ? Precision::kDouble : Precision::kSingle);
+    std::printf("precision: %s\n", precision_name(precision()));
+}
+
 } // namespace
 } // namespace tesk::quor::test

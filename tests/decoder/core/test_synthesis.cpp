@@ -145,25 +145,44 @@ TEST(Synthesis, RoundingIsHalfAwayFromZeroAndClipsAreCounted) {
         std::int16_t pcm;
         int clips;
     };
-    const Case cases[] = {{32767.0, 32767, 0},   {32767.2, 32767, 1}, {-32768.0, -32768, 0},
-                          {-32768.1, -32768, 1}, {0.0, 0, 0},         {-0.0, 0, 0},
-                          {0.5, 1, 0},           {-0.5, -1, 0},       {2.49, 2, 0},
-                          {-2.5, -3, 0},         {1e9, 32767, 1},     {-1e9, -32768, 1}};
+    const Case cases[] = {{32767.0, 32767, 0},
+                          {32767.2, 32767, 1},
+                          {-32768.0, -32768, 0},
+                          {-32768.1, -32768, 1},
+                          {0.0, 0, 0},
+                          {-0.0, 0, 0},
+                          {0.5, 1, 0},
+                          {-0.5, -1, 0},
+                          {2.49, 2, 0},
+                          {-2.5, -3, 0},
+                          {1e9, 32767, 1},
+                          {-1e9, -32768, 1},
+                          // Halves and the floats just below them.
+                          {0.49999997, 0, 0},
+                          {-0.49999997, 0, 0},
+                          {16383.5, 16384, 0},
+                          {-16383.499, -16383, 0}};
     constexpr int kCases = sizeof cases / sizeof cases[0];
-    // The block rounding sees every case at every position of a block.
+    // The block rounding, in both precisions, sees every case at every
+    // position of a block.
     for (int shift = 0; shift < 32; ++shift) {
         double sums[32];
+        float single_sums[32];
         int clips = 0;
         for (int n = 0; n < 32; ++n) {
             sums[n] = cases[(n + shift) % kCases].sum;
+            single_sums[n] = static_cast<float>(sums[n]);
             clips += cases[(n + shift) % kCases].clips;
         }
         std::int16_t pcm[32];
+        std::int16_t single_pcm[32];
         EXPECT_EQ(round_block_to_pcm16(sums, pcm), clips);
+        EXPECT_EQ(round_block_to_pcm16(single_sums, single_pcm), clips);
         for (int n = 0; n < 32; ++n) {
             const Case& c = cases[(n + shift) % kCases];
             int single_clips = 0;
             EXPECT_EQ(pcm[n], c.pcm) << c.sum;
+            EXPECT_EQ(single_pcm[n], c.pcm) << c.sum;
             EXPECT_EQ(round_to_pcm16(c.sum, single_clips), c.pcm) << c.sum;
             EXPECT_EQ(single_clips, c.clips) << c.sum;
         }
