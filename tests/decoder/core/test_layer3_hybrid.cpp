@@ -96,9 +96,9 @@ protected:
             expect_two_granules(s, block_types.begin()[index], *first);
         }
     }
-    // Single precision keeps about seven significant digits of outputs that
-    // reach some tens here.
-    static double tolerance() { return precision() == Precision::kSingle ? 1e-5 : 1e-9; }
+    // In single precision the rounding errors of the transform's sums, some
+    // larger than its outputs, add up to about 1e-5 here.
+    static double tolerance() { return precision() == Precision::kSingle ? 5e-5 : 1e-9; }
     std::unique_ptr<Layer3State> state_;
     double lines_[kLinesPerGranule];
     GranuleInfo granule_;
