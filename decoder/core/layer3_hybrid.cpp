@@ -208,16 +208,62 @@ void transform_subband(const double* lines, int s, unsigned block_type, Overlap<
     }
 }
 
-// Eight doubles side by side.
-using Doubles8 = double __attribute__((vector_size(8 * sizeof(double))));
-
 inline void store_doubles(double* to, Lanes4 samples) {
     std::memcpy(to, &samples, sizeof samples);
 }
 
+// In two halves, each a register of doubles on the AVX2 build.
 inline void store_doubles(double* to, Floats8 samples) {
-    const Doubles8 wide = __builtin_convertvector(samples, Doubles8);
-    std::memcpy(to, &wide, sizeof wide);
+    store_doubles(
+        to, __builtin_convertvector(__builtin_shufflevector(samples, samples, 0, 1, 2, 3), Lanes4));
+    store_doubles(to + 4, __builtin_convertvector(
+                              __builtin_shufflevector(samples, samples, 4, 5, 6, 7), Lanes4));
+}
+
+// Line k of four neighbouring sub-bands from `first` on at to[k], one
+// sub-band per lane.
+inline void load_lines(const double* first, Lanes4 (&to)[kLinesPerSubband]) {
+    for (int k = 0; k < kLinesPerSubband; ++k) {
+        const double* line = first + k;
+        to[k] = Lanes4{line[0], line[kLinesPerSubband], line[2 * kLinesPerSubband],
+                       line[3 * kLinesPerSubband]};
+    }
+}
+
+using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
+
+// Lines k to k + 3 of eight neighbouring sub-bands from `first` on, in
+// single precision, at to[k] to to[k + 3]: the rows of four lines of
+// sub-bands j and j + 4 share a register, and the four registers are
+// transposed within their halves.
+inline void load_four_lines(const double* first, int k, Floats8* to) {
+    Floats8 rows[4];
+    for (int j = 0; j < 4; ++j) {
+        Lanes4 low;
+        Lanes4 high;
+        std::memcpy(&low, first + kLinesPerSubband * j + k, sizeof low);
+        std::memcpy(&high, first + kLinesPerSubband * (j + 4) + k, sizeof high);
+        rows[j] =
+            __builtin_shufflevector(__builtin_convertvector(low, Floats4),
+                                    __builtin_convertvector(high, Floats4), 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+    const Floats8 even01 = __builtin_shufflevector(rows[0], rows[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Floats8 odd01 = __builtin_shufflevector(rows[0], rows[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Floats8 even23 = __builtin_shufflevector(rows[2], rows[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Floats8 odd23 = __builtin_shufflevector(rows[2], rows[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    to[k] = __builtin_shufflevector(even01, even23, 0, 1, 8, 9, 4, 5, 12, 13);
+    to[k + 1] = __builtin_shufflevector(even01, even23, 2, 3, 10, 11, 6, 7, 14, 15);
+    to[k + 2] = __builtin_shufflevector(odd01, odd23, 0, 1, 8, 9, 4, 5, 12, 13);
+    to[k + 3] = __builtin_shufflevector(odd01, odd23, 2, 3, 10, 11, 6, 7, 14, 15);
+}
+
+// Line k of eight neighbouring sub-bands from `first` on at to[k], one
+// sub-band per lane, four lines at a time; the last four overlap the ones
+// before them.
+inline void load_lines(const double* first, Floats8 (&to)[kLinesPerSubband]) {
+    for (int k : {0, 4, 8, 12, 14}) {
+        load_four_lines(first, k, to);
+    }
 }
 
 // transform_subband of the neighbouring sub-bands from an even s on, one
@@ -225,14 +271,8 @@ inline void store_doubles(double* to, Floats8 samples) {
 template <typename T>
 void transform_lanes(const double* lines, int s, unsigned block_type, Overlap<Real<T>> overlap,
                      double (*out)[kSubbands]) {
-    constexpr int lanes = sizeof(T) / sizeof(Real<T>);
     T subband_lines[kLinesPerSubband];
-    for (int k = 0; k < kLinesPerSubband; ++k) {
-        const double* line = lines + kLinesPerSubband * s + k;
-        for (int j = 0; j < lanes; ++j) {
-            subband_lines[k][j] = static_cast<Real<T>>(line[kLinesPerSubband * j]);
-        }
-    }
+    load_lines(lines + kLinesPerSubband * s, subband_lines);
     T z[36];
     imdct(subband_lines, block_type, imdct_tables<T>().window_lanes[block_type], z);
     for (int i = 0; i < kLinesPerSubband; ++i) {
