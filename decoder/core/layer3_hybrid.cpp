@@ -212,12 +212,11 @@ inline void store_doubles(double* to, Lanes4 samples) {
     std::memcpy(to, &samples, sizeof samples);
 }
 
-// In two halves, each a register of doubles on the AVX2 build.
+// In two halves, each a register of doubles on the AVX2 build (built lane
+// by lane, which the compiler turns into one widening per half).
 inline void store_doubles(double* to, Floats8 samples) {
-    store_doubles(
-        to, __builtin_convertvector(__builtin_shufflevector(samples, samples, 0, 1, 2, 3), Lanes4));
-    store_doubles(to + 4, __builtin_convertvector(
-                              __builtin_shufflevector(samples, samples, 4, 5, 6, 7), Lanes4));
+    store_doubles(to, Lanes4{samples[0], samples[1], samples[2], samples[3]});
+    store_doubles(to + 4, Lanes4{samples[4], samples[5], samples[6], samples[7]});
 }
 
 // Line k of four neighbouring sub-bands from `first` on at to[k], one
