@@ -282,10 +282,15 @@ void transform_lanes(const double* lines, int s, unsigned block_type, Overlap<Re
     }
 }
 
-template <typename Real> void pass_subband(int s, Overlap<Real> overlap, double (*out)[kSubbands]) {
+// The sub-bands of transform_lanes with zero lines: the previous overlap
+// is their output, and the next one is zero.
+template <typename T> void pass_lanes(int s, Overlap<Real<T>> overlap, double (*out)[kSubbands]) {
     for (int i = 0; i < kLinesPerSubband; ++i) {
-        out[i][s] = overlap.previous[i][s];
-        overlap.next[i][s] = Real{};
+        T previous;
+        std::memcpy(&previous, overlap.previous[i] + s, sizeof previous);
+        store_doubles(out[i] + s, previous);
+        const T zero{};
+        std::memcpy(overlap.next[i] + s, &zero, sizeof zero);
     }
 }
 
@@ -323,10 +328,10 @@ template <typename T> Overlap<Real<T>> overlap_halves(Layer3State& state, int ha
     }
 }
 
-// Sub-bands are transformed a vector at a time up to the last active one;
-// the lanes above it transform zero lines, which passes the overlap as the
-// sub-bands above do. The long first two sub-bands of mixed blocks are
-// transformed again on their own.
+// Sub-bands are transformed a vector at a time up to the last active one
+// (the lanes above it transform zero lines), and the vectors above pass the
+// overlap. The long first two sub-bands of mixed blocks are transformed
+// again on their own.
 template <typename T>
 inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int channel,
                                   const GranuleInfo& granule) {
@@ -344,8 +349,8 @@ inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int c
         transform_subband(lines, 0, 0, overlap, out);
         transform_subband(lines, 1, 0, overlap, out);
     }
-    for (; s < kSubbands; ++s) {
-        pass_subband(s, overlap, out);
+    for (; s < kSubbands; s += lanes) {
+        pass_lanes<T>(s, overlap, out);
     }
 }
 
