@@ -59,21 +59,40 @@ const ImdctTables<Real<T>, std::conditional_t<kSingle<T>, Floats8, Lanes4>>& imd
     }
 }
 
+// z = a b, or z += a b when adding.
+template <bool add, typename T> void put_product(T& z, T a, T b) {
+    if constexpr (add) {
+        z += a * b;
+    } else {
+        z = a * b;
+    }
+}
+
+// z = -a b, or z -= a b when adding.
+template <bool add, typename T> void put_negated_product(T& z, T a, T b) {
+    if constexpr (add) {
+        z -= a * b;
+    } else {
+        z = -(a * b);
+    }
+}
+
 // The IMDCT of n lines, x_i = sum over k of X_k cos(2 pi / 2n (i + n / 2 +
 // 1 / 2)(k + 1 / 2)) for i = 0 ... 2n - 1, rests on the n-point DCT-IV
 // y_j = sum over k of X_k cos(pi / n (j + 1 / 2)(k + 1 / 2)):
 // x_i = y_(i + n/2) for i < n/2, -y_(3n/2 - 1 - i) for n/2 <= i < 3n/2 and
-// -y_(i - 3n/2) above. Adds the windowed 2n outputs to z.
-template <int n, typename T> void window_dct4(const T* y, const T* window, T* z) {
+// -y_(i - 3n/2) above. Writes the windowed 2n outputs to z, or adds them
+// to it.
+template <int n, bool add, typename T> void window_dct4(const T* y, const T* window, T* z) {
     constexpr int half = n / 2;
     for (int i = 0; i < half; ++i) {
-        z[i] += y[i + half] * window[i];
+        put_product<add>(z[i], y[i + half], window[i]);
     }
     for (int i = half; i < 3 * half; ++i) {
-        z[i] -= y[3 * half - 1 - i] * window[i];
+        put_negated_product<add>(z[i], y[3 * half - 1 - i], window[i]);
     }
     for (int i = 3 * half; i < 2 * n; ++i) {
-        z[i] -= y[i - 3 * half] * window[i];
+        put_negated_product<add>(z[i], y[i - 3 * half], window[i]);
     }
 }
 
@@ -157,10 +176,7 @@ template <typename T> void dct4_18(const T* x, T* y) {
 template <typename T> void long_imdct(const T* lines, const T* window, T* z) {
     T y[18];
     dct4_18(lines, y);
-    for (int i = 0; i < 36; ++i) {
-        z[i] = T{};
-    }
-    window_dct4<18>(y, window, z);
+    window_dct4<18, false>(y, window, z);
 }
 
 // The three short windows of one sub-band (lines in window-interleaved
@@ -172,7 +188,7 @@ template <typename T> void short_imdct(const T* lines, const T* window, T* z) {
     for (int w = 0; w < 3; ++w) {
         T y[6];
         dct4_6(lines + w, 3, y);
-        window_dct4<6>(y, window, z + 6 + 6 * w);
+        window_dct4<6, true>(y, window, z + 6 + 6 * w);
     }
 }
 
