@@ -202,22 +202,22 @@ template <typename T> void imdct(const T* lines, unsigned block_type, const T* w
 
 // The overlap of one channel in one precision: slot i of sub-band s at
 // [i][s].
-template <typename Real> struct Overlap {
-    const Real (*previous)[kSubbands];
-    Real (*next)[kSubbands];
+template <typename Scalar> struct Overlap {
+    const Scalar (*previous)[kSubbands];
+    Scalar (*next)[kSubbands];
 };
 
 // Transforms sub-band s with the window of `block_type`, odd sub-bands with
 // the odd-negated window, and writes its 18 output samples.
-template <typename Real>
-void transform_subband(const double* lines, int s, unsigned block_type, Overlap<Real> overlap,
+template <typename Scalar>
+void transform_subband(const double* lines, int s, unsigned block_type, Overlap<Scalar> overlap,
                        double (*out)[kSubbands]) {
-    Real subband_lines[kLinesPerSubband];
+    Scalar subband_lines[kLinesPerSubband];
     for (int k = 0; k < kLinesPerSubband; ++k) {
-        subband_lines[k] = static_cast<Real>(lines[kLinesPerSubband * s + k]);
+        subband_lines[k] = static_cast<Scalar>(lines[kLinesPerSubband * s + k]);
     }
-    Real z[36];
-    imdct(subband_lines, block_type, imdct_tables<Real>().window[s % 2][block_type], z);
+    Scalar z[36];
+    imdct(subband_lines, block_type, imdct_tables<Scalar>().window[s % 2][block_type], z);
     for (int i = 0; i < kLinesPerSubband; ++i) {
         out[i][s] = z[i] + overlap.previous[i][s];
         overlap.next[i][s] = z[i + kLinesPerSubband];
@@ -281,8 +281,8 @@ inline void load_lines(const double* first, Floats8 (&to)[kLinesPerSubband]) {
     }
 }
 
-// transform_subband of the neighbouring sub-bands from an even s on, one
-// per lane of T, side by side.
+// transform_subband of the neighbouring sub-bands from s (a multiple of
+// the lane count) on, one per lane of T, side by side.
 template <typename T>
 void transform_lanes(const double* lines, int s, unsigned block_type, Overlap<Real<T>> overlap,
                      double (*out)[kSubbands]) {
@@ -356,7 +356,7 @@ inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int c
     const Overlap<Real<T>> overlap = overlap_halves<T>(state, half, channel);
     state.overlap_half[channel] = 1 - half;
     double(*out)[kSubbands] = state.subbands[channel];
-    const int active = static_cast<int>(granule.active_subbands);
+    const int active = std::min(static_cast<int>(granule.active_subbands), kSubbands);
     int s = 0;
     for (; s < active; s += lanes) {
         transform_lanes<T>(lines, s, granule.block_type, overlap, out);
