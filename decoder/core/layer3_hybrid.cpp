@@ -294,7 +294,8 @@ void transform_lanes(const double* lines, int s, unsigned block_type, Overlap<Re
         T previous;
         std::memcpy(&previous, overlap.previous[i] + s, sizeof previous);
         store_doubles(out[i] + s, z[i] + previous);
-        std::memcpy(overlap.next[i] + s, &z[i + kLinesPerSubband], sizeof previous);
+        const T next = z[i + kLinesPerSubband];
+        std::memcpy(overlap.next[i] + s, &next, sizeof next);
     }
 }
 
