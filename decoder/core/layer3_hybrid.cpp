@@ -235,14 +235,21 @@ inline void store_doubles(double* to, Floats8 samples) {
     store_doubles(to + 4, Lanes4{samples[4], samples[5], samples[6], samples[7]});
 }
 
-// Line k of four neighbouring sub-bands from `first` on at to[k], one
-// sub-band per lane.
-inline void load_lines(const double* first, Lanes4 (&to)[kLinesPerSubband]) {
-    for (int k = 0; k < kLinesPerSubband; ++k) {
-        const double* line = first + k;
-        to[k] = Lanes4{line[0], line[kLinesPerSubband], line[2 * kLinesPerSubband],
-                       line[3 * kLinesPerSubband]};
+// Lines k to k + 3 of four neighbouring sub-bands from `first` on at to[k]
+// to to[k + 3]: a 4 x 4 transposition of rows of four lines.
+inline void load_four_lines(const double* first, int k, Lanes4* to) {
+    Lanes4 rows[4];
+    for (int j = 0; j < 4; ++j) {
+        std::memcpy(&rows[j], first + kLinesPerSubband * j + k, sizeof rows[j]);
     }
+    const Lanes4 even01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 2, 6);
+    const Lanes4 odd01 = __builtin_shufflevector(rows[0], rows[1], 1, 5, 3, 7);
+    const Lanes4 even23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 2, 6);
+    const Lanes4 odd23 = __builtin_shufflevector(rows[2], rows[3], 1, 5, 3, 7);
+    to[k] = __builtin_shufflevector(even01, even23, 0, 1, 4, 5);
+    to[k + 1] = __builtin_shufflevector(odd01, odd23, 0, 1, 4, 5);
+    to[k + 2] = __builtin_shufflevector(even01, even23, 2, 3, 6, 7);
+    to[k + 3] = __builtin_shufflevector(odd01, odd23, 2, 3, 6, 7);
 }
 
 using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
@@ -272,10 +279,10 @@ inline void load_four_lines(const double* first, int k, Floats8* to) {
     to[k + 3] = __builtin_shufflevector(odd01, odd23, 2, 3, 10, 11, 6, 7, 14, 15);
 }
 
-// Line k of eight neighbouring sub-bands from `first` on at to[k], one
+// Line k of the neighbouring sub-bands from `first` on at to[k], one
 // sub-band per lane, four lines at a time; the last four overlap the ones
 // before them.
-inline void load_lines(const double* first, Floats8 (&to)[kLinesPerSubband]) {
+template <typename T> void load_lines(const double* first, T (&to)[kLinesPerSubband]) {
     for (int k : {0, 4, 8, 12, 14}) {
         load_four_lines(first, k, to);
     }
