@@ -14,6 +14,7 @@ namespace {
 constexpr int kJointStereo = 1;
 constexpr unsigned kIntensityBit = 1;
 constexpr unsigned kMidSideBit = 2;
+constexpr int kLinesPerSubband = 18;
 
 struct FrameLayout {
     int granules;
@@ -60,7 +61,10 @@ bool joint_stereo(Layer3State& state, const FrameLayout& layout, int granule_ind
     GranuleInfo& left = state.side_info.granules[0][granule_index];
     GranuleInfo& right = state.side_info.granules[1][granule_index];
     if (layout.mid_side) {
-        mid_side_stereo(state.spectrum[0], state.spectrum[1]);
+        // Both channels are zero above their active sub-bands.
+        const unsigned active = std::max(left.active_subbands, right.active_subbands);
+        mid_side_stereo(state.spectrum[0], state.spectrum[1],
+                        static_cast<int>(active) * kLinesPerSubband);
     }
     if (layout.intensity &&
         intensity_stereo(state.spectrum[0], state.spectrum[1], state.scale_factors[1],

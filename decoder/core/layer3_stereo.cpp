@@ -1,6 +1,10 @@
 #include "decoder/core/layer3_stereo.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "decoder/core/layer3_tables.h"
+#include "decoder/core/simd_path.h"
 
 namespace tesk::quor {
 namespace {
@@ -112,13 +116,35 @@ bool short_intensity(double* left, double* right, const IntensityPositions& posi
 
 } // namespace
 
-void mid_side_stereo(double* left, double* right) {
-    for (int i = 0; i < kLinesPerGranule; ++i) {
-        const double mid = left[i];
-        const double side = right[i];
-        left[i] = mid + side;
-        right[i] = mid - side;
+namespace {
+
+inline void mid_side_body(double* left, double* right, int lines) {
+    for (int i = 0; i < lines; i += 4) {
+        Lanes4 mid;
+        Lanes4 side;
+        std::memcpy(&mid, left + i, sizeof mid);
+        std::memcpy(&side, right + i, sizeof side);
+        const Lanes4 sum = mid + side;
+        const Lanes4 difference = mid - side;
+        std::memcpy(left + i, &sum, sizeof sum);
+        std::memcpy(right + i, &difference, sizeof difference);
     }
+}
+
+// The mid/side loop once per vector path.
+void mid_side_baseline(double* left, double* right, int lines) {
+    mid_side_body(left, right, lines);
+}
+
+TESK_QUOR_AVX2 void mid_side_avx2(double* left, double* right, int lines) {
+    mid_side_body(left, right, lines);
+}
+
+} // namespace
+
+void mid_side_stereo(double* left, double* right, int lines) {
+    static const auto transform = pick_simd(&mid_side_baseline, &mid_side_avx2);
+    transform(left, right, std::min((lines + 3) & ~3, kLinesPerGranule));
 }
 
 int intensity_stereo(double* left, double* right, const unsigned* right_scale_factors,

@@ -6,9 +6,11 @@
 
 namespace tesk::quor {
 
-// left' = left + right, right' = left - right over all 576 lines; the
-// 1/sqrt(2) of the reconstruction is already in the granule gains.
-void mid_side_stereo(double* left, double* right);
+// left' = left + right, right' = left - right over the first `lines`
+// lines (at most 576), rounded up to a multiple of four; the lines above
+// are zero in both channels. The 1/sqrt(2) of the reconstruction is already
+// in the granule gains.
+void mid_side_stereo(double* left, double* right, int lines);
 
 // Rebuilds the intensity-coded bands of the right channel from the left
 // channel, using the right channel's scale factors as intensity positions

@@ -42,7 +42,16 @@ struct SynthesisTables {
     std::array<std::array<float, kWindowRows>, kWindowColumns> single_columns{};
     // Per stage t: 1 / (2 cos(pi (2k + 1) / (64 >> t))), k < 16 >> t.
     std::array<std::array<double, 16>, kDctStages> dct{};
+    std::array<std::array<float, 16>, kDctStages> single_dct{};
 };
+
+using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
+using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
+
+// The number type of a lane of T (T itself for a number).
+template <typename T> struct LaneOf { using type = T; };
+template <> struct LaneOf<Lanes4> { using type = double; };
+template <> struct LaneOf<Floats8> { using type = float; };
 
 // c(i) for i = 0..256: the window coefficient D(i) with the sign of the
 // second and fourth 64-entry quarters inverted.
@@ -82,6 +91,7 @@ void build_dct_constants(SynthesisTables& tables) {
     for (int t = 0; t < kDctStages; ++t) {
         for (int k = 0; k < (16 >> t); ++k) {
             tables.dct[t][k] = 1.0 / (2.0 * std::cos(std::numbers::pi * (2 * k + 1) / (64 >> t)));
+            tables.single_dct[t][k] = static_cast<float>(tables.dct[t][k]);
         }
     }
 }
@@ -94,6 +104,15 @@ const SynthesisTables& synthesis_tables() {
         return built;
     }();
     return tables;
+}
+
+// The DCT constants of one stage in the precision Real.
+template <typename Real> const Real* dct_constants(const SynthesisTables& tables, int stage) {
+    if constexpr (std::is_same_v<Real, double>) {
+        return tables.dct[stage].data();
+    } else {
+        return tables.single_dct[stage].data();
+    }
 }
 
 // The window columns in the precision Real of the windowing.
@@ -117,15 +136,16 @@ template <typename Real> auto stored_halves(SynthesisState& state, int channel) 
 // DCT-II of N points, out[m] = sum over k of in[k] cos(pi m (2k + 1) / 2N),
 // split into the sums and the scaled differences of mirrored inputs, each
 // transformed at half the length.
-// T is double for one block, or Lanes4 for four blocks side by side, each
-// lane doing the operations of the one-block transform in the same order.
+// T is double or float for one block, Lanes4 or Floats8 for four or eight
+// blocks side by side, each lane doing the operations of the one-block
+// transform in the same order.
 template <int N, typename T> void fast_dct(const SynthesisTables& tables, const T* in, T* out) {
     if constexpr (N == 1) {
         out[0] = in[0];
     } else {
         constexpr int kHalf = N / 2;
         constexpr int kStage = N == 32 ? 0 : N == 16 ? 1 : N == 8 ? 2 : N == 4 ? 3 : 4;
-        const double* scale = tables.dct[kStage].data();
+        const auto* scale = dct_constants<typename LaneOf<T>::type>(tables, kStage);
         T sums[kHalf];
         T differences[kHalf];
         for (int k = 0; k < kHalf; ++k) {
@@ -143,34 +163,27 @@ template <int N, typename T> void fast_dct(const SynthesisTables& tables, const 
     }
 }
 
-// Four values of the precision Real side by side.
-template <typename Real>
-using RealLanes4 = std::conditional_t<std::is_same_v<Real, double>, Lanes4,
-                                      float __attribute__((vector_size(4 * sizeof(float))))>;
-
-// The 33 stored matrixing values of a block from its 32-point DCT-II x,
-// rounded to the precision Real: a[r] = x[16 - r] (17 values) and b[r] =
-// x[16 + r] (16 values).
-template <typename Real> void place_values(const double* x, Real* a, Real* b) {
-    using Out = RealLanes4<Real>;
+// The 33 stored matrixing values of a block from its 32-point DCT-II x:
+// a[r] = x[16 - r] (17 values) and b[r] = x[16 + r] (16 values).
+template <typename Real> void place_values(const Real* x, Real* a, Real* b) {
+    using Four = std::conditional_t<std::is_same_v<Real, double>, Lanes4, Floats4>;
     for (int r = 0; r < 16; r += 4) {
-        Lanes4 low;
-        Lanes4 high;
+        Four low;
+        Four high;
         std::memcpy(&low, x + 13 - r, sizeof low);
         std::memcpy(&high, x + 16 + r, sizeof high);
-        const Out reversed = __builtin_convertvector(TESK_QUOR_REVERSED(low), Out);
-        const Out upper = __builtin_convertvector(high, Out);
+        const Four reversed = TESK_QUOR_REVERSED(low);
         std::memcpy(a + r, &reversed, sizeof reversed);
-        std::memcpy(b + r, &upper, sizeof upper);
+        std::memcpy(b + r, &high, sizeof high);
     }
-    a[16] = static_cast<Real>(x[0]);
+    a[16] = x[0];
 }
 
 // Stores the block's matrixing values (from its DCT x) in the channel's
 // halves, slot by slot (a slot's 17 values contiguous), and returns the half
 // the window reads and its slot offset.
 template <typename Real>
-const Real* store_block(SynthesisState& state, const double* x, int channel, int& offset) {
+const Real* store_block(SynthesisState& state, const Real* x, int channel, int& offset) {
     const int b = state.ring_index;
     Real* h0 = stored_halves<Real>(state, channel)[0];
     Real* h1 = stored_halves<Real>(state, channel)[1];
@@ -284,6 +297,8 @@ template <typename Real> int window_block(const Real* r, int o, std::int16_t* pc
     Real head[16] = {};
     Real middle = 0;
     Real tail[16] = {};
+    // Unrolled whole, so that every slot's columns are fixed offsets.
+#pragma GCC unroll 8
     for (int k = 0; k < kSlots; k += 2) {
         const Real* even = columns[q + k].data();
         const Real* odd = columns[q + k + 1].data();
@@ -311,21 +326,13 @@ template <typename Real> int window_block(const Real* r, int o, std::int16_t* pc
 // Windows a block whose DCT is x into pcm, after moving the ring on for
 // channel 0.
 template <typename Real>
-inline int window_values(SynthesisState& state, const double* x, int channel, std::int16_t* pcm) {
+inline int window_values(SynthesisState& state, const Real* x, int channel, std::int16_t* pcm) {
     if (channel == 0) {
         state.ring_index = (state.ring_index + 15) % 16;
     }
     int offset = 0;
     const Real* r = store_block<Real>(state, x, channel, offset);
     return window_block(r, offset, pcm);
-}
-
-template <typename Real>
-inline int synthesize_block_body(SynthesisState& state, const double* samples, int channel,
-                                 std::int16_t* pcm) {
-    double x[kSubbands];
-    fast_dct<kSubbands>(synthesis_tables(), samples, x);
-    return window_values<Real>(state, x, channel, pcm);
 }
 
 // The DCTs of four blocks (32 samples each, `stride` doubles apart), side by
@@ -353,65 +360,128 @@ inline void dct_four_blocks(const double* blocks, int stride, double (*x)[kSubba
     }
 }
 
-// Four blocks of each channel: block t of channel c at blocks[c] + 32 t, in
-// the order of single blocks (per block, channel 0 first).
-template <typename Real>
-inline int synthesize_four_body(SynthesisState& state, const double* const* blocks, int channels,
-                                std::int16_t (*pcm)[2][kSubbands]) {
-    double x[2][4][kSubbands];
+// The most blocks per channel a group holds in the precision Real: eight
+// lanes of single precision take four blocks of each of two channels or
+// eight of one.
+template <typename Real> constexpr int group_blocks(int channels) {
+    return std::is_same_v<Real, float> ? 8 / channels : 4;
+}
+
+// The DCTs of `count` (1 to 4) blocks of each channel (block t of channel c
+// at blocks[c] + 32 t) into row 4 c + t of x: four side by side, fewer one
+// by one.
+inline void dct_blocks(const double* const* blocks, int channels, int count,
+                       double (*x)[kSubbands]) {
     for (int c = 0; c < channels; ++c) {
-        dct_four_blocks(blocks[c], kSubbands, x[c]);
+        if (count == 4) {
+            dct_four_blocks(blocks[c], kSubbands, x + 4 * c);
+            continue;
+        }
+        for (int t = 0; t < count; ++t) {
+            fast_dct<kSubbands>(synthesis_tables(), blocks[c] + kSubbands * t, x[4 * c + t]);
+        }
     }
+}
+
+// Column j of the 8 x 8 matrix whose rows are rows[0..7], for j = 0..7.
+inline void transpose8(const Floats8* rows, Floats8* columns) {
+    Floats8 pairs[8];
+    for (int i = 0; i < 8; i += 2) {
+        pairs[i] = __builtin_shufflevector(rows[i], rows[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+        pairs[i + 1] = __builtin_shufflevector(rows[i], rows[i + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+    }
+    Floats8 quads[8];
+    for (int i = 0; i < 8; i += 4) {
+        for (int h = 0; h < 2; ++h) {
+            quads[i + 2 * h] =
+                __builtin_shufflevector(pairs[i + h], pairs[i + 2 + h], 0, 1, 8, 9, 4, 5, 12, 13);
+            quads[i + 2 * h + 1] =
+                __builtin_shufflevector(pairs[i + h], pairs[i + 2 + h], 2, 3, 10, 11, 6, 7, 14, 15);
+        }
+    }
+    for (int j = 0; j < 4; ++j) {
+        columns[j] = __builtin_shufflevector(quads[j], quads[4 + j], 0, 1, 2, 3, 8, 9, 10, 11);
+        columns[4 + j] =
+            __builtin_shufflevector(quads[j], quads[4 + j], 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+}
+
+// The same in single precision for up to group_blocks blocks per channel,
+// always eight side by side (lanes beyond the blocks there are repeat one
+// and go unused), block t of channel c in row group_blocks c + t: rounded
+// to single precision row by row, turned into lanes, transformed and turned
+// back into one row per block.
+inline void dct_blocks(const double* const* blocks, int channels, int count,
+                       float (*rows)[kSubbands]) {
+    const int per_channel = group_blocks<float>(channels);
+    for (int j = 0; j < 8; ++j) {
+        const int c = j / per_channel;
+        const double* block = blocks[c] + kSubbands * std::min(j % per_channel, count - 1);
+        for (int k = 0; k < kSubbands; k += 4) {
+            Lanes4 values;
+            std::memcpy(&values, block + k, sizeof values);
+            const Floats4 rounded = __builtin_convertvector(values, Floats4);
+            std::memcpy(rows[j] + k, &rounded, sizeof rounded);
+        }
+    }
+    Floats8 in[kSubbands];
+    Floats8 tile[8];
+    for (int m = 0; m < kSubbands; m += 8) {
+        for (int j = 0; j < 8; ++j) {
+            std::memcpy(&tile[j], rows[j] + m, sizeof tile[j]);
+        }
+        transpose8(tile, in + m);
+    }
+    Floats8 out[kSubbands];
+    fast_dct<kSubbands>(synthesis_tables(), in, out);
+    for (int m = 0; m < kSubbands; m += 8) {
+        transpose8(out + m, tile);
+        for (int j = 0; j < 8; ++j) {
+            std::memcpy(rows[j] + m, &tile[j], sizeof tile[j]);
+        }
+    }
+}
+
+// `count` (1 to group_blocks) blocks of each channel: block t of channel c
+// at blocks[c] + 32 t, in the order of single blocks (per block, channel 0
+// first).
+template <typename Real>
+inline int synthesize_group_body(SynthesisState& state, const double* const* blocks, int channels,
+                                 int count, std::int16_t (*pcm)[2][kSubbands]) {
+    Real x[8][kSubbands];
+    dct_blocks(blocks, channels, count, x);
+    const int per_channel = group_blocks<Real>(channels);
     int clips = 0;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < count; ++t) {
         for (int c = 0; c < channels; ++c) {
-            clips += window_values<Real>(state, x[c][t], c, pcm[t][c]);
+            clips += window_values<Real>(state, x[per_channel * c + t], c, pcm[t][c]);
         }
     }
     return clips;
 }
 
-// The block synthesis with the matrixing and windowing inlined, once per
-// vector path and precision.
+// The synthesis of a group of blocks with the matrixing and windowing
+// inlined, once per vector path and precision.
 template <typename Real>
-[[gnu::flatten]] int synthesize_block_baseline(SynthesisState& state, const double* samples,
-                                               int channel, std::int16_t* pcm) {
-    return synthesize_block_body<Real>(state, samples, channel, pcm);
+[[gnu::flatten]] int synthesize_group_baseline(SynthesisState& state, const double* const* blocks,
+                                               int channels, int count,
+                                               std::int16_t (*pcm)[2][kSubbands]) {
+    return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
 }
 
 template <typename Real>
-TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_block_avx2(SynthesisState& state,
-                                                          const double* samples, int channel,
-                                                          std::int16_t* pcm) {
-    return synthesize_block_body<Real>(state, samples, channel, pcm);
+TESK_QUOR_AVX2 [[gnu::flatten]] int
+synthesize_group_avx2(SynthesisState& state, const double* const* blocks, int channels, int count,
+                      std::int16_t (*pcm)[2][kSubbands]) {
+    return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
 }
 
-template <typename Real>
-[[gnu::flatten]] int synthesize_four_baseline(SynthesisState& state, const double* const* blocks,
-                                              int channels, std::int16_t (*pcm)[2][kSubbands]) {
-    return synthesize_four_body<Real>(state, blocks, channels, pcm);
-}
-
-template <typename Real>
-TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_four_avx2(SynthesisState& state,
-                                                         const double* const* blocks, int channels,
-                                                         std::int16_t (*pcm)[2][kSubbands]) {
-    return synthesize_four_body<Real>(state, blocks, channels, pcm);
-}
-
-int synthesize_block(SynthesisState& state, const double* samples, int channel, std::int16_t* pcm) {
+int synthesize_group(SynthesisState& state, const double* const* blocks, int channels, int count,
+                     std::int16_t (*pcm)[2][kSubbands]) {
     static const auto synthesize =
-        pick_build(&synthesize_block_baseline<double>, &synthesize_block_avx2<double>,
-                   &synthesize_block_baseline<float>, &synthesize_block_avx2<float>);
-    return synthesize(state, samples, channel, pcm);
-}
-
-int synthesize_four(SynthesisState& state, const double* const* blocks, int channels,
-                    std::int16_t (*pcm)[2][kSubbands]) {
-    static const auto synthesize =
-        pick_build(&synthesize_four_baseline<double>, &synthesize_four_avx2<double>,
-                   &synthesize_four_baseline<float>, &synthesize_four_avx2<float>);
-    return synthesize(state, blocks, channels, pcm);
+        pick_build(&synthesize_group_baseline<double>, &synthesize_group_avx2<double>,
+                   &synthesize_group_baseline<float>, &synthesize_group_avx2<float>);
+    return synthesize(state, blocks, channels, count, pcm);
 }
 
 // The 32 samples of a block of `channels` channels (pcm[c] for channel c),
@@ -473,24 +543,18 @@ std::int16_t round_to_pcm16(double sum, int& clips) {
 int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
                         unsigned char* output, int& position) {
     const int stride = 2 * channels;
+    const int most = precision() == Precision::kSingle ? group_blocks<float>(channels)
+                                                       : group_blocks<double>(channels);
     int clips = 0;
-    int t = 0;
-    for (; t + 4 <= count; t += 4) {
-        const double* four[2] = {blocks[0] + kSubbands * t, blocks[channels - 1] + kSubbands * t};
-        std::int16_t pcm[4][2][kSubbands];
-        clips += synthesize_four(decoder.synthesis, four, channels, pcm);
-        for (const auto& block : pcm) {
-            store_block(output + position, block, channels);
+    for (int t = 0; t < count; t += most) {
+        const int group = std::min(most, count - t);
+        const double* starts[2] = {blocks[0] + kSubbands * t, blocks[channels - 1] + kSubbands * t};
+        std::int16_t pcm[8][2][kSubbands];
+        clips += synthesize_group(decoder.synthesis, starts, channels, group, pcm);
+        for (int b = 0; b < group; ++b) {
+            store_block(output + position, pcm[b], channels);
             position += stride * kSubbands;
         }
-    }
-    for (; t < count; ++t) {
-        std::int16_t pcm[2][kSubbands];
-        for (int c = 0; c < channels; ++c) {
-            clips += synthesize_block(decoder.synthesis, blocks[c] + kSubbands * t, c, pcm[c]);
-        }
-        store_block(output + position, pcm, channels);
-        position += stride * kSubbands;
     }
     return clips;
 }

@@ -54,7 +54,7 @@ protected:
 
 TEST_F(JointStereo, MidSideSumsAndDifferences) {
     right_[5] = 0.25;
-    mid_side_stereo(left_, right_);
+    mid_side_stereo(left_, right_, kLinesPerGranule);
     EXPECT_DOUBLE_EQ(left_[5], 6.25);
     EXPECT_DOUBLE_EQ(right_[5], 5.75);
     EXPECT_DOUBLE_EQ(left_[575], 576.0);
