@@ -71,9 +71,13 @@ struct Layer3State {
     unsigned scale_factors[2][kScaleFactorStoreSize] = {};
     bool intensity_not_coded[kScaleFactorStoreSize] = {}; // LSF: right channel's store entries
     double spectrum[2][kLinesPerGranule] = {};
-    double subbands[2][18][kSubbands] = {};   // [channel][time slot][sub-band]
-    double overlap[2][2][18][kSubbands] = {}; // [half][channel][time slot][sub-band]
-    int overlap_half[2] = {};                 // per channel: the half holding the last overlap
+    // [channel][time slot][sub-band], and the overlap [half][channel][time
+    // slot][sub-band] in the precision of the IMDCT; rows aligned for the
+    // vector loads and stores.
+    alignas(32) double subbands[2][18][kSubbands] = {};
+    alignas(32) double overlap[2][2][18][kSubbands] = {};
+    alignas(32) float overlap_single[2][2][18][kSubbands] = {};
+    int overlap_half[2] = {}; // per channel: the half holding the last overlap
 };
 
 struct FrameDecoder {

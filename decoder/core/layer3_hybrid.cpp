@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "decoder/core/layer3_tables.h"
 #include "decoder/core/simd_path.h"
@@ -36,26 +37,62 @@ void alias_butterflies(double* lines, int boundary) {
     }
 }
 
-// The transforms below are written once for one sub-band (T = double) and
-// for four neighbouring sub-bands side by side (T = Lanes4, lane j holding
-// sub-band s + j); every lane does the operations of the one-sub-band
-// version in the same order, so both give the same samples to the bit.
+// The transforms below are written once for one sub-band (T = double or
+// float) and for neighbouring sub-bands side by side (T = Lanes4 or
+// Floats8, lane j holding sub-band s + j); every lane does the operations of
+// the one-sub-band version in the same order, so both give the same samples
+// to the bit.
+
+template <typename T>
+constexpr bool kSingle = std::is_same_v<T, float> || std::is_same_v<T, Floats8>;
+
+// The real type of one lane of T.
+template <typename T> using Real = std::conditional_t<kSingle<T>, float, double>;
+
+// The windows and coefficients in the precision of T.
+template <typename T>
+const ImdctTables<Real<T>, std::conditional_t<kSingle<T>, Floats8, Lanes4>>& imdct_tables() {
+    if constexpr (kSingle<T>) {
+        return layer3_tables().imdct_single;
+    } else {
+        return layer3_tables().imdct;
+    }
+}
+
+// z = a b, or z += a b when adding.
+template <bool add, typename T> void put_product(T& z, T a, T b) {
+    if constexpr (add) {
+        z += a * b;
+    } else {
+        z = a * b;
+    }
+}
+
+// z = -a b, or z -= a b when adding.
+template <bool add, typename T> void put_negated_product(T& z, T a, T b) {
+    if constexpr (add) {
+        z -= a * b;
+    } else {
+        z = -(a * b);
+    }
+}
 
 // The IMDCT of n lines, x_i = sum over k of X_k cos(2 pi / 2n (i + n / 2 +
 // 1 / 2)(k + 1 / 2)) for i = 0 ... 2n - 1, rests on the n-point DCT-IV
 // y_j = sum over k of X_k cos(pi / n (j + 1 / 2)(k + 1 / 2)):
 // x_i = y_(i + n/2) for i < n/2, -y_(3n/2 - 1 - i) for n/2 <= i < 3n/2 and
-// -y_(i - 3n/2) above. Adds the windowed 2n outputs to z.
-template <int n, typename T> void window_dct4(const T* y, const T* window, T* z) {
+// -y_(i - 3n/2) above. Writes the windowed 2n outputs to z, or adds them
+// to it.
+template <int n, bool add, typename T> void window_dct4(const T* y, const T* window, T* z) {
     constexpr int half = n / 2;
     for (int i = 0; i < half; ++i) {
-        z[i] += y[i + half] * window[i];
+        put_product<add>(z[i], y[i + half], window[i]);
     }
     for (int i = half; i < 3 * half; ++i) {
-        z[i] -= y[3 * half - 1 - i] * window[i];
+        put_negated_product<add>(z[i], y[3 * half - 1 - i], window[i]);
     }
     for (int i = 3 * half; i < 2 * n; ++i) {
-        z[i] -= y[i - 3 * half] * window[i];
+        put_negated_product<add>(z[i], y[i - 3 * half], window[i]);
     }
 }
 
@@ -63,7 +100,7 @@ template <int n, typename T> void window_dct4(const T* y, const T* window, T* z)
 // kernel is symmetric; running over it row by row per input line keeps the
 // inner loop on contiguous entries.
 template <typename T> void dct4_6(const T* lines, int stride, T* y) {
-    const auto& kernel = layer3_tables().dct4_short;
+    const auto& kernel = imdct_tables<T>().dct4_short;
     for (int j = 0; j < 6; ++j) {
         y[j] = T{};
     }
@@ -79,7 +116,7 @@ template <typename T> void dct4_6(const T* lines, int stride, T* y) {
 // n and 8 - n share their cosine up to the sign (-1)^m, so the even outputs
 // come from the sums and the odd ones from the differences of the mirrored
 // inputs; the middle input counts only for even m, with cos(pi m / 2).
-template <typename T> void dct2_9(const Layer3Tables& tables, const T* u, T* t) {
+template <typename T, typename Tables> void dct2_9(const Tables& tables, const T* u, T* t) {
     T even[5] = {u[4], -u[4], u[4], -u[4], u[4]}; // m = 0, 2, 4, 6, 8
     T odd[4] = {};                                // m = 1, 3, 5, 7
     for (int n = 0; n < 4; ++n) {
@@ -101,7 +138,7 @@ template <typename T> void dct2_9(const Layer3Tables& tables, const T* u, T* t) 
 // An n-point DCT-IV from the DCT-II w of its input times the twiddles
 // 2 cos(pi / 2n (k + 1/2)): w_j = y_j + y_(j - 1), with y_(-1) = y_0.
 template <int n, typename T> void dct4_from_dct2(const T* w, T* y) {
-    y[0] = 0.5 * w[0];
+    y[0] = Real<T>{0.5} * w[0];
     for (int j = 1; j < n; ++j) {
         y[j] = w[j] - y[j - 1];
     }
@@ -112,7 +149,7 @@ template <int n, typename T> void dct4_from_dct2(const T* w, T* y) {
 // mirrored sums and its odd ones from the 9-point DCT-IV of the mirrored
 // differences, itself a twiddled 9-point DCT-II.
 template <typename T> void dct4_18(const T* x, T* y) {
-    const Layer3Tables& tables = layer3_tables();
+    const auto& tables = imdct_tables<T>();
     T sums[9];
     T differences[9];
     for (int k = 0; k < 9; ++k) {
@@ -139,10 +176,7 @@ template <typename T> void dct4_18(const T* x, T* y) {
 template <typename T> void long_imdct(const T* lines, const T* window, T* z) {
     T y[18];
     dct4_18(lines, y);
-    for (int i = 0; i < 36; ++i) {
-        z[i] = T{};
-    }
-    window_dct4<18>(y, window, z);
+    window_dct4<18, false>(y, window, z);
 }
 
 // The three short windows of one sub-band (lines in window-interleaved
@@ -154,7 +188,7 @@ template <typename T> void short_imdct(const T* lines, const T* window, T* z) {
     for (int w = 0; w < 3; ++w) {
         T y[6];
         dct4_6(lines + w, 3, y);
-        window_dct4<6>(y, window, z + 6 + 6 * w);
+        window_dct4<6, true>(y, window, z + 6 + 6 * w);
     }
 }
 
@@ -166,48 +200,121 @@ template <typename T> void imdct(const T* lines, unsigned block_type, const T* w
     }
 }
 
-// The overlap of one channel: slot i of sub-band s at [i][s].
-struct Overlap {
-    const double (*previous)[kSubbands];
-    double (*next)[kSubbands];
+// The overlap of one channel in one precision: slot i of sub-band s at
+// [i][s].
+template <typename Scalar> struct Overlap {
+    const Scalar (*previous)[kSubbands];
+    Scalar (*next)[kSubbands];
 };
 
 // Transforms sub-band s with the window of `block_type`, odd sub-bands with
 // the odd-negated window, and writes its 18 output samples.
-void transform_subband(const double* lines, int s, unsigned block_type, Overlap overlap,
+template <typename Scalar>
+void transform_subband(const double* lines, int s, unsigned block_type, Overlap<Scalar> overlap,
                        double (*out)[kSubbands]) {
-    double z[36];
-    imdct(lines + kLinesPerSubband * s, block_type, layer3_tables().window[s % 2][block_type], z);
+    Scalar subband_lines[kLinesPerSubband];
+    for (int k = 0; k < kLinesPerSubband; ++k) {
+        subband_lines[k] = static_cast<Scalar>(lines[kLinesPerSubband * s + k]);
+    }
+    Scalar z[36];
+    imdct(subband_lines, block_type, imdct_tables<Scalar>().window[s % 2][block_type], z);
     for (int i = 0; i < kLinesPerSubband; ++i) {
         out[i][s] = z[i] + overlap.previous[i][s];
         overlap.next[i][s] = z[i + kLinesPerSubband];
     }
 }
 
-// transform_subband of the four sub-bands from an even s on, side by side.
-void transform_four_subbands(const double* lines, int s, unsigned block_type, Overlap overlap,
-                             double (*out)[kSubbands]) {
-    Lanes4 subband_lines[kLinesPerSubband];
-    for (int k = 0; k < kLinesPerSubband; ++k) {
-        const double* line = lines + kLinesPerSubband * s + k;
-        subband_lines[k] = Lanes4{line[0], line[kLinesPerSubband], line[2 * kLinesPerSubband],
-                                  line[3 * kLinesPerSubband]};
+inline void store_doubles(double* to, Lanes4 samples) {
+    std::memcpy(to, &samples, sizeof samples);
+}
+
+// In two halves, each a register of doubles on the AVX2 build (built lane
+// by lane, which the compiler turns into one widening per half).
+inline void store_doubles(double* to, Floats8 samples) {
+    store_doubles(to, Lanes4{samples[0], samples[1], samples[2], samples[3]});
+    store_doubles(to + 4, Lanes4{samples[4], samples[5], samples[6], samples[7]});
+}
+
+// Lines k to k + 3 of four neighbouring sub-bands from `first` on at to[k]
+// to to[k + 3]: a 4 x 4 transposition of rows of four lines.
+inline void load_four_lines(const double* first, int k, Lanes4* to) {
+    Lanes4 rows[4];
+    for (int j = 0; j < 4; ++j) {
+        std::memcpy(&rows[j], first + kLinesPerSubband * j + k, sizeof rows[j]);
     }
-    Lanes4 z[36];
-    imdct(subband_lines, block_type, layer3_tables().window_lanes[block_type], z);
-    for (int i = 0; i < kLinesPerSubband; ++i) {
-        Lanes4 previous;
-        std::memcpy(&previous, overlap.previous[i] + s, sizeof previous);
-        const Lanes4 sample = z[i] + previous;
-        std::memcpy(out[i] + s, &sample, sizeof sample);
-        std::memcpy(overlap.next[i] + s, &z[i + kLinesPerSubband], sizeof sample);
+    const Lanes4 even01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 2, 6);
+    const Lanes4 odd01 = __builtin_shufflevector(rows[0], rows[1], 1, 5, 3, 7);
+    const Lanes4 even23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 2, 6);
+    const Lanes4 odd23 = __builtin_shufflevector(rows[2], rows[3], 1, 5, 3, 7);
+    to[k] = __builtin_shufflevector(even01, even23, 0, 1, 4, 5);
+    to[k + 1] = __builtin_shufflevector(odd01, odd23, 0, 1, 4, 5);
+    to[k + 2] = __builtin_shufflevector(even01, even23, 2, 3, 6, 7);
+    to[k + 3] = __builtin_shufflevector(odd01, odd23, 2, 3, 6, 7);
+}
+
+using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
+
+// Lines k to k + 3 of eight neighbouring sub-bands from `first` on, in
+// single precision, at to[k] to to[k + 3]: the rows of four lines of
+// sub-bands j and j + 4 share a register, and the four registers are
+// transposed within their halves.
+inline void load_four_lines(const double* first, int k, Floats8* to) {
+    Floats8 rows[4];
+    for (int j = 0; j < 4; ++j) {
+        Lanes4 low;
+        Lanes4 high;
+        std::memcpy(&low, first + kLinesPerSubband * j + k, sizeof low);
+        std::memcpy(&high, first + kLinesPerSubband * (j + 4) + k, sizeof high);
+        rows[j] =
+            __builtin_shufflevector(__builtin_convertvector(low, Floats4),
+                                    __builtin_convertvector(high, Floats4), 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+    const Floats8 even01 = __builtin_shufflevector(rows[0], rows[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Floats8 odd01 = __builtin_shufflevector(rows[0], rows[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Floats8 even23 = __builtin_shufflevector(rows[2], rows[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Floats8 odd23 = __builtin_shufflevector(rows[2], rows[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    to[k] = __builtin_shufflevector(even01, even23, 0, 1, 8, 9, 4, 5, 12, 13);
+    to[k + 1] = __builtin_shufflevector(even01, even23, 2, 3, 10, 11, 6, 7, 14, 15);
+    to[k + 2] = __builtin_shufflevector(odd01, odd23, 0, 1, 8, 9, 4, 5, 12, 13);
+    to[k + 3] = __builtin_shufflevector(odd01, odd23, 2, 3, 10, 11, 6, 7, 14, 15);
+}
+
+// Line k of the neighbouring sub-bands from `first` on at to[k], one
+// sub-band per lane, four lines at a time; the last four overlap the ones
+// before them.
+template <typename T> void load_lines(const double* first, T (&to)[kLinesPerSubband]) {
+    for (int k : {0, 4, 8, 12, 14}) {
+        load_four_lines(first, k, to);
     }
 }
 
-void pass_subband(int s, Overlap overlap, double (*out)[kSubbands]) {
+// transform_subband of the neighbouring sub-bands from s (a multiple of
+// the lane count) on, one per lane of T, side by side.
+template <typename T>
+void transform_lanes(const double* lines, int s, unsigned block_type, Overlap<Real<T>> overlap,
+                     double (*out)[kSubbands]) {
+    T subband_lines[kLinesPerSubband];
+    load_lines(lines + kLinesPerSubband * s, subband_lines);
+    T z[36];
+    imdct(subband_lines, block_type, imdct_tables<T>().window_lanes[block_type], z);
     for (int i = 0; i < kLinesPerSubband; ++i) {
-        out[i][s] = overlap.previous[i][s];
-        overlap.next[i][s] = 0.0;
+        T previous;
+        std::memcpy(&previous, overlap.previous[i] + s, sizeof previous);
+        store_doubles(out[i] + s, z[i] + previous);
+        const T next = z[i + kLinesPerSubband];
+        std::memcpy(overlap.next[i] + s, &next, sizeof next);
+    }
+}
+
+// The sub-bands of transform_lanes with zero lines: the previous overlap
+// is their output, and the next one is zero.
+template <typename T> void pass_lanes(int s, Overlap<Real<T>> overlap, double (*out)[kSubbands]) {
+    for (int i = 0; i < kLinesPerSubband; ++i) {
+        T previous;
+        std::memcpy(&previous, overlap.previous[i] + s, sizeof previous);
+        store_doubles(out[i] + s, previous);
+        const T zero{};
+        std::memcpy(overlap.next[i] + s, &zero, sizeof zero);
     }
 }
 
@@ -236,41 +343,63 @@ TESK_QUOR_AVX2 [[gnu::flatten]] void antialias_avx2(double* lines, const Granule
     antialias_body(lines, granule);
 }
 
+// The two halves of the channel's overlap in the precision of T.
+template <typename T> Overlap<Real<T>> overlap_halves(Layer3State& state, int half, int channel) {
+    if constexpr (kSingle<T>) {
+        return {state.overlap_single[half][channel], state.overlap_single[1 - half][channel]};
+    } else {
+        return {state.overlap[half][channel], state.overlap[1 - half][channel]};
+    }
+}
+
+// Sub-bands are transformed a vector at a time up to the last active one
+// (the lanes above it transform zero lines), and the vectors above pass the
+// overlap. The long first two sub-bands of mixed blocks are transformed
+// again on their own.
+template <typename T>
 inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int channel,
                                   const GranuleInfo& granule) {
+    constexpr int lanes = sizeof(T) / sizeof(Real<T>);
     const int half = state.overlap_half[channel];
-    const Overlap overlap{state.overlap[half][channel], state.overlap[1 - half][channel]};
+    const Overlap<Real<T>> overlap = overlap_halves<T>(state, half, channel);
     state.overlap_half[channel] = 1 - half;
     double(*out)[kSubbands] = state.subbands[channel];
-    // Sub-bands are transformed in pairs, so an odd count takes one more.
-    const int active = std::min(static_cast<int>(granule.active_subbands + 1) & ~1, kSubbands);
+    const int active = std::min(static_cast<int>(granule.active_subbands), kSubbands);
     int s = 0;
+    for (; s < active; s += lanes) {
+        transform_lanes<T>(lines, s, granule.block_type, overlap, out);
+    }
     if (granule.mixed_block_flag != 0) {
         transform_subband(lines, 0, 0, overlap, out);
         transform_subband(lines, 1, 0, overlap, out);
-        s = 2;
     }
-    for (; s + 4 <= active; s += 4) {
-        transform_four_subbands(lines, s, granule.block_type, overlap, out);
-    }
-    for (; s < active; ++s) {
-        transform_subband(lines, s, granule.block_type, overlap, out);
-    }
-    for (; s < kSubbands; ++s) {
-        pass_subband(s, overlap, out);
+    for (; s < kSubbands; s += lanes) {
+        pass_lanes<T>(s, overlap, out);
     }
 }
 
-// The hybrid synthesis with its transforms inlined, once per vector path.
-[[gnu::flatten]] void hybrid_synthesis_baseline(Layer3State& state, const double* lines,
-                                                int channel, const GranuleInfo& granule) {
-    hybrid_synthesis_body(state, lines, channel, granule);
+// The hybrid synthesis with its transforms inlined, once per precision and
+// vector path.
+[[gnu::flatten]] void hybrid_synthesis_double_baseline(Layer3State& state, const double* lines,
+                                                       int channel, const GranuleInfo& granule) {
+    hybrid_synthesis_body<Lanes4>(state, lines, channel, granule);
 }
 
-TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_avx2(Layer3State& state, const double* lines,
-                                                           int channel,
-                                                           const GranuleInfo& granule) {
-    hybrid_synthesis_body(state, lines, channel, granule);
+TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_double_avx2(Layer3State& state,
+                                                                  const double* lines, int channel,
+                                                                  const GranuleInfo& granule) {
+    hybrid_synthesis_body<Lanes4>(state, lines, channel, granule);
+}
+
+[[gnu::flatten]] void hybrid_synthesis_single_baseline(Layer3State& state, const double* lines,
+                                                       int channel, const GranuleInfo& granule) {
+    hybrid_synthesis_body<Floats8>(state, lines, channel, granule);
+}
+
+TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_single_avx2(Layer3State& state,
+                                                                  const double* lines, int channel,
+                                                                  const GranuleInfo& granule) {
+    hybrid_synthesis_body<Floats8>(state, lines, channel, granule);
 }
 
 } // namespace
@@ -282,7 +411,9 @@ void antialias(double* lines, const GranuleInfo& granule) {
 
 void hybrid_synthesis(Layer3State& state, const double* lines, int channel,
                       const GranuleInfo& granule) {
-    static const auto synthesize = pick_simd(&hybrid_synthesis_baseline, &hybrid_synthesis_avx2);
+    static const auto synthesize =
+        pick_build(&hybrid_synthesis_double_baseline, &hybrid_synthesis_double_avx2,
+                   &hybrid_synthesis_single_baseline, &hybrid_synthesis_single_avx2);
     synthesize(state, lines, channel, granule);
 }
 

@@ -114,8 +114,7 @@ double short_window_entry(int i) {
 
 // The standard's IMDCT windows for block types 0 (normal), 1 (start),
 // 2 (short) and 3 (stop).
-void build_windows(Layer3Tables& t) {
-    double(&plain)[4][36] = t.window[0];
+void build_plain_windows(double (&plain)[4][36]) {
     for (int i = 0; i < 36; ++i) {
         plain[0][i] = long_window_entry(i);
         plain[2][i] = i < 12 ? short_window_entry(i) : 0.0;
@@ -130,25 +129,35 @@ void build_windows(Layer3Tables& t) {
     for (int i = 0; i < 18; ++i) {
         plain[3][i] = i < 6 ? 0.0 : (i < 12 ? short_window_entry(i - 6) : 1.0);
     }
+}
+
+template <typename Real, typename Lanes> void build_windows(ImdctTables<Real, Lanes>& t) {
+    double plain[4][36];
+    build_plain_windows(plain);
+    constexpr int lanes = sizeof(Lanes) / sizeof(Real);
     for (int type = 0; type < 4; ++type) {
         for (int i = 0; i < 36; ++i) {
-            t.window[1][type][i] = i % 2 == 1 ? -plain[type][i] : plain[type][i];
-            const double odd = t.window[1][type][i];
-            t.window_lanes[type][i] = Lanes4{plain[type][i], odd, plain[type][i], odd};
+            const double odd = i % 2 == 1 ? -plain[type][i] : plain[type][i];
+            t.window[0][type][i] = static_cast<Real>(plain[type][i]);
+            t.window[1][type][i] = static_cast<Real>(odd);
+            for (int lane = 0; lane < lanes; ++lane) {
+                t.window_lanes[type][i][lane] = t.window[lane % 2][type][i];
+            }
         }
     }
 }
 
-void build_transform_tables(Layer3Tables& t) {
+template <typename Real, typename Lanes> void build_imdct_tables(ImdctTables<Real, Lanes>& t) {
+    build_windows(t);
     for (int k = 0; k < 18; ++k) {
-        t.dct4_twiddle_18[k] = 2.0 * std::cos(kPi / 36.0 * (k + 0.5));
+        t.dct4_twiddle_18[k] = static_cast<Real>(2.0 * std::cos(kPi / 36.0 * (k + 0.5)));
     }
     for (int k = 0; k < 9; ++k) {
-        t.dct4_twiddle_9[k] = 2.0 * std::cos(kPi / 18.0 * (k + 0.5));
+        t.dct4_twiddle_9[k] = static_cast<Real>(2.0 * std::cos(kPi / 18.0 * (k + 0.5)));
     }
     for (int n = 0; n < 4; ++n) {
         for (int m = 0; m < 9; ++m) {
-            const double cosine = std::cos(kPi / 9.0 * (n + 0.5) * m);
+            const auto cosine = static_cast<Real>(std::cos(kPi / 9.0 * (n + 0.5) * m));
             if (m % 2 == 0) {
                 t.dct2_9_even[n][m / 2] = cosine;
             } else {
@@ -158,9 +167,12 @@ void build_transform_tables(Layer3Tables& t) {
     }
     for (int j = 0; j < 6; ++j) {
         for (int k = 0; k < 6; ++k) {
-            t.dct4_short[j][k] = std::cos(kPi / 6.0 * (j + 0.5) * (k + 0.5));
+            t.dct4_short[j][k] = static_cast<Real>(std::cos(kPi / 6.0 * (j + 0.5) * (k + 0.5)));
         }
     }
+}
+
+void build_alias_tables(Layer3Tables& t) {
     for (int i = 0; i < 8; ++i) {
         const double c = kAliasCoefficients[i];
         t.alias_cs[i] = 1.0 / std::sqrt(1.0 + c * c);
@@ -176,8 +188,9 @@ std::unique_ptr<Layer3Tables> build_tables() {
     build_band_tables(*tables);
     build_mpeg1_intensity_factors(*tables);
     build_lsf_intensity_factors(*tables);
-    build_windows(*tables);
-    build_transform_tables(*tables);
+    build_imdct_tables(tables->imdct);
+    build_imdct_tables(tables->imdct_single);
+    build_alias_tables(*tables);
     for (int table = 0; table < huffman_table_count; ++table) {
         build_huffman_lookup(huffman_tables[table].tree, huffman_tables[table].linbits,
                              tables->huffman_lookup[table]);

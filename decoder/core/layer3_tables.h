@@ -29,6 +29,32 @@ struct BandWalk {
     int size;
 };
 
+// Eight floats side by side: two SSE2 registers on the baseline build, one
+// AVX2 register on the AVX2 build.
+using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
+
+// The windows and coefficients of the IMDCT in one precision: Real for one
+// sub-band, Lanes for neighbouring sub-bands side by side.
+template <typename Real, typename Lanes> struct ImdctTables {
+    // Windows by block type (type 2 uses the first 12 entries); the second
+    // set has every odd entry negated, for the odd sub-bands.
+    Real window[2][4][36];
+    // The windows of neighbouring sub-bands from an even one on, side by
+    // side: lanes alternate between the two sets above.
+    Lanes window_lanes[4][36];
+    // The long IMDCT's 18-point DCT-IV, factored: the twiddles
+    // 2 cos(pi / 2n (k + 1/2)) that turn an n-point DCT-IV into a DCT-II
+    // (n = 18, 9), and the 9-point DCT-II's cos(pi / 9 (n + 1/2) m) for
+    // n = 0..3 (the mirrored half of the inputs shares them), by input n
+    // for the even outputs m = 0, 2, .. 8 and the odd ones m = 1, 3, 5, 7.
+    Real dct4_twiddle_18[18];
+    Real dct4_twiddle_9[9];
+    Real dct2_9_even[4][5];
+    Real dct2_9_odd[4][4];
+    // DCT-IV kernel cos(pi / 6 (j + 1/2)(k + 1/2)) of the short IMDCT.
+    Real dct4_short[6][6];
+};
+
 struct Layer3Tables {
     double power[kPowerTableSize]; // i^(4/3)
     BandWalk long_walk[kSampleRateRows];
@@ -42,23 +68,10 @@ struct Layer3Tables {
     // LSF intensity factors [mid/side][intensity scale][position][left, right];
     // LSF positions have up to 5 bits.
     double intensity_lsf[2][2][32][2];
-    // IMDCT windows by block type (type 2 uses the first 12 entries); the
-    // second set has every odd entry negated, for the odd sub-bands.
-    double window[2][4][36];
-    // The windows of four neighbouring sub-bands from an even one on, side
-    // by side: lanes alternate between the two sets above.
-    Lanes4 window_lanes[4][36];
-    // The long IMDCT's 18-point DCT-IV, factored: the twiddles
-    // 2 cos(pi / 2n (k + 1/2)) that turn an n-point DCT-IV into a DCT-II
-    // (n = 18, 9), and the 9-point DCT-II's cos(pi / 9 (n + 1/2) m) for
-    // n = 0..3 (the mirrored half of the inputs shares them), by input n
-    // for the even outputs m = 0, 2, .. 8 and the odd ones m = 1, 3, 5, 7.
-    double dct4_twiddle_18[18];
-    double dct4_twiddle_9[9];
-    double dct2_9_even[4][5];
-    double dct2_9_odd[4][4];
-    // DCT-IV kernel cos(pi / 6 (j + 1/2)(k + 1/2)) of the short IMDCT.
-    double dct4_short[6][6];
+    // The IMDCT in double precision (four sub-bands side by side) and in
+    // single precision (eight).
+    ImdctTables<double, Lanes4> imdct;
+    ImdctTables<float, Floats8> imdct_single;
     HuffmanLookup huffman_lookup[huffman_table_count];
     double alias_cs[8];
     double alias_ca[8];
