@@ -35,11 +35,12 @@ constexpr int kDctStages = 5; // 32, 16, 8, 4, 2 points
 
 struct SynthesisTables {
     // The window pre-signed, scaled to 16 bits and stored twice (at p and p +
-    // 16), as 32 columns: columns[j][n] is entry j + 32 n of the flat window,
-    // so one column serves the same term of every output at once.
-    std::array<std::array<double, kWindowRows>, kWindowColumns> columns{};
+    // 16), as 32 columns of 17 rows one after the other: row n of column j,
+    // columns[17 j + n], is entry j + 32 n of the flat window, so one column
+    // serves the same term of every output at once.
+    std::array<double, kWindowColumns * kWindowRows> columns{};
     // The same columns in single precision.
-    std::array<std::array<float, kWindowRows>, kWindowColumns> single_columns{};
+    std::array<float, kWindowColumns * kWindowRows> single_columns{};
     // Per stage t: 1 / (2 cos(pi (2k + 1) / (64 >> t))), k < 16 >> t.
     std::array<std::array<double, 16>, kDctStages> dct{};
     std::array<std::array<float, 16>, kDctStages> single_dct{};
@@ -81,9 +82,9 @@ void build_window(SynthesisTables& tables) {
     }
     for (int p_index = 0; p_index < kWindowSize; ++p_index) {
         const double value = window[p_index];
-        tables.columns[p_index % kWindowColumns][p_index / kWindowColumns] = value;
-        tables.single_columns[p_index % kWindowColumns][p_index / kWindowColumns] =
-            static_cast<float>(value);
+        const int at = kWindowRows * (p_index % kWindowColumns) + p_index / kWindowColumns;
+        tables.columns[at] = value;
+        tables.single_columns[at] = static_cast<float>(value);
     }
 }
 
@@ -116,11 +117,11 @@ template <typename Real> const Real* dct_constants(const SynthesisTables& tables
 }
 
 // The window columns in the precision Real of the windowing.
-template <typename Real> const auto& window_columns() {
+template <typename Real> const Real* window_columns() {
     if constexpr (std::is_same_v<Real, double>) {
-        return synthesis_tables().columns;
+        return synthesis_tables().columns.data();
     } else {
-        return synthesis_tables().single_columns;
+        return synthesis_tables().single_columns.data();
     }
 }
 
@@ -287,12 +288,15 @@ inline void subtract_terms(Real* sums, const Real* column, const Real* slot) {
 // and each slot is read once for the terms of both halves of the block, in
 // the precision Real.
 template <typename Real> int window_block(const Real* r, int o, std::int16_t* pcm) {
-    const auto& columns = window_columns<Real>();
-    const int q = 16 - o;
+    // Slot k's terms take column 16 - o + k in the head and column 15 + o -
+    // k in the tail (16 + o for the last slot), all at fixed distances from
+    // two columns.
+    const Real* head_columns = window_columns<Real>() + kWindowRows * (16 - o);
+    const Real* tail_columns = window_columns<Real>() + kWindowRows * (15 + o);
     // The column of slot k's terms in tail[n], which is output 32 - n (row
     // 0 runs along only to keep the loop whole).
     const auto tail_column = [&](int k) {
-        return columns[k < kSlots - 1 ? 15 + o - k : 16 + o].data();
+        return k < kSlots - 1 ? tail_columns - kWindowRows * k : tail_columns + kWindowRows;
     };
     Real head[16] = {};
     Real middle = 0;
@@ -300,8 +304,8 @@ template <typename Real> int window_block(const Real* r, int o, std::int16_t* pc
     // Unrolled whole, so that every slot's columns are fixed offsets.
 #pragma GCC unroll 8
     for (int k = 0; k < kSlots; k += 2) {
-        const Real* even = columns[q + k].data();
-        const Real* odd = columns[q + k + 1].data();
+        const Real* even = head_columns + kWindowRows * k;
+        const Real* odd = even + kWindowRows;
         const Real* even_slot = r + kRows * k;
         const Real* odd_slot = even_slot + kRows;
         for (int n = 0; n < 16; ++n) {
