@@ -60,7 +60,7 @@ const ImdctTables<Real<T>, std::conditional_t<kSingle<T>, Floats8, Lanes4>>& imd
 }
 
 // z = a b, or z += a b when adding.
-template <bool add, typename T> void put_product(T& z, T a, T b) {
+template <bool add, typename T> void put_product(T& z, const T& a, const T& b) {
     if constexpr (add) {
         z += a * b;
     } else {
@@ -69,7 +69,7 @@ template <bool add, typename T> void put_product(T& z, T a, T b) {
 }
 
 // z = -a b, or z -= a b when adding.
-template <bool add, typename T> void put_negated_product(T& z, T a, T b) {
+template <bool add, typename T> void put_negated_product(T& z, const T& a, const T& b) {
     if constexpr (add) {
         z -= a * b;
     } else {
@@ -224,13 +224,13 @@ void transform_subband(const double* lines, int s, unsigned block_type, Overlap<
     }
 }
 
-inline void store_doubles(double* to, Lanes4 samples) {
+inline void store_doubles(double* to, const Lanes4& samples) {
     std::memcpy(to, &samples, sizeof samples);
 }
 
 // In two halves, each a register of doubles on the AVX2 build (built lane
 // by lane, which the compiler turns into one widening per half).
-inline void store_doubles(double* to, Floats8 samples) {
+inline void store_doubles(double* to, const Floats8& samples) {
     store_doubles(to, Lanes4{samples[0], samples[1], samples[2], samples[3]});
     store_doubles(to + 4, Lanes4{samples[4], samples[5], samples[6], samples[7]});
 }
