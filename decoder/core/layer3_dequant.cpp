@@ -1,6 +1,7 @@
 #include "decoder/core/layer3_dequant.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <iterator>
@@ -48,6 +49,11 @@ public:
         position_ += 2 * taken * step_;
         return taken;
     }
+
+    // Starts the next entry when the current one is used up; false when the
+    // walk or the scale factors run out (a corrupt frame).
+    bool open_entry() { return pairs_left_ > 0 || start_entry(); }
+    int pairs_left() const { return pairs_left_; }
 
     // First line of the pairs last taken; step between their lines.
     int position() const { return run_position_; }
@@ -116,6 +122,40 @@ private:
     int highest_[4];
 };
 
+// Valid bits of a freshly read word at least.
+constexpr int kWordBits = 56;
+
+// The granule's bits as one cached word: `word` holds the bits from
+// `reader` on at its top, less the `taken` already consumed.
+struct BitCache {
+    BitReader reader;
+    std::uint64_t word;
+    int taken;
+};
+
+BitCache open_cache(const BitReader& reader) {
+    return {reader, bit_reader_detail::peek_word(reader), 0};
+}
+
+// Moves the reader up to the word's next bit and reads a fresh word there.
+void refill(BitCache& cache) {
+    skip_bits(cache.reader, cache.taken);
+    cache.word = bit_reader_detail::peek_word(cache.reader);
+    cache.taken = 0;
+}
+
+// Takes n bits (at most those left in the word).
+void take_bits(BitCache& cache, int n) {
+    cache.word <<= n;
+    cache.taken += n;
+}
+
+// The reader standing at the word's next bit.
+BitReader close_cache(BitCache& cache) {
+    skip_bits(cache.reader, cache.taken);
+    return cache.reader;
+}
+
 // One run of big-values pairs inside a band: the table, the band's factor
 // and where the values go.
 struct PairRun {
@@ -160,13 +200,12 @@ int store_pair(int leaf, std::uint64_t word, int linbits, const double* power, d
 // The bits stay in one word that is read again only when fewer remain than
 // the longest pair can take; the lookup gives each pair's whole length, so
 // the next code's position never waits for the values of this one.
-template <bool kEscapes> int decode_pairs(BitReader& reader, const PairRun& run, int& used) {
-    constexpr int kWordBits = 56; // valid bits of a freshly read word at least
+template <bool kEscapes> int decode_pairs(BitCache& cache, const PairRun& run, int& used) {
     const int linbits = run.table.linbits;
     const int longest_pair = kMaxCodeBits + 2 * (1 + (kEscapes ? linbits : 0));
     // Local copies: the stores to the lines cannot change them, so they
     // stay in registers.
-    BitReader bits = reader;
+    BitReader bits = cache.reader;
     const std::int16_t* tree = run.table.tree;
     const HuffmanLookup& lookup = run.lookup;
     const double* power = run.power;
@@ -174,9 +213,9 @@ template <bool kEscapes> int decode_pairs(BitReader& reader, const PairRun& run,
     double* lines = run.lines;
     const int step = run.step;
     int position = run.position;
-    std::uint64_t word = bit_reader_detail::peek_word(bits);
-    int word_taken = 0;
-    int taken_by_run = 0;
+    std::uint64_t word = cache.word;
+    int word_taken = cache.taken;
+    int taken_by_run = -cache.taken;
     int nonzero = 0;
     for (int pair = 0; pair < run.pairs; ++pair) {
         if (word_taken > kWordBits - longest_pair) {
@@ -194,14 +233,13 @@ template <bool kEscapes> int decode_pairs(BitReader& reader, const PairRun& run,
         word_taken += all_bits;
         position += 2 * step;
     }
-    skip_bits(bits, word_taken);
-    reader = bits;
+    cache = {bits, word, word_taken};
     used += taken_by_run + word_taken;
     return nonzero;
 }
 
 // Decodes the big-values pairs of one region. Returns 0, or FRAME_CORRUPT.
-int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs,
+int decode_region(BitCache& cache, double* lines, BandCursor& bands, int pairs,
                   unsigned table_select, int& used) {
     const HuffmanTable& table = huffman_tables[table_select];
     const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table_select];
@@ -216,7 +254,7 @@ int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs
         if (count == 0 || run.position + run.step * (2 * count - 1) >= kLinesPerGranule) {
             return FRAME_CORRUPT;
         }
-        if (decode(reader, run, used) != 0) {
+        if (decode(cache, run, used) != 0) {
             bands.mark_nonzero();
         }
         done += count;
@@ -224,36 +262,133 @@ int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs
     return 0;
 }
 
+// The longest count1 quadruple: a 6-bit code and four sign bits.
+constexpr int kMaxQuadrupleBits = 10;
+
+// Where the sign bit of each value of a quadruple lies after its code, by
+// the quadruple's flags (one per value, the first value in bit 3): the
+// count of nonzero values before it.
+constexpr auto kQuadrupleSignShift = [] {
+    std::array<std::array<std::uint8_t, 4>, 16> shifts{};
+    for (int flags = 0; flags < 16; ++flags) {
+        int before = 0;
+        for (int i = 0; i < 4; ++i) {
+            shifts[flags][i] = static_cast<std::uint8_t>(before);
+            before += (flags >> (3 - i)) & 1;
+        }
+    }
+    return shifts;
+}();
+
+// Decodes `count` quadruples whose lines run from `position` on at `step`
+// apart and whose bits are all in `cache`'s word. Returns their flags ORed.
+// Adds the bits they take to `used`.
+int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double band_value,
+                         double* lines, int position, int step, int count, int& used) {
+    constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+    const auto magnitude = std::bit_cast<std::uint64_t>(band_value);
+    std::uint64_t word = cache.word;
+    int taken = cache.taken;
+    int taken_before_word = 0;
+    int flags_seen = 0;
+    for (int quadruple = 0; quadruple < count; ++quadruple) {
+        if (taken > kWordBits - kMaxQuadrupleBits) {
+            skip_bits(cache.reader, taken);
+            taken_before_word += taken;
+            word = bit_reader_detail::peek_word(cache.reader);
+            taken = 0;
+        }
+        const LookupEntry entry = lookup.entries[word >> (64 - kLookupBits)];
+        const int flags = entry.value;
+        const std::uint64_t signs = word << entry.length;
+        const auto& sign_shift = kQuadrupleSignShift[flags];
+        for (int i = 0; i < 4; ++i) {
+            const std::uint64_t present = 0 - static_cast<std::uint64_t>((flags >> (3 - i)) & 1);
+            const std::uint64_t sign = (signs << sign_shift[i]) & kSignBit;
+            lines[position + i * step] = std::bit_cast<double>((magnitude | sign) & present);
+        }
+        word <<= entry.pair_bits;
+        taken += entry.pair_bits;
+        flags_seen |= flags;
+        position += 4 * step;
+    }
+    used += taken_before_word + taken - cache.taken;
+    cache.word = word;
+    cache.taken = taken;
+    return flags_seen;
+}
+
+// Decodes one quadruple value by value, stopping where the bits run out.
+// Returns 0 to go on, 1 when the bits ran out, or FRAME_CORRUPT.
+int decode_quadruple_within(BitCache& cache, const HuffmanLookup& lookup, double* lines,
+                            BandCursor& bands, int budget, int& used) {
+    if (cache.taken > kWordBits - kMaxQuadrupleBits) {
+        refill(cache);
+    }
+    // Quadruple codes are at most 6 bits: the lookup holds every one.
+    const LookupEntry entry = lookup.entries[cache.word >> (64 - kLookupBits)];
+    if (entry.length > budget - used) {
+        take_bits(cache, budget - used);
+        used = budget;
+        return 1;
+    }
+    take_bits(cache, entry.length);
+    used += entry.length;
+    const int flags = entry.value;
+    for (int i = 0; i < 4; ++i) {
+        if (i % 2 == 0 && !bands.next_pair()) {
+            return FRAME_CORRUPT;
+        }
+        const int position = bands.take_position();
+        if (position >= kLinesPerGranule) {
+            return FRAME_CORRUPT;
+        }
+        if ((flags & (8 >> i)) == 0) {
+            continue;
+        }
+        bands.mark_nonzero();
+        if (used >= budget) {
+            return 1;
+        }
+        ++used;
+        const bool negative = (cache.word >> 63) != 0;
+        take_bits(cache, 1);
+        lines[position] = negative ? -bands.band_value() : bands.band_value();
+    }
+    return 0;
+}
+
 // Decodes the count1 quadruples while bits remain. Returns 0, or
 // FRAME_CORRUPT.
-int decode_quadruples(BitReader& reader, double* lines, BandCursor& bands, int quadruples,
+//
+// Where a band entry holds whole quadruples and the bits cannot run out
+// within them they are decoded as one run; the others go value by value.
+int decode_quadruples(BitCache& cache, double* lines, BandCursor& bands, int quadruples,
                       const GranuleInfo& granule, int budget, int& used) {
-    const unsigned table = quad_table_a + granule.count1table_select;
-    const std::int16_t* tree = huffman_tables[table].tree;
-    const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table];
-    for (; quadruples > 0 && used < budget; --quadruples) {
-        const int flags = decode_symbol_within_fast(tree, lookup, reader, budget - used, used);
-        if (flags < 0) {
-            return 0;
+    const HuffmanLookup& lookup =
+        layer3_tables().huffman_lookup[quad_table_a + granule.count1table_select];
+    while (quadruples > 0 && used < budget) {
+        const int affordable = (budget - used) / kMaxQuadrupleBits;
+        const int run = affordable > 0 && bands.open_entry()
+                            ? std::min({quadruples, affordable, bands.pairs_left() / 2})
+                            : 0;
+        if (run == 0) {
+            const int result = decode_quadruple_within(cache, lookup, lines, bands, budget, used);
+            if (result != 0) {
+                return result == FRAME_CORRUPT ? FRAME_CORRUPT : 0;
+            }
+            --quadruples;
+            continue;
         }
-        for (int i = 0; i < 4; ++i) {
-            if (i % 2 == 0 && !bands.next_pair()) {
-                return FRAME_CORRUPT;
-            }
-            const int position = bands.take_position();
-            if (position >= kLinesPerGranule) {
-                return FRAME_CORRUPT;
-            }
-            if ((flags & (8 >> i)) == 0) {
-                continue;
-            }
+        bands.take_pairs(2 * run);
+        if (bands.position() + bands.step() * (4 * run - 1) >= kLinesPerGranule) {
+            return FRAME_CORRUPT;
+        }
+        if (decode_quadruple_run(cache, lookup, bands.band_value(), lines, bands.position(),
+                                 bands.step(), run, used) != 0) {
             bands.mark_nonzero();
-            if (used >= budget) {
-                return 0;
-            }
-            ++used;
-            lines[position] = read_bit(reader) != 0 ? -bands.band_value() : bands.band_value();
         }
+        quadruples -= run;
     }
     return 0;
 }
@@ -287,16 +422,18 @@ int decode_spectrum(BitReader& reader, double* lines, ScaleFactors scale_factors
                                          : tables.short_walk[sample_rate_index];
     BandCursor bands(walk, scale_factors, granule, mixed);
     int used = 0;
+    BitCache cache = open_cache(reader);
     for (int region = 0; region < 3; ++region) {
-        const int result = decode_region(reader, lines, bands, regions.length[region],
+        const int result = decode_region(cache, lines, bands, regions.length[region],
                                          granule.table_select[region], used);
         if (result != 0) {
             return result;
         }
     }
-    if (decode_quadruples(reader, lines, bands, regions.quadruples, granule, budget, used) != 0) {
+    if (decode_quadruples(cache, lines, bands, regions.quadruples, granule, budget, used) != 0) {
         return FRAME_CORRUPT;
     }
+    reader = close_cache(cache);
     record_band_limits(bands, granule, sample_rate_index);
     if (used > budget) {
         return 1;

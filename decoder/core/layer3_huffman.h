@@ -29,9 +29,10 @@ inline int decode_symbol_within(const std::int16_t* tree, BitReader& reader, int
 }
 
 // The first kLookupBits bits of a code give either its leaf and length, or,
-// for a longer code, the tree node reached after those bits (length 0). For
-// a big-values pair the entry also holds every bit the pair takes: its code,
-// the escape bits of each value 15 when the table has them, and a sign bit
+// for a longer code, the tree node reached after those bits (length 0). The
+// entry also holds every bit the code's values take: for a big-values pair
+// its code, the escape bits of each value 15 when the table has them, and a
+// sign bit per nonzero value; for a count1 quadruple its code and a sign bit
 // per nonzero value.
 inline constexpr int kLookupBits = 10;
 
@@ -45,9 +46,9 @@ struct HuffmanLookup {
     LookupEntry entries[1 << kLookupBits];
 };
 
-// Walks `tree` along every pattern of kLookupBits bits; `linbits` is the
-// table's escape width (0 for none).
-void build_huffman_lookup(const std::int16_t* tree, int linbits, HuffmanLookup& lookup);
+// Walks the tree of huffman_tables[table] along every pattern of
+// kLookupBits bits.
+void build_huffman_lookup(int table, HuffmanLookup& lookup);
 
 // The longest code of any table.
 inline constexpr int kMaxCodeBits = 19;
@@ -60,6 +61,12 @@ inline constexpr int pair_bits(int leaf, int code_bits, int linbits) {
         bits += (value != 0 ? 1 : 0) + (value == 15 ? linbits : 0);
     }
     return bits;
+}
+
+// The bits a count1 quadruple with code `leaf` (one flag bit per value)
+// takes after a code of `code_bits`.
+inline constexpr int quadruple_bits(int leaf, int code_bits) {
+    return code_bits + ((leaf >> 3) & 1) + ((leaf >> 2) & 1) + ((leaf >> 1) & 1) + (leaf & 1);
 }
 
 // Decodes the code at the top of `word` like decode_symbol_within without a

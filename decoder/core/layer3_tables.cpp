@@ -179,8 +179,7 @@ std::unique_ptr<Layer3Tables> build_tables() {
     build_windows(*tables);
     build_transform_tables(*tables);
     for (int table = 0; table < huffman_table_count; ++table) {
-        build_huffman_lookup(huffman_tables[table].tree, huffman_tables[table].linbits,
-                             tables->huffman_lookup[table]);
+        build_huffman_lookup(table, tables->huffman_lookup[table]);
     }
     return tables;
 }

@@ -102,7 +102,7 @@ TEST_F(HuffmanListing, EveryCodeDecodesToItsValueWithItsLength) {
 TEST_F(HuffmanListing, LookupDecodingTakesTheSameBitsAsTheTreeWalk) {
     for (int table = 0; table < huffman_table_count; ++table) {
         HuffmanLookup lookup;
-        build_huffman_lookup(huffman_tables[table].tree, huffman_tables[table].linbits, lookup);
+        build_huffman_lookup(table, lookup);
         for (const ListedCode& code : own_codes(table).codes) {
             // The code starts three bits into a byte and ones follow it, so
             // that short codes see other bits in the rest of the pattern.
