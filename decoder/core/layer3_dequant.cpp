@@ -156,110 +156,114 @@ BitReader close_cache(BitCache& cache) {
     return cache.reader;
 }
 
-// One run of big-values pairs inside a band: the table, the band's factor
-// and where the values go.
-struct PairRun {
-    const HuffmanTable& table;
-    const HuffmanLookup& lookup;
-    const double* power;
-    double band_value;
-    double* lines;
-    int position;
-    int step;
-    int pairs;
+// A pair's code: its leaf, the code's bits and all bits the pair takes.
+struct PairCode {
+    int leaf;
+    int code_bits;
+    int all_bits;
 };
 
-// Stores the two values of a pair whose code has been taken from the top of
-// `word`; escape bits are looked for only with tables that have them.
-// Returns nonzero when a value is.
-template <bool kEscapes>
-int store_pair(int leaf, std::uint64_t word, int linbits, const double* power, double band_value,
-               double* lines, int position, int step) {
-    int nonzero = 0;
-    for (int value : {leaf >> 4, leaf & 15}) {
-        if (kEscapes && value == 15) {
-            value += static_cast<int>(word >> (64 - linbits));
-            word <<= linbits;
-        }
-        // Without branches: a nonzero value takes the next bit as its sign,
-        // a zero one stores +0 and takes no bit.
-        const auto sign_bits = static_cast<int>(value != 0);
-        const std::uint64_t sign = word & (static_cast<std::uint64_t>(sign_bits) << 63);
-        lines[position] =
-            std::bit_cast<double>(std::bit_cast<std::uint64_t>(power[value] * band_value) ^ sign);
-        word <<= sign_bits;
-        nonzero |= value;
-        position += step;
-    }
-    return nonzero;
+// Decodes a pair code longer than the lookup, like decode_pair_fast.
+[[gnu::noinline]] PairCode decode_long_pair(const std::int16_t* tree, const HuffmanLookup& lookup,
+                                            int linbits, std::uint64_t word) {
+    PairCode code{};
+    code.leaf = decode_pair_fast(tree, lookup, linbits, word, code.code_bits, code.all_bits);
+    return code;
 }
 
-// Decodes the pairs of a run, whose lines all lie inside the granule.
-// Returns nonzero when a value is.
+// Stores the two values of the pair `code` at the top of `word`; escape bits are looked for
+// only with tables that have them. Returns nonzero when a value is.
+//
+// Without branches for the signs: a nonzero value's sign bit follows its
+// escape bits, so the second value's is the pair's last bit; a zero value
+// stores +0.
+template <bool kEscapes>
+int store_pair(PairCode code, std::uint64_t word, int linbits, const double* power,
+               double band_value, double* line, int step) {
+    int x = code.leaf >> 4;
+    int y = code.leaf & 15;
+    std::uint64_t x_bits = word << code.code_bits;
+    if (kEscapes && x == 15) {
+        x += static_cast<int>(x_bits >> (64 - linbits));
+        x_bits <<= linbits;
+    }
+    const std::uint64_t y_sign = word << (code.all_bits - 1);
+    if (kEscapes && y == 15) {
+        y += static_cast<int>((word << (code.all_bits - 1 - linbits)) >> (64 - linbits));
+    }
+    const std::uint64_t x_mask = static_cast<std::uint64_t>(x != 0) << 63;
+    const std::uint64_t y_mask = static_cast<std::uint64_t>(y != 0) << 63;
+    line[0] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(power[x] * band_value) ^
+                                    (x_bits & x_mask));
+    line[step] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(power[y] * band_value) ^
+                                       (y_sign & y_mask));
+    return x | y;
+}
+
+// Decodes the big-values pairs of one region, band entry by band entry.
+// Returns 0, or FRAME_CORRUPT when a pair lies outside the granule.
 //
 // The bits stay in one word that is read again only when fewer remain than
 // the longest pair can take; the lookup gives each pair's whole length, so
 // the next code's position never waits for the values of this one.
-template <bool kEscapes> int decode_pairs(BitCache& cache, const PairRun& run, int& used) {
-    const int linbits = run.table.linbits;
-    const int longest_pair = kMaxCodeBits + 2 * (1 + (kEscapes ? linbits : 0));
+template <bool kEscapes>
+[[gnu::noinline]] int decode_region_pairs(BitCache& cache, double* lines, BandCursor& bands,
+                                          int pairs, unsigned table_select, int& used) {
+    const std::int16_t* tree = huffman_tables[table_select].tree;
+    const int linbits = huffman_tables[table_select].linbits;
+    const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table_select];
+    const double* power = layer3_tables().power;
+    const int refill_after = kWordBits - (kMaxCodeBits + 2 * (1 + (kEscapes ? linbits : 0)));
     // Local copies: the stores to the lines cannot change them, so they
     // stay in registers.
     BitReader bits = cache.reader;
-    const std::int16_t* tree = run.table.tree;
-    const HuffmanLookup& lookup = run.lookup;
-    const double* power = run.power;
-    const double band_value = run.band_value;
-    double* lines = run.lines;
-    const int step = run.step;
-    int position = run.position;
     std::uint64_t word = cache.word;
-    int word_taken = cache.taken;
-    int taken_by_run = -cache.taken;
-    int nonzero = 0;
-    for (int pair = 0; pair < run.pairs; ++pair) {
-        if (word_taken > kWordBits - longest_pair) {
-            skip_bits(bits, word_taken);
-            taken_by_run += word_taken;
-            word_taken = 0;
-            word = bit_reader_detail::peek_word(bits);
+    int taken = cache.taken;
+    int consumed = -cache.taken;
+    int result = 0;
+    for (int done = 0; done < pairs;) {
+        const int count = bands.take_pairs(pairs - done);
+        const int step = bands.step();
+        if (count == 0 || bands.position() + step * (2 * count - 1) >= kLinesPerGranule) {
+            result = FRAME_CORRUPT;
+            break;
         }
-        int code_bits = 0;
-        int all_bits = 0;
-        const int leaf = decode_pair_fast(tree, lookup, linbits, word, code_bits, all_bits);
-        nonzero |= store_pair<kEscapes>(leaf, word << code_bits, linbits, power, band_value, lines,
-                                        position, step);
-        word <<= all_bits;
-        word_taken += all_bits;
-        position += 2 * step;
+        const double band_value = bands.band_value();
+        double* line = lines + bands.position();
+        int nonzero = 0;
+        for (int pair = 0; pair < count; ++pair) {
+            if (taken > refill_after) {
+                skip_bits(bits, taken);
+                consumed += taken;
+                taken = 0;
+                word = bit_reader_detail::peek_word(bits);
+            }
+            const LookupEntry entry = lookup.entries[word >> (64 - kLookupBits)];
+            PairCode code{entry.value, entry.length, entry.pair_bits};
+            if (code.code_bits == 0) [[unlikely]] {
+                code = decode_long_pair(tree, lookup, linbits, word);
+            }
+            nonzero |= store_pair<kEscapes>(code, word, linbits, power, band_value, line, step);
+            word <<= code.all_bits;
+            taken += code.all_bits;
+            line += 2 * step;
+        }
+        if (nonzero != 0) {
+            bands.mark_nonzero();
+        }
+        done += count;
     }
-    cache = {bits, word, word_taken};
-    used += taken_by_run + word_taken;
-    return nonzero;
+    cache = {bits, word, taken};
+    used += consumed + taken;
+    return result;
 }
 
 // Decodes the big-values pairs of one region. Returns 0, or FRAME_CORRUPT.
 int decode_region(BitCache& cache, double* lines, BandCursor& bands, int pairs,
                   unsigned table_select, int& used) {
-    const HuffmanTable& table = huffman_tables[table_select];
-    const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table_select];
-    const double* power = layer3_tables().power;
-    const auto decode = table.linbits > 0 ? decode_pairs<true> : decode_pairs<false>;
-    for (int done = 0; done < pairs;) {
-        const int count = bands.take_pairs(pairs - done);
-        const PairRun run{table, lookup,           power,        bands.band_value(),
-                          lines, bands.position(), bands.step(), count};
-        // Every line of the run lies inside the granule, or the frame is
-        // corrupt.
-        if (count == 0 || run.position + run.step * (2 * count - 1) >= kLinesPerGranule) {
-            return FRAME_CORRUPT;
-        }
-        if (decode(cache, run, used) != 0) {
-            bands.mark_nonzero();
-        }
-        done += count;
-    }
-    return 0;
+    return huffman_tables[table_select].linbits > 0
+               ? decode_region_pairs<true>(cache, lines, bands, pairs, table_select, used)
+               : decode_region_pairs<false>(cache, lines, bands, pairs, table_select, used);
 }
 
 // The longest count1 quadruple: a 6-bit code and four sign bits.
