@@ -122,38 +122,41 @@ private:
     int highest_[4];
 };
 
-// Valid bits of a freshly read word at least.
+// Valid bits of the word after a refill at least.
 constexpr int kWordBits = 56;
 
-// The granule's bits as one cached word: `word` holds the bits from
-// `reader` on at its top, less the `taken` already consumed.
+// The granule's bits as one cached word: the top `count` bits of `word`
+// are the next bits of the reader's buffer, and the bit after them starts
+// the byte `next_byte`.
+//
+// A refill tops the word up to kWordBits or more without a branch, from a
+// byte position known a refill ahead, so the load never waits for the code
+// being decoded.
 struct BitCache {
-    BitReader reader;
+    BitReader buffer;
+    std::size_t next_byte;
     std::uint64_t word;
-    int taken;
+    int count;
 };
 
+// Opens the cache at the reader's bit, counting the word's bits up to the
+// end of its seventh byte only: the bits below `count` need not be zero but
+// must be the buffer's own, as a refill ORs the same bits over them.
 BitCache open_cache(const BitReader& reader) {
-    return {reader, bit_reader_detail::peek_word(reader), 0};
+    const auto count = static_cast<int>(kWordBits - reader.bit_index);
+    return {reader, reader.position + 7, bit_reader_detail::peek_word(reader), count};
 }
 
-// Moves the reader up to the word's next bit and reads a fresh word there.
-void refill(BitCache& cache) {
-    skip_bits(cache.reader, cache.taken);
-    cache.word = bit_reader_detail::peek_word(cache.reader);
-    cache.taken = 0;
+[[gnu::always_inline]] inline void refill(BitCache& cache) {
+    cache.word |= bit_reader_detail::word_at(cache.buffer, cache.next_byte) >> cache.count;
+    cache.next_byte += static_cast<unsigned>(63 - cache.count) >> 3;
+    cache.count |= kWordBits;
 }
 
-// Takes n bits (at most those left in the word).
-void take_bits(BitCache& cache, int n) {
+// Takes n bits (at most `count`).
+[[gnu::always_inline]] inline void take_bits(BitCache& cache, int n) {
     cache.word <<= n;
-    cache.taken += n;
-}
-
-// The reader standing at the word's next bit.
-BitReader close_cache(BitCache& cache) {
-    skip_bits(cache.reader, cache.taken);
-    return cache.reader;
+    cache.count -= n;
 }
 
 // A pair's code: its leaf, the code's bits and all bits the pair takes.
@@ -172,14 +175,15 @@ struct PairCode {
 }
 
 // Stores the two values of the pair `code` at the top of `word`; escape bits are looked for
-// only with tables that have them. Returns nonzero when a value is.
+// only with tables that have them.
 //
 // Without branches for the signs: a nonzero value's sign bit follows its
 // escape bits, so the second value's is the pair's last bit; a zero value
 // stores +0.
 template <bool kEscapes>
-int store_pair(PairCode code, std::uint64_t word, int linbits, const double* power,
-               double band_value, double* line, int step) {
+[[gnu::always_inline]] inline void store_pair(PairCode code, std::uint64_t word, int linbits,
+                                              const double* power, double band_value, double* line,
+                                              int step) {
     int x = code.leaf >> 4;
     int y = code.leaf & 15;
     std::uint64_t x_bits = word << code.code_bits;
@@ -197,29 +201,55 @@ int store_pair(PairCode code, std::uint64_t word, int linbits, const double* pow
                                     (x_bits & x_mask));
     line[step] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(power[y] * band_value) ^
                                        (y_sign & y_mask));
-    return x | y;
+}
+
+// The table of a region and what decoding its pairs needs.
+struct PairTable {
+    const std::int16_t* tree;
+    const LookupEntry* entries;
+    const HuffmanLookup& lookup;
+    const double* power;
+    int linbits;
+};
+
+// Decodes the pair at the top of the cache's word into line[0] and
+// line[step] and takes its bits. Returns the pair's leaf (nonzero when a
+// value is).
+template <bool kEscapes>
+[[gnu::always_inline]] inline int decode_pair(BitCache& bits, const PairTable& table,
+                                              double band_value, double* line, int step) {
+    const LookupEntry entry = table.entries[bits.word >> (64 - kLookupBits)];
+    PairCode code{entry.value, entry.length, entry.pair_bits};
+    if (code.code_bits == 0) [[unlikely]] {
+        code = decode_long_pair(table.tree, table.lookup, table.linbits, bits.word);
+    }
+    store_pair<kEscapes>(code, bits.word, table.linbits, table.power, band_value, line, step);
+    take_bits(bits, code.all_bits);
+    return code.leaf;
+}
+
+// The bits from the start of the buffer to the cache's next bit.
+std::size_t bit_position(const BitCache& cache) {
+    return 8 * cache.next_byte - static_cast<std::size_t>(cache.count);
 }
 
 // Decodes the big-values pairs of one region, band entry by band entry.
 // Returns 0, or FRAME_CORRUPT when a pair lies outside the granule.
 //
-// The bits stay in one word that is read again only when fewer remain than
-// the longest pair can take; the lookup gives each pair's whole length, so
-// the next code's position never waits for the values of this one.
+// The lookup gives each pair's whole length, so the next code's position
+// never waits for the values of this one. A refill leaves room for two
+// pairs without escapes (19 + 2 bits at most each) or one with them
+// (19 + 2 * (1 + 13) bits at most).
 template <bool kEscapes>
 [[gnu::noinline]] int decode_region_pairs(BitCache& cache, double* lines, BandCursor& bands,
                                           int pairs, unsigned table_select, int& used) {
-    const std::int16_t* tree = huffman_tables[table_select].tree;
-    const int linbits = huffman_tables[table_select].linbits;
-    const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table_select];
-    const double* power = layer3_tables().power;
-    const int refill_after = kWordBits - (kMaxCodeBits + 2 * (1 + (kEscapes ? linbits : 0)));
-    // Local copies: the stores to the lines cannot change them, so they
-    // stay in registers.
-    BitReader bits = cache.reader;
-    std::uint64_t word = cache.word;
-    int taken = cache.taken;
-    int consumed = -cache.taken;
+    const PairTable table{huffman_tables[table_select].tree,
+                          layer3_tables().huffman_lookup[table_select].entries,
+                          layer3_tables().huffman_lookup[table_select], layer3_tables().power,
+                          huffman_tables[table_select].linbits};
+    // A local copy: the stores to the lines cannot change it, so it stays
+    // in registers.
+    BitCache bits = cache;
     int result = 0;
     for (int done = 0; done < pairs;) {
         const int count = bands.take_pairs(pairs - done);
@@ -230,31 +260,26 @@ template <bool kEscapes>
         }
         const double band_value = bands.band_value();
         double* line = lines + bands.position();
+        double* const end = line + 2 * step * count;
         int nonzero = 0;
-        for (int pair = 0; pair < count; ++pair) {
-            if (taken > refill_after) {
-                skip_bits(bits, taken);
-                consumed += taken;
-                taken = 0;
-                word = bit_reader_detail::peek_word(bits);
+        if (!kEscapes) {
+            for (; end - line > 2 * step; line += 4 * step) {
+                refill(bits);
+                nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
+                nonzero |= decode_pair<kEscapes>(bits, table, band_value, line + 2 * step, step);
             }
-            const LookupEntry entry = lookup.entries[word >> (64 - kLookupBits)];
-            PairCode code{entry.value, entry.length, entry.pair_bits};
-            if (code.code_bits == 0) [[unlikely]] {
-                code = decode_long_pair(tree, lookup, linbits, word);
-            }
-            nonzero |= store_pair<kEscapes>(code, word, linbits, power, band_value, line, step);
-            word <<= code.all_bits;
-            taken += code.all_bits;
-            line += 2 * step;
+        }
+        for (; line != end; line += 2 * step) {
+            refill(bits);
+            nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
         }
         if (nonzero != 0) {
             bands.mark_nonzero();
         }
         done += count;
     }
-    cache = {bits, word, taken};
-    used += consumed + taken;
+    used += static_cast<int>(bit_position(bits) - bit_position(cache));
+    cache = bits;
     return result;
 }
 
@@ -285,40 +310,33 @@ constexpr auto kQuadrupleSignShift = [] {
 }();
 
 // Decodes `count` quadruples whose lines run from `position` on at `step`
-// apart and whose bits are all in `cache`'s word. Returns their flags ORed.
+// apart. Returns their flags ORed.
 // Adds the bits they take to `used`.
 int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double band_value,
                          double* lines, int position, int step, int count, int& used) {
     constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
     const auto magnitude = std::bit_cast<std::uint64_t>(band_value);
-    std::uint64_t word = cache.word;
-    int taken = cache.taken;
-    int taken_before_word = 0;
+    BitCache bits = cache;
+    int consumed = 0;
     int flags_seen = 0;
     for (int quadruple = 0; quadruple < count; ++quadruple) {
-        if (taken > kWordBits - kMaxQuadrupleBits) {
-            skip_bits(cache.reader, taken);
-            taken_before_word += taken;
-            word = bit_reader_detail::peek_word(cache.reader);
-            taken = 0;
-        }
-        const LookupEntry entry = lookup.entries[word >> (64 - kLookupBits)];
+        refill(bits);
+        const LookupEntry entry = lookup.entries[bits.word >> (64 - kLookupBits)];
         const int flags = entry.value;
-        const std::uint64_t signs = word << entry.length;
+        const std::uint64_t signs = bits.word << entry.length;
         const auto& sign_shift = kQuadrupleSignShift[flags];
         for (int i = 0; i < 4; ++i) {
             const std::uint64_t present = 0 - static_cast<std::uint64_t>((flags >> (3 - i)) & 1);
             const std::uint64_t sign = (signs << sign_shift[i]) & kSignBit;
             lines[position + i * step] = std::bit_cast<double>((magnitude | sign) & present);
         }
-        word <<= entry.pair_bits;
-        taken += entry.pair_bits;
+        take_bits(bits, entry.pair_bits);
+        consumed += entry.pair_bits;
         flags_seen |= flags;
         position += 4 * step;
     }
-    used += taken_before_word + taken - cache.taken;
-    cache.word = word;
-    cache.taken = taken;
+    cache = bits;
+    used += consumed;
     return flags_seen;
 }
 
@@ -326,9 +344,7 @@ int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double ba
 // Returns 0 to go on, 1 when the bits ran out, or FRAME_CORRUPT.
 int decode_quadruple_within(BitCache& cache, const HuffmanLookup& lookup, double* lines,
                             BandCursor& bands, int budget, int& used) {
-    if (cache.taken > kWordBits - kMaxQuadrupleBits) {
-        refill(cache);
-    }
+    refill(cache);
     // Quadruple codes are at most 6 bits: the lookup holds every one.
     const LookupEntry entry = lookup.entries[cache.word >> (64 - kLookupBits)];
     if (entry.length > budget - used) {
@@ -397,6 +413,21 @@ int decode_quadruples(BitCache& cache, double* lines, BandCursor& bands, int qua
     return 0;
 }
 
+// Decodes the big values and the quadruples of the granule, counting the
+// bits taken in `used`. Returns 0, or FRAME_CORRUPT.
+int decode_lines(BitCache& cache, double* lines, BandCursor& bands, const GranuleInfo& granule,
+                 int budget, int& used) {
+    const HuffmanRegions regions = huffman_regions(granule);
+    for (int region = 0; region < 3; ++region) {
+        const int result = decode_region(cache, lines, bands, regions.length[region],
+                                         granule.table_select[region], used);
+        if (result != 0) {
+            return result;
+        }
+    }
+    return decode_quadruples(cache, lines, bands, regions.quadruples, granule, budget, used);
+}
+
 void record_band_limits(BandCursor& bands, GranuleInfo& granule, int row) {
     const Layer3Tables& tables = layer3_tables();
     granule.long_band_limit = static_cast<unsigned>(bands.highest(kLongWindow) + 1);
@@ -417,7 +448,6 @@ int decode_spectrum(BitReader& reader, double* lines, ScaleFactors scale_factors
                     GranuleInfo& granule, int sample_rate_index, int part2_length) {
     std::fill(lines, lines + kLinesPerGranule, 0.0);
     const int budget = static_cast<int>(granule.part2_3_length) - part2_length;
-    const HuffmanRegions regions = huffman_regions(granule);
     const Layer3Tables& tables = layer3_tables();
     const bool short_blocks = granule.block_type == 2;
     const bool mixed = short_blocks && granule.mixed_block_flag != 0;
@@ -427,17 +457,11 @@ int decode_spectrum(BitReader& reader, double* lines, ScaleFactors scale_factors
     BandCursor bands(walk, scale_factors, granule, mixed);
     int used = 0;
     BitCache cache = open_cache(reader);
-    for (int region = 0; region < 3; ++region) {
-        const int result = decode_region(cache, lines, bands, regions.length[region],
-                                         granule.table_select[region], used);
-        if (result != 0) {
-            return result;
-        }
+    const int result = decode_lines(cache, lines, bands, granule, budget, used);
+    skip_bits(reader, used);
+    if (result != 0) {
+        return result;
     }
-    if (decode_quadruples(cache, lines, bands, regions.quadruples, granule, budget, used) != 0) {
-        return FRAME_CORRUPT;
-    }
-    reader = close_cache(cache);
     record_band_limits(bands, granule, sample_rate_index);
     if (used > budget) {
         return 1;
