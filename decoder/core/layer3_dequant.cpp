@@ -174,33 +174,19 @@ struct PairCode {
     return code;
 }
 
-// Stores the two values of the pair `code` at the top of `word`; escape bits are looked for
-// only with tables that have them.
-//
-// Without branches for the signs: a nonzero value's sign bit follows its
-// escape bits, so the second value's is the pair's last bit; a zero value
-// stores +0.
-template <bool kEscapes>
-[[gnu::always_inline]] inline void store_pair(PairCode code, std::uint64_t word, int linbits,
-                                              const double* power, double band_value, double* line,
-                                              int step) {
-    int x = code.leaf >> 4;
-    int y = code.leaf & 15;
-    std::uint64_t x_bits = word << code.code_bits;
-    if (kEscapes && x == 15) {
-        x += static_cast<int>(x_bits >> (64 - linbits));
-        x_bits <<= linbits;
-    }
-    const std::uint64_t y_sign = word << (code.all_bits - 1);
-    if (kEscapes && y == 15) {
-        y += static_cast<int>((word << (code.all_bits - 1 - linbits)) >> (64 - linbits));
-    }
-    const std::uint64_t x_mask = static_cast<std::uint64_t>(x != 0) << 63;
-    const std::uint64_t y_mask = static_cast<std::uint64_t>(y != 0) << 63;
-    line[0] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(power[x] * band_value) ^
-                                    (x_bits & x_mask));
-    line[step] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(power[y] * band_value) ^
-                                       (y_sign & y_mask));
+// The magnitudes i^(4/3) of the values 0-15 with either sign, at 2 i for
+// the positive and 2 i + 1 for the negative one; zero is +0 at both.
+const double* signed_small_powers() {
+    static const std::array<double, 32> table = [] {
+        std::array<double, 32> powers{};
+        const double* power = layer3_tables().power;
+        for (int i = 1; i < 16; ++i) {
+            powers[2 * i] = power[i];
+            powers[2 * i + 1] = -power[i];
+        }
+        return powers;
+    }();
+    return table.data();
 }
 
 // The table of a region and what decoding its pairs needs.
@@ -209,8 +195,44 @@ struct PairTable {
     const LookupEntry* entries;
     const HuffmanLookup& lookup;
     const double* power;
+    const double* signed_power; // signed_small_powers()
     int linbits;
 };
+
+// Stores the two values of the pair `code` at the top of `word`; escape
+// bits are looked for only with tables that have them.
+//
+// Without branches for the signs: a nonzero value's sign bit follows its
+// escape bits, so the second value's is the pair's last bit. A zero value
+// has no sign bit and stores +0 whatever bit follows it.
+template <bool kEscapes>
+[[gnu::always_inline]] inline void store_pair(PairCode code, std::uint64_t word,
+                                              const PairTable& table, double band_value,
+                                              double* line, int step) {
+    int x = code.leaf >> 4;
+    int y = code.leaf & 15;
+    std::uint64_t x_bits = word << code.code_bits;
+    const std::uint64_t y_sign = word << (code.all_bits - 1);
+    if constexpr (!kEscapes) {
+        line[0] = table.signed_power[2 * x + static_cast<int>(x_bits >> 63)] * band_value;
+        line[step] = table.signed_power[2 * y + static_cast<int>(y_sign >> 63)] * band_value;
+        return;
+    }
+    const int linbits = table.linbits;
+    if (x == 15) {
+        x += static_cast<int>(x_bits >> (64 - linbits));
+        x_bits <<= linbits;
+    }
+    if (y == 15) {
+        y += static_cast<int>((word << (code.all_bits - 1 - linbits)) >> (64 - linbits));
+    }
+    const std::uint64_t x_mask = static_cast<std::uint64_t>(x != 0) << 63;
+    const std::uint64_t y_mask = static_cast<std::uint64_t>(y != 0) << 63;
+    line[0] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(table.power[x] * band_value) ^
+                                    (x_bits & x_mask));
+    line[step] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(table.power[y] * band_value) ^
+                                       (y_sign & y_mask));
+}
 
 // Decodes the pair at the top of the cache's word into line[0] and
 // line[step] and takes its bits. Returns the pair's leaf (nonzero when a
@@ -223,7 +245,7 @@ template <bool kEscapes>
     if (code.code_bits == 0) [[unlikely]] {
         code = decode_long_pair(table.tree, table.lookup, table.linbits, bits.word);
     }
-    store_pair<kEscapes>(code, bits.word, table.linbits, table.power, band_value, line, step);
+    store_pair<kEscapes>(code, bits.word, table, band_value, line, step);
     take_bits(bits, code.all_bits);
     return code.leaf;
 }
@@ -245,7 +267,9 @@ template <bool kEscapes>
                                           int pairs, unsigned table_select, int& used) {
     const PairTable table{huffman_tables[table_select].tree,
                           layer3_tables().huffman_lookup[table_select].entries,
-                          layer3_tables().huffman_lookup[table_select], layer3_tables().power,
+                          layer3_tables().huffman_lookup[table_select],
+                          layer3_tables().power,
+                          signed_small_powers(),
                           huffman_tables[table_select].linbits};
     // A local copy: the stores to the lines cannot change it, so it stays
     // in registers.
