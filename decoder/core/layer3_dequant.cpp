@@ -318,19 +318,26 @@ int decode_region(BitCache& cache, double* lines, BandCursor& bands, int pairs,
 // The longest count1 quadruple: a 6-bit code and four sign bits.
 constexpr int kMaxQuadrupleBits = 10;
 
-// Where the sign bit of each value of a quadruple lies after its code, by
-// the quadruple's flags (one per value, the first value in bit 3): the
-// count of nonzero values before it.
-constexpr auto kQuadrupleSignShift = [] {
-    std::array<std::array<std::uint8_t, 4>, 16> shifts{};
+// The four values of a quadruple as factors of the band's value, by the
+// quadruple's flags (one per value, the first value in bit 7) and the four
+// bits after its code (bits 3-0): 0 for a zero value, +1 or -1 for a
+// nonzero one by the next of those bits, its sign. Multiplying by +-1 and
+// +0 gives the band value with that sign bit exactly, and +0.
+constexpr auto kQuadrupleFactors = [] {
+    std::array<std::array<double, 4>, 256> factors{};
     for (int flags = 0; flags < 16; ++flags) {
-        int before = 0;
-        for (int i = 0; i < 4; ++i) {
-            shifts[flags][i] = static_cast<std::uint8_t>(before);
-            before += (flags >> (3 - i)) & 1;
+        for (int signs = 0; signs < 16; ++signs) {
+            int sign_index = 0;
+            for (int i = 0; i < 4; ++i) {
+                if (((flags >> (3 - i)) & 1) == 0) {
+                    continue;
+                }
+                const bool negative = ((signs >> (3 - sign_index++)) & 1) != 0;
+                factors[16 * flags + signs][i] = negative ? -1.0 : 1.0;
+            }
         }
     }
-    return shifts;
+    return factors;
 }();
 
 // Decodes `count` quadruples whose lines run from `position` on at `step`
@@ -338,26 +345,23 @@ constexpr auto kQuadrupleSignShift = [] {
 // Adds the bits they take to `used`.
 int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double band_value,
                          double* lines, int position, int step, int count, int& used) {
-    constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
-    const auto magnitude = std::bit_cast<std::uint64_t>(band_value);
     BitCache bits = cache;
     int consumed = 0;
     int flags_seen = 0;
+    double* line = lines + position;
     for (int quadruple = 0; quadruple < count; ++quadruple) {
         refill(bits);
         const LookupEntry entry = lookup.entries[bits.word >> (64 - kLookupBits)];
         const int flags = entry.value;
-        const std::uint64_t signs = bits.word << entry.length;
-        const auto& sign_shift = kQuadrupleSignShift[flags];
+        const auto signs = static_cast<int>((bits.word << entry.length) >> 60);
+        const auto& factors = kQuadrupleFactors[16 * flags + signs];
         for (int i = 0; i < 4; ++i) {
-            const std::uint64_t present = 0 - static_cast<std::uint64_t>((flags >> (3 - i)) & 1);
-            const std::uint64_t sign = (signs << sign_shift[i]) & kSignBit;
-            lines[position + i * step] = std::bit_cast<double>((magnitude | sign) & present);
+            line[i * step] = factors[i] * band_value;
         }
         take_bits(bits, entry.pair_bits);
         consumed += entry.pair_bits;
         flags_seen |= flags;
-        position += 4 * step;
+        line += 4 * step;
     }
     cache = bits;
     used += consumed;
