@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 
 #include "decoder/core/layer3_huffman.h"
 #include "decoder/core/layer3_tables.h"
@@ -174,19 +175,19 @@ struct PairCode {
     return code;
 }
 
-// The magnitudes i^(4/3) of the values 0-15 with either sign, at 2 i for
-// the positive and 2 i + 1 for the negative one; zero is +0 at both.
-const double* signed_small_powers() {
-    static const std::array<double, 32> table = [] {
-        std::array<double, 32> powers{};
+// The magnitudes i^(4/3) of every value with either sign, at 2 i for the
+// positive and 2 i + 1 for the negative one; zero is +0 at both.
+const double* signed_powers() {
+    static const std::unique_ptr<double[]> table = [] {
+        auto powers = std::make_unique<double[]>(2 * kPowerTableSize);
         const double* power = layer3_tables().power;
-        for (int i = 1; i < 16; ++i) {
+        for (int i = 1; i < kPowerTableSize; ++i) {
             powers[2 * i] = power[i];
             powers[2 * i + 1] = -power[i];
         }
         return powers;
     }();
-    return table.data();
+    return table.get();
 }
 
 // The table of a region and what decoding its pairs needs.
@@ -194,44 +195,38 @@ struct PairTable {
     const std::int16_t* tree;
     const LookupEntry* entries;
     const HuffmanLookup& lookup;
-    const double* power;
-    const double* signed_power; // signed_small_powers()
+    const double* signed_power; // signed_powers()
     int linbits;
 };
+
+// The value of a pair's `value` (0-15) whose escape bits, when it has them,
+// and sign bit lead `bits`, times 2, plus 1 when it is negative: its index
+// in signed_powers(). `escape_bits` is the escape width for a value 15 and
+// 0 for others.
+inline int signed_index(int value, std::uint64_t bits, int escape_bits) {
+    // Shifting in two steps gives 0 without escape bits.
+    const auto escape = static_cast<int>((bits >> 1) >> (63 - escape_bits));
+    return 2 * (value + escape) + static_cast<int>((bits << escape_bits) >> 63);
+}
 
 // Stores the two values of the pair `code` at the top of `word`; escape
 // bits are looked for only with tables that have them.
 //
-// Without branches for the signs: a nonzero value's sign bit follows its
-// escape bits, so the second value's is the pair's last bit. A zero value
-// has no sign bit and stores +0 whatever bit follows it.
+// Without branches: a nonzero value's sign bit follows its escape bits, so
+// the second value's is the pair's last bit. A zero value has no sign bit
+// and stores +0 whatever bit follows it.
 template <bool kEscapes>
 [[gnu::always_inline]] inline void store_pair(PairCode code, std::uint64_t word,
                                               const PairTable& table, double band_value,
                                               double* line, int step) {
-    int x = code.leaf >> 4;
-    int y = code.leaf & 15;
-    std::uint64_t x_bits = word << code.code_bits;
-    const std::uint64_t y_sign = word << (code.all_bits - 1);
-    if constexpr (!kEscapes) {
-        line[0] = table.signed_power[2 * x + static_cast<int>(x_bits >> 63)] * band_value;
-        line[step] = table.signed_power[2 * y + static_cast<int>(y_sign >> 63)] * band_value;
-        return;
-    }
-    const int linbits = table.linbits;
-    if (x == 15) {
-        x += static_cast<int>(x_bits >> (64 - linbits));
-        x_bits <<= linbits;
-    }
-    if (y == 15) {
-        y += static_cast<int>((word << (code.all_bits - 1 - linbits)) >> (64 - linbits));
-    }
-    const std::uint64_t x_mask = static_cast<std::uint64_t>(x != 0) << 63;
-    const std::uint64_t y_mask = static_cast<std::uint64_t>(y != 0) << 63;
-    line[0] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(table.power[x] * band_value) ^
-                                    (x_bits & x_mask));
-    line[step] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(table.power[y] * band_value) ^
-                                       (y_sign & y_mask));
+    const int x = code.leaf >> 4;
+    const int y = code.leaf & 15;
+    const int x_escape = kEscapes && x == 15 ? table.linbits : 0;
+    const int y_escape = kEscapes && y == 15 ? table.linbits : 0;
+    const std::uint64_t x_bits = word << code.code_bits;
+    const std::uint64_t y_bits = word << (code.all_bits - 1 - y_escape);
+    line[0] = table.signed_power[signed_index(x, x_bits, x_escape)] * band_value;
+    line[step] = table.signed_power[signed_index(y, y_bits, y_escape)] * band_value;
 }
 
 // Decodes the pair at the top of the cache's word into line[0] and
@@ -267,9 +262,7 @@ template <bool kEscapes>
                                           int pairs, unsigned table_select, int& used) {
     const PairTable table{huffman_tables[table_select].tree,
                           layer3_tables().huffman_lookup[table_select].entries,
-                          layer3_tables().huffman_lookup[table_select],
-                          layer3_tables().power,
-                          signed_small_powers(),
+                          layer3_tables().huffman_lookup[table_select], signed_powers(),
                           huffman_tables[table_select].linbits};
     // A local copy: the stores to the lines cannot change it, so it stays
     // in registers.
