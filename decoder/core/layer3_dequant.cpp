@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 
@@ -148,8 +149,18 @@ BitCache open_cache(const BitReader& reader) {
     return {reader, reader.position + 7, bit_reader_detail::peek_word(reader), count};
 }
 
-[[gnu::always_inline]] inline void refill(BitCache& cache) {
-    cache.word |= bit_reader_detail::word_at(cache.buffer, cache.next_byte) >> cache.count;
+// kInside: the eight bytes at next_byte are known to lie inside the buffer.
+template <bool kInside = false> [[gnu::always_inline]] inline void refill(BitCache& cache) {
+    std::uint64_t next = 0;
+    if constexpr (kInside) {
+        std::memcpy(&next, cache.buffer.data + cache.next_byte, sizeof next);
+        if constexpr (std::endian::native == std::endian::little) {
+            next = __builtin_bswap64(next);
+        }
+    } else {
+        next = bit_reader_detail::word_at(cache.buffer, cache.next_byte);
+    }
+    cache.word |= next >> cache.count;
     cache.next_byte += static_cast<unsigned>(63 - cache.count) >> 3;
     cache.count |= kWordBits;
 }
@@ -250,6 +261,28 @@ std::size_t bit_position(const BitCache& cache) {
     return 8 * cache.next_byte - static_cast<std::size_t>(cache.count);
 }
 
+// Decodes `count` pairs from line on at `step` apart. Returns their leaves
+// ORed. kInside: every refill reads inside the buffer.
+template <bool kEscapes, bool kInside>
+[[gnu::always_inline]] inline int decode_pair_run(BitCache& bits, const PairTable& table,
+                                                  double band_value, double* line, int step,
+                                                  int count) {
+    double* const end = line + 2 * step * count;
+    int nonzero = 0;
+    if (!kEscapes) {
+        for (; end - line > 2 * step; line += 4 * step) {
+            refill<kInside>(bits);
+            nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
+            nonzero |= decode_pair<kEscapes>(bits, table, band_value, line + 2 * step, step);
+        }
+    }
+    for (; line != end; line += 2 * step) {
+        refill<kInside>(bits);
+        nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
+    }
+    return nonzero;
+}
+
 // Decodes the big-values pairs of one region, band entry by band entry.
 // Returns 0, or FRAME_CORRUPT when a pair lies outside the granule.
 //
@@ -277,19 +310,12 @@ template <bool kEscapes>
         }
         const double band_value = bands.band_value();
         double* line = lines + bands.position();
-        double* const end = line + 2 * step * count;
-        int nonzero = 0;
-        if (!kEscapes) {
-            for (; end - line > 2 * step; line += 4 * step) {
-                refill(bits);
-                nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
-                nonzero |= decode_pair<kEscapes>(bits, table, band_value, line + 2 * step, step);
-            }
-        }
-        for (; line != end; line += 2 * step) {
-            refill(bits);
-            nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
-        }
+        // A pair takes at most 47 bits; a refill moves on by 8 bytes at most.
+        const std::size_t last_byte = bits.next_byte + 8 * static_cast<std::size_t>(count) + 8;
+        const int nonzero =
+            last_byte <= bits.buffer.size
+                ? decode_pair_run<kEscapes, true>(bits, table, band_value, line, step, count)
+                : decode_pair_run<kEscapes, false>(bits, table, band_value, line, step, count);
         if (nonzero != 0) {
             bands.mark_nonzero();
         }
