@@ -310,8 +310,9 @@ template <bool kEscapes>
         }
         const double band_value = bands.band_value();
         double* line = lines + bands.position();
-        // A pair takes at most 47 bits; a refill moves on by 8 bytes at most.
-        const std::size_t last_byte = bits.next_byte + 8 * static_cast<std::size_t>(count) + 8;
+        // The k-th refill of the run reads 8 bytes from at most
+        // (47 k + 63) / 8 bytes past next_byte: a pair takes 47 bits at most.
+        const std::size_t last_byte = bits.next_byte + 8 * static_cast<std::size_t>(count) + 16;
         const int nonzero =
             last_byte <= bits.buffer.size
                 ? decode_pair_run<kEscapes, true>(bits, table, band_value, line, step, count)
@@ -362,6 +363,8 @@ constexpr auto kQuadrupleFactors = [] {
 // Decodes `count` quadruples whose lines run from `position` on at `step`
 // apart. Returns their flags ORed.
 // Adds the bits they take to `used`.
+// kInside: every refill reads inside the buffer.
+template <bool kInside>
 int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double band_value,
                          double* lines, int position, int step, int count, int& used) {
     BitCache bits = cache;
@@ -369,7 +372,7 @@ int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double ba
     int flags_seen = 0;
     double* line = lines + position;
     for (int quadruple = 0; quadruple < count; ++quadruple) {
-        refill(bits);
+        refill<kInside>(bits);
         const LookupEntry entry = lookup.entries[bits.word >> (64 - kLookupBits)];
         const int flags = entry.value;
         const auto signs = static_cast<int>((bits.word << entry.length) >> 60);
@@ -451,8 +454,13 @@ int decode_quadruples(BitCache& cache, double* lines, BandCursor& bands, int qua
         if (bands.position() + bands.step() * (4 * run - 1) >= kLinesPerGranule) {
             return FRAME_CORRUPT;
         }
-        if (decode_quadruple_run(cache, lookup, bands.band_value(), lines, bands.position(),
-                                 bands.step(), run, used) != 0) {
+        // The k-th refill of the run reads 8 bytes from at most
+        // (10 k + 63) / 8 bytes past next_byte.
+        const std::size_t last_byte = cache.next_byte + 2 * static_cast<std::size_t>(run) + 16;
+        const auto decode = last_byte <= cache.buffer.size ? decode_quadruple_run<true>
+                                                           : decode_quadruple_run<false>;
+        if (decode(cache, lookup, bands.band_value(), lines, bands.position(), bands.step(), run,
+                   used) != 0) {
             bands.mark_nonzero();
         }
         quadruples -= run;
