@@ -368,11 +368,10 @@ template <bool kInside>
 int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double band_value,
                          double* lines, int position, int step, int count, int& used) {
     BitCache bits = cache;
-    int consumed = 0;
     int flags_seen = 0;
     double* line = lines + position;
-    for (int quadruple = 0; quadruple < count; ++quadruple) {
-        refill<kInside>(bits);
+    // Decodes the quadruple at the top of the word into line on.
+    const auto decode = [&] {
         const LookupEntry entry = lookup.entries[bits.word >> (64 - kLookupBits)];
         const int flags = entry.value;
         const auto signs = static_cast<int>((bits.word << entry.length) >> 60);
@@ -381,12 +380,22 @@ int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double ba
             line[i * step] = factors[i] * band_value;
         }
         take_bits(bits, entry.pair_bits);
-        consumed += entry.pair_bits;
         flags_seen |= flags;
         line += 4 * step;
+    };
+    // A refill leaves room for two quadruples.
+    int left = count;
+    for (; left >= 2; left -= 2) {
+        refill<kInside>(bits);
+        decode();
+        decode();
     }
+    if (left > 0) {
+        refill<kInside>(bits);
+        decode();
+    }
+    used += static_cast<int>(bit_position(bits) - bit_position(cache));
     cache = bits;
-    used += consumed;
     return flags_seen;
 }
 
