@@ -399,6 +399,37 @@ int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double ba
     return flags_seen;
 }
 
+// Stores a pair of a quadruple's values, `factors` of the band's value, at
+// the next pair of the band walk. Returns 0, or FRAME_CORRUPT when the walk
+// or the granule ends.
+int store_quadruple_pair(const double* factors, double* lines, BandCursor& bands) {
+    if (bands.take_pairs(1) == 0 || bands.position() + bands.step() >= kLinesPerGranule) {
+        return FRAME_CORRUPT;
+    }
+    lines[bands.position()] = factors[0] * bands.band_value();
+    lines[bands.position() + bands.step()] = factors[1] * bands.band_value();
+    if (factors[0] != 0.0 || factors[1] != 0.0) {
+        bands.mark_nonzero();
+    }
+    return 0;
+}
+
+// Decodes a quadruple whose bits are within the budget and whose second
+// pair starts the next band entry. Returns 0, or FRAME_CORRUPT.
+int decode_quadruple_across(BitCache& cache, const HuffmanLookup& lookup, double* lines,
+                            BandCursor& bands, int& used) {
+    refill(cache);
+    const LookupEntry entry = lookup.entries[cache.word >> (64 - kLookupBits)];
+    const auto signs = static_cast<int>((cache.word << entry.length) >> 60);
+    const auto& factors = kQuadrupleFactors[16 * entry.value + signs];
+    take_bits(cache, entry.pair_bits);
+    used += entry.pair_bits;
+    if (store_quadruple_pair(&factors[0], lines, bands) != 0) {
+        return FRAME_CORRUPT;
+    }
+    return store_quadruple_pair(&factors[2], lines, bands);
+}
+
 // Decodes one quadruple value by value, stopping where the bits run out.
 // Returns 0 to go on, 1 when the bits ran out, or FRAME_CORRUPT.
 int decode_quadruple_within(BitCache& cache, const HuffmanLookup& lookup, double* lines,
@@ -448,10 +479,7 @@ int decode_quadruples(BitCache& cache, double* lines, BandCursor& bands, int qua
         layer3_tables().huffman_lookup[quad_table_a + granule.count1table_select];
     while (quadruples > 0 && used < budget) {
         const int affordable = (budget - used) / kMaxQuadrupleBits;
-        const int run = affordable > 0 && bands.open_entry()
-                            ? std::min({quadruples, affordable, bands.pairs_left() / 2})
-                            : 0;
-        if (run == 0) {
+        if (affordable == 0 || !bands.open_entry()) {
             const int result = decode_quadruple_within(cache, lookup, lines, bands, budget, used);
             if (result != 0) {
                 return result == FRAME_CORRUPT ? FRAME_CORRUPT : 0;
@@ -459,6 +487,14 @@ int decode_quadruples(BitCache& cache, double* lines, BandCursor& bands, int qua
             --quadruples;
             continue;
         }
+        if (bands.pairs_left() == 1) {
+            if (decode_quadruple_across(cache, lookup, lines, bands, used) != 0) {
+                return FRAME_CORRUPT;
+            }
+            --quadruples;
+            continue;
+        }
+        const int run = std::min({quadruples, affordable, bands.pairs_left() / 2});
         bands.take_pairs(2 * run);
         if (bands.position() + bands.step() * (4 * run - 1) >= kLinesPerGranule) {
             return FRAME_CORRUPT;
