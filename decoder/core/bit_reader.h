@@ -82,11 +82,4 @@ inline unsigned read_bits_short(BitReader& reader, int n) {
     return read_bits(reader, n);
 }
 
-// The next bit (0 or 1).
-inline unsigned read_bit(BitReader& reader) {
-    const auto value = static_cast<unsigned>(bit_reader_detail::peek_word(reader) >> 63);
-    skip_bits(reader, 1);
-    return value;
-}
-
 } // namespace tesk::quor

@@ -1,7 +1,7 @@
 #pragma once
 
-// Huffman tree walks over Layer III main data, bit by bit or through a
-// lookup of the first bits of each code.
+// Huffman decoding of Layer III main data: a lookup of the first bits of
+// each code, then a tree walk for the longer codes.
 
 #include <cstdint>
 #include <initializer_list>
@@ -10,23 +10,6 @@
 #include "decoder/core/generated/huffman_trees.h"
 
 namespace tesk::quor {
-
-// Walks `tree` from its root to a leaf, one bit per inner node, and returns
-// the leaf; `bits` grows by the number of bits taken. Takes at most `budget`
-// bits: when the walk needs more it stops and returns -1, with the bits it
-// took counted.
-inline int decode_symbol_within(const std::int16_t* tree, BitReader& reader, int budget,
-                                int& bits) {
-    int node = 0;
-    while (tree[node] < 0) {
-        if (budget-- == 0) {
-            return -1;
-        }
-        ++bits;
-        node += read_bit(reader) != 0 ? 1 - tree[node] : 1;
-    }
-    return tree[node];
-}
 
 // The first kLookupBits bits of a code give either its leaf and length, or,
 // for a longer code, the tree node reached after those bits (length 0). The
@@ -69,9 +52,9 @@ inline constexpr int quadruple_bits(int leaf, int code_bits) {
     return code_bits + ((leaf >> 3) & 1) + ((leaf >> 2) & 1) + ((leaf >> 1) & 1) + (leaf & 1);
 }
 
-// Decodes the code at the top of `word` like decode_symbol_within without a
-// budget, with its first kLookupBits bits looked up at once; `length` is set
-// to the number of bits the code takes.
+// Decodes the code at the top of `word`, which holds all of its bits, with
+// its first kLookupBits bits looked up at once; `length` is set to the
+// number of bits the code takes.
 inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& lookup,
                               std::uint64_t word, int& length) {
     if (tree[0] >= 0) {
@@ -105,19 +88,6 @@ inline int decode_pair_fast(const std::int16_t* tree, const HuffmanLookup& looku
     const int leaf = decode_symbol_fast(tree, lookup, word, code_bits);
     all_bits = pair_bits(leaf, code_bits, linbits);
     return leaf;
-}
-
-// decode_symbol_within with the code looked up at once when the lookup
-// holds all of it and it fits the budget: the same leaf, bits and count.
-inline int decode_symbol_within_fast(const std::int16_t* tree, const HuffmanLookup& lookup,
-                                     BitReader& reader, int budget, int& bits) {
-    const LookupEntry entry = lookup.entries[peek_bits(reader, kLookupBits)];
-    if (entry.length > 0 && entry.length <= budget) {
-        skip_bits(reader, entry.length);
-        bits += entry.length;
-        return entry.value;
-    }
-    return decode_symbol_within(tree, reader, budget, bits);
 }
 
 } // namespace tesk::quor
