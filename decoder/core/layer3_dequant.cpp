@@ -178,12 +178,17 @@ struct PairCode {
     int all_bits;
 };
 
-// Decodes a pair code longer than the lookup, like decode_pair_fast.
-[[gnu::noinline]] PairCode decode_long_pair(const std::int16_t* tree, const HuffmanLookup& lookup,
-                                            int linbits, std::uint64_t word) {
-    PairCode code{};
-    code.leaf = decode_pair_fast(tree, lookup, linbits, word, code.code_bits, code.all_bits);
-    return code;
+// Decodes a pair code the lookup entry `entry` does not hold whole: a code
+// longer than the lookup, walked on from the entry's node, or the one
+// leaf of a table without bits.
+[[gnu::always_inline]] inline PairCode decode_long_pair(const std::int16_t* tree, LookupEntry entry,
+                                                        int linbits, std::uint64_t word) {
+    if (tree[0] >= 0) {
+        return {tree[0], 0, pair_bits(tree[0], 0, linbits)};
+    }
+    int length = kLookupBits;
+    const int leaf = walk_code(tree, entry.value, word, length);
+    return {leaf, length, pair_bits(leaf, length, linbits)};
 }
 
 // The magnitudes i^(4/3) of every value with either sign, at 2 i for the
@@ -205,7 +210,6 @@ const double* signed_powers() {
 struct PairTable {
     const std::int16_t* tree;
     const LookupEntry* entries;
-    const HuffmanLookup& lookup;
     const double* signed_power; // signed_powers()
     int linbits;
 };
@@ -249,7 +253,7 @@ template <bool kEscapes>
     const LookupEntry entry = table.entries[bits.word >> (64 - kLookupBits)];
     PairCode code{entry.value, entry.length, entry.pair_bits};
     if (code.code_bits == 0) [[unlikely]] {
-        code = decode_long_pair(table.tree, table.lookup, table.linbits, bits.word);
+        code = decode_long_pair(table.tree, entry, table.linbits, bits.word);
     }
     store_pair<kEscapes>(code, bits.word, table, band_value, line, step);
     take_bits(bits, code.all_bits);
@@ -294,8 +298,7 @@ template <bool kEscapes>
 [[gnu::noinline]] int decode_region_pairs(BitCache& cache, double* lines, BandCursor& bands,
                                           int pairs, unsigned table_select, int& used) {
     const PairTable table{huffman_tables[table_select].tree,
-                          layer3_tables().huffman_lookup[table_select].entries,
-                          layer3_tables().huffman_lookup[table_select], signed_powers(),
+                          layer3_tables().huffman_lookup[table_select].entries, signed_powers(),
                           huffman_tables[table_select].linbits};
     // A local copy: the stores to the lines cannot change it, so it stays
     // in registers.

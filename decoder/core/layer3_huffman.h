@@ -52,6 +52,17 @@ inline constexpr int quadruple_bits(int leaf, int code_bits) {
     return code_bits + ((leaf >> 3) & 1) + ((leaf >> 2) & 1) + ((leaf >> 1) & 1) + (leaf & 1);
 }
 
+// Walks `tree` on from `node`, reached after the first `length` bits of
+// the code at the top of `word`, to the code's leaf; `length` grows by the
+// bits taken.
+inline int walk_code(const std::int16_t* tree, int node, std::uint64_t word, int& length) {
+    while (tree[node] < 0) {
+        node += ((word << length) >> 63) != 0 ? 1 - tree[node] : 1;
+        ++length;
+    }
+    return tree[node];
+}
+
 // Decodes the code at the top of `word`, which holds all of its bits, with
 // its first kLookupBits bits looked up at once; `length` is set to the
 // number of bits the code takes.
@@ -67,27 +78,7 @@ inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& loo
         return entry.value;
     }
     length = kLookupBits;
-    int node = entry.value;
-    while (tree[node] < 0) {
-        node += ((word << length) >> 63) != 0 ? 1 - tree[node] : 1;
-        ++length;
-    }
-    return tree[node];
-}
-
-// decode_symbol_fast for a big-values pair, which also gives every bit the
-// pair takes (see pair_bits) straight from the lookup when it can.
-inline int decode_pair_fast(const std::int16_t* tree, const HuffmanLookup& lookup, int linbits,
-                            std::uint64_t word, int& code_bits, int& all_bits) {
-    const LookupEntry entry = lookup.entries[word >> (64 - kLookupBits)];
-    if (entry.length > 0) {
-        code_bits = entry.length;
-        all_bits = entry.pair_bits;
-        return entry.value;
-    }
-    const int leaf = decode_symbol_fast(tree, lookup, word, code_bits);
-    all_bits = pair_bits(leaf, code_bits, linbits);
-    return leaf;
+    return walk_code(tree, entry.value, word, length);
 }
 
 } // namespace tesk::quor
