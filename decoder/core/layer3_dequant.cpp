@@ -239,7 +239,9 @@ template <bool kEscapes>
     const int x_escape = kEscapes && x == 15 ? table.linbits : 0;
     const int y_escape = kEscapes && y == 15 ? table.linbits : 0;
     const std::uint64_t x_bits = word << code.code_bits;
-    const std::uint64_t y_bits = word << (code.all_bits - 1 - y_escape);
+    // A table without bits takes none: the shift is kept in range, and the
+    // bit it finds is the sign of no value.
+    const std::uint64_t y_bits = word << ((code.all_bits - 1 - y_escape) & 63);
     line[0] = table.signed_power[signed_index(x, x_bits, x_escape)] * band_value;
     line[step] = table.signed_power[signed_index(y, y_bits, y_escape)] * band_value;
 }
