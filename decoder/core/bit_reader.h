@@ -26,24 +26,28 @@ inline unsigned byte_at(const BitReader& reader, std::size_t index) {
     return index < reader.size ? reader.data[index] : 0u;
 }
 
-// The 64 bits from the current byte on, most significant first, shifted so
-// that the next unread bit is the top bit: at least 56 valid bits. Inside
-// the buffer one unaligned load serves; near and past its end the bytes are
-// gathered one by one, those outside reading as zero.
-inline std::uint64_t peek_word(const BitReader& reader) {
-    const std::size_t p = reader.position;
+// The 64 bits of the eight bytes from `index` on, most significant first.
+// Inside the buffer one unaligned load serves; near and past its end the
+// bytes are gathered one by one, those outside reading as zero.
+inline std::uint64_t word_at(const BitReader& reader, std::size_t index) {
     std::uint64_t word = 0;
-    if (p < reader.size && reader.size - p >= sizeof word) {
-        std::memcpy(&word, reader.data + p, sizeof word);
+    if (index < reader.size && reader.size - index >= sizeof word) {
+        std::memcpy(&word, reader.data + index, sizeof word);
         if constexpr (std::endian::native == std::endian::little) {
             word = __builtin_bswap64(word);
         }
     } else {
         for (std::size_t i = 0; i < sizeof word; ++i) {
-            word = (word << 8) | byte_at(reader, p + i);
+            word = (word << 8) | byte_at(reader, index + i);
         }
     }
-    return word << reader.bit_index;
+    return word;
+}
+
+// The 64 bits from the current byte on, shifted so that the next unread bit
+// is the top bit: at least 56 valid bits.
+inline std::uint64_t peek_word(const BitReader& reader) {
+    return word_at(reader, reader.position) << reader.bit_index;
 }
 
 } // namespace bit_reader_detail
@@ -76,13 +80,6 @@ inline unsigned read_bits(BitReader& reader, int n) {
 // The next n bits (0-9); n = 0 yields 0 and no advance.
 inline unsigned read_bits_short(BitReader& reader, int n) {
     return read_bits(reader, n);
-}
-
-// The next bit (0 or 1).
-inline unsigned read_bit(BitReader& reader) {
-    const auto value = static_cast<unsigned>(bit_reader_detail::peek_word(reader) >> 63);
-    skip_bits(reader, 1);
-    return value;
 }
 
 } // namespace tesk::quor

@@ -1,9 +1,12 @@
 #include "decoder/core/layer3_dequant.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
+#include <memory>
 
 #include "decoder/core/layer3_huffman.h"
 #include "decoder/core/layer3_tables.h"
@@ -48,6 +51,11 @@ public:
         position_ += 2 * taken * step_;
         return taken;
     }
+
+    // Starts the next entry when the current one is used up; false when the
+    // walk or the scale factors run out (a corrupt frame).
+    bool open_entry() { return pairs_left_ > 0 || start_entry(); }
+    int pairs_left() const { return pairs_left_; }
 
     // First line of the pairs last taken; step between their lines.
     int position() const { return run_position_; }
@@ -116,146 +124,413 @@ private:
     int highest_[4];
 };
 
-// One run of big-values pairs inside a band: the table, the band's factor
-// and where the values go.
-struct PairRun {
-    const HuffmanTable& table;
-    const HuffmanLookup& lookup;
-    const double* power;
-    double band_value;
-    double* lines;
-    int position;
-    int step;
-    int pairs;
+// Valid bits of the word after a refill at least.
+constexpr int kWordBits = 56;
+
+// The granule's bits as one cached word: the top `count` bits of `word`
+// are the next bits of the reader's buffer, and the bit after them starts
+// the byte `next_byte`.
+//
+// A refill tops the word up to kWordBits or more without a branch, from a
+// byte position known a refill ahead, so the load never waits for the code
+// being decoded.
+struct BitCache {
+    BitReader buffer;
+    std::size_t next_byte;
+    std::uint64_t word;
+    int count;
 };
 
-// Stores the two values of a pair whose code has been taken from the top of
-// `word`; escape bits are looked for only with tables that have them.
-// Returns nonzero when a value is.
-template <bool kEscapes>
-int store_pair(int leaf, std::uint64_t word, int linbits, const double* power, double band_value,
-               double* lines, int position, int step) {
-    int nonzero = 0;
-    for (int value : {leaf >> 4, leaf & 15}) {
-        if (kEscapes && value == 15) {
-            value += static_cast<int>(word >> (64 - linbits));
-            word <<= linbits;
-        }
-        // Without branches: a nonzero value takes the next bit as its sign,
-        // a zero one stores +0 and takes no bit.
-        const auto sign_bits = static_cast<int>(value != 0);
-        const std::uint64_t sign = word & (static_cast<std::uint64_t>(sign_bits) << 63);
-        lines[position] =
-            std::bit_cast<double>(std::bit_cast<std::uint64_t>(power[value] * band_value) ^ sign);
-        word <<= sign_bits;
-        nonzero |= value;
-        position += step;
-    }
-    return nonzero;
+// Opens the cache at the reader's bit, counting the word's bits up to the
+// end of its seventh byte only: the bits below `count` need not be zero but
+// must be the buffer's own, as a refill ORs the same bits over them.
+BitCache open_cache(const BitReader& reader) {
+    const auto count = static_cast<int>(kWordBits - reader.bit_index);
+    return {reader, reader.position + 7, bit_reader_detail::peek_word(reader), count};
 }
 
-// Decodes the pairs of a run, whose lines all lie inside the granule.
-// Returns nonzero when a value is.
+// kInside: the eight bytes at next_byte are known to lie inside the buffer.
+template <bool kInside = false> [[gnu::always_inline]] inline void refill(BitCache& cache) {
+    std::uint64_t next = 0;
+    if constexpr (kInside) {
+        std::memcpy(&next, cache.buffer.data + cache.next_byte, sizeof next);
+        if constexpr (std::endian::native == std::endian::little) {
+            next = __builtin_bswap64(next);
+        }
+    } else {
+        next = bit_reader_detail::word_at(cache.buffer, cache.next_byte);
+    }
+    cache.word |= next >> cache.count;
+    cache.next_byte += static_cast<unsigned>(63 - cache.count) >> 3;
+    cache.count |= kWordBits;
+}
+
+// Takes n bits (at most `count`).
+[[gnu::always_inline]] inline void take_bits(BitCache& cache, int n) {
+    cache.word <<= n;
+    cache.count -= n;
+}
+
+// A pair's code: its leaf, the code's bits and all bits the pair takes.
+struct PairCode {
+    int leaf;
+    int code_bits;
+    int all_bits;
+};
+
+// Decodes a pair code the lookup entry `entry` does not hold whole: a code
+// longer than the lookup, walked on from the entry's node, or the one
+// leaf of a table without bits.
+[[gnu::always_inline]] inline PairCode decode_long_pair(const std::int16_t* tree, LookupEntry entry,
+                                                        int linbits, std::uint64_t word) {
+    if (tree[0] >= 0) {
+        return {tree[0], 0, pair_bits(tree[0], 0, linbits)};
+    }
+    int length = kLookupBits;
+    const int leaf = walk_code(tree, entry.value, word, length);
+    return {leaf, length, pair_bits(leaf, length, linbits)};
+}
+
+// The magnitudes i^(4/3) of every value with either sign, at 2 i for the
+// positive and 2 i + 1 for the negative one; zero is +0 at both.
+const double* signed_powers() {
+    static const std::unique_ptr<double[]> table = [] {
+        auto powers = std::make_unique<double[]>(2 * kPowerTableSize);
+        const double* power = layer3_tables().power;
+        for (int i = 1; i < kPowerTableSize; ++i) {
+            powers[2 * i] = power[i];
+            powers[2 * i + 1] = -power[i];
+        }
+        return powers;
+    }();
+    return table.get();
+}
+
+// The table of a region and what decoding its pairs needs.
+struct PairTable {
+    const std::int16_t* tree;
+    const LookupEntry* entries;
+    const double* signed_power; // signed_powers()
+    int linbits;
+};
+
+// The value of a pair's `value` (0-15) whose escape bits, when it has them,
+// and sign bit lead `bits`, times 2, plus 1 when it is negative: its index
+// in signed_powers(). `escape_bits` is the escape width for a value 15 and
+// 0 for others.
+inline int signed_index(int value, std::uint64_t bits, int escape_bits) {
+    // Shifting in two steps gives 0 without escape bits.
+    const auto escape = static_cast<int>((bits >> 1) >> (63 - escape_bits));
+    return 2 * (value + escape) + static_cast<int>((bits << escape_bits) >> 63);
+}
+
+// Stores the two values of the pair `code` at the top of `word`; escape
+// bits are looked for only with tables that have them.
 //
-// The bits stay in one word that is read again only when fewer remain than
-// the longest pair can take; the lookup gives each pair's whole length, so
-// the next code's position never waits for the values of this one.
-template <bool kEscapes> int decode_pairs(BitReader& reader, const PairRun& run, int& used) {
-    constexpr int kWordBits = 56; // valid bits of a freshly read word at least
-    const int linbits = run.table.linbits;
-    const int longest_pair = kMaxCodeBits + 2 * (1 + (kEscapes ? linbits : 0));
-    // Local copies: the stores to the lines cannot change them, so they
-    // stay in registers.
-    BitReader bits = reader;
-    const std::int16_t* tree = run.table.tree;
-    const HuffmanLookup& lookup = run.lookup;
-    const double* power = run.power;
-    const double band_value = run.band_value;
-    double* lines = run.lines;
-    const int step = run.step;
-    int position = run.position;
-    std::uint64_t word = bit_reader_detail::peek_word(bits);
-    int word_taken = 0;
-    int taken_by_run = 0;
-    int nonzero = 0;
-    for (int pair = 0; pair < run.pairs; ++pair) {
-        if (word_taken > kWordBits - longest_pair) {
-            skip_bits(bits, word_taken);
-            taken_by_run += word_taken;
-            word_taken = 0;
-            word = bit_reader_detail::peek_word(bits);
-        }
-        int code_bits = 0;
-        int all_bits = 0;
-        const int leaf = decode_pair_fast(tree, lookup, linbits, word, code_bits, all_bits);
-        nonzero |= store_pair<kEscapes>(leaf, word << code_bits, linbits, power, band_value, lines,
-                                        position, step);
-        word <<= all_bits;
-        word_taken += all_bits;
-        position += 2 * step;
+// Without branches: a nonzero value's sign bit follows its escape bits, so
+// the second value's is the pair's last bit. A zero value has no sign bit
+// and stores +0 whatever bit follows it.
+template <bool kEscapes>
+[[gnu::always_inline]] inline void store_pair(PairCode code, std::uint64_t word,
+                                              const PairTable& table, double band_value,
+                                              double* line, int step) {
+    const int x = code.leaf >> 4;
+    const int y = code.leaf & 15;
+    const int x_escape = kEscapes && x == 15 ? table.linbits : 0;
+    const int y_escape = kEscapes && y == 15 ? table.linbits : 0;
+    const std::uint64_t x_bits = word << code.code_bits;
+    // A table without bits takes none: the shift is kept in range, and the
+    // bit it finds is the sign of no value.
+    const std::uint64_t y_bits = word << ((code.all_bits - 1 - y_escape) & 63);
+    line[0] = table.signed_power[signed_index(x, x_bits, x_escape)] * band_value;
+    line[step] = table.signed_power[signed_index(y, y_bits, y_escape)] * band_value;
+}
+
+// Decodes the pair at the top of the cache's word into line[0] and
+// line[step] and takes its bits. Returns the pair's leaf (nonzero when a
+// value is).
+template <bool kEscapes>
+[[gnu::always_inline]] inline int decode_pair(BitCache& bits, const PairTable& table,
+                                              double band_value, double* line, int step) {
+    const LookupEntry entry = table.entries[bits.word >> (64 - kLookupBits)];
+    PairCode code{entry.value, entry.length, entry.pair_bits};
+    if (code.code_bits == 0) [[unlikely]] {
+        code = decode_long_pair(table.tree, entry, table.linbits, bits.word);
     }
-    skip_bits(bits, word_taken);
-    reader = bits;
-    used += taken_by_run + word_taken;
+    store_pair<kEscapes>(code, bits.word, table, band_value, line, step);
+    take_bits(bits, code.all_bits);
+    return code.leaf;
+}
+
+// The bits from the start of the buffer to the cache's next bit.
+std::size_t bit_position(const BitCache& cache) {
+    return 8 * cache.next_byte - static_cast<std::size_t>(cache.count);
+}
+
+// Decodes `count` pairs from line on at `step` apart. Returns their leaves
+// ORed. kInside: every refill reads inside the buffer.
+template <bool kEscapes, bool kInside>
+[[gnu::always_inline]] inline int decode_pair_run(BitCache& bits, const PairTable& table,
+                                                  double band_value, double* line, int step,
+                                                  int count) {
+    double* const end = line + 2 * step * count;
+    int nonzero = 0;
+    if (!kEscapes) {
+        for (; end - line > 2 * step; line += 4 * step) {
+            refill<kInside>(bits);
+            nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
+            nonzero |= decode_pair<kEscapes>(bits, table, band_value, line + 2 * step, step);
+        }
+    }
+    for (; line != end; line += 2 * step) {
+        refill<kInside>(bits);
+        nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
+    }
     return nonzero;
 }
 
-// Decodes the big-values pairs of one region. Returns 0, or FRAME_CORRUPT.
-int decode_region(BitReader& reader, double* lines, BandCursor& bands, int pairs,
-                  unsigned table_select, int& used) {
-    const HuffmanTable& table = huffman_tables[table_select];
-    const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table_select];
-    const double* power = layer3_tables().power;
-    const auto decode = table.linbits > 0 ? decode_pairs<true> : decode_pairs<false>;
+// Decodes the big-values pairs of one region, band entry by band entry.
+// Returns 0, or FRAME_CORRUPT when a pair lies outside the granule.
+//
+// The lookup gives each pair's whole length, so the next code's position
+// never waits for the values of this one. A refill leaves room for two
+// pairs without escapes (19 + 2 bits at most each) or one with them
+// (19 + 2 * (1 + 13) bits at most).
+template <bool kEscapes>
+[[gnu::noinline]] int decode_region_pairs(BitCache& cache, double* lines, BandCursor& bands,
+                                          int pairs, unsigned table_select, int& used) {
+    const PairTable table{huffman_tables[table_select].tree,
+                          layer3_tables().huffman_lookup[table_select].entries, signed_powers(),
+                          huffman_tables[table_select].linbits};
+    // A local copy: the stores to the lines cannot change it, so it stays
+    // in registers.
+    BitCache bits = cache;
+    int result = 0;
     for (int done = 0; done < pairs;) {
         const int count = bands.take_pairs(pairs - done);
-        const PairRun run{table, lookup,           power,        bands.band_value(),
-                          lines, bands.position(), bands.step(), count};
-        // Every line of the run lies inside the granule, or the frame is
-        // corrupt.
-        if (count == 0 || run.position + run.step * (2 * count - 1) >= kLinesPerGranule) {
-            return FRAME_CORRUPT;
+        const int step = bands.step();
+        if (count == 0 || bands.position() + step * (2 * count - 1) >= kLinesPerGranule) {
+            result = FRAME_CORRUPT;
+            break;
         }
-        if (decode(reader, run, used) != 0) {
+        const double band_value = bands.band_value();
+        double* line = lines + bands.position();
+        // The k-th refill of the run reads 8 bytes from at most
+        // (47 k + 63) / 8 bytes past next_byte: a pair takes 47 bits at most.
+        const std::size_t last_byte = bits.next_byte + 8 * static_cast<std::size_t>(count) + 16;
+        const int nonzero =
+            last_byte <= bits.buffer.size
+                ? decode_pair_run<kEscapes, true>(bits, table, band_value, line, step, count)
+                : decode_pair_run<kEscapes, false>(bits, table, band_value, line, step, count);
+        if (nonzero != 0) {
             bands.mark_nonzero();
         }
         done += count;
+    }
+    used += static_cast<int>(bit_position(bits) - bit_position(cache));
+    cache = bits;
+    return result;
+}
+
+// Decodes the big-values pairs of one region. Returns 0, or FRAME_CORRUPT.
+int decode_region(BitCache& cache, double* lines, BandCursor& bands, int pairs,
+                  unsigned table_select, int& used) {
+    return huffman_tables[table_select].linbits > 0
+               ? decode_region_pairs<true>(cache, lines, bands, pairs, table_select, used)
+               : decode_region_pairs<false>(cache, lines, bands, pairs, table_select, used);
+}
+
+// The longest count1 quadruple: a 6-bit code and four sign bits.
+constexpr int kMaxQuadrupleBits = 10;
+
+// The four values of a quadruple as factors of the band's value, by the
+// quadruple's flags (one per value, the first value in bit 7) and the four
+// bits after its code (bits 3-0): 0 for a zero value, +1 or -1 for a
+// nonzero one by the next of those bits, its sign. Multiplying by +-1 and
+// +0 gives the band value with that sign bit exactly, and +0.
+constexpr auto kQuadrupleFactors = [] {
+    std::array<std::array<double, 4>, 256> factors{};
+    for (int flags = 0; flags < 16; ++flags) {
+        for (int signs = 0; signs < 16; ++signs) {
+            int sign_index = 0;
+            for (int i = 0; i < 4; ++i) {
+                if (((flags >> (3 - i)) & 1) == 0) {
+                    continue;
+                }
+                const bool negative = ((signs >> (3 - sign_index++)) & 1) != 0;
+                factors[16 * flags + signs][i] = negative ? -1.0 : 1.0;
+            }
+        }
+    }
+    return factors;
+}();
+
+// Decodes `count` quadruples whose lines run from `position` on at `step`
+// apart. Returns their flags ORed.
+// Adds the bits they take to `used`.
+// kInside: every refill reads inside the buffer.
+template <bool kInside>
+int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double band_value,
+                         double* lines, int position, int step, int count, int& used) {
+    BitCache bits = cache;
+    int flags_seen = 0;
+    double* line = lines + position;
+    // Decodes the quadruple at the top of the word into line on.
+    const auto decode = [&] {
+        const LookupEntry entry = lookup.entries[bits.word >> (64 - kLookupBits)];
+        const int flags = entry.value;
+        const auto signs = static_cast<int>((bits.word << entry.length) >> 60);
+        const auto& factors = kQuadrupleFactors[16 * flags + signs];
+        for (int i = 0; i < 4; ++i) {
+            line[i * step] = factors[i] * band_value;
+        }
+        take_bits(bits, entry.pair_bits);
+        flags_seen |= flags;
+        line += 4 * step;
+    };
+    // A refill leaves room for two quadruples.
+    int left = count;
+    for (; left >= 2; left -= 2) {
+        refill<kInside>(bits);
+        decode();
+        decode();
+    }
+    if (left > 0) {
+        refill<kInside>(bits);
+        decode();
+    }
+    used += static_cast<int>(bit_position(bits) - bit_position(cache));
+    cache = bits;
+    return flags_seen;
+}
+
+// Stores a pair of a quadruple's values, `factors` of the band's value, at
+// the next pair of the band walk. Returns 0, or FRAME_CORRUPT when the walk
+// or the granule ends.
+int store_quadruple_pair(const double* factors, double* lines, BandCursor& bands) {
+    if (bands.take_pairs(1) == 0 || bands.position() + bands.step() >= kLinesPerGranule) {
+        return FRAME_CORRUPT;
+    }
+    lines[bands.position()] = factors[0] * bands.band_value();
+    lines[bands.position() + bands.step()] = factors[1] * bands.band_value();
+    if (factors[0] != 0.0 || factors[1] != 0.0) {
+        bands.mark_nonzero();
+    }
+    return 0;
+}
+
+// Decodes a quadruple whose bits are within the budget and whose second
+// pair starts the next band entry. Returns 0, or FRAME_CORRUPT.
+int decode_quadruple_across(BitCache& cache, const HuffmanLookup& lookup, double* lines,
+                            BandCursor& bands, int& used) {
+    refill(cache);
+    const LookupEntry entry = lookup.entries[cache.word >> (64 - kLookupBits)];
+    const auto signs = static_cast<int>((cache.word << entry.length) >> 60);
+    const auto& factors = kQuadrupleFactors[16 * entry.value + signs];
+    take_bits(cache, entry.pair_bits);
+    used += entry.pair_bits;
+    if (store_quadruple_pair(&factors[0], lines, bands) != 0) {
+        return FRAME_CORRUPT;
+    }
+    return store_quadruple_pair(&factors[2], lines, bands);
+}
+
+// Decodes one quadruple value by value, stopping where the bits run out.
+// Returns 0 to go on, 1 when the bits ran out, or FRAME_CORRUPT.
+int decode_quadruple_within(BitCache& cache, const HuffmanLookup& lookup, double* lines,
+                            BandCursor& bands, int budget, int& used) {
+    refill(cache);
+    // Quadruple codes are at most 6 bits: the lookup holds every one.
+    const LookupEntry entry = lookup.entries[cache.word >> (64 - kLookupBits)];
+    if (entry.length > budget - used) {
+        take_bits(cache, budget - used);
+        used = budget;
+        return 1;
+    }
+    take_bits(cache, entry.length);
+    used += entry.length;
+    const int flags = entry.value;
+    for (int i = 0; i < 4; ++i) {
+        if (i % 2 == 0 && !bands.next_pair()) {
+            return FRAME_CORRUPT;
+        }
+        const int position = bands.take_position();
+        if (position >= kLinesPerGranule) {
+            return FRAME_CORRUPT;
+        }
+        if ((flags & (8 >> i)) == 0) {
+            continue;
+        }
+        bands.mark_nonzero();
+        if (used >= budget) {
+            return 1;
+        }
+        ++used;
+        const bool negative = (cache.word >> 63) != 0;
+        take_bits(cache, 1);
+        lines[position] = negative ? -bands.band_value() : bands.band_value();
     }
     return 0;
 }
 
 // Decodes the count1 quadruples while bits remain. Returns 0, or
 // FRAME_CORRUPT.
-int decode_quadruples(BitReader& reader, double* lines, BandCursor& bands, int quadruples,
+//
+// Where a band entry holds whole quadruples and the bits cannot run out
+// within them they are decoded as one run; the others go value by value.
+int decode_quadruples(BitCache& cache, double* lines, BandCursor& bands, int quadruples,
                       const GranuleInfo& granule, int budget, int& used) {
-    const unsigned table = quad_table_a + granule.count1table_select;
-    const std::int16_t* tree = huffman_tables[table].tree;
-    const HuffmanLookup& lookup = layer3_tables().huffman_lookup[table];
-    for (; quadruples > 0 && used < budget; --quadruples) {
-        const int flags = decode_symbol_within_fast(tree, lookup, reader, budget - used, used);
-        if (flags < 0) {
-            return 0;
+    const HuffmanLookup& lookup =
+        layer3_tables().huffman_lookup[quad_table_a + granule.count1table_select];
+    while (quadruples > 0 && used < budget) {
+        const int affordable = (budget - used) / kMaxQuadrupleBits;
+        if (affordable == 0 || !bands.open_entry()) {
+            const int result = decode_quadruple_within(cache, lookup, lines, bands, budget, used);
+            if (result != 0) {
+                return result == FRAME_CORRUPT ? FRAME_CORRUPT : 0;
+            }
+            --quadruples;
+            continue;
         }
-        for (int i = 0; i < 4; ++i) {
-            if (i % 2 == 0 && !bands.next_pair()) {
+        if (bands.pairs_left() == 1) {
+            if (decode_quadruple_across(cache, lookup, lines, bands, used) != 0) {
                 return FRAME_CORRUPT;
             }
-            const int position = bands.take_position();
-            if (position >= kLinesPerGranule) {
-                return FRAME_CORRUPT;
-            }
-            if ((flags & (8 >> i)) == 0) {
-                continue;
-            }
+            --quadruples;
+            continue;
+        }
+        const int run = std::min({quadruples, affordable, bands.pairs_left() / 2});
+        bands.take_pairs(2 * run);
+        if (bands.position() + bands.step() * (4 * run - 1) >= kLinesPerGranule) {
+            return FRAME_CORRUPT;
+        }
+        // The k-th refill of the run reads 8 bytes from at most
+        // (10 k + 63) / 8 bytes past next_byte.
+        const std::size_t last_byte = cache.next_byte + 2 * static_cast<std::size_t>(run) + 16;
+        const auto decode = last_byte <= cache.buffer.size ? decode_quadruple_run<true>
+                                                           : decode_quadruple_run<false>;
+        if (decode(cache, lookup, bands.band_value(), lines, bands.position(), bands.step(), run,
+                   used) != 0) {
             bands.mark_nonzero();
-            if (used >= budget) {
-                return 0;
-            }
-            ++used;
-            lines[position] = read_bit(reader) != 0 ? -bands.band_value() : bands.band_value();
         }
+        quadruples -= run;
     }
     return 0;
+}
+
+// Decodes the big values and the quadruples of the granule, counting the
+// bits taken in `used`. Returns 0, or FRAME_CORRUPT.
+int decode_lines(BitCache& cache, double* lines, BandCursor& bands, const GranuleInfo& granule,
+                 int budget, int& used) {
+    const HuffmanRegions regions = huffman_regions(granule);
+    for (int region = 0; region < 3; ++region) {
+        const int result = decode_region(cache, lines, bands, regions.length[region],
+                                         granule.table_select[region], used);
+        if (result != 0) {
+            return result;
+        }
+    }
+    return decode_quadruples(cache, lines, bands, regions.quadruples, granule, budget, used);
 }
 
 void record_band_limits(BandCursor& bands, GranuleInfo& granule, int row) {
@@ -278,7 +553,6 @@ int decode_spectrum(BitReader& reader, double* lines, ScaleFactors scale_factors
                     GranuleInfo& granule, int sample_rate_index, int part2_length) {
     std::fill(lines, lines + kLinesPerGranule, 0.0);
     const int budget = static_cast<int>(granule.part2_3_length) - part2_length;
-    const HuffmanRegions regions = huffman_regions(granule);
     const Layer3Tables& tables = layer3_tables();
     const bool short_blocks = granule.block_type == 2;
     const bool mixed = short_blocks && granule.mixed_block_flag != 0;
@@ -287,15 +561,11 @@ int decode_spectrum(BitReader& reader, double* lines, ScaleFactors scale_factors
                                          : tables.short_walk[sample_rate_index];
     BandCursor bands(walk, scale_factors, granule, mixed);
     int used = 0;
-    for (int region = 0; region < 3; ++region) {
-        const int result = decode_region(reader, lines, bands, regions.length[region],
-                                         granule.table_select[region], used);
-        if (result != 0) {
-            return result;
-        }
-    }
-    if (decode_quadruples(reader, lines, bands, regions.quadruples, granule, budget, used) != 0) {
-        return FRAME_CORRUPT;
+    BitCache cache = open_cache(reader);
+    const int result = decode_lines(cache, lines, bands, granule, budget, used);
+    skip_bits(reader, used);
+    if (result != 0) {
+        return result;
     }
     record_band_limits(bands, granule, sample_rate_index);
     if (used > budget) {

@@ -2,7 +2,10 @@
 
 namespace tesk::quor {
 
-void build_huffman_lookup(const std::int16_t* tree, int linbits, HuffmanLookup& lookup) {
+void build_huffman_lookup(int table, HuffmanLookup& lookup) {
+    const std::int16_t* tree = huffman_tables[table].tree;
+    const int linbits = huffman_tables[table].linbits;
+    const bool quadruples = table >= quad_table_a;
     for (int pattern = 0; pattern < (1 << kLookupBits); ++pattern) {
         int node = 0;
         int depth = 0;
@@ -11,11 +14,14 @@ void build_huffman_lookup(const std::int16_t* tree, int linbits, HuffmanLookup& 
             node += bit != 0 ? 1 - tree[node] : 1;
             ++depth;
         }
-        const bool leaf = tree[node] >= 0;
-        lookup.entries[pattern] =
-            leaf ? LookupEntry{tree[node], static_cast<std::uint8_t>(depth),
-                               static_cast<std::uint8_t>(pair_bits(tree[node], depth, linbits))}
-                 : LookupEntry{static_cast<std::int16_t>(node), 0, 0};
+        if (tree[node] < 0) {
+            lookup.entries[pattern] = LookupEntry{static_cast<std::int16_t>(node), 0, 0};
+            continue;
+        }
+        const int all_bits =
+            quadruples ? quadruple_bits(tree[node], depth) : pair_bits(tree[node], depth, linbits);
+        lookup.entries[pattern] = LookupEntry{tree[node], static_cast<std::uint8_t>(depth),
+                                              static_cast<std::uint8_t>(all_bits)};
     }
 }
 

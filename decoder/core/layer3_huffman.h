@@ -1,7 +1,7 @@
 #pragma once
 
-// Huffman tree walks over Layer III main data, bit by bit or through a
-// lookup of the first bits of each code.
+// Huffman decoding of Layer III main data: a lookup of the first bits of
+// each code, then a tree walk for the longer codes.
 
 #include <cstdint>
 #include <initializer_list>
@@ -11,27 +11,11 @@
 
 namespace tesk::quor {
 
-// Walks `tree` from its root to a leaf, one bit per inner node, and returns
-// the leaf; `bits` grows by the number of bits taken. Takes at most `budget`
-// bits: when the walk needs more it stops and returns -1, with the bits it
-// took counted.
-inline int decode_symbol_within(const std::int16_t* tree, BitReader& reader, int budget,
-                                int& bits) {
-    int node = 0;
-    while (tree[node] < 0) {
-        if (budget-- == 0) {
-            return -1;
-        }
-        ++bits;
-        node += read_bit(reader) != 0 ? 1 - tree[node] : 1;
-    }
-    return tree[node];
-}
-
 // The first kLookupBits bits of a code give either its leaf and length, or,
-// for a longer code, the tree node reached after those bits (length 0). For
-// a big-values pair the entry also holds every bit the pair takes: its code,
-// the escape bits of each value 15 when the table has them, and a sign bit
+// for a longer code, the tree node reached after those bits (length 0). The
+// entry also holds every bit the code's values take: for a big-values pair
+// its code, the escape bits of each value 15 when the table has them, and a
+// sign bit per nonzero value; for a count1 quadruple its code and a sign bit
 // per nonzero value.
 inline constexpr int kLookupBits = 10;
 
@@ -45,9 +29,9 @@ struct HuffmanLookup {
     LookupEntry entries[1 << kLookupBits];
 };
 
-// Walks `tree` along every pattern of kLookupBits bits; `linbits` is the
-// table's escape width (0 for none).
-void build_huffman_lookup(const std::int16_t* tree, int linbits, HuffmanLookup& lookup);
+// Walks the tree of huffman_tables[table] along every pattern of
+// kLookupBits bits.
+void build_huffman_lookup(int table, HuffmanLookup& lookup);
 
 // The longest code of any table.
 inline constexpr int kMaxCodeBits = 19;
@@ -62,9 +46,26 @@ inline constexpr int pair_bits(int leaf, int code_bits, int linbits) {
     return bits;
 }
 
-// Decodes the code at the top of `word` like decode_symbol_within without a
-// budget, with its first kLookupBits bits looked up at once; `length` is set
-// to the number of bits the code takes.
+// The bits a count1 quadruple with code `leaf` (one flag bit per value)
+// takes after a code of `code_bits`.
+inline constexpr int quadruple_bits(int leaf, int code_bits) {
+    return code_bits + ((leaf >> 3) & 1) + ((leaf >> 2) & 1) + ((leaf >> 1) & 1) + (leaf & 1);
+}
+
+// Walks `tree` on from `node`, reached after the first `length` bits of
+// the code at the top of `word`, to the code's leaf; `length` grows by the
+// bits taken.
+inline int walk_code(const std::int16_t* tree, int node, std::uint64_t word, int& length) {
+    while (tree[node] < 0) {
+        node += ((word << length) >> 63) != 0 ? 1 - tree[node] : 1;
+        ++length;
+    }
+    return tree[node];
+}
+
+// Decodes the code at the top of `word`, which holds all of its bits, with
+// its first kLookupBits bits looked up at once; `length` is set to the
+// number of bits the code takes.
 inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& lookup,
                               std::uint64_t word, int& length) {
     if (tree[0] >= 0) {
@@ -77,40 +78,7 @@ inline int decode_symbol_fast(const std::int16_t* tree, const HuffmanLookup& loo
         return entry.value;
     }
     length = kLookupBits;
-    int node = entry.value;
-    while (tree[node] < 0) {
-        node += ((word << length) >> 63) != 0 ? 1 - tree[node] : 1;
-        ++length;
-    }
-    return tree[node];
-}
-
-// decode_symbol_fast for a big-values pair, which also gives every bit the
-// pair takes (see pair_bits) straight from the lookup when it can.
-inline int decode_pair_fast(const std::int16_t* tree, const HuffmanLookup& lookup, int linbits,
-                            std::uint64_t word, int& code_bits, int& all_bits) {
-    const LookupEntry entry = lookup.entries[word >> (64 - kLookupBits)];
-    if (entry.length > 0) {
-        code_bits = entry.length;
-        all_bits = entry.pair_bits;
-        return entry.value;
-    }
-    const int leaf = decode_symbol_fast(tree, lookup, word, code_bits);
-    all_bits = pair_bits(leaf, code_bits, linbits);
-    return leaf;
-}
-
-// decode_symbol_within with the code looked up at once when the lookup
-// holds all of it and it fits the budget: the same leaf, bits and count.
-inline int decode_symbol_within_fast(const std::int16_t* tree, const HuffmanLookup& lookup,
-                                     BitReader& reader, int budget, int& bits) {
-    const LookupEntry entry = lookup.entries[peek_bits(reader, kLookupBits)];
-    if (entry.length > 0 && entry.length <= budget) {
-        skip_bits(reader, entry.length);
-        bits += entry.length;
-        return entry.value;
-    }
-    return decode_symbol_within(tree, reader, budget, bits);
+    return walk_code(tree, entry.value, word, length);
 }
 
 } // namespace tesk::quor

@@ -192,8 +192,7 @@ std::unique_ptr<Layer3Tables> build_tables() {
     build_imdct_tables(tables->imdct_single);
     build_alias_tables(*tables);
     for (int table = 0; table < huffman_table_count; ++table) {
-        build_huffman_lookup(huffman_tables[table].tree, huffman_tables[table].linbits,
-                             tables->huffman_lookup[table]);
+        build_huffman_lookup(table, tables->huffman_lookup[table]);
     }
     return tables;
 }

@@ -114,5 +114,39 @@ TEST_F(SpectrumDecode, ShortBlocksStoreWindowInterleavedWithWindowGains) {
     EXPECT_EQ(granule.active_subbands, 1u);
 }
 
+// Quadruples of table B (4-bit codes) at unit gain: lines 0-3, lines 4 and
+// 6, then lines 8-11, whose code and sign bits the granule's length cuts
+// off after `kept` bits. A value whose sign bit is cut off stays zero but
+// counts for the band limit; bits past the length are left alone.
+TEST_F(SpectrumDecode, QuadruplesStopWhereTheGranuleEnds) {
+    struct Cut {
+        int kept;
+        int nonzero;
+        unsigned band_limit;
+        double line8;
+    };
+    for (const Cut cut :
+         {Cut{3, 6, 2u, 0.0}, Cut{4, 6, 3u, 0.0}, Cut{6, 8, 3u, -1.0}, Cut{8, 10, 3u, -1.0}}) {
+        GranuleInfo granule = long_granule(0, 0);
+        granule.count1table_select = 1;
+        BitWriter writer;
+        writer.put_code(huffman_code(quad_table_a + 1, 0xF));
+        writer.put(0x5, 4); // + - + -
+        writer.put_code(huffman_code(quad_table_a + 1, 0xA));
+        writer.put(0x1, 2); // + -
+        const std::string last = huffman_code(quad_table_a + 1, 0xF) + "1001";
+        writer.put_code(last.substr(0, static_cast<std::size_t>(cut.kept)));
+        granule.part2_3_length = static_cast<unsigned>(writer.bit_count());
+        writer.put(0x7F, 7);
+        ASSERT_EQ(decode(writer, granule), 0) << cut.kept;
+        EXPECT_EQ(lines_[1], -1.0) << cut.kept;
+        EXPECT_EQ(lines_[6], -1.0) << cut.kept;
+        EXPECT_EQ(lines_[8], cut.line8) << cut.kept;
+        EXPECT_EQ(count_nonzero(), cut.nonzero) << cut.kept;
+        EXPECT_EQ(granule.long_band_limit, cut.band_limit) << cut.kept;
+        EXPECT_EQ(bits_read(reader_), static_cast<int>(granule.part2_3_length)) << cut.kept;
+    }
+}
+
 } // namespace
 } // namespace tesk::quor
