@@ -29,10 +29,6 @@ struct BandWalk {
     int size;
 };
 
-// Eight floats side by side: two SSE2 registers on the baseline build, one
-// AVX2 register on the AVX2 build.
-using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
-
 // The windows and coefficients of the IMDCT in one precision: Real for one
 // sub-band, Lanes for neighbouring sub-bands side by side.
 template <typename Real, typename Lanes> struct ImdctTables {

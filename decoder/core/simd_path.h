@@ -19,6 +19,9 @@ namespace tesk::quor {
 // builds.
 using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
 
+// Eight floats side by side, the lanes of single precision, likewise.
+using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
+
 // The lanes in reverse order.
 #define TESK_QUOR_REVERSED(lanes) __builtin_shufflevector((lanes), (lanes), 3, 2, 1, 0)
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -47,7 +46,6 @@ struct SynthesisTables {
 };
 
 using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
-using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
 
 // The number type of a lane of T (T itself for a number).
 template <typename T> struct LaneOf { using type = T; };
@@ -240,7 +238,6 @@ inline int round_block(const double* sums, std::int16_t* pcm) {
     return static_cast<int>(-(outside[0] + outside[1] + outside[2] + outside[3]));
 }
 
-using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
 using Ints8 = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
 using Shorts8 = std::int16_t __attribute__((vector_size(8 * sizeof(std::int16_t))));
 
