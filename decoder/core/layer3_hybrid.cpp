@@ -242,17 +242,8 @@ inline void load_four_lines(const double* first, int k, Lanes4* to) {
     for (int j = 0; j < 4; ++j) {
         std::memcpy(&rows[j], first + kLinesPerSubband * j + k, sizeof rows[j]);
     }
-    const Lanes4 even01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 2, 6);
-    const Lanes4 odd01 = __builtin_shufflevector(rows[0], rows[1], 1, 5, 3, 7);
-    const Lanes4 even23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 2, 6);
-    const Lanes4 odd23 = __builtin_shufflevector(rows[2], rows[3], 1, 5, 3, 7);
-    to[k] = __builtin_shufflevector(even01, even23, 0, 1, 4, 5);
-    to[k + 1] = __builtin_shufflevector(odd01, odd23, 0, 1, 4, 5);
-    to[k + 2] = __builtin_shufflevector(even01, even23, 2, 3, 6, 7);
-    to[k + 3] = __builtin_shufflevector(odd01, odd23, 2, 3, 6, 7);
+    transpose4(rows, to + k);
 }
-
-using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
 
 // Lines k to k + 3 of eight neighbouring sub-bands from `first` on, in
 // single precision, at to[k] to to[k + 3]: the rows of four lines of

@@ -19,8 +19,22 @@ namespace tesk::quor {
 // builds.
 using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
 
-// Eight floats side by side, the lanes of single precision, likewise.
+// Eight floats side by side, the lanes of single precision, likewise; four
+// floats fill one SSE2 register on either build.
 using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
+using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
+
+// Column j of the 4 x 4 matrix whose rows are rows[0..3], for j = 0..3.
+inline void transpose4(const Lanes4* rows, Lanes4* columns) {
+    const Lanes4 even01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 2, 6);
+    const Lanes4 odd01 = __builtin_shufflevector(rows[0], rows[1], 1, 5, 3, 7);
+    const Lanes4 even23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 2, 6);
+    const Lanes4 odd23 = __builtin_shufflevector(rows[2], rows[3], 1, 5, 3, 7);
+    columns[0] = __builtin_shufflevector(even01, even23, 0, 1, 4, 5);
+    columns[1] = __builtin_shufflevector(odd01, odd23, 0, 1, 4, 5);
+    columns[2] = __builtin_shufflevector(even01, even23, 2, 3, 6, 7);
+    columns[3] = __builtin_shufflevector(odd01, odd23, 2, 3, 6, 7);
+}
 
 // The lanes in reverse order.
 #define TESK_QUOR_REVERSED(lanes) __builtin_shufflevector((lanes), (lanes), 3, 2, 1, 0)

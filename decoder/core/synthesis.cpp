@@ -45,8 +45,6 @@ struct SynthesisTables {
     std::array<std::array<float, 16>, kDctStages> single_dct{};
 };
 
-using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
-
 // The number type of a lane of T (T itself for a number).
 template <typename T> struct LaneOf { using type = T; };
 template <> struct LaneOf<Lanes4> { using type = double; };
@@ -347,14 +345,8 @@ inline void dct_four_blocks(const double* blocks, int stride, double (*x)[kSubba
     Lanes4 out[kSubbands];
     fast_dct<kSubbands>(synthesis_tables(), in, out);
     for (int m = 0; m < kSubbands; m += 4) {
-        const Lanes4 t0 = __builtin_shufflevector(out[m], out[m + 1], 0, 4, 2, 6);
-        const Lanes4 t1 = __builtin_shufflevector(out[m], out[m + 1], 1, 5, 3, 7);
-        const Lanes4 t2 = __builtin_shufflevector(out[m + 2], out[m + 3], 0, 4, 2, 6);
-        const Lanes4 t3 = __builtin_shufflevector(out[m + 2], out[m + 3], 1, 5, 3, 7);
-        const Lanes4 rows[4] = {__builtin_shufflevector(t0, t2, 0, 1, 4, 5),
-                                __builtin_shufflevector(t1, t3, 0, 1, 4, 5),
-                                __builtin_shufflevector(t0, t2, 2, 3, 6, 7),
-                                __builtin_shufflevector(t1, t3, 2, 3, 6, 7)};
+        Lanes4 rows[4];
+        transpose4(out + m, rows);
         for (int block = 0; block < 4; ++block) {
             std::memcpy(x[block] + m, &rows[block], sizeof rows[block]);
         }
