@@ -1,4 +1,4 @@
-#include "tools/cli/command_line.h"
+#include "programs/common/command_line.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "tools/cli/decode_run.h"
+#include "programs/common/decode_run.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tools/cli/progress.h"
-#include "tools/cli/temporary_files.h"
+#include "programs/common/progress.h"
+#include "programs/common/temporary_files.h"
 
 namespace tesk::cli {
 

@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "tools/cli/command_line.h"
-#include "tools/cli/output_file.h"
+#include "programs/common/command_line.h"
+#include "programs/common/output_file.h"
 
 namespace tesk::cli {
 

@@ -1,4 +1,4 @@
-#include "tools/cli/output_file.h"
+#include "programs/common/output_file.h"
 
 #include <array>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tools/cli/plain_errors.h"
+#include "programs/common/plain_errors.h"
 
 namespace tesk::cli {
 

@@ -14,7 +14,7 @@
 
 #include <sys/types.h>
 
-#include "tools/cli/temporary_files.h"
+#include "programs/common/temporary_files.h"
 
 namespace tesk::cli {
 

@@ -1,4 +1,4 @@
-#include "tools/cli/plain_errors.h"
+#include "programs/common/plain_errors.h"
 
 #include <cctype>
 #include <cerrno>

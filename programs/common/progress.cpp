@@ -1,4 +1,4 @@
-#include "tools/cli/progress.h"
+#include "programs/common/progress.h"
 
 #include <algorithm>
 #include <cmath>

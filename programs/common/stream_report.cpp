@@ -1,4 +1,4 @@
-#include "tools/cli/stream_report.h"
+#include "programs/common/stream_report.h"
 
 #include <array>
 #include <cstdio>

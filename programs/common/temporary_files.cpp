@@ -1,4 +1,4 @@
-#include "tools/cli/temporary_files.h"
+#include "programs/common/temporary_files.h"
 
 #include <array>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "decoder/tool/quor_cli.h"
+#include "programs/quor/quor_cli.h"
 
 int main(int argc, char** argv) {
     return tesk::quor::cli::Run(std::vector<std::string>(argv + 1, argv + argc));

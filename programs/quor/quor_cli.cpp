@@ -1,13 +1,13 @@
-#include "decoder/tool/quor_cli.h"
+#include "programs/quor/quor_cli.h"
 
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
+#include "programs/common/decode_run.h"
+#include "programs/common/plain_errors.h"
+#include "programs/common/stream_report.h"
 #include "quor/quor.h"
-#include "tools/cli/decode_run.h"
-#include "tools/cli/plain_errors.h"
-#include "tools/cli/stream_report.h"
 
 namespace tesk::quor::cli {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/command_line.h"
+#include "programs/common/command_line.h"
 
 namespace tesk::player {
 

@@ -14,9 +14,9 @@
 #include <zelm/Exception.h>
 #include <zelm/URI.h>
 
-#include "tools/cli/plain_errors.h"
-#include "tools/cli/stream_report.h"
-#include "tools/cli/temporary_files.h"
+#include "programs/common/plain_errors.h"
+#include "programs/common/stream_report.h"
+#include "programs/common/temporary_files.h"
 
 namespace tesk::player {
 

@@ -8,7 +8,7 @@
 #include <tesk/Plugin.h>
 
 #include "Options.h"
-#include "tools/cli/decode_run.h"
+#include "programs/common/decode_run.h"
 
 namespace tesk::player {
 

@@ -11,7 +11,7 @@
 
 #include "Options.h"
 #include "Player.h"
-#include "tools/cli/decode_run.h"
+#include "programs/common/decode_run.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/cli/output_file.h"
+#include "programs/common/output_file.h"
 
 #include <gtest/gtest.h>
 

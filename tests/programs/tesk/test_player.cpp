@@ -1,4 +1,4 @@
-#include "host/tesk/Player.h"
+#include "programs/tesk/Player.h"
 
 #include <gtest/gtest.h>
 
