@@ -95,10 +95,35 @@ std::int32_t CQuorDecoder::Prepare() {
         preparationError_ = input_.GetLastError() != 0 ? input_.GetLastError() : QUOR_ERROR_DECODE;
         return preparationError_;
     }
-    prepared_ = true;
     framePending_ = scanner_.GetState() == CFrameScanner::kFrameComplete;
     nextFrameStart_ = FrameStart(0);
+    if (LoneFrameIsJunk()) {
+        preparationError_ = QUOR_ERROR_DECODE;
+        return preparationError_;
+    }
+    prepared_ = true;
     return QUOR_OK;
+}
+
+// Junk may hold a word that looks like a frame header with a frame's length
+// of bytes behind it up to the end of the input. A stream of one frame that
+// gives no audio is such junk; a lone Xing or Info frame is an empty stream.
+bool CQuorDecoder::LoneFrameIsJunk() {
+    if (streamInfo_.frameCount != 1 || streamInfo_.hasXing || !framePending_) {
+        return false;
+    }
+    if (streamInfo_.leadingFrames > 0) {
+        return true;
+    }
+    const bool decoded = DecodeHeldFrame(FrameStart(0));
+    frame_decoder_reset(*frameDecoder_);
+    return !decoded;
+}
+
+// A stream read from its start that ended without one sample; callers of
+// version 4 and earlier take it for an ordinary end.
+bool CQuorDecoder::GaveNoAudio() const {
+    return version_ >= 5 && fromStart_ && !audioDelivered_;
 }
 
 bool CQuorDecoder::Trimming() const {
@@ -188,6 +213,7 @@ std::int32_t CQuorDecoder::Deliver(void* buffer, std::int32_t size, std::int32_t
                     static_cast<std::size_t>(n));
     }
     bytesDelivered_ += n;
+    audioDelivered_ = audioDelivered_ || n > 0;
     position_ = frameStart_ + bytesDelivered_ / blockAlign_ - TrimStart();
     if (format_.sampleRate > 0) {
         currentTime_ = static_cast<double>(position_) * 1000.0 / format_.sampleRate;
@@ -212,7 +238,7 @@ std::int32_t CQuorDecoder::Decode(void* buffer, std::int32_t size, std::int32_t&
         }
         const std::int32_t result = DecodeNext(buffer == nullptr);
         if (result != QUOR_OK) {
-            return result;
+            return result == QUOR_END && GaveNoAudio() ? QUOR_ERROR_NOAUDIO : result;
         }
     }
 }
@@ -396,6 +422,7 @@ std::int32_t CQuorDecoder::SeekToTime(std::int32_t milliseconds) {
         Restart(start);
     }
     deliverFrom_ = target;
+    fromStart_ = milliseconds == 0;
     position_ = target;
     currentTime_ = milliseconds;
     return QUOR_OK;

@@ -54,6 +54,8 @@ private:
     std::int32_t Deliver(void* buffer, std::int32_t size, std::int32_t available);
     std::int32_t DecodeNext(bool passOver);
     std::int32_t NoFrameResult() const;
+    bool LoneFrameIsJunk();
+    bool GaveNoAudio() const;
     void PassOverFrame();
     bool DecodeHeldFrame(std::int64_t start);
     void AfterFrame(std::int64_t start);
@@ -102,6 +104,9 @@ private:
     std::int64_t deliverFrom_ = 0;
     std::int64_t position_ = 0;
     bool gapless_ = false;
+    // No seek to a time after 0 was made, and whether a sample was delivered.
+    bool fromStart_ = true;
+    bool audioDelivered_ = false;
     bool firstFrame_ = true;
     bool prepared_ = false;
     bool framePending_ = false;

@@ -38,6 +38,8 @@ QUOR_API const char* Quor_StrError(std::int32_t code) {
         return "not available";
     case QUOR_ERROR_INCOMPATIBLEVERSION:
         return "interface version newer than this library";
+    case QUOR_ERROR_NOAUDIO:
+        return "no audio found";
     default:
         return "unknown result code";
     }

@@ -198,16 +198,28 @@ std::int64_t CQuorSource::decoderPosition() {
     return samples;
 }
 
-// A chunk is stamped with the time of its first sample. At the end of the
-// stream the converter hands out what its filter still holds.
+// A chunk is stamped with the time of its first sample. Only the end gives
+// no chunk: a block that the converter's filter takes in whole (the tail of
+// a frame after a seek or a trim) is followed by the next until samples come
+// out. At the end of the stream the converter hands out what its filter
+// still holds.
 P<audio::IAudioChunk> CQuorSource::decode() {
-    if (m_endOfStream) {
-        return {};
+    P<audio::IAudioChunk> chunk;
+    while (!m_endOfStream && (!chunk || chunk->getSize() == 0)) {
+        chunk = decodeBlock();
     }
+    return chunk && chunk->getSize() > 0 ? chunk : P<audio::IAudioChunk>();
+}
+
+// The chunk of one decoded block, which may be empty.
+P<audio::IAudioChunk> CQuorSource::decodeBlock() {
     const P<zelm::IMemoryBlock> block = m_host->getMemoryManager()->allocate(kBlockSize);
     block->fill(0);
     std::int32_t bytes = 0;
     const int result = Quor_Decode(m_decoder, block->getData(), block->getSize(), &bytes);
+    if (result == QUOR_ERROR_NOAUDIO) {
+        raiseError(String("Quor_Decode: no audio found"), result);
+    }
     if (result != QUOR_OK && result != QUOR_END) {
         raiseError(String("Quor_Decode"), result);
     }

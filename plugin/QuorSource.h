@@ -69,6 +69,7 @@ private:
     void log(const char* format);
     void readFileInfo();
     bool needsConverter() const;
+    zelm::P<audio::IAudioChunk> decodeBlock();
     void makeConverter(double startSeconds, bool setStart);
     // The decoder's position: the next sample it delivers.
     std::int64_t decoderPosition();

@@ -20,8 +20,8 @@ zelm::P<zelm::CException> CTESKError::clone() const {
 }
 
 const char* getQuorCodeName(int code) {
-    // Indexed by 1 - code, for the codes from QUOR_END (1) down to -11.
-    static constexpr std::array<const char*, 13> kNames = {
+    // Indexed by 1 - code, for the codes from QUOR_END (1) down to -12.
+    static constexpr std::array<const char*, 14> kNames = {
         "QUOR_END",
         nullptr,
         "QUOR_ERROR_PARAM",
@@ -35,6 +35,7 @@ const char* getQuorCodeName(int code) {
         "QUOR_ERROR_WRONGSTATE",
         "QUOR_ERROR_NOTAVAILABLE",
         "QUOR_ERROR_INCOMPATIBLEVERSION",
+        "QUOR_ERROR_NOAUDIO",
     };
     constexpr int kLowest = 1 - static_cast<int>(kNames.size()) + 1;
     if (code > 1 || code < kLowest || kNames[static_cast<std::size_t>(1 - code)] == nullptr) {

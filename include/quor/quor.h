@@ -29,7 +29,8 @@
  * dropped: it gives no samples, and the samples after it keep their times
  * (the time jumps over the dropped frame). The stream is
  * refused (QUOR_ERROR_DECODE) only when no MPEG audio frame is found in the
- * first 64 KiB after an ID3v2 tag.
+ * first 64 KiB after an ID3v2 tag, or when the input holds a single frame
+ * and that frame does not decode: junk that looks like one frame.
  */
 #ifndef QUOR_QUOR_H
 #define QUOR_QUOR_H
@@ -54,8 +55,10 @@ extern "C" {
  * earlier one. Quor_GetVersion tells the version of the library loaded.
  * Version 4 adds the encoder fields of QuorFileInfo, Quor_SetOption and
  * Quor_GetPosition.
+ * Version 5 reports a stream that gives no audio as QUOR_ERROR_NOAUDIO
+ * (see Quor_Decode).
  */
-#define QUOR_VERSION 4
+#define QUOR_VERSION 5
 
 /*
  * Result codes. Each function below lists the ones it returns; Quor_StrError
@@ -80,6 +83,8 @@ extern "C" {
  *  QUOR_ERROR_NOTAVAILABLE         not returned by this version
  *  QUOR_ERROR_INCOMPATIBLEVERSION  the caller's version is above the
  *                                  library's
+ *  QUOR_ERROR_NOAUDIO              Quor_Decode, from version 5 on: the
+ *                                  stream ended without giving any audio
  */
 #define QUOR_OK 0
 #define QUOR_END 1
@@ -94,6 +99,7 @@ extern "C" {
 #define QUOR_ERROR_WRONGSTATE (-9)
 #define QUOR_ERROR_NOTAVAILABLE (-10)
 #define QUOR_ERROR_INCOMPATIBLEVERSION (-11)
+#define QUOR_ERROR_NOAUDIO (-12)
 
 /* Stream information, filled by Quor_GetFileInfo. It describes the first
  * frame; a stream whose frames change rate or channel count later on is
@@ -242,7 +248,11 @@ QUOR_API int32_t Quor_SetOption(QuorHandle handle, int32_t option, int32_t value
  *             the buffer must then hold 4608 bytes.
  *  delivered: set to 0 first, then to the bytes delivered (or passed over).
  * Returns QUOR_OK with 0 or more bytes; QUOR_END with 0 bytes once the stream
- * is exhausted, and again on every later call; QUOR_ERROR_PARAM when handle or
+ * is exhausted, and again on every later call; from version 5 on
+ * QUOR_ERROR_NOAUDIO instead of QUOR_END when the stream, read from its
+ * start (no seek other than to time 0), gave not one sample: every frame
+ * failed to decode or trimming removed them all (version 4 and earlier
+ * callers get QUOR_END); QUOR_ERROR_PARAM when handle or
  * delivered is NULL, when buffer is NULL with a nonzero size, for a size
  * below -1, or for room below one sample frame; QUOR_ERROR_DECODE for an
  * input that is not an MPEG audio stream; QUOR_ERROR_READ or QUOR_ERROR_SEEK

@@ -69,6 +69,24 @@ bool refuseOutputs(const std::string& program, const CommonOptions& options) {
     return refused;
 }
 
+// Why a decode gave no audio: a start time at or after the end, or an input
+// in which nothing decodes.
+std::string noAudioCause(const CommonOptions& options, double remaining) {
+    if (options.start <= 0.0) {
+        return "no audio found";
+    }
+    const double duration = remaining + options.start;
+    char text[96];
+    std::snprintf(text, sizeof text, "the start time %.3f s is past the end of the stream",
+                  options.start);
+    std::string cause = text;
+    if (duration > 0.0) {
+        std::snprintf(text, sizeof text, " (%.3f s)", duration);
+        cause += text;
+    }
+    return cause;
+}
+
 void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTarget& target,
                ProgressLine& progress, const std::string& name) {
     const PcmFormat format = reader.format();
@@ -88,6 +106,9 @@ void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTa
             std::min<std::uint64_t>(bytes.size(), limit - output.getDataBytes());
         output.write(bytes.data(), static_cast<std::size_t>(wanted));
         progress.show(static_cast<double>(output.getDataBytes()) / bytesPerSecond);
+    }
+    if (output.getDataBytes() == 0 && limit > 0) {
+        throw InputError(noAudioCause(options, remaining));
     }
     output.finish();
     progress.end();

@@ -144,11 +144,15 @@ public:
 
     double remaining() override { return m_source->getDuration() - m_start; }
 
+    // The end is an empty holder or the source's end of stream; a chunk
+    // without samples before it is passed over.
     std::span<const std::uint8_t> read() override {
         const double bytesPerSecond =
             static_cast<double>(m_format.sampleRate) * m_format.channels * m_format.bytesPerSample;
-        m_chunk = m_source.guarded([&] { return m_source->decode(); },
-                                   m_start + static_cast<double>(m_bytesRead) / bytesPerSecond);
+        do {
+            m_chunk = m_source.guarded([&] { return m_source->decode(); },
+                                       m_start + static_cast<double>(m_bytesRead) / bytesPerSecond);
+        } while (m_chunk && m_chunk->getSize() <= 0 && !m_source->isEndOfStream());
         if (!m_chunk || m_chunk->getSize() <= 0) {
             return {};
         }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,6 +186,79 @@ TEST_F(QuorSourceTest, OtherRateComesFromTheConverterWithContinuousTimes) {
     // At the end the converter hands out what its filter held back.
     EXPECT_EQ(static_cast<double>(frames), std::round(direct * 48000.0 / 44100.0));
     source->close();
+}
+
+// After a seek to a frame's first sample, to either side of it in whole
+// milliseconds, or to any time between, the converter hands out the rest of
+// the stream at both qualities (a negative rate: high quality), round(rest x
+// out / in) frames or one less; the tail of a frame that the filter takes in
+// whole is no end. Streams with an encoder tag are trimmed.
+TEST_F(QuorSourceTest, EverySeekConvertsTheRestOfTheStreamInFull) {
+    gen::StreamOptions tagged;
+    tagged.layer = gen::Layer::kIII;
+    tagged.vbrFrame = gen::VbrFrame::kInfo;
+    tagged.encoderTag = true;
+    tagged.samplesPerChannel = 11025;
+    struct Sweep {
+        std::string path;
+        std::size_t stride; // every how many frames' starts are sought
+        int stepMs;         // and every so many milliseconds
+        std::vector<int> rates;
+    };
+    std::vector<Sweep> sweeps = {
+        {streamFile("tagged_quarter.mp3", tagged), 1, 10, {-8000, -22050, 32000, -48000}},
+        {TESK_QUOR_DEMO_STREAM, 19, 0, {-48000, 8000}}};
+    tagged.samplesPerChannel = 88200; // from its start only, at every rate
+    sweeps.push_back({streamFile("tagged_2s.mp3", tagged), 999, 0, {}});
+    for (const int rate :
+         {8000, 11025, 12000, 16000, 22050, 24000, 32000, 48000, 88200, 96000, 176400, 192000}) {
+        sweeps.back().rates.insert(sweeps.back().rates.end(), {rate, -rate});
+    }
+    std::error_code error;
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(fs::path(TESK_QUOR_SHARED_DIR) / "conformance", error)) {
+        if (entry.path().extension() == ".bit") {
+            sweeps.push_back({entry.path().string(), 24, 0, {-44100}});
+        }
+    }
+    for (const Sweep& sweep : sweeps) {
+        const auto open = [&](int rate) {
+            const P<IAudioSource> source = create(sweep.path, std::abs(rate), 0, 2);
+            source->setOption(tesk::audio::sourceOption(tesk::audio::SourceOption::Gapless, 1));
+            source->setOption(tesk::audio::sourceOption(tesk::audio::SourceOption::ResamplerQuality,
+                                                        rate < 0 ? 1 : 0));
+            source->open();
+            return source;
+        };
+        const P<IAudioSource> own = open(0);
+        const int in = own->getSampleRate();
+        const std::vector<P<IAudioChunk>> chunks = drain(*own);
+        const auto total =
+            static_cast<std::int64_t>(bytesOf(chunks).size()) / 2 / own->getChannels();
+        std::set<std::int64_t> times = {0};
+        for (std::size_t i = 1; i < chunks.size(); i += sweep.stride) {
+            const auto ms = static_cast<std::int64_t>(chunks[i]->getTime() * 1000);
+            times.insert({ms, ms + 1});
+        }
+        for (std::int64_t ms = 0; sweep.stepMs > 0 && ms * in < total * 1000; ms += sweep.stepMs) {
+            times.insert(ms);
+        }
+        for (const int rate : sweep.rates) {
+            const P<IAudioSource> source = open(rate);
+            for (const std::int64_t ms : times) {
+                if (ms > 0) {
+                    source->seek((static_cast<double>(ms) + 0.25) / 1000.0);
+                }
+                const std::int64_t rest = std::max<std::int64_t>(total - (ms * in + 500) / 1000, 0);
+                const std::int64_t expected = (rest * std::abs(rate) * 2 + in) / (2 * in);
+                const std::int64_t frames =
+                    static_cast<std::int64_t>(bytesOf(drain(*source)).size()) / 2 /
+                    source->getChannels();
+                EXPECT_TRUE(frames == expected || frames == expected - 1)
+                    << sweep.path << " from " << ms << " ms to " << rate << " Hz: " << frames;
+            }
+        }
+    }
 }
 
 // On both paths, also after the end, the first chunk after a seek is stamped

@@ -37,10 +37,11 @@ TEST(QuorCodeNames, NameEveryCodeAndOnlyThose) {
           QUOR_CODE_AND_NAME(QUOR_ERROR_READ), QUOR_CODE_AND_NAME(QUOR_ERROR_SEEK),
           QUOR_CODE_AND_NAME(QUOR_ERROR_OPENFILE), QUOR_CODE_AND_NAME(QUOR_ERROR_WRONGSTATE),
           QUOR_CODE_AND_NAME(QUOR_ERROR_NOTAVAILABLE),
-          QUOR_CODE_AND_NAME(QUOR_ERROR_INCOMPATIBLEVERSION)}) {
+          QUOR_CODE_AND_NAME(QUOR_ERROR_INCOMPATIBLEVERSION),
+          QUOR_CODE_AND_NAME(QUOR_ERROR_NOAUDIO)}) {
         EXPECT_STREQ(getQuorCodeName(code), name) << code;
     }
-    for (int code : {0, 2, -12, 1000, -1000, INT32_MIN, INT32_MAX}) {
+    for (int code : {0, 2, -13, 1000, -1000, INT32_MIN, INT32_MAX}) {
         EXPECT_STREQ(getQuorCodeName(code), "unknown errorcode") << code;
     }
 }
