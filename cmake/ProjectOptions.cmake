@@ -28,6 +28,7 @@ function(tesk_quor_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main tesk_quor_warnings)
   target_compile_definitions(${name} PRIVATE
     TESK_QUOR_SHARED_DIR="${TESK_QUOR_SHARED_DIR}"
+    TESK_QUOR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TESK_QUOR_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name} TEST_FILTER "-*Threads.*" DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 600 LABELS ${name})

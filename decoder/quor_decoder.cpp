@@ -115,9 +115,9 @@ bool CQuorDecoder::LoneFrameIsJunk() {
     if (streamInfo_.leadingFrames > 0) {
         return true;
     }
-    const bool decoded = DecodeHeldFrame(FrameStart(0));
+    const bool audio = DecodeHeldFrame(FrameStart(0)) && pcmFrame_.GetSampleCount() > 0;
     frame_decoder_reset(*frameDecoder_);
-    return !decoded;
+    return !audio;
 }
 
 // A stream read from its start that ended without one sample; callers of

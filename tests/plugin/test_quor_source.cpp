@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -207,7 +208,7 @@ TEST_F(QuorSourceTest, EverySeekConvertsTheRestOfTheStreamInFull) {
     };
     std::vector<Sweep> sweeps = {
         {streamFile("tagged_quarter.mp3", tagged), 1, 10, {-8000, -22050, 32000, -48000}},
-        {TESK_QUOR_DEMO_STREAM, 19, 0, {-48000, 8000}}};
+        {TESK_QUOR_SOURCE_DIR "/data/demo.mp3", 19, 0, {-48000, 8000}}};
     tagged.samplesPerChannel = 88200; // from its start only, at every rate
     sweeps.push_back({streamFile("tagged_2s.mp3", tagged), 999, 0, {}});
     for (const int rate :
@@ -393,6 +394,19 @@ std::vector<BadInput> badInputs() {
                                   std::end("Xing") - 1);
     std::fill_n(xing + 16, 100, 0xFF);
     rows.push_back(fullToc);
+    // Junk once taken for a stream, kept as seeds of the fuzz target.
+    std::error_code error;
+    for (const fs::directory_entry& seed : fs::directory_iterator(
+             fs::path(TESK_QUOR_SOURCE_DIR) / "tools/fuzz/corpus/quor_fuzz", error)) {
+        const std::string name = seed.path().filename().string();
+        std::ifstream in(seed.path(), std::ios::binary);
+        const std::vector<std::uint8_t> kept{std::istreambuf_iterator<char>(in), {}};
+        if (name.starts_with("one-frame-junk") || name.starts_with("noaudio")) {
+            rows.push_back({name,
+                            {kept.begin() + 1, kept.end()},
+                            name[0] == 'o' ? QUOR_ERROR_DECODE : QUOR_ERROR_NOAUDIO});
+        }
+    }
     for (std::size_t cut = 1; cut <= 64; ++cut) {
         const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() * cut / 65);
         rows.push_back({"cut " + std::to_string(cut), {bytes.begin(), end}, kEither});

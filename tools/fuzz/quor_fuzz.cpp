@@ -3,6 +3,8 @@
 // length's parity the trimming; the rest is the stream.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -66,9 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> buffer(kLargestBuffer);
     const std::int32_t seekAt = (control >> 5) * 3;
     const std::int32_t seekMs = (control >> 2 & 7) * 250;
+    // A stream read from its start ends with audio or with an error.
+    bool fromStart = true;
+    std::int64_t total = 0;
     for (int call = 0; call < kMostCalls; ++call) {
-        if (call == seekAt) {
-            Quor_SeekToTime(handle, seekMs);
+        if (call == seekAt && Quor_SeekToTime(handle, seekMs) == QUOR_OK) {
+            fromStart = seekMs == 0;
         }
         const std::int32_t wanted = kBufferSizes[(call + control) % 8];
         std::int32_t delivered = 0;
@@ -76,6 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Quor_Decode(handle, wanted == 0 ? nullptr : buffer.data(), wanted, &delivered);
         std::int32_t time = 0;
         Quor_GetTime(handle, &time);
+        total += delivered;
+        if (result == QUOR_END && fromStart && total == 0) {
+            std::fputs("quor_fuzz: QUOR_END from a stream that gave no audio\n", stderr);
+            std::abort();
+        }
         if (result != QUOR_OK) {
             break;
         }

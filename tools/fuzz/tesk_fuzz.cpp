@@ -84,7 +84,8 @@ private:
     int m_fd;
 };
 
-// Chunks until the end or until count; every chunk holds whole sample frames.
+// Chunks until the end or until count; every chunk holds whole sample frames,
+// at least one: only the end comes without samples.
 void decodeChunks(IAudioSource& source, int count) {
     const int frameBytes = source.getChannels() * source.getBytesPerSample();
     for (int i = 0; i < count; ++i) {
@@ -92,7 +93,7 @@ void decodeChunks(IAudioSource& source, int count) {
         if (!chunk) {
             return;
         }
-        if (frameBytes <= 0 || chunk->getSize() % frameBytes != 0) {
+        if (frameBytes <= 0 || chunk->getSize() <= 0 || chunk->getSize() % frameBytes != 0) {
             std::fprintf(stderr, "tesk_fuzz: a chunk of %d bytes in frames of %d bytes\n",
                          chunk->getSize(), frameBytes);
             std::abort();
