@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <sys/stat.h>
@@ -25,6 +25,7 @@
 #include <tesk/host/PluginLoader.h>
 #include <zelm/Exception.h>
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/generated_stream.h"
 #include "tools/streamgen/streamgen.h"
 
@@ -193,70 +194,63 @@ TEST_F(QuorSourceTest, OtherRateComesFromTheConverterWithContinuousTimes) {
 // milliseconds, or to any time between, the converter hands out the rest of
 // the stream at both qualities (a negative rate: high quality), round(rest x
 // out / in) frames or one less; the tail of a frame that the filter takes in
-// whole is no end. Streams with an encoder tag are trimmed.
+// whole is no end. A stream with an encoder tag is trimmed.
 TEST_F(QuorSourceTest, EverySeekConvertsTheRestOfTheStreamInFull) {
     gen::StreamOptions tagged;
     tagged.layer = gen::Layer::kIII;
     tagged.vbrFrame = gen::VbrFrame::kInfo;
     tagged.encoderTag = true;
     tagged.samplesPerChannel = 11025;
-    struct Sweep {
-        std::string path;
-        std::size_t stride; // every how many frames' starts are sought
-        int stepMs;         // and every so many milliseconds
-        std::vector<int> rates;
-    };
-    std::vector<Sweep> sweeps = {
-        {streamFile("tagged_quarter.mp3", tagged), 1, 10, {-8000, -22050, 32000, -48000}},
-        {TESK_QUOR_SOURCE_DIR "/data/demo.mp3", 19, 0, {-48000, 8000}}};
-    tagged.samplesPerChannel = 88200; // from its start only, at every rate
-    sweeps.push_back({streamFile("tagged_2s.mp3", tagged), 999, 0, {}});
-    for (const int rate :
-         {8000, 11025, 12000, 16000, 22050, 24000, 32000, 48000, 88200, 96000, 176400, 192000}) {
-        sweeps.back().rates.insert(sweeps.back().rates.end(), {rate, -rate});
-    }
+    const std::string quarter = streamFile("tagged_quarter.mp3", tagged);
+    // Stream, every how many frames' starts and milliseconds it is sought, rates.
+    std::vector<std::tuple<std::string, std::size_t, int, std::vector<int>>> sweeps = {
+        {quarter, 1, 10, {-8000, -22050, 32000, -48000}},
+        {quarter,
+         99,
+         999,
+         {8000, -11025, 12000, -16000, 22050, -24000, 32000, 88200, -96000, 176400, -192000,
+          192000}},
+        {TESK_QUOR_SOURCE_DIR "/data/demo.mp3", 19, 9999, {-48000, 8000}}};
     std::error_code error;
-    for (const fs::directory_entry& entry :
-         fs::directory_iterator(fs::path(TESK_QUOR_SHARED_DIR) / "conformance", error)) {
+    for (const auto& entry : fs::directory_iterator(TESK_QUOR_SHARED_DIR "/conformance", error)) {
         if (entry.path().extension() == ".bit") {
-            sweeps.push_back({entry.path().string(), 24, 0, {-44100}});
+            sweeps.push_back({entry.path().string(), 24, 9999, {-44100}});
         }
     }
-    for (const Sweep& sweep : sweeps) {
+    for (const auto& [path, stride, stepMs, rates] : sweeps) {
         const auto open = [&](int rate) {
-            const P<IAudioSource> source = create(sweep.path, std::abs(rate), 0, 2);
+            const P<IAudioSource> source = create(path, std::abs(rate), 0, 2);
             source->setOption(tesk::audio::sourceOption(tesk::audio::SourceOption::Gapless, 1));
             source->setOption(tesk::audio::sourceOption(tesk::audio::SourceOption::ResamplerQuality,
                                                         rate < 0 ? 1 : 0));
             source->open();
             return source;
         };
+        const auto framesToTheEnd = [](IAudioSource& source, std::vector<P<IAudioChunk>> chunks) {
+            return static_cast<std::int64_t>(bytesOf(chunks).size()) / 2 / source.getChannels();
+        };
         const P<IAudioSource> own = open(0);
-        const int in = own->getSampleRate();
         const std::vector<P<IAudioChunk>> chunks = drain(*own);
-        const auto total =
-            static_cast<std::int64_t>(bytesOf(chunks).size()) / 2 / own->getChannels();
-        std::set<std::int64_t> times = {0};
-        for (std::size_t i = 1; i < chunks.size(); i += sweep.stride) {
+        const std::int64_t in = own->getSampleRate(), total = framesToTheEnd(*own, chunks);
+        std::set<std::int64_t> times;
+        for (std::size_t i = 1; i < chunks.size(); i += stride) {
             const auto ms = static_cast<std::int64_t>(chunks[i]->getTime() * 1000);
             times.insert({ms, ms + 1});
         }
-        for (std::int64_t ms = 0; sweep.stepMs > 0 && ms * in < total * 1000; ms += sweep.stepMs) {
+        for (std::int64_t ms = 0; ms * in < total * 1000; ms += stepMs) {
             times.insert(ms);
         }
-        for (const int rate : sweep.rates) {
+        for (const int rate : rates) {
             const P<IAudioSource> source = open(rate);
             for (const std::int64_t ms : times) {
-                if (ms > 0) {
+                if (ms > 0) { // the first time, 0, without a seek
                     source->seek((static_cast<double>(ms) + 0.25) / 1000.0);
                 }
                 const std::int64_t rest = std::max<std::int64_t>(total - (ms * in + 500) / 1000, 0);
                 const std::int64_t expected = (rest * std::abs(rate) * 2 + in) / (2 * in);
-                const std::int64_t frames =
-                    static_cast<std::int64_t>(bytesOf(drain(*source)).size()) / 2 /
-                    source->getChannels();
+                const std::int64_t frames = framesToTheEnd(*source, drain(*source));
                 EXPECT_TRUE(frames == expected || frames == expected - 1)
-                    << sweep.path << " from " << ms << " ms to " << rate << " Hz: " << frames;
+                    << path << " from " << ms << " ms to " << rate << " Hz: " << frames;
             }
         }
     }
@@ -399,8 +393,7 @@ std::vector<BadInput> badInputs() {
     for (const fs::directory_entry& seed : fs::directory_iterator(
              fs::path(TESK_QUOR_SOURCE_DIR) / "tools/fuzz/corpus/quor_fuzz", error)) {
         const std::string name = seed.path().filename().string();
-        std::ifstream in(seed.path(), std::ios::binary);
-        const std::vector<std::uint8_t> kept{std::istreambuf_iterator<char>(in), {}};
+        const std::string kept = tesk_quor_test::readAll(seed.path());
         if (name.starts_with("one-frame-junk") || name.starts_with("noaudio")) {
             rows.push_back({name,
                             {kept.begin() + 1, kept.end()},
