@@ -85,11 +85,15 @@ private:
 };
 
 // Chunks until the end or until count; every chunk holds whole sample frames,
-// at least one: only the end comes without samples.
+// at least one: only the end comes without samples, as an empty holder.
 void decodeChunks(IAudioSource& source, int count) {
     const int frameBytes = source.getChannels() * source.getBytesPerSample();
     for (int i = 0; i < count; ++i) {
         const P<IAudioChunk> chunk = source.decode();
+        if (!chunk && !source.isEndOfStream()) {
+            std::fputs("tesk_fuzz: no chunk before the end\n", stderr);
+            std::abort();
+        }
         if (!chunk) {
             return;
         }
