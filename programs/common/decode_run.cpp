@@ -69,8 +69,8 @@ bool refuseOutputs(const std::string& program, const CommonOptions& options) {
     return refused;
 }
 
-// Why a decode gave no audio: a start time at or after the end, or an input
-// in which nothing decodes.
+// Why a decode gave no audio: a start time after the end (with the duration
+// when that confirms it), or an input in which nothing decodes.
 std::string noAudioCause(const CommonOptions& options, double remaining) {
     if (options.start <= 0.0) {
         return "no audio found";
@@ -80,7 +80,7 @@ std::string noAudioCause(const CommonOptions& options, double remaining) {
     std::snprintf(text, sizeof text, "the start time %.3f s is past the end of the stream",
                   options.start);
     std::string cause = text;
-    if (duration > 0.0) {
+    if (duration > 0.0 && duration <= options.start) {
         std::snprintf(text, sizeof text, " (%.3f s)", duration);
         cause += text;
     }
