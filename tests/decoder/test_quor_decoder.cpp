@@ -118,6 +118,22 @@ TEST(QuorDecoder, WithoutAFrameEveryCallFailsToDecode) {
     }
 }
 
+// Frames that give no audio: an error for this version's callers, the end as
+// before for callers of version 4.
+TEST(QuorDecoder, NoAudioIsAnErrorFromVersionFiveOn) {
+    const char* seed =
+        TESK_QUOR_SOURCE_DIR "/tools/fuzz/corpus/quor_fuzz/noaudio-two-frames-layer1";
+    for (const std::int32_t version : {4, QUOR_VERSION}) {
+        QuorHandle handle = nullptr;
+        ASSERT_EQ(Quor_CreateUsingFile(&handle, seed, version), QUOR_OK);
+        std::vector<std::uint8_t> pcm(4608);
+        std::int32_t delivered = 0;
+        EXPECT_EQ(DecodeInto(handle, pcm, 4608, delivered),
+                  version == 4 ? QUOR_END : QUOR_ERROR_NOAUDIO);
+        Quor_Destroy(handle);
+    }
+}
+
 TEST(QuorDecoder, AReadErrorSurfacesWhenNoFurtherFrameCanBeHad) {
     for (const std::int32_t failAfter : {12000, 0}) {
         MemoryInput input;
