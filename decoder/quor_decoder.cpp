@@ -664,4 +664,8 @@ QUOR_API std::int32_t Quor_GetPicture(QuorHandle handle, void* buffer, std::int3
     });
 }
 
+QUOR_API const char* Quor_GetTagKey(std::int32_t index) {
+    return tesk::quor::TagKey(index);
+}
+
 } // extern "C"

@@ -19,6 +19,37 @@
 
 namespace tesk::quor {
 
+namespace {
+
+// The tag property names TagLib uses, and the keys they are given here.
+constexpr std::array<std::pair<const char*, const char*>, 14> kKeys = {{
+    {"TITLE", "title"},
+    {"ARTIST", "artist"},
+    {"ALBUM", "album"},
+    {"ALBUMARTIST", "album_artist"},
+    {"TRACKNUMBER", "track"},
+    {"DISCNUMBER", "disc"},
+    {"DATE", "date"},
+    {"GENRE", "genre"},
+    {"COMMENT", "comment"},
+    {"COMPOSER", "composer"},
+    {"REPLAYGAIN_TRACK_GAIN", "replaygain_track_gain"},
+    {"REPLAYGAIN_TRACK_PEAK", "replaygain_track_peak"},
+    {"REPLAYGAIN_ALBUM_GAIN", "replaygain_album_gain"},
+    {"REPLAYGAIN_ALBUM_PEAK", "replaygain_album_peak"},
+}};
+
+} // namespace
+
+const char* TagKey(std::int32_t index) {
+    if (!TagReadingBuiltIn() || index < 0 || index > static_cast<std::int32_t>(kKeys.size())) {
+        return nullptr;
+    }
+    return index < static_cast<std::int32_t>(kKeys.size())
+               ? kKeys[static_cast<std::size_t>(index)].second
+               : "picture";
+}
+
 bool ParseReplayGainValue(const std::string& text, double& value) {
     const char* start = text.c_str();
     char* end = nullptr;
@@ -108,24 +139,6 @@ private:
     QuorCallbacks callbacks_;
     void* user_;
 };
-
-// The tag property names TagLib uses, and the keys they are given here.
-constexpr std::array<std::pair<const char*, const char*>, 14> kKeys = {{
-    {"TITLE", "title"},
-    {"ARTIST", "artist"},
-    {"ALBUM", "album"},
-    {"ALBUMARTIST", "album_artist"},
-    {"TRACKNUMBER", "track"},
-    {"DISCNUMBER", "disc"},
-    {"DATE", "date"},
-    {"GENRE", "genre"},
-    {"COMMENT", "comment"},
-    {"COMPOSER", "composer"},
-    {"REPLAYGAIN_TRACK_GAIN", "replaygain_track_gain"},
-    {"REPLAYGAIN_TRACK_PEAK", "replaygain_track_peak"},
-    {"REPLAYGAIN_ALBUM_GAIN", "replaygain_album_gain"},
-    {"REPLAYGAIN_ALBUM_PEAK", "replaygain_album_peak"},
-}};
 
 // Control characters, which a damaged tag may hold, become spaces.
 std::string CleanText(const TagLib::StringList& values) {

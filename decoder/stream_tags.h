@@ -26,6 +26,10 @@ struct StreamTags {
 // Whether this build reads tags at all.
 bool TagReadingBuiltIn();
 
+// The key of each value the tags may give, from index 0 on; null past the
+// last, and for every index in a build without tag reading.
+const char* TagKey(std::int32_t index);
+
 // Reads the tags of the input behind the callbacks and moves it back to
 // where it was. A tag that cannot be parsed gives no values; nothing throws
 // but std::bad_alloc.

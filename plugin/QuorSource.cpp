@@ -137,7 +137,7 @@ void CQuorSource::readFileInfo() {
         m_decoder = nullptr;
         raiseError(String(context), result);
     }
-    m_metaData = P<zelm::IBase>(new CStreamMetaData(info, format));
+    m_metaData = P<zelm::IBase>(new CStreamMetaData(info, format, m_decoder));
     m_duration = info.durationMs > -1 ? info.durationMs / 1000.0 : -1.0;
     m_endOfStream = false;
     m_fileChannels = info.channels;

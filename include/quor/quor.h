@@ -54,7 +54,7 @@ extern "C" {
  * earlier one. Quor_GetVersion tells the version of the library loaded.
  * Version 4 adds the encoder fields of QuorFileInfo, Quor_SetOption and
  * Quor_GetPosition.
- * Version 5 adds the tags: Quor_GetTag and Quor_GetPicture.
+ * Version 5 adds the tags: Quor_GetTag, Quor_GetPicture and Quor_GetTagKey.
  */
 #define QUOR_VERSION 5
 
@@ -337,6 +337,11 @@ QUOR_API int32_t Quor_GetTag(QuorHandle handle, const char* key, char* buffer, i
  * buffer, size, length and the results as for Quor_GetTag.
  */
 QUOR_API int32_t Quor_GetPicture(QuorHandle handle, void* buffer, int32_t size, int32_t* length);
+
+/* The tag key of an index from 0 on, in the order of Quor_GetTag's list
+ * ("title" first, "picture" last); NULL past the last and, in a library
+ * built without tag reading, for every index (from version 5 on). */
+QUOR_API const char* Quor_GetTagKey(int32_t index);
 
 #ifdef __cplusplus
 }

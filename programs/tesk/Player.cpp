@@ -117,10 +117,14 @@ public:
 
     // The stream as stored: the plug-in's metadata, a number or -1.
     int value(std::string_view name) const {
+        const std::string number = text(name);
+        return number.empty() ? -1 : std::stoi(number);
+    }
+
+    // A value of the plug-in's metadata as UTF-8 text, "" when it has none.
+    std::string text(std::string_view name) const {
         const P<audio::IMetaData> data = P<audio::IMetaData>::dynamicCast(m_source->getMetaData());
-        const std::string text =
-            data ? data->getValue(String::fromUTF8(name)).toStdString() : std::string();
-        return text.empty() ? -1 : std::stoi(text);
+        return data ? data->getValue(String::fromUTF8(name)).toStdString() : std::string();
     }
 
 private:
@@ -192,6 +196,11 @@ void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream
     report.frames = source.value("frames");
     report.encoderDelay = source.value("encoder_delay");
     report.encoderPadding = source.value("encoder_padding");
+    cli::addTags(report, [&](const char* key) { return source.text(key); });
+    const std::string note = source.text("tags");
+    if (report.tagsNote.empty() && note.starts_with("not read (")) {
+        report.tagsNote = note.substr(10, note.size() - 11);
+    }
     out << cli::formatReport(report, options.json);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/cli_table.h"
+#include "tests/support/tag_bytes.h"
 
 namespace {
 
@@ -67,7 +68,74 @@ void sameAsTheQuorTool(const fs::path& dir, const ProgramRun&) {
         << tesk.out;
 }
 
+// A stream with an ID3v2.4 tag in front (a title that JSON must escape, a
+// track with its total, a gain and a cover) and an APEv2 album behind.
+std::string taggedStream(const fs::path& dir, const tesk_quor_test::Bytes& cover) {
+    tesk_quor_test::Bytes bytes = tesk_quor_test::Id3v2Writer(4)
+                                      .text("TIT2", "Grüße \"aus\" \\ 東京", 3)
+                                      .text("TRCK", "3/12", 3)
+                                      .userText("REPLAYGAIN_TRACK_GAIN", "-6.00 dB", 3)
+                                      .picture(3, "image/png", cover)
+                                      .bytes();
+    const std::string audio = readAll(tesk_quor_test::cliFiles("tesk", __FILE__).in);
+    bytes.insert(bytes.end(), audio.begin(), audio.end());
+    const tesk_quor_test::Bytes ape = tesk_quor_test::apeTag({{"Album", "Ape"}});
+    bytes.insert(bytes.end(), ape.begin(), ape.end());
+    const fs::path path = dir / "tagged.mp3";
+    tesk::quor::streamgen::WriteFile(path.string(), bytes);
+    return path.string();
+}
+
 } // namespace
+
+// Both programs print the same tag keys and values, in text and JSON; quor
+// writes the cover under the rules of every output file.
+TEST(TeskProgram, TagsAreAlikeInBothProgramsAndTheCoverIsWritten) {
+    const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_tags";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const tesk_quor_test::Bytes cover = {0x89, 'P', 'N', 'G', 0, 1, 2, 3};
+    tesk_quor_test::CliFiles files;
+    files.in = taggedStream(dir, cover);
+    const std::string text =
+        "title: Grüße \"aus\" \\ 東京\nalbum: Ape\ntrack: 3/12\n"
+        "replaygain_track_gain: -6.00 dB\npicture: type 3, image/png, 8 bytes\n";
+    const std::string json = "\"frames\": 77, \"title\": \"Grüße \\\"aus\\\" \\\\ 東京\", "
+                             "\"album\": \"Ape\", \"track\": \"3/12\"";
+    for (const auto& [arguments, expected] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"info", "{in}"}, text}, {{"info", "--json", "{in}"}, json}}) {
+        const CliCase row(arguments, 0, "");
+        const ProgramRun tesk = tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, row, files, dir);
+        EXPECT_EQ(tesk.out, tesk_quor_test::runRow(QUOR_TOOL_PROGRAM, row, files, dir).out);
+        EXPECT_NE(tesk.out.find(expected), std::string::npos) << tesk.out;
+    }
+    const std::vector<CliCase> table = {
+        {{"info", "{in}", "--picture", "{dir}/cover.png"}, 0, text},
+        {{"info", "{in}", "--picture", "{dir}/cover.png"},
+         2,
+         "cover.png: exists; give -f to replace it"},
+        {{"info", "{in}", "--picture", "{in}", "-f"}, 2, "is the input itself"},
+        {{"decode", "{in}", "-o", "{dir}/x.wav", "--picture", "{dir}/c.png"},
+         2,
+         "--picture goes with info only"},
+        {{"info", "-", "--picture", "{dir}/c.png"},
+         1,
+         "quor: standard input: no picture in its tags",
+         "{in}",
+         true},
+        {{"info", "-"}, 0, "tags: not read (the input cannot seek)\n", "{in}", true},
+    };
+    for (const CliCase& row : table) {
+        const ProgramRun run = tesk_quor_test::runRow(QUOR_TOOL_PROGRAM, row, files, dir);
+        EXPECT_EQ(run.status, row.status) << run.err;
+        EXPECT_NE((run.out + run.err).find(tesk_quor_test::substituted(row.expected, files, dir)),
+                  std::string::npos)
+            << run.out << run.err;
+    }
+    const std::string written = readAll(dir / "cover.png");
+    EXPECT_EQ(written, std::string(cover.begin(), cover.end()));
+}
 
 TEST(TeskProgram, CommandLineTable) {
     const tesk_quor_test::CliFiles files = tesk_quor_test::cliFiles("tesk", __FILE__);
