@@ -100,7 +100,8 @@ void CQuorSource::open() {
         readFileInfo();
         m_outRate = orFileValue(m_wanted.sampleRate, m_fileRate);
         m_outChannels = orFileValue(m_wanted.channels, m_fileChannels);
-        m_conversion = {m_options.highQualityResampler, m_options.eightBitDither};
+        m_conversion = {m_options.highQualityResampler, m_options.eightBitDither,
+                        replayGainFactor()};
         if (needsConverter()) {
             makeConverter(0.0, false);
         }
@@ -145,8 +146,21 @@ void CQuorSource::readFileInfo() {
     m_fileBytesPerSample = 2;
 }
 
+float CQuorSource::replayGainFactor() {
+    const P<audio::IMetaData> tags = P<audio::IMetaData>::dynamicCast(m_metaData);
+    const ReplayGain gain =
+        chooseReplayGain(m_options.replayGain, m_options.preampDb, [&](const char* key) {
+            return tags->getValue(String(key)).toStdString();
+        });
+    if (!gain.description.empty()) {
+        log(("CQuorSource: %s: ReplayGain " + gain.description).c_str());
+    }
+    return gain.factor;
+}
+
 bool CQuorSource::needsConverter() const {
-    return m_fileChannels != m_outChannels || m_fileRate != m_outRate || m_outBytesPerSample != 2;
+    return m_fileChannels != m_outChannels || m_fileRate != m_outRate || m_outBytesPerSample != 2 ||
+           m_conversion.gain != 1.0f;
 }
 
 void CQuorSource::makeConverter(double startSeconds, bool setStart) {
@@ -296,6 +310,13 @@ void CQuorSource::setOption(std::int32_t value) {
         break;
     case audio::SourceOption::EightBitDither:
         m_options.eightBitDither = on;
+        break;
+    case audio::SourceOption::ReplayGain:
+        m_options.replayGain =
+            static_cast<ReplayGainMode>(std::min<int>(audio::sourceOptionSetting(value), 2));
+        break;
+    case audio::SourceOption::ReplayGainPreamp:
+        m_options.preampDb = static_cast<std::int16_t>(audio::sourceOptionSetting(value)) / 10.0;
         break;
     }
 }

@@ -12,6 +12,7 @@
 #include <zelm/Mutex.h>
 #include <zelm/URI.h>
 
+#include "ReplayGain.h"
 #include "resampling/sample_rate_converter.h"
 
 namespace tesk::quor {
@@ -29,6 +30,8 @@ struct SourceOptions {
     bool gapless = false;
     bool highQualityResampler = false;
     bool eightBitDither = false;
+    ReplayGainMode replayGain = ReplayGainMode::kOff;
+    double preampDb = 0.0;
 };
 
 class CQuorSource : public zelm::CObject, public virtual audio::IAudioSource {
@@ -68,6 +71,8 @@ private:
     [[noreturn]] void raiseError(const zelm::String& context, int code);
     void log(const char* format);
     void readFileInfo();
+    // The ReplayGain factor of the options and the tags, logged.
+    float replayGainFactor();
     bool needsConverter() const;
     void makeConverter(double startSeconds, bool setStart);
     // The decoder's position: the next sample it delivers.

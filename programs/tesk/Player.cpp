@@ -97,6 +97,10 @@ public:
             audio::sourceOption(audio::SourceOption::Gapless, options.gapless ? 1 : 0));
         m_source->setOption(audio::sourceOption(audio::SourceOption::ResamplerQuality,
                                                 options.highQuality ? 1 : 0));
+        m_source->setOption(audio::sourceOption(audio::SourceOption::ReplayGain,
+                                                static_cast<std::uint16_t>(options.replayGain)));
+        m_source->setOption(audio::sourceOption(audio::SourceOption::ReplayGainPreamp,
+                                                static_cast<std::uint16_t>(options.preampTenths)));
         guarded([&] { m_source->open(); });
     }
     ~OpenSource() { m_source->close(); }

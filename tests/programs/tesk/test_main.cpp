@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,74 @@ std::string taggedStream(const fs::path& dir, const tesk_quor_test::Bytes& cover
     return path.string();
 }
 
+// The level of the middle half of a 16-bit WAV file's samples, in decibels
+// of full scale (root mean square).
+double levelOf(const fs::path& wav) {
+    const std::string bytes = readAll(wav);
+    std::vector<std::int16_t> samples((bytes.size() - 44) / 2);
+    std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
+    double sum = 0.0;
+    const std::size_t first = samples.size() / 4;
+    const std::size_t last = samples.size() * 3 / 4;
+    for (std::size_t i = first; i < last; ++i) {
+        sum += static_cast<double>(samples[i]) * samples[i];
+    }
+    return 10.0 * std::log10(sum / static_cast<double>(last - first) / (32768.0 * 32768.0));
+}
+
 } // namespace
+
+// The level changes by the tagged gain plus the pre-amplification, except
+// where the tagged peak would clip: there the gain stops at the peak.
+TEST(TeskProgram, ReplayGainChangesTheLevelByTheTaggedGain) {
+    const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_replaygain";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    tesk::quor::streamgen::StreamOptions sine;
+    sine.layer = tesk::quor::streamgen::Layer::kIII;
+    sine.signal = tesk::quor::streamgen::Signal::kSine;
+    sine.samplesPerChannel = 2 * 44100;
+    tesk_quor_test::CliFiles files;
+    files.in2 = tesk_quor_test::generatedStream("tesk", "sine.mp3", sine);
+    tesk_quor_test::Bytes bytes = tesk_quor_test::Id3v2Writer(3)
+                                      .userText("REPLAYGAIN_TRACK_GAIN", "-6.00 dB", 0)
+                                      .userText("REPLAYGAIN_TRACK_PEAK", "0.6", 0)
+                                      .userText("REPLAYGAIN_ALBUM_GAIN", "+3.00 dB", 0)
+                                      .userText("REPLAYGAIN_ALBUM_PEAK", "0.6", 0)
+                                      .bytes();
+    const std::string audio = readAll(files.in2);
+    bytes.insert(bytes.end(), audio.begin(), audio.end());
+    files.in = (dir / "gain.mp3").string();
+    tesk::quor::streamgen::WriteFile(files.in, bytes);
+    const CliCase reference({"decode", "{in}", "-o", "{dir}/off.wav", "-q"}, 0, "");
+    ASSERT_EQ(tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, reference, files, dir).status, 0);
+    const double off = levelOf(dir / "off.wav");
+    const double limit = -20.0 * std::log10(0.6);
+    const struct {
+        std::vector<std::string> options;
+        double change;
+        const char* logged;
+    } cases[] = {
+        {{"--replaygain", "off"}, 0.0, ""},
+        {{"--replaygain", "track"}, -6.0, "ReplayGain track gain -6.00 dB"},
+        {{"--replaygain", "album"}, 3.0, "applied +3.00 dB"},
+        {{"--replaygain", "track", "--preamp", "3.5"}, -2.5, "pre-amplification +3.50 dB"},
+        {{"--replaygain", "album", "--preamp", "10"}, limit, "limited to +4.44 dB by the peak"},
+        {{"--replaygain", "track", "{in2}"}, 0.0, "no ReplayGain in the tags; none applied"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"decode", "-o", "{dir}/gain.wav", "-q", "-f", "-v"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        if (arguments.back() != "{in2}") {
+            arguments.emplace_back("{in}");
+        }
+        const ProgramRun run =
+            tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, {arguments, 0, ""}, files, dir);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NEAR(levelOf(dir / "gain.wav") - off, c.change, 0.05) << c.options[1];
+        EXPECT_NE(run.err.find(c.logged), std::string::npos) << run.err;
+    }
+}
 
 // Both programs print the same tag keys and values, in text and JSON; quor
 // writes the cover under the rules of every output file.
@@ -142,6 +210,12 @@ TEST(TeskProgram, CommandLineTable) {
     std::vector<CliCase> table = tesk_quor_test::commonCliCases("tesk", TESK_PLAYER_PROGRAM, files);
     const std::vector<CliCase> own = {
         {{"--version"}, 0, "tesk "},
+        {{"decode", "{in}", "-o", "x.wav", "--replaygain", "loud"},
+         2,
+         "--replaygain accepts track, album or off, not 'loud'"},
+        {{"decode", "{in}", "-o", "x.wav", "--preamp", "21"},
+         2,
+         "--preamp accepts decibels from -20 to 20, not '21'"},
         {{"decode", "{in}", "-o", "x.wav", "--rate", "7999"},
          2,
          "--rate accepts 8000 to 192000, not '7999'"},
