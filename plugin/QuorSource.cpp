@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -91,6 +92,8 @@ void CQuorSource::open() {
     }
     log("CQuorSource: trying to open %s");
     const std::wstring path = zelm::getPathes()->getFileSystemPath(m_uri, 0).toWString();
+    std::error_code ignored;
+    m_seekable = std::filesystem::is_regular_file(std::filesystem::path(path), ignored);
     const int created = Quor_CreateUsingFileW(&m_decoder, path.c_str(), QUOR_VERSION);
     if (created != QUOR_OK) {
         m_decoder = nullptr;
@@ -286,7 +289,7 @@ P<zelm::IURI> CQuorSource::getURI() {
 }
 
 bool CQuorSource::isSeekable() {
-    return true;
+    return m_seekable;
 }
 
 String CQuorSource::getPluginName() {

@@ -96,6 +96,9 @@ private:
     double m_duration = -1.0;
     double m_hostTime = 0.0;
     bool m_endOfStream = false;
+    // A regular file; a pipe, FIFO or device is decoded as its bytes arrive
+    // and cannot seek.
+    bool m_seekable = false;
     QuorHandle m_decoder = nullptr;
     bool m_isOpen = false;
     zelm::P<zelm::IMutex> m_lock;

@@ -108,7 +108,9 @@ public:
     virtual void setHostTime(double seconds) = 0;
     virtual double getHostTime() = 0;
     virtual zelm::P<zelm::IURI> getURI() = 0;
-    // Whether seek works: true.
+    // Whether seek works: true for a file; false for a pipe, FIFO or device,
+    // which is decoded as its bytes arrive and whose duration is known only
+    // from a Xing header.
     virtual bool isSeekable() = 0;
     // The name of the plug-in that made the source.
     virtual zelm::String getPluginName() = 0;

@@ -156,6 +156,36 @@ TEST(TeskProgram, ReplayGainChangesTheLevelByTheTaggedGain) {
     }
 }
 
+// From a pipe, tesk decodes as the bytes arrive: the first output comes
+// while the pipe still holds back the rest of the file (it goes on only once
+// four output bytes were read; a player that waited for the end would be
+// stopped by the timeout, without output). A start time is met by dropping
+// samples, and info tells what a pipe cannot.
+TEST(TeskProgram, APipeThatStallsIsDecodedAsItsBytesArrive) {
+    const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_pipe";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const tesk_quor_test::CliFiles files = tesk_quor_test::cliFiles("tesk", __FILE__);
+    const std::string script =
+        "cd " + tesk_quor_test::shellQuoted(dir.string()) +
+        "; P=" + tesk_quor_test::shellQuoted(TESK_PLAYER_PROGRAM) +
+        "; I=" + tesk_quor_test::shellQuoted(files.in) +
+        "; mkfifo go\n"
+        "(head -c 20000 \"$I\"; read x <go; tail -c +20001 \"$I\") |\n"
+        "  timeout 30 $P decode - -o - --raw -q |\n"
+        "  { [ \"$(head -c 4 | wc -c)\" = 4 ] && echo early; echo >go; cat >rest.raw; }\n"
+        "echo status $?\n"
+        "$P decode \"$I\" -o whole.raw -q; [ $(($(stat -c %s rest.raw) + 4)) = $(stat -c %s "
+        "whole.raw) ]; echo whole $?\n"
+        "cat \"$I\" | $P decode - -o piped.raw -q --start 0.5; $P decode \"$I\" -o sought.raw "
+        "-q --start 0.5; cmp piped.raw sought.raw; echo start $?\n"
+        "cat \"$I\" | $P info - | grep -c -e 'duration: unknown' -e 'frames: unknown' -e "
+        "'tags: not read (the input cannot seek)'\n";
+    const CliCase row({"-c", script}, 0, "");
+    const ProgramRun run = tesk_quor_test::runRow("bash", row, files, dir);
+    EXPECT_EQ(run.out, "early\nstatus 0\nwhole 0\nstart 0\n3\n") << run.err;
+}
+
 // Both programs print the same tag keys and values, in text and JSON; quor
 // writes the cover under the rules of every output file.
 TEST(TeskProgram, TagsAreAlikeInBothProgramsAndTheCoverIsWritten) {
