@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "quor/quor.h"
 #include "tests/support/cli_table.h"
 #include "tests/support/tag_bytes.h"
 
@@ -107,6 +108,9 @@ double levelOf(const fs::path& wav) {
 // The level changes by the tagged gain plus the pre-amplification, except
 // where the tagged peak would clip: there the gain stops at the peak.
 TEST(TeskProgram, ReplayGainChangesTheLevelByTheTaggedGain) {
+    if (Quor_GetTagKey(0) == nullptr) {
+        GTEST_SKIP() << "built without TagLib: no tags are read";
+    }
     const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_replaygain";
     fs::remove_all(dir);
     fs::create_directories(dir);
@@ -189,6 +193,9 @@ TEST(TeskProgram, APipeThatStallsIsDecodedAsItsBytesArrive) {
 // Both programs print the same tag keys and values, in text and JSON; quor
 // writes the cover under the rules of every output file.
 TEST(TeskProgram, TagsAreAlikeInBothProgramsAndTheCoverIsWritten) {
+    if (Quor_GetTagKey(0) == nullptr) {
+        GTEST_SKIP() << "built without TagLib: no tags are read";
+    }
     const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_tags";
     fs::remove_all(dir);
     fs::create_directories(dir);
