@@ -254,6 +254,7 @@ TEST_F(StreamTagsTest, DamagedTagsGiveNoValueAndCostNoAudio) {
         {"tag claiming 256 MB at the end",
          {},
          Id3v2Writer(4).text("TIT2", "X", 0).bytes(0x0FFFFFFF)},
+        {"tag claiming 256 MB in front", Id3v2Writer(3).text("TIT2", "X", 0).bytes(0x0FFFFFFF), {}},
     };
     for (const auto& c : cases) {
         const Values values = readAndDecode(dressed(c.front, c.back));
