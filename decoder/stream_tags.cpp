@@ -11,6 +11,7 @@
 #include <apetag.h>
 #include <attachedpictureframe.h>
 #include <id3v1tag.h>
+#include <id3v2header.h>
 #include <id3v2tag.h>
 #include <mpegfile.h>
 #include <tiostream.h>
@@ -227,10 +228,16 @@ StreamTags ReadStreamTags(const QuorCallbacks& callbacks, void* user) {
     const PositionKeeper keeper(callbacks, user);
     CallbackStream stream(callbacks, user);
     TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-    TakeValues(file.ID3v2Tag(), tags.values);
+    // An ID3v2 tag that claims to end past the input is damaged: none of
+    // its values are taken.
+    TagLib::ID3v2::Tag* id3v2 = file.ID3v2Tag();
+    if (id3v2 != nullptr && id3v2->header()->completeTagSize() > stream.length()) {
+        id3v2 = nullptr;
+    }
+    TakeValues(id3v2, tags.values);
     TakeValues(file.APETag(), tags.values);
     TakeValues(file.ID3v1Tag(), tags.values);
-    TakePicture(file.ID3v2Tag(), tags);
+    TakePicture(id3v2, tags);
     return tags;
 }
 

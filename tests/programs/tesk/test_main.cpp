@@ -70,40 +70,89 @@ void sameAsTheQuorTool(const fs::path& dir, const ProgramRun&) {
         << tesk.out;
 }
 
-// A stream with an ID3v2.4 tag in front (a title that JSON must escape, a
-// track with its total, a gain and a cover) and an APEv2 album behind.
-std::string taggedStream(const fs::path& dir, const tesk_quor_test::Bytes& cover) {
-    tesk_quor_test::Bytes bytes = tesk_quor_test::Id3v2Writer(4)
-                                      .text("TIT2", "Grüße \"aus\" \\ 東京", 3)
-                                      .text("TRCK", "3/12", 3)
-                                      .userText("REPLAYGAIN_TRACK_GAIN", "-6.00 dB", 3)
-                                      .picture(3, "image/png", cover)
-                                      .bytes();
-    const std::string audio = readAll(tesk_quor_test::cliFiles("tesk", __FILE__).in);
-    bytes.insert(bytes.end(), audio.begin(), audio.end());
-    const tesk_quor_test::Bytes ape = tesk_quor_test::apeTag({{"Album", "Ape"}});
-    bytes.insert(bytes.end(), ape.begin(), ape.end());
-    const fs::path path = dir / "tagged.mp3";
-    tesk::quor::streamgen::WriteFile(path.string(), bytes);
-    return path.string();
+// A two-second sine with an ID3v2.4 tag in front (a title that JSON must
+// escape, a track with its total, gains and peaks, a cover) and an APEv2
+// album behind, in a folder of its own.
+tesk_quor_test::CliFiles taggedSine(const fs::path& dir) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    namespace gen = tesk::quor::streamgen;
+    gen::StreamOptions sine;
+    sine.layer = gen::Layer::kIII;
+    sine.signal = gen::Signal::kSine;
+    sine.samplesPerChannel = 2 * 44100;
+    tesk_quor_test::CliFiles files;
+    files.in2 = tesk_quor_test::generatedStream("tesk", "sine.mp3", sine);
+    using namespace tesk_quor_test;
+    using namespace std::string_literals;
+    const Bytes tag = id3v2(4, {{"TIT2", text(3, bytesOf("Grüße \"a\" \\ 東京"))},
+                                {"TRCK", text(0, bytesOf("3/12"))},
+                                {"TXXX", text(0, bytesOf("REPLAYGAIN_TRACK_GAIN\0-6.00 dB"s))},
+                                {"TXXX", text(0, bytesOf("REPLAYGAIN_ALBUM_GAIN\0+3.00 dB"s))},
+                                {"TXXX", text(0, bytesOf("REPLAYGAIN_ALBUM_PEAK\0"
+                                                         "0.6"s))},
+                                {"APIC", picture(4, 3, "image/png", bytesOf("PNG!"))}});
+    const Bytes bytes =
+        joined(joined(tag, bytesOf(readAll(files.in2))), apeTag({{"Album", "Ape"}}));
+    files.in = (dir / "tagged.mp3").string();
+    gen::WriteFile(files.in, bytes);
+    return files;
 }
 
-// The level of the middle half of a 16-bit WAV file's samples, in decibels
-// of full scale (root mean square).
+// The level of the middle half of a 16-bit WAV file, in decibels (RMS).
 double levelOf(const fs::path& wav) {
     const std::string bytes = readAll(wav);
     std::vector<std::int16_t> samples((bytes.size() - 44) / 2);
     std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
     double sum = 0.0;
-    const std::size_t first = samples.size() / 4;
-    const std::size_t last = samples.size() * 3 / 4;
-    for (std::size_t i = first; i < last; ++i) {
+    for (std::size_t i = samples.size() / 4; i < samples.size() * 3 / 4; ++i) {
         sum += static_cast<double>(samples[i]) * samples[i];
     }
-    return 10.0 * std::log10(sum / static_cast<double>(last - first) / (32768.0 * 32768.0));
+    return 10.0 * std::log10(sum / static_cast<double>(samples.size() / 2));
 }
 
 } // namespace
+
+// Both programs print the same tag keys and values, in text and JSON; quor
+// writes the cover under the rules of every output file.
+TEST(TeskProgram, TagsAreAlikeInBothProgramsAndTheCoverIsWritten) {
+    if (Quor_GetTagKey(0) == nullptr) {
+        GTEST_SKIP() << "built without TagLib: no tags are read";
+    }
+    const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_tags";
+    const tesk_quor_test::CliFiles files = taggedSine(dir);
+    const std::string text = "title: Grüße \"a\" \\ 東京\nalbum: Ape\ntrack: 3/12\n";
+    const std::string json = "\"title\": \"Grüße \\\"a\\\" \\\\ 東京\", \"album\": \"Ape\"";
+    for (const auto& [arguments, expected] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"info", "{in}"}, text}, {{"info", "--json", "{in}"}, json}}) {
+        const ProgramRun tesk =
+            tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, {arguments, 0, ""}, files, dir);
+        EXPECT_EQ(tesk.out,
+                  tesk_quor_test::runRow(QUOR_TOOL_PROGRAM, {arguments, 0, ""}, files, dir).out);
+        EXPECT_NE(tesk.out.find(expected), std::string::npos) << tesk.out;
+    }
+    tesk_quor_test::runCliTable(
+        QUOR_TOOL_PROGRAM, "quor_picture", files,
+        {{{"info", "{in}", "--picture", "{dir}/c.png"},
+          0,
+          "picture: type 3, image/png, 4 bytes\n",
+          "",
+          false,
+          [](const fs::path& out, const ProgramRun&) {
+              EXPECT_EQ(readAll(out / "c.png"), "PNG!");
+          }},
+         {{"info", "{in}", "--picture", "{in}", "-f"}, 2, "is the input itself"},
+         {{"decode", "{in}", "-o", "x.wav", "--picture", "c.png"},
+          2,
+          "--picture goes with info only"},
+         {{"info", "-", "--picture", "{dir}/c.png"},
+          1,
+          "quor: standard input: no picture in its tags",
+          "{in}",
+          true},
+         {{"info", "-"}, 0, "tags: not read (the input cannot seek)\n", "{in}", true}});
+}
 
 // The level changes by the tagged gain plus the pre-amplification, except
 // where the tagged peak would clip: there the gain stops at the peak.
@@ -112,50 +161,32 @@ TEST(TeskProgram, ReplayGainChangesTheLevelByTheTaggedGain) {
         GTEST_SKIP() << "built without TagLib: no tags are read";
     }
     const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_replaygain";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    tesk::quor::streamgen::StreamOptions sine;
-    sine.layer = tesk::quor::streamgen::Layer::kIII;
-    sine.signal = tesk::quor::streamgen::Signal::kSine;
-    sine.samplesPerChannel = 2 * 44100;
-    tesk_quor_test::CliFiles files;
-    files.in2 = tesk_quor_test::generatedStream("tesk", "sine.mp3", sine);
-    tesk_quor_test::Bytes bytes = tesk_quor_test::Id3v2Writer(3)
-                                      .userText("REPLAYGAIN_TRACK_GAIN", "-6.00 dB", 0)
-                                      .userText("REPLAYGAIN_TRACK_PEAK", "0.6", 0)
-                                      .userText("REPLAYGAIN_ALBUM_GAIN", "+3.00 dB", 0)
-                                      .userText("REPLAYGAIN_ALBUM_PEAK", "0.6", 0)
-                                      .bytes();
-    const std::string audio = readAll(files.in2);
-    bytes.insert(bytes.end(), audio.begin(), audio.end());
-    files.in = (dir / "gain.mp3").string();
-    tesk::quor::streamgen::WriteFile(files.in, bytes);
+    const tesk_quor_test::CliFiles files = taggedSine(dir);
     const CliCase reference({"decode", "{in}", "-o", "{dir}/off.wav", "-q"}, 0, "");
     ASSERT_EQ(tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, reference, files, dir).status, 0);
-    const double off = levelOf(dir / "off.wav");
-    const double limit = -20.0 * std::log10(0.6);
     const struct {
         std::vector<std::string> options;
         double change;
         const char* logged;
     } cases[] = {
-        {{"--replaygain", "off"}, 0.0, ""},
-        {{"--replaygain", "track"}, -6.0, "ReplayGain track gain -6.00 dB"},
-        {{"--replaygain", "album"}, 3.0, "applied +3.00 dB"},
-        {{"--replaygain", "track", "--preamp", "3.5"}, -2.5, "pre-amplification +3.50 dB"},
-        {{"--replaygain", "album", "--preamp", "10"}, limit, "limited to +4.44 dB by the peak"},
-        {{"--replaygain", "track", "{in2}"}, 0.0, "no ReplayGain in the tags; none applied"},
+        {{"off", "{in}"}, 0.0, ""},
+        {{"track", "{in}"}, -6.0, "ReplayGain track gain -6.00 dB"},
+        {{"album", "{in}"}, 3.0, "applied +3.00 dB"},
+        {{"track", "--preamp", "3.5", "{in}"}, -2.5, "pre-amplification +3.50 dB"},
+        {{"album", "--preamp", "10", "{in}"},
+         -20.0 * std::log10(0.6),
+         "limited to +4.44 dB by the peak"},
+        {{"track", "{in2}"}, 0.0, "no ReplayGain in the tags; none applied"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> arguments = {"decode", "-o", "{dir}/gain.wav", "-q", "-f", "-v"};
+        std::vector<std::string> arguments = {"decode", "-o", "{dir}/gain.wav", "-q",
+                                              "-f",     "-v", "--replaygain"};
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
-        if (arguments.back() != "{in2}") {
-            arguments.emplace_back("{in}");
-        }
         const ProgramRun run =
             tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, {arguments, 0, ""}, files, dir);
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_NEAR(levelOf(dir / "gain.wav") - off, c.change, 0.05) << c.options[1];
+        EXPECT_NEAR(levelOf(dir / "gain.wav") - levelOf(dir / "off.wav"), c.change, 0.05)
+            << c.options[0];
         EXPECT_NE(run.err.find(c.logged), std::string::npos) << run.err;
     }
 }
@@ -171,75 +202,19 @@ TEST(TeskProgram, APipeThatStallsIsDecodedAsItsBytesArrive) {
     fs::create_directories(dir);
     const tesk_quor_test::CliFiles files = tesk_quor_test::cliFiles("tesk", __FILE__);
     const std::string script =
-        "cd " + tesk_quor_test::shellQuoted(dir.string()) +
-        "; P=" + tesk_quor_test::shellQuoted(TESK_PLAYER_PROGRAM) +
-        "; I=" + tesk_quor_test::shellQuoted(files.in) +
+        "cd {dir}; P=" + tesk_quor_test::shellQuoted(TESK_PLAYER_PROGRAM) +
         "; mkfifo go\n"
-        "(head -c 20000 \"$I\"; read x <go; tail -c +20001 \"$I\") |\n"
-        "  timeout 30 $P decode - -o - --raw -q |\n"
+        "(head -c 20000 {in}; read x <go; tail -c +20001 {in}) | timeout 30 $P decode - -o - --raw "
+        "-q |\n"
         "  { [ \"$(head -c 4 | wc -c)\" = 4 ] && echo early; echo >go; cat >rest.raw; }\n"
-        "echo status $?\n"
-        "$P decode \"$I\" -o whole.raw -q; [ $(($(stat -c %s rest.raw) + 4)) = $(stat -c %s "
+        "$P decode {in} -o whole.raw -q; [ $(($(stat -c %s rest.raw) + 4)) = $(stat -c %s "
         "whole.raw) ]; echo whole $?\n"
-        "cat \"$I\" | $P decode - -o piped.raw -q --start 0.5; $P decode \"$I\" -o sought.raw "
-        "-q --start 0.5; cmp piped.raw sought.raw; echo start $?\n"
-        "cat \"$I\" | $P info - | grep -c -e 'duration: unknown' -e 'frames: unknown' -e "
-        "'tags: not read (the input cannot seek)'\n";
-    const CliCase row({"-c", script}, 0, "");
-    const ProgramRun run = tesk_quor_test::runRow("bash", row, files, dir);
-    EXPECT_EQ(run.out, "early\nstatus 0\nwhole 0\nstart 0\n3\n") << run.err;
-}
-
-// Both programs print the same tag keys and values, in text and JSON; quor
-// writes the cover under the rules of every output file.
-TEST(TeskProgram, TagsAreAlikeInBothProgramsAndTheCoverIsWritten) {
-    if (Quor_GetTagKey(0) == nullptr) {
-        GTEST_SKIP() << "built without TagLib: no tags are read";
-    }
-    const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_tags";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    const tesk_quor_test::Bytes cover = {0x89, 'P', 'N', 'G', 0, 1, 2, 3};
-    tesk_quor_test::CliFiles files;
-    files.in = taggedStream(dir, cover);
-    const std::string text =
-        "title: Grüße \"aus\" \\ 東京\nalbum: Ape\ntrack: 3/12\n"
-        "replaygain_track_gain: -6.00 dB\npicture: type 3, image/png, 8 bytes\n";
-    const std::string json = "\"frames\": 77, \"title\": \"Grüße \\\"aus\\\" \\\\ 東京\", "
-                             "\"album\": \"Ape\", \"track\": \"3/12\"";
-    for (const auto& [arguments, expected] :
-         std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{"info", "{in}"}, text}, {{"info", "--json", "{in}"}, json}}) {
-        const CliCase row(arguments, 0, "");
-        const ProgramRun tesk = tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, row, files, dir);
-        EXPECT_EQ(tesk.out, tesk_quor_test::runRow(QUOR_TOOL_PROGRAM, row, files, dir).out);
-        EXPECT_NE(tesk.out.find(expected), std::string::npos) << tesk.out;
-    }
-    const std::vector<CliCase> table = {
-        {{"info", "{in}", "--picture", "{dir}/cover.png"}, 0, text},
-        {{"info", "{in}", "--picture", "{dir}/cover.png"},
-         2,
-         "cover.png: exists; give -f to replace it"},
-        {{"info", "{in}", "--picture", "{in}", "-f"}, 2, "is the input itself"},
-        {{"decode", "{in}", "-o", "{dir}/x.wav", "--picture", "{dir}/c.png"},
-         2,
-         "--picture goes with info only"},
-        {{"info", "-", "--picture", "{dir}/c.png"},
-         1,
-         "quor: standard input: no picture in its tags",
-         "{in}",
-         true},
-        {{"info", "-"}, 0, "tags: not read (the input cannot seek)\n", "{in}", true},
-    };
-    for (const CliCase& row : table) {
-        const ProgramRun run = tesk_quor_test::runRow(QUOR_TOOL_PROGRAM, row, files, dir);
-        EXPECT_EQ(run.status, row.status) << run.err;
-        EXPECT_NE((run.out + run.err).find(tesk_quor_test::substituted(row.expected, files, dir)),
-                  std::string::npos)
-            << run.out << run.err;
-    }
-    const std::string written = readAll(dir / "cover.png");
-    EXPECT_EQ(written, std::string(cover.begin(), cover.end()));
+        "cat {in} | $P decode - -o piped.raw -q --start 0.5; $P decode {in} -o sought.raw -q "
+        "--start 0.5\n"
+        "cmp piped.raw sought.raw; echo start $?\n"
+        "cat {in} | $P info - | grep -c -e 'duration: unknown' -e 'frames: unknown'\n";
+    const ProgramRun run = tesk_quor_test::runRow("bash", {{"-c", script}, 0, ""}, files, dir);
+    EXPECT_EQ(run.out, "early\nwhole 0\nstart 0\n2\n") << run.err;
 }
 
 TEST(TeskProgram, CommandLineTable) {
