@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -60,7 +61,8 @@ std::int32_t ReservoirReach(const CFrameHeader& header) {
 } // namespace
 
 CQuorDecoder::CQuorDecoder(const QuorCallbacks& callbacks, void* user, std::int32_t version)
-    : version_(version), input_(callbacks, user), frameDecoder_(CreateFrameDecoder()) {}
+    : version_(version), input_(callbacks, user), frameDecoder_(CreateFrameDecoder()),
+      callbacks_(callbacks), user_(user) {}
 
 CQuorDecoder::~CQuorDecoder() {
     if (closeAction_ != nullptr) {
@@ -435,6 +437,63 @@ std::int32_t CQuorDecoder::GetTime() const {
 
 namespace {
 
+std::string Formatted(const char* format, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+bool HasReplayGain(const StreamTags& tags) {
+    return tags.values.count("replaygain_track_gain") != 0 ||
+           tags.values.count("replaygain_album_gain") != 0;
+}
+
+// The encoder tag's ReplayGain values, as the text tags write them.
+void AddEncoderReplayGain(const CStreamInfo& info, StreamTags& tags) {
+    if (info.encoderTrackGain != VbrTagInfo::kNoGain) {
+        tags.values["replaygain_track_gain"] = Formatted("%.1f dB", info.encoderTrackGain / 10.0);
+    }
+    if (info.encoderAlbumGain != VbrTagInfo::kNoGain) {
+        tags.values["replaygain_album_gain"] = Formatted("%.1f dB", info.encoderAlbumGain / 10.0);
+    }
+    if (info.encoderPeak > 0.0 && HasReplayGain(tags)) {
+        const char* key = info.encoderTrackGain != VbrTagInfo::kNoGain ? "replaygain_track_peak"
+                                                                       : "replaygain_album_peak";
+        tags.values[key] = Formatted("%.6f", info.encoderPeak);
+    }
+}
+
+} // namespace
+
+const StreamTags& CQuorDecoder::Tags() {
+    if (!tags_) {
+        StreamTags tags = ReadStreamTags(callbacks_, user_);
+        if (!HasReplayGain(tags) && Prepare() == QUOR_OK) {
+            AddEncoderReplayGain(streamInfo_, tags);
+        }
+        tags_ = std::move(tags);
+    }
+    return *tags_;
+}
+
+std::int32_t CQuorDecoder::GetTag(const std::string& key, const std::string*& value) {
+    const StreamTags& tags = Tags();
+    const auto found = tags.values.find(key);
+    value = found == tags.values.end() ? nullptr : &found->second;
+    return value != nullptr || tags.read ? QUOR_OK : QUOR_ERROR_UNSUPPORTED;
+}
+
+std::int32_t CQuorDecoder::GetPicture(const std::vector<std::uint8_t>*& picture) {
+    const StreamTags& tags = Tags();
+    if (!tags.read) {
+        return QUOR_ERROR_UNSUPPORTED;
+    }
+    picture = tags.picture.empty() ? nullptr : &tags.picture;
+    return QUOR_OK;
+}
+
+namespace {
+
 CQuorDecoder* FromHandle(QuorHandle handle) {
     return reinterpret_cast<CQuorDecoder*>(handle);
 }
@@ -482,10 +541,33 @@ std::int32_t CreateOnFile(QuorHandle* out, const Path* path, std::int32_t versio
     return QUOR_OK;
 }
 
+// Copies a value of bytes (and a NUL after a text) into the caller's buffer;
+// see Quor_GetTag.
+std::int32_t CopyOut(const std::uint8_t* data, std::size_t bytes, bool text, void* buffer,
+                     std::int32_t size, std::int32_t* length) {
+    if (bytes > static_cast<std::size_t>(kLargestInput) - 1) {
+        return QUOR_ERROR_UNSUPPORTED;
+    }
+    *length = static_cast<std::int32_t>(bytes);
+    if (buffer == nullptr && size == 0) {
+        return QUOR_OK;
+    }
+    const std::size_t needed = bytes + (text ? 1 : 0);
+    if (buffer == nullptr || size < 0 || static_cast<std::size_t>(size) < needed) {
+        return QUOR_ERROR_PARAM;
+    }
+    std::copy_n(data, bytes, static_cast<std::uint8_t*>(buffer));
+    if (text) {
+        static_cast<std::uint8_t*>(buffer)[bytes] = 0;
+    }
+    return QUOR_OK;
+}
+
 } // namespace
 
 } // namespace tesk::quor
 
+using tesk::quor::CopyOut;
 using tesk::quor::CQuorDecoder;
 using tesk::quor::FromHandle;
 using tesk::quor::Guarded;
@@ -576,6 +658,41 @@ QUOR_API std::int32_t Quor_SetOption(QuorHandle handle, std::int32_t option, std
         return QUOR_ERROR_PARAM;
     }
     return FromHandle(handle)->SetOption(option, value);
+}
+
+QUOR_API std::int32_t Quor_GetTag(QuorHandle handle, const char* key, char* buffer,
+                                  std::int32_t size, std::int32_t* length) {
+    if (handle == nullptr || key == nullptr || length == nullptr) {
+        return QUOR_ERROR_PARAM;
+    }
+    return Guarded([&] {
+        const std::string* value = nullptr;
+        const std::int32_t result = FromHandle(handle)->GetTag(key, value);
+        if (result != QUOR_OK || value == nullptr) {
+            return result != QUOR_OK ? result : QUOR_ERROR_NOTAVAILABLE;
+        }
+        return CopyOut(reinterpret_cast<const std::uint8_t*>(value->data()), value->size(), true,
+                       buffer, size, length);
+    });
+}
+
+QUOR_API std::int32_t Quor_GetPicture(QuorHandle handle, void* buffer, std::int32_t size,
+                                      std::int32_t* length) {
+    if (handle == nullptr || length == nullptr) {
+        return QUOR_ERROR_PARAM;
+    }
+    return Guarded([&] {
+        const std::vector<std::uint8_t>* picture = nullptr;
+        const std::int32_t result = FromHandle(handle)->GetPicture(picture);
+        if (result != QUOR_OK || picture == nullptr) {
+            return result != QUOR_OK ? result : QUOR_ERROR_NOTAVAILABLE;
+        }
+        return CopyOut(picture->data(), picture->size(), false, buffer, size, length);
+    });
+}
+
+QUOR_API const char* Quor_GetTagKey(std::int32_t index) {
+    return tesk::quor::TagKey(index);
 }
 
 } // extern "C"

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "decoder/core/frame_decoder.h"
@@ -12,6 +14,7 @@
 #include "decoder/output_frames.h"
 #include "decoder/stream_info.h"
 #include "decoder/stream_scanner.h"
+#include "decoder/stream_tags.h"
 #include "quor/quor.h"
 
 namespace tesk::quor {
@@ -44,6 +47,10 @@ public:
     std::int32_t GetTime() const;
     std::int64_t GetPosition() const { return position_; }
     std::int32_t SetOption(std::int32_t option, std::int32_t value);
+    // The value of a tag key, null when the stream has none; the tags are
+    // read on the first call. QUOR_ERROR_UNSUPPORTED when they cannot be.
+    std::int32_t GetTag(const std::string& key, const std::string*& value);
+    std::int32_t GetPicture(const std::vector<std::uint8_t>*& picture);
 
 private:
     struct FrameDecoderDeleter {
@@ -84,6 +91,9 @@ private:
     };
     bool WalkFrames(std::int32_t position, std::int64_t count, std::vector<FrameSpan>& frames);
     void Restart(std::int64_t frame);
+    // Reads the tags once; adds the encoder tag's ReplayGain values where
+    // the text tags have none.
+    const StreamTags& Tags();
 
     PCMFrame pcmFrame_{kFrameCapacity};
     AudioFrame format_;
@@ -119,6 +129,9 @@ private:
     // input's read error, or QUOR_ERROR_DECODE for an input without a stream.
     std::int32_t preparationError_ = QUOR_OK;
     bool resetNeeded_ = false;
+    QuorCallbacks callbacks_;
+    void* user_;
+    std::optional<StreamTags> tags_;
 };
 
 } // namespace tesk::quor

@@ -107,6 +107,9 @@ bool CStreamInfo::ReadTagFrame(const CFrameScanner& scanner) {
         scanner.FrameLength() >= kVbrTagProbeSize && parse_vbr_tag(tag, scanner.FrameData());
     encoderDelay = found ? tag.encoder_delay : -1;
     encoderPadding = found ? tag.encoder_padding : -1;
+    encoderPeak = tag.peak;
+    encoderTrackGain = tag.track_gain_tenths;
+    encoderAlbumGain = tag.album_gain_tenths;
     return found;
 }
 

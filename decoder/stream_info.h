@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "decoder/core/frame_decoder.h"
 #include "decoder/file_access.h"
 #include "decoder/stream_scanner.h"
 
@@ -67,6 +68,10 @@ public:
     std::int64_t leadingFrames = 0;
     std::int32_t encoderDelay = -1;
     std::int32_t encoderPadding = -1;
+    // The encoder tag's ReplayGain peak and gains (see VbrTagInfo).
+    double encoderPeak = 0.0;
+    std::int32_t encoderTrackGain = VbrTagInfo::kNoGain;
+    std::int32_t encoderAlbumGain = VbrTagInfo::kNoGain;
     // Frames counted by the pass over the stream (0 when it was not made),
     // and the stream position of every kIndexStride-th of them from the first
     // on, so that a time can be found by counting frames from a known one.

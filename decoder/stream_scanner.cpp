@@ -28,7 +28,13 @@ void SkipID3v2Tag(CQuorFileAccess& file) {
     std::uint8_t header[kID3v2HeaderSize];
     if (file.Read(header, kID3v2HeaderSize) == kID3v2HeaderSize && IsID3v2Header(header)) {
         file.ReleaseMark(mark, false);
-        file.Skip(ID3v2TagSize(header));
+        // A tag that claims to end past the input is damaged: the audio is
+        // looked for right behind its header instead.
+        const std::int32_t size = ID3v2TagSize(header);
+        const std::int32_t length = file.GetLength();
+        if (length < 0 || size <= length - file.GetPosition()) {
+            file.Skip(size);
+        }
         return;
     }
     file.ReleaseMark(mark, true);

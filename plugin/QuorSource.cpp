@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -91,6 +92,8 @@ void CQuorSource::open() {
     }
     log("CQuorSource: trying to open %s");
     const std::wstring path = zelm::getPathes()->getFileSystemPath(m_uri, 0).toWString();
+    std::error_code ignored;
+    m_seekable = std::filesystem::is_regular_file(std::filesystem::path(path), ignored);
     const int created = Quor_CreateUsingFileW(&m_decoder, path.c_str(), QUOR_VERSION);
     if (created != QUOR_OK) {
         m_decoder = nullptr;
@@ -100,7 +103,8 @@ void CQuorSource::open() {
         readFileInfo();
         m_outRate = orFileValue(m_wanted.sampleRate, m_fileRate);
         m_outChannels = orFileValue(m_wanted.channels, m_fileChannels);
-        m_conversion = {m_options.highQualityResampler, m_options.eightBitDither};
+        m_conversion = {m_options.highQualityResampler, m_options.eightBitDither,
+                        replayGainFactor()};
         if (needsConverter()) {
             makeConverter(0.0, false);
         }
@@ -137,7 +141,7 @@ void CQuorSource::readFileInfo() {
         m_decoder = nullptr;
         raiseError(String(context), result);
     }
-    m_metaData = P<zelm::IBase>(new CStreamMetaData(info, format));
+    m_metaData = P<zelm::IBase>(new CStreamMetaData(info, format, m_decoder));
     m_duration = info.durationMs > -1 ? info.durationMs / 1000.0 : -1.0;
     m_endOfStream = false;
     m_fileChannels = info.channels;
@@ -145,8 +149,21 @@ void CQuorSource::readFileInfo() {
     m_fileBytesPerSample = 2;
 }
 
+float CQuorSource::replayGainFactor() {
+    const P<audio::IMetaData> tags = P<audio::IMetaData>::dynamicCast(m_metaData);
+    const ReplayGain gain =
+        chooseReplayGain(m_options.replayGain, m_options.preampDb, [&](const char* key) {
+            return tags->getValue(String(key)).toStdString();
+        });
+    if (!gain.description.empty()) {
+        log(("CQuorSource: %s: ReplayGain " + gain.description).c_str());
+    }
+    return gain.factor;
+}
+
 bool CQuorSource::needsConverter() const {
-    return m_fileChannels != m_outChannels || m_fileRate != m_outRate || m_outBytesPerSample != 2;
+    return m_fileChannels != m_outChannels || m_fileRate != m_outRate || m_outBytesPerSample != 2 ||
+           m_conversion.gain != 1.0f;
 }
 
 void CQuorSource::makeConverter(double startSeconds, bool setStart) {
@@ -284,7 +301,7 @@ P<zelm::IURI> CQuorSource::getURI() {
 }
 
 bool CQuorSource::isSeekable() {
-    return true;
+    return m_seekable;
 }
 
 String CQuorSource::getPluginName() {
@@ -308,6 +325,13 @@ void CQuorSource::setOption(std::int32_t value) {
         break;
     case audio::SourceOption::EightBitDither:
         m_options.eightBitDither = on;
+        break;
+    case audio::SourceOption::ReplayGain:
+        m_options.replayGain =
+            static_cast<ReplayGainMode>(std::min<int>(audio::sourceOptionSetting(value), 2));
+        break;
+    case audio::SourceOption::ReplayGainPreamp:
+        m_options.preampDb = static_cast<std::int16_t>(audio::sourceOptionSetting(value)) / 10.0;
         break;
     }
 }

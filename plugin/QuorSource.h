@@ -12,6 +12,7 @@
 #include <zelm/Mutex.h>
 #include <zelm/URI.h>
 
+#include "ReplayGain.h"
 #include "resampling/sample_rate_converter.h"
 
 namespace tesk::quor {
@@ -29,6 +30,8 @@ struct SourceOptions {
     bool gapless = false;
     bool highQualityResampler = false;
     bool eightBitDither = false;
+    ReplayGainMode replayGain = ReplayGainMode::kOff;
+    double preampDb = 0.0;
 };
 
 class CQuorSource : public zelm::CObject, public virtual audio::IAudioSource {
@@ -68,6 +71,8 @@ private:
     [[noreturn]] void raiseError(const zelm::String& context, int code);
     void log(const char* format);
     void readFileInfo();
+    // The ReplayGain factor of the options and the tags, logged.
+    float replayGainFactor();
     bool needsConverter() const;
     zelm::P<audio::IAudioChunk> decodeBlock();
     void makeConverter(double startSeconds, bool setStart);
@@ -92,6 +97,9 @@ private:
     double m_duration = -1.0;
     double m_hostTime = 0.0;
     bool m_endOfStream = false;
+    // A regular file; a pipe, FIFO or device is decoded as its bytes arrive
+    // and cannot seek.
+    bool m_seekable = false;
     QuorHandle m_decoder = nullptr;
     bool m_isOpen = false;
     zelm::P<zelm::IMutex> m_lock;

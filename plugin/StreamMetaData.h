@@ -1,5 +1,7 @@
 // The metadata of an open MPEG audio source: the stream information and
-// coding the decoder reports, as named text values.
+// coding the decoder reports and the file's tags (the keys of
+// Quor_GetTagKey), as named text values. "tags" says why there are none when
+// they could not be read.
 #pragma once
 
 #include <map>
@@ -12,11 +14,13 @@ namespace tesk::quor {
 
 class CStreamMetaData : public zelm::CObject, public virtual audio::IMetaData {
 public:
-    CStreamMetaData(const QuorFileInfo& info, const QuorStreamFormat& format);
+    CStreamMetaData(const QuorFileInfo& info, const QuorStreamFormat& format, QuorHandle decoder);
 
     zelm::String getValue(const zelm::String& name) override;
 
 private:
+    void readTags(QuorHandle decoder);
+
     std::map<std::string, std::string> m_values;
 };
 

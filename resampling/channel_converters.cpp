@@ -153,7 +153,7 @@ bool servedCount(std::int32_t count) {
 
 CSampleRateConverter::CChannelConverter::CChannelConverter(std::int32_t sourceChannelCount,
                                                            std::int32_t targetChannelCount,
-                                                           std::int32_t acmod)
+                                                           std::int32_t acmod, float gain)
     : m_sourceChannelCount(sourceChannelCount), m_targetChannelCount(targetChannelCount),
       m_acmod(acmod) {
     if (!servedCount(sourceChannelCount) || !servedCount(targetChannelCount)) {
@@ -168,6 +168,11 @@ CSampleRateConverter::CChannelConverter::CChannelConverter(std::int32_t sourceCh
         builder.route(c, source[c], source.size() == 1);
     }
     keepWithinFullScale(m_weights);
+    for (auto& row : m_weights) {
+        for (float& weight : row) {
+            weight *= gain;
+        }
+    }
     findCopies();
 }
 

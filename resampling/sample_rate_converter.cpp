@@ -81,7 +81,7 @@ CSampleRateConverter::CSampleRateConverter(std::int32_t sourceRate, std::int32_t
       m_options(options) {
     checkFormat();
     m_channelConverter = zelm::P<CChannelConverter>(new CChannelConverter(
-        m_sourceChannelCount, m_targetChannelCount, CChannelConverter::kAnyLayout));
+        m_sourceChannelCount, m_targetChannelCount, CChannelConverter::kAnyLayout, m_options.gain));
     if (!m_memoryManager) {
         m_memoryManager =
             zelm::P<zelm::IMemoryManager>(new zelm::CMemoryManager(kOwnManagerBuckets));
@@ -163,7 +163,7 @@ CSampleRateConverter::channelConverterFor(std::int32_t acmod) const {
         return m_channelConverter;
     }
     return zelm::P<CChannelConverter>(
-        new CChannelConverter(m_sourceChannelCount, m_targetChannelCount, acmod));
+        new CChannelConverter(m_sourceChannelCount, m_targetChannelCount, acmod, m_options.gain));
 }
 
 zelm::P<zelm::IMemoryBlock> CSampleRateConverter::allocate(std::int64_t bytes) const {

@@ -29,6 +29,9 @@ struct ConversionOptions {
     // 8-bit output only: triangular dither of one 8-bit step added
     // before rounding, which turns the rounding error into steady noise.
     bool dither = false;
+    // A factor every sample is multiplied by in the remix (ReplayGain); the
+    // result saturates at full scale.
+    float gain = 1.0f;
 };
 
 class CSampleRateConverter : public zelm::CObject {
@@ -103,9 +106,10 @@ public:
         // The acmod of a converter that serves any layout.
         static constexpr std::int32_t kAnyLayout = -1;
 
-        // Throws zelm::CError for a channel count outside 1 to 8.
+        // Throws zelm::CError for a channel count outside 1 to 8. Every
+        // weight is multiplied by gain.
         CChannelConverter(std::int32_t sourceChannelCount, std::int32_t targetChannelCount,
-                          std::int32_t acmod);
+                          std::int32_t acmod, float gain = 1.0f);
 
         std::int32_t getSourceChannelCount() const { return m_sourceChannelCount; }
         std::int32_t getTargetChannelCount() const { return m_targetChannelCount; }

@@ -520,6 +520,18 @@ int decode_header(FrameHeader& header, std::uint32_t word) {
     }
 }
 
+// A gain field of the encoder tag: 3 bits naming the gain (1 track, 2
+// album), 3 bits naming who set it (0 nobody), a sign bit and 9 bits of
+// tenths of a decibel.
+int encoder_gain(const std::uint8_t* field, int name) {
+    const int word = field[0] << 8 | field[1];
+    if (word >> 13 != name || (word >> 10 & 7) == 0) {
+        return VbrTagInfo::kNoGain;
+    }
+    const int tenths = word & 0x1FF;
+    return (word & 0x200) != 0 ? -tenths : tenths;
+}
+
 bool parse_vbr_tag(VbrTagInfo& info, const std::uint8_t* bytes) {
     info = VbrTagInfo{};
     const int code = (bytes[2] >> 2) & 3;
@@ -566,6 +578,9 @@ bool parse_vbr_tag(VbrTagInfo& info, const std::uint8_t* bytes) {
     if (is_encoder_name(bytes + p)) {
         info.encoder_delay = encoder_field(bytes[p + 21] * 16 + (bytes[p + 22] >> 4));
         info.encoder_padding = encoder_field((bytes[p + 22] & 15) * 256 + bytes[p + 23]);
+        info.peak = big_endian32(bytes + p + 11) / double{1 << 23};
+        info.track_gain_tenths = encoder_gain(bytes + p + 15, 1);
+        info.album_gain_tenths = encoder_gain(bytes + p + 17, 2);
     }
     return true;
 }

@@ -176,6 +176,13 @@ struct VbrTagInfo {
     int tag_frame_length = 0;
     int encoder_delay = -1;
     int encoder_padding = -1;
+    // The encoder tag's ReplayGain: the peak as a fraction of full scale (0
+    // when not recorded) and the track ("radio") and album ("audiophile")
+    // gains in tenths of a decibel, kNoGain when not recorded.
+    static constexpr int kNoGain = 1 << 16;
+    double peak = 0.0;
+    int track_gain_tenths = kNoGain;
+    int album_gain_tenths = kNoGain;
 };
 
 // Reads a Xing or Info tag from the first kVbrTagProbeSize bytes of a frame

@@ -56,7 +56,8 @@ extern "C" {
  * Version 4 adds the encoder fields of QuorFileInfo, Quor_SetOption and
  * Quor_GetPosition.
  * Version 5 reports a stream that gives no audio as QUOR_ERROR_NOAUDIO
- * (see Quor_Decode).
+ * (see Quor_Decode), and adds the tags: Quor_GetTag, Quor_GetPicture and
+ * Quor_GetTagKey.
  */
 #define QUOR_VERSION 5
 
@@ -312,6 +313,45 @@ QUOR_API int32_t Quor_GetVersion(void);
 
 /* The library's release, such as "0.1.0"; static, never NULL. */
 QUOR_API const char* Quor_GetVersionString(void);
+
+/*
+ * Copies the value of one of the stream's tags, as UTF-8 text with a
+ * terminating NUL, into buffer (from version 5 on). The tags are read on the
+ * first call, from an ID3v2 tag in front of the audio and APEv2 and ID3v1
+ * tags behind it, in that order of precedence; reading them needs an input
+ * that can seek (the input is moved back to where it was). A tag that cannot
+ * be parsed gives no values; it never fails the decode.
+ *  key:    "title", "artist", "album", "album_artist", "track" ("3/12"
+ *          where the tag has a total), "disc", "date", "genre", "comment",
+ *          "composer", "replaygain_track_gain", "replaygain_album_gain"
+ *          ("-6.20 dB"), "replaygain_track_peak", "replaygain_album_peak"
+ *          ("0.988"), or "picture" ("type 3, image/jpeg, 51234 bytes": the
+ *          front cover, else the first picture; type is the ID3v2 picture
+ *          type). Without text tags, the ReplayGain values come from the
+ *          encoder tag where it records them.
+ *  buffer: where the value goes, or NULL with size 0 to ask for its length.
+ *  size:   bytes of room in buffer, the NUL included.
+ *  length: set to the length of the value in bytes, without the NUL, also
+ *          when the room is too small.
+ * Returns QUOR_OK; QUOR_ERROR_NOTAVAILABLE when the stream has no such value;
+ * QUOR_ERROR_UNSUPPORTED when no tags can be read (the library was built
+ * without tag reading, or the input cannot seek); QUOR_ERROR_PARAM when
+ * handle, key or length is NULL, or the room is too small; QUOR_ERROR_MEMORY.
+ */
+QUOR_API int32_t Quor_GetTag(QuorHandle handle, const char* key, char* buffer, int32_t size,
+                             int32_t* length);
+
+/*
+ * Copies the picture that the tag value "picture" describes (its bytes as
+ * stored, such as a JPEG or PNG file) into buffer (from version 5 on);
+ * buffer, size, length and the results as for Quor_GetTag.
+ */
+QUOR_API int32_t Quor_GetPicture(QuorHandle handle, void* buffer, int32_t size, int32_t* length);
+
+/* The tag key of an index from 0 on, in the order of Quor_GetTag's list
+ * ("title" first, "picture" last); NULL past the last and, in a library
+ * built without tag reading, for every index (from version 5 on). */
+QUOR_API const char* Quor_GetTagKey(int32_t index);
 
 #ifdef __cplusplus
 }

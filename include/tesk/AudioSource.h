@@ -44,6 +44,14 @@ enum class SourceOption : std::int32_t {
     // 0 (default): 8-bit output is the 16-bit sample rounded to the nearest
     // step. 1: triangular dither of one 8-bit step is added before rounding.
     EightBitDither = 3,
+    // 0 (default): no ReplayGain. 1: the track gain the stream's tags record
+    // is applied, 2: the album gain; either falls back on the other where
+    // the tags lack it. The gain is limited so that the tagged peak does not
+    // clip, and a converter is used whenever a gain applies.
+    ReplayGain = 4,
+    // Added to the ReplayGain: a signed 16-bit number of tenths of a decibel
+    // (0 by default). Only with ReplayGain on.
+    ReplayGainPreamp = 5,
 };
 
 constexpr std::int32_t sourceOption(SourceOption option, std::uint16_t setting) {
@@ -64,7 +72,12 @@ constexpr std::uint16_t sourceOptionSetting(std::int32_t value) {
 // MPEG-1, 20 MPEG-2, 25 MPEG-2.5), "mode" (0 stereo, 1 joint stereo, 2 dual
 // channel, 3 single channel), "bit_rate" (bit/s), "vbr" (1 or 0),
 // "frames", and "encoder_delay" and "encoder_padding" (samples) when the
-// stream's encoder tag records them.
+// stream's encoder tag records them. The tags give "title", "artist",
+// "album", "album_artist", "track", "disc", "date", "genre", "comment",
+// "composer", "replaygain_track_gain", "replaygain_track_peak",
+// "replaygain_album_gain", "replaygain_album_peak" and "picture" as UTF-8
+// text (see Quor_GetTag), and "tags" tells why there are none when they
+// could not be read.
 class IMetaData : public virtual zelm::IBase {
 public:
     virtual zelm::String getValue(const zelm::String& name) = 0;
@@ -95,7 +108,9 @@ public:
     virtual void setHostTime(double seconds) = 0;
     virtual double getHostTime() = 0;
     virtual zelm::P<zelm::IURI> getURI() = 0;
-    // Whether seek works: true.
+    // Whether seek works: true for a file; false for a pipe, FIFO or device,
+    // which is decoded as its bytes arrive and whose duration is known only
+    // from a Xing header.
     virtual bool isSeekable() = 0;
     // The name of the plug-in that made the source.
     virtual zelm::String getPluginName() = 0;

@@ -116,6 +116,10 @@ void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTa
 
 } // namespace
 
+std::string outputRefusal(const CommonOptions& options, const std::string& target) {
+    return refusal(options, target);
+}
+
 std::string subjectName(const std::string& path, bool output) {
     return path != "-" ? path : output ? "standard output" : "standard input";
 }

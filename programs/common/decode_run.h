@@ -43,6 +43,10 @@ std::string subjectName(const std::string& path, bool output);
 void reportFailure(const std::string& program, const std::string& subject,
                    const std::string& cause);
 
+// Why the file target must not be written, or "" when it may: a file that
+// exists is replaced only with --force, and never when it is an input.
+std::string outputRefusal(const CommonOptions& options, const std::string& target);
+
 // Decodes every input of options; one that fails is reported and the others
 // are still decoded. Returns the exit status.
 int decodeAll(const std::string& program, const CommonOptions& options, const ReaderFactory& open);

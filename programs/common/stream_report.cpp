@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "quor/quor.h"
+
 namespace tesk::cli {
 
 namespace {
@@ -52,6 +54,12 @@ std::vector<Field> fieldsOf(const StreamReport& r) {
     if (r.encoderPadding >= 0) {
         fields.push_back({"encoder_padding", std::to_string(r.encoderPadding), " samples", false});
     }
+    if (!r.tagsNote.empty()) {
+        fields.push_back({"tags", "not read (" + r.tagsNote + ")", "", true});
+    }
+    for (const auto& [key, value] : r.tags) {
+        fields.push_back({key.c_str(), value, "", true});
+    }
     return fields;
 }
 
@@ -63,11 +71,29 @@ std::string asText(const std::vector<Field>& fields) {
     return text;
 }
 
+// A JSON string: quotes, backslashes and control characters escaped, the
+// rest as the UTF-8 it is.
+std::string jsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += std::string("\\") + c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
 std::string asJson(const std::vector<Field>& fields) {
     std::string text = "{";
     for (const Field& f : fields) {
         const std::string value = f.value.empty() ? "null"
-                                  : f.quoted      ? "\"" + f.value + "\""
+                                  : f.quoted      ? jsonString(f.value)
                                                   : f.value;
         text += std::string(text.size() > 1 ? ", " : "") + "\"" + f.key + "\": " + value;
     }
@@ -75,6 +101,19 @@ std::string asJson(const std::vector<Field>& fields) {
 }
 
 } // namespace
+
+void addTags(StreamReport& report, const std::function<std::string(const char* key)>& lookup) {
+    if (Quor_GetTagKey(0) == nullptr) {
+        report.tagsNote = "built without TagLib";
+        return;
+    }
+    for (std::int32_t index = 0; const char* key = Quor_GetTagKey(index); ++index) {
+        std::string value = lookup(key);
+        if (!value.empty()) {
+            report.tags.emplace_back(key, std::move(value));
+        }
+    }
+}
 
 std::string formatReport(const StreamReport& report, bool json) {
     const std::vector<Field> fields = fieldsOf(report);

@@ -2,7 +2,10 @@
 // line each, or one JSON object.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tesk::cli {
 
@@ -18,7 +21,16 @@ struct StreamReport {
     int frames = -1;         // -1 when unknown
     int encoderDelay = -1;   // samples; -1 when not recorded
     int encoderPadding = -1; // samples; -1 when not recorded
+    // The tags: key and UTF-8 value, in the decoder library's order of keys.
+    // tagsNote says why there are none when they could not be read.
+    std::vector<std::pair<std::string, std::string>> tags;
+    std::string tagsNote;
 };
+
+// Fills the report's tags: lookup gives the value of a key, "" for none.
+// Without keys (a decoder library built without tag reading) the note says
+// so.
+void addTags(StreamReport& report, const std::function<std::string(const char* key)>& lookup);
 
 // The report as text lines or, with json, as one JSON object on one line.
 std::string formatReport(const StreamReport& report, bool json);

@@ -19,7 +19,7 @@ constexpr const char* kProgram = "quor";
 constexpr std::int32_t kSmallestBuffer = 4;
 constexpr int kLargestBuffer = 1 << 24;
 
-constexpr const char* kUsage = "Usage: quor info FILE [--json]\n"
+constexpr const char* kUsage = "Usage: quor info FILE [--json] [--picture OUT]\n"
                                "       quor decode FILE... -o OUT [options]\n"
                                "Decodes MPEG audio files with the Quor library.\n"
                                "\n"
@@ -27,7 +27,8 @@ constexpr const char* kUsage = "Usage: quor info FILE [--json]\n"
                                "  decode                decodes each FILE into OUT\n";
 
 constexpr const char* kOwnOptions =
-    "  --buffer BYTES        bytes asked of the decoder per call, 4 to 16777216\n";
+    "  --buffer BYTES        bytes asked of the decoder per call, 4 to 16777216\n"
+    "  --picture OUT         info: writes the front cover of the tags to OUT\n";
 
 struct HandleCloser {
     void operator()(QuorDecoder* handle) const { Quor_Destroy(handle); }
@@ -74,7 +75,40 @@ public:
         r.frames = m_format.frames;
         r.encoderDelay = m_info.encoderDelay;
         r.encoderPadding = m_info.encoderPadding;
+        common::addTags(r, [&](const char* key) { return tag(key); });
+        std::int32_t length = 0;
+        if (r.tagsNote.empty() &&
+            Quor_GetTag(m_handle.get(), "title", nullptr, 0, &length) == QUOR_ERROR_UNSUPPORTED) {
+            r.tagsNote = "the input cannot seek";
+        }
         return r;
+    }
+
+    // The value of a tag key, "" when the stream has none.
+    std::string tag(const char* key) const {
+        std::int32_t length = 0;
+        if (Quor_GetTag(m_handle.get(), key, nullptr, 0, &length) != QUOR_OK) {
+            return {};
+        }
+        std::string value(static_cast<std::size_t>(length) + 1, '\0');
+        if (Quor_GetTag(m_handle.get(), key, value.data(), length + 1, &length) != QUOR_OK) {
+            return {};
+        }
+        value.resize(static_cast<std::size_t>(length));
+        return value;
+    }
+
+    // The picture the tags describe; empty when they hold none.
+    std::vector<std::uint8_t> picture() const {
+        std::int32_t length = 0;
+        std::vector<std::uint8_t> bytes;
+        if (Quor_GetPicture(m_handle.get(), nullptr, 0, &length) == QUOR_OK) {
+            bytes.resize(static_cast<std::size_t>(length));
+            if (Quor_GetPicture(m_handle.get(), bytes.data(), length, &length) != QUOR_OK) {
+                bytes.clear();
+            }
+        }
+        return bytes;
     }
 
     QuorDecoder* handle() const { return m_handle.get(); }
@@ -128,12 +162,42 @@ private:
     double m_start = 0.0;
 };
 
+// Writes the front cover to the --picture file, with the rules of every
+// output file; false after a failure, which is reported.
+bool WritePicture(const OpenStream& stream, const Options& options) {
+    const std::vector<std::uint8_t> bytes = stream.picture();
+    const std::string subject = common::subjectName(options.picture, true);
+    if (bytes.empty()) {
+        common::reportFailure(kProgram, common::subjectName(options.inputs.front(), false),
+                              "no picture in its tags");
+        return false;
+    }
+    try {
+        common::OutputFile output(options.picture, {}, true);
+        output.write(bytes.data(), bytes.size());
+        output.finish();
+    } catch (const common::OutputError& e) {
+        common::reportFailure(kProgram, subject, e.what());
+        return false;
+    }
+    return true;
+}
+
 int RunInfo(const Options& options) {
     const std::string& input = options.inputs.front();
+    if (!options.picture.empty()) {
+        const std::string cause = common::outputRefusal(options, options.picture);
+        if (!cause.empty()) {
+            common::reportFailure(kProgram, common::subjectName(options.picture, true), cause);
+            return common::kExitUsage;
+        }
+    }
     try {
-        std::fputs(
-            common::formatReport(OpenStream(input, options.gapless).report(), options.json).c_str(),
-            stdout);
+        const OpenStream stream(input, options.gapless);
+        std::fputs(common::formatReport(stream.report(), options.json).c_str(), stdout);
+        if (!options.picture.empty() && !WritePicture(stream, options)) {
+            return common::kExitFailure;
+        }
     } catch (const common::InputError& e) {
         common::reportFailure(kProgram, common::subjectName(input, false), e.what());
         return common::kExitFailure;
@@ -152,8 +216,18 @@ Options ParseArguments(const std::vector<std::string>& arguments) {
                                                            kSmallestBuffer, kLargestBuffer);
                 return true;
             }
+            if (argument == "--picture") {
+                options.picture = reader.valueOf(argument);
+                return true;
+            }
             return false;
         });
+    if (!options.picture.empty() && options.command != common::Command::kInfo) {
+        throw common::UsageError("--picture goes with info only");
+    }
+    if (options.picture == "-") {
+        throw common::UsageError("--picture needs a file, not standard output");
+    }
     return options;
 }
 

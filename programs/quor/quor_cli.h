@@ -12,6 +12,7 @@ namespace tesk::quor::cli {
 
 struct Options : tesk::cli::CommonOptions {
     std::int32_t bufferBytes = 4608; // asked of the decoder per call
+    std::string picture;             // info: where the front cover goes
 };
 
 // Reads the arguments after the program name. Throws tesk::cli::UsageError.

@@ -1,5 +1,8 @@
 #include "Options.h"
 
+#include <cmath>
+#include <cstdlib>
+
 namespace tesk::player {
 
 namespace {
@@ -8,6 +11,18 @@ namespace {
 constexpr int kMinRate = 8000;
 constexpr int kMaxRate = 192000;
 constexpr int kMaxChannels = 8;
+// The largest pre-amplification in decibels, either way.
+constexpr double kMaxPreamp = 20.0;
+
+// Decibels from -20 to 20 as tenths of a decibel.
+int parsePreamp(const std::string& argument, const std::string& text) {
+    char* end = nullptr;
+    const double decibels = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(std::abs(decibels) <= kMaxPreamp)) {
+        throw cli::refusedValue(argument, "decibels from -20 to 20", text);
+    }
+    return static_cast<int>(std::lround(decibels * 10.0));
+}
 
 // Takes one of the player's own options; false when the argument is none.
 bool readOption(const std::string& argument, cli::ArgumentReader& reader, Options& options) {
@@ -27,6 +42,14 @@ bool readOption(const std::string& argument, cli::ArgumentReader& reader, Option
             throw cli::refusedValue(argument, "fast or high", quality);
         }
         options.highQuality = quality == "high";
+    } else if (argument == "--replaygain") {
+        const std::string& mode = reader.valueOf(argument);
+        if (mode != "off" && mode != "track" && mode != "album") {
+            throw cli::refusedValue(argument, "track, album or off", mode);
+        }
+        options.replayGain = mode == "track" ? 1 : mode == "album" ? 2 : 0;
+    } else if (argument == "--preamp") {
+        options.preampTenths = parsePreamp(argument, reader.valueOf(argument));
     } else if (argument == "--plugin") {
         options.plugin = reader.valueOf(argument);
     } else if (argument == "--verbose" || argument == "-v") {
@@ -65,6 +88,11 @@ std::string usageText() {
                "  --channels N          output channels, 1 to 8; the file's own by default\n"
                "  --bits 8|16           output sample size; 16 by default\n"
                "  --quality fast|high   sample-rate converter; high by default\n"
+               "  --replaygain track|album|off\n"
+               "                        applies the gain the tags record, limited so that\n"
+               "                        their peak does not clip; off by default\n"
+               "  --preamp DB           decibels added to the ReplayGain, -20 to 20; 0 by\n"
+               "                        default\n"
                "  -v, --verbose         show the plug-in's log lines\n"
                "  --plugin PATH         load the plug-in from PATH\n") +
            cli::commonHelp();

@@ -15,7 +15,9 @@ struct Options : cli::CommonOptions {
     int bits = 16;               // 8 or 16
     bool highQuality = true;     // the plug-in's high-quality converter
     bool verbose = false;
-    std::string plugin; // the plug-in library; empty for the default
+    int replayGain = 0;   // 0 off, 1 the track gain, 2 the album gain
+    int preampTenths = 0; // tenths of a decibel added to the ReplayGain
+    std::string plugin;   // the plug-in library; empty for the default
 };
 
 // Reads the arguments after the program name. Throws cli::UsageError.

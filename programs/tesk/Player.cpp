@@ -1,13 +1,12 @@
 #include "Player.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string_view>
 #include <system_error>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <tesk/AudioSource.h>
 #include <tesk/host/PluginLoader.h>
@@ -16,7 +15,6 @@
 
 #include "programs/common/plain_errors.h"
 #include "programs/common/stream_report.h"
-#include "programs/common/temporary_files.h"
 
 namespace tesk::player {
 
@@ -28,46 +26,9 @@ namespace {
 // Flag bit 1 of createSource: the host wants an audio source.
 constexpr int kAudioSourceFlag = 2;
 
-// Standard input as a file the plug-in can open: the input itself when it
-// is a regular file, else a copy in a temporary file removed at the end.
-class StandardInputFile {
-public:
-    StandardInputFile() {
-        struct stat status {};
-        if (fstat(STDIN_FILENO, &status) == 0 && S_ISREG(status.st_mode)) {
-            m_path = "/dev/stdin";
-            return;
-        }
-        const std::filesystem::path folder = std::filesystem::temp_directory_path();
-        try {
-            m_copy = std::make_unique<cli::TemporaryFile>((folder / "tesk-stdin-XXXXXX").string());
-        } catch (const std::system_error& e) {
-            throw cli::InputError("cannot keep a copy: " + cli::systemCause(e.code().value()));
-        }
-        m_path = m_copy->path();
-        copyInto(m_copy->openStream());
-    }
-
-    const std::string& path() const { return m_path; }
-
-private:
-    static void copyInto(std::FILE* copy) {
-        char buffer[65536];
-        std::size_t count = 0;
-        bool written = copy != nullptr;
-        while (written && (count = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
-            written = std::fwrite(buffer, 1, count, copy) == count;
-        }
-        const int error = errno;
-        written = copy != nullptr && std::fclose(copy) == 0 && written;
-        if (!written || std::ferror(stdin) != 0) {
-            throw cli::InputError("cannot keep a copy: " + cli::systemCause(error));
-        }
-    }
-
-    std::string m_path;
-    std::unique_ptr<cli::TemporaryFile> m_copy;
-};
+// Standard input as the plug-in opens it: by its path, as a file it can
+// seek in when it is one, else as a stream decoded as its bytes arrive.
+constexpr const char* kStandardInputPath = "/dev/stdin";
 
 // An open audio source on the input, in the format the options ask for; the
 // file's own rate and channel count where they ask for none. The plug-in's
@@ -77,15 +38,12 @@ public:
     OpenSource(common::ITESKPlugin& plugin, const Options& options, const std::string& input,
                int bytesPerSample)
         : m_input(input) {
-        if (input == "-") {
-            m_standardInput = std::make_unique<StandardInputFile>();
-        }
         SourceFormat format{};
         format.size = sizeof format;
         format.sampleRate = options.rate.value_or(0);
         format.channels = options.channels.value_or(0);
         format.bytesPerSample = bytesPerSample;
-        const std::string path = m_standardInput ? m_standardInput->path() : input;
+        const std::string path = input == "-" ? kStandardInputPath : input;
         const String uri = zelm::CURI::fromPath(String::fromUTF8(path))->toString();
         const P<audio::ISource> source =
             plugin.createSource(*uri.getObject(), kAudioSourceFlag, 0, &format);
@@ -97,6 +55,10 @@ public:
             audio::sourceOption(audio::SourceOption::Gapless, options.gapless ? 1 : 0));
         m_source->setOption(audio::sourceOption(audio::SourceOption::ResamplerQuality,
                                                 options.highQuality ? 1 : 0));
+        m_source->setOption(audio::sourceOption(audio::SourceOption::ReplayGain,
+                                                static_cast<std::uint16_t>(options.replayGain)));
+        m_source->setOption(audio::sourceOption(audio::SourceOption::ReplayGainPreamp,
+                                                static_cast<std::uint16_t>(options.preampTenths)));
         guarded([&] { m_source->open(); });
     }
     ~OpenSource() { m_source->close(); }
@@ -117,15 +79,18 @@ public:
 
     // The stream as stored: the plug-in's metadata, a number or -1.
     int value(std::string_view name) const {
+        const std::string number = text(name);
+        return number.empty() ? -1 : std::stoi(number);
+    }
+
+    // A value of the plug-in's metadata as UTF-8 text, "" when it has none.
+    std::string text(std::string_view name) const {
         const P<audio::IMetaData> data = P<audio::IMetaData>::dynamicCast(m_source->getMetaData());
-        const std::string text =
-            data ? data->getValue(String::fromUTF8(name)).toStdString() : std::string();
-        return text.empty() ? -1 : std::stoi(text);
+        return data ? data->getValue(String::fromUTF8(name)).toStdString() : std::string();
     }
 
 private:
     std::string m_input;
-    std::unique_ptr<StandardInputFile> m_standardInput;
     P<audio::IAudioSource> m_source;
 };
 
@@ -133,11 +98,16 @@ class PluginReader : public cli::AudioReader {
 public:
     PluginReader(common::ITESKPlugin& plugin, const Options& options, const std::string& input)
         : m_source(plugin, options, input, options.bits / 8), m_start(options.start) {
-        if (m_start > 0.0) {
-            m_source.guarded([&] { m_source->seek(m_start); });
-        }
         m_format = {m_source->getSampleRate(), m_source->getChannels(),
                     m_source->getBytesPerSample()};
+        if (m_start > 0.0 && m_source->isSeekable()) {
+            m_source.guarded([&] { m_source->seek(m_start); });
+        } else if (m_start > 0.0) {
+            // An input that cannot seek is decoded from its start, and the
+            // samples before the start time are dropped.
+            m_skipBytes = static_cast<std::uint64_t>(std::llround(m_start * m_format.sampleRate)) *
+                          static_cast<std::uint64_t>(m_format.channels * m_format.bytesPerSample);
+        }
     }
 
     cli::PcmFormat format() override { return m_format; }
@@ -149,16 +119,26 @@ public:
     std::span<const std::uint8_t> read() override {
         const double bytesPerSecond =
             static_cast<double>(m_format.sampleRate) * m_format.channels * m_format.bytesPerSample;
-        do {
+        for (;;) {
             m_chunk = m_source.guarded([&] { return m_source->decode(); },
                                        m_start + static_cast<double>(m_bytesRead) / bytesPerSecond);
-        } while (m_chunk && m_chunk->getSize() <= 0 && !m_source->isEndOfStream());
-        if (!m_chunk || m_chunk->getSize() <= 0) {
-            return {};
+            if (!m_chunk || m_chunk->getSize() <= 0) {
+                if (m_chunk && !m_source->isEndOfStream()) {
+                    continue;
+                }
+                return {};
+            }
+            std::span<const std::uint8_t> bytes(m_chunk->getData(),
+                                                static_cast<std::size_t>(m_chunk->getSize()));
+            const auto dropped =
+                static_cast<std::size_t>(std::min<std::uint64_t>(m_skipBytes, bytes.size()));
+            m_skipBytes -= dropped;
+            bytes = bytes.subspan(dropped);
+            if (!bytes.empty()) {
+                m_bytesRead += bytes.size();
+                return bytes;
+            }
         }
-        const auto size = static_cast<std::size_t>(m_chunk->getSize());
-        m_bytesRead += size;
-        return {m_chunk->getData(), size};
     }
 
 private:
@@ -167,6 +147,7 @@ private:
     cli::PcmFormat m_format;
     P<audio::IAudioChunk> m_chunk;
     std::uint64_t m_bytesRead = 0;
+    std::uint64_t m_skipBytes = 0; // still to drop before the start time
 };
 
 } // namespace
@@ -196,6 +177,11 @@ void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream
     report.frames = source.value("frames");
     report.encoderDelay = source.value("encoder_delay");
     report.encoderPadding = source.value("encoder_padding");
+    cli::addTags(report, [&](const char* key) { return source.text(key); });
+    const std::string note = source.text("tags");
+    if (report.tagsNote.empty() && note.starts_with("not read (")) {
+        report.tagsNote = note.substr(10, note.size() - 11);
+    }
     out << cli::formatReport(report, options.json);
 }
 

@@ -43,6 +43,23 @@ std::int32_t Position(void* user) {
     return static_cast<Input*>(user)->position;
 }
 
+// Reads every tag value and the picture, each after asking for its length.
+void ReadTags(QuorHandle handle) {
+    std::vector<char> value;
+    for (std::int32_t index = 0; const char* key = Quor_GetTagKey(index); ++index) {
+        std::int32_t length = 0;
+        if (Quor_GetTag(handle, key, nullptr, 0, &length) == QUOR_OK) {
+            value.resize(static_cast<std::size_t>(length) + 1);
+            Quor_GetTag(handle, key, value.data(), length + 1, &length);
+        }
+    }
+    std::int32_t length = 0;
+    if (Quor_GetPicture(handle, nullptr, 0, &length) == QUOR_OK) {
+        value.resize(static_cast<std::size_t>(length));
+        Quor_GetPicture(handle, value.data(), length, &length);
+    }
+}
+
 constexpr std::int32_t kBufferSizes[] = {4608, 1000, 6, 9216, -1, 0, 4, 2304};
 constexpr std::int32_t kLargestBuffer = 9216;
 constexpr int kMostCalls = 20000;
@@ -65,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Quor_SetOption(handle, QUOR_OPTION_GAPLESS, static_cast<std::int32_t>(size & 1));
     QuorFileInfo info{};
     Quor_GetFileInfo(handle, &info);
+    ReadTags(handle);
     std::vector<std::uint8_t> buffer(kLargestBuffer);
     const std::int32_t seekAt = (control >> 5) * 3;
     const std::int32_t seekMs = (control >> 2 & 7) * 250;

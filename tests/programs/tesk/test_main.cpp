@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "quor/quor.h"
 #include "tests/support/cli_table.h"
+#include "tests/support/tag_bytes.h"
 
 namespace {
 
@@ -67,13 +70,164 @@ void sameAsTheQuorTool(const fs::path& dir, const ProgramRun&) {
         << tesk.out;
 }
 
+// A two-second sine with an ID3v2.4 tag in front (a title that JSON must
+// escape, a track with its total, gains and peaks, a cover) and an APEv2
+// album behind, in a folder of its own.
+tesk_quor_test::CliFiles taggedSine(const fs::path& dir) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    namespace gen = tesk::quor::streamgen;
+    gen::StreamOptions sine;
+    sine.layer = gen::Layer::kIII;
+    sine.signal = gen::Signal::kSine;
+    sine.samplesPerChannel = 2 * 44100;
+    tesk_quor_test::CliFiles files;
+    files.in2 = tesk_quor_test::generatedStream("tesk", "sine.mp3", sine);
+    using namespace tesk_quor_test;
+    using namespace std::string_literals;
+    const Bytes tag = id3v2(4, {{"TIT2", text(3, bytesOf("Grüße \"a\" \\ 東京"))},
+                                {"TRCK", text(0, bytesOf("3/12"))},
+                                {"TXXX", text(0, bytesOf("REPLAYGAIN_TRACK_GAIN\0-6.00 dB"s))},
+                                {"TXXX", text(0, bytesOf("REPLAYGAIN_ALBUM_GAIN\0+3.00 dB"s))},
+                                {"TXXX", text(0, bytesOf("REPLAYGAIN_ALBUM_PEAK\0"
+                                                         "0.6"s))},
+                                {"APIC", picture(4, 3, "image/png", bytesOf("PNG!"))}});
+    const Bytes bytes =
+        joined(joined(tag, bytesOf(readAll(files.in2))), apeTag({{"Album", "Ape"}}));
+    files.in = (dir / "tagged.mp3").string();
+    gen::WriteFile(files.in, bytes);
+    return files;
+}
+
+// The level of the middle half of a 16-bit WAV file, in decibels (RMS).
+double levelOf(const fs::path& wav) {
+    const std::string bytes = readAll(wav);
+    std::vector<std::int16_t> samples((bytes.size() - 44) / 2);
+    std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
+    double sum = 0.0;
+    for (std::size_t i = samples.size() / 4; i < samples.size() * 3 / 4; ++i) {
+        sum += static_cast<double>(samples[i]) * samples[i];
+    }
+    return 10.0 * std::log10(sum / static_cast<double>(samples.size() / 2));
+}
+
 } // namespace
+
+// Both programs print the same tag keys and values, in text and JSON; quor
+// writes the cover under the rules of every output file.
+TEST(TeskProgram, TagsAreAlikeInBothProgramsAndTheCoverIsWritten) {
+    if (Quor_GetTagKey(0) == nullptr) {
+        GTEST_SKIP() << "built without TagLib: no tags are read";
+    }
+    const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_tags";
+    const tesk_quor_test::CliFiles files = taggedSine(dir);
+    const std::string text = "title: Grüße \"a\" \\ 東京\nalbum: Ape\ntrack: 3/12\n";
+    const std::string json = "\"title\": \"Grüße \\\"a\\\" \\\\ 東京\", \"album\": \"Ape\"";
+    for (const auto& [arguments, expected] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"info", "{in}"}, text}, {{"info", "--json", "{in}"}, json}}) {
+        const ProgramRun tesk =
+            tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, {arguments, 0, ""}, files, dir);
+        EXPECT_EQ(tesk.out,
+                  tesk_quor_test::runRow(QUOR_TOOL_PROGRAM, {arguments, 0, ""}, files, dir).out);
+        EXPECT_NE(tesk.out.find(expected), std::string::npos) << tesk.out;
+    }
+    tesk_quor_test::runCliTable(
+        QUOR_TOOL_PROGRAM, "quor_picture", files,
+        {{{"info", "{in}", "--picture", "{dir}/c.png"},
+          0,
+          "picture: type 3, image/png, 4 bytes\n",
+          "",
+          false,
+          [](const fs::path& out, const ProgramRun&) {
+              EXPECT_EQ(readAll(out / "c.png"), "PNG!");
+          }},
+         {{"info", "{in}", "--picture", "{in}", "-f"}, 2, "is the input itself"},
+         {{"decode", "{in}", "-o", "x.wav", "--picture", "c.png"},
+          2,
+          "--picture goes with info only"},
+         {{"info", "-", "--picture", "{dir}/c.png"},
+          1,
+          "quor: standard input: no picture in its tags",
+          "{in}",
+          true},
+         {{"info", "-"}, 0, "tags: not read (the input cannot seek)\n", "{in}", true}});
+}
+
+// The level changes by the tagged gain plus the pre-amplification, except
+// where the tagged peak would clip: there the gain stops at the peak.
+TEST(TeskProgram, ReplayGainChangesTheLevelByTheTaggedGain) {
+    if (Quor_GetTagKey(0) == nullptr) {
+        GTEST_SKIP() << "built without TagLib: no tags are read";
+    }
+    const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_replaygain";
+    const tesk_quor_test::CliFiles files = taggedSine(dir);
+    const CliCase reference({"decode", "{in}", "-o", "{dir}/off.wav", "-q"}, 0, "");
+    ASSERT_EQ(tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, reference, files, dir).status, 0);
+    const struct {
+        std::vector<std::string> options;
+        double change;
+        const char* logged;
+    } cases[] = {
+        {{"off", "{in}"}, 0.0, ""},
+        {{"track", "{in}"}, -6.0, "ReplayGain track gain -6.00 dB"},
+        {{"album", "{in}"}, 3.0, "applied +3.00 dB"},
+        {{"track", "--preamp", "3.5", "{in}"}, -2.5, "pre-amplification +3.50 dB"},
+        {{"album", "--preamp", "10", "{in}"},
+         -20.0 * std::log10(0.6),
+         "limited to +4.44 dB by the peak"},
+        {{"track", "{in2}"}, 0.0, "no ReplayGain in the tags; none applied"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"decode", "-o", "{dir}/gain.wav", "-q",
+                                              "-f",     "-v", "--replaygain"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const ProgramRun run =
+            tesk_quor_test::runRow(TESK_PLAYER_PROGRAM, {arguments, 0, ""}, files, dir);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NEAR(levelOf(dir / "gain.wav") - levelOf(dir / "off.wav"), c.change, 0.05)
+            << c.options[0];
+        EXPECT_NE(run.err.find(c.logged), std::string::npos) << run.err;
+    }
+}
+
+// From a pipe, tesk decodes as the bytes arrive: the first output comes
+// while the pipe still holds back the rest of the file (it goes on only once
+// four output bytes were read; a player that waited for the end would be
+// stopped by the timeout, without output). A start time is met by dropping
+// samples, and info tells what a pipe cannot.
+TEST(TeskProgram, APipeThatStallsIsDecodedAsItsBytesArrive) {
+    const fs::path dir = fs::path(TESK_QUOR_BINARY_DIR) / "test-output" / "tesk_pipe";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const tesk_quor_test::CliFiles files = tesk_quor_test::cliFiles("tesk", __FILE__);
+    const std::string script =
+        "cd {dir}; P=" + tesk_quor_test::shellQuoted(TESK_PLAYER_PROGRAM) +
+        "; mkfifo go\n"
+        "(head -c 20000 {in}; read x <go; tail -c +20001 {in}) | timeout 30 $P decode - -o - --raw "
+        "-q |\n"
+        "  { [ \"$(head -c 4 | wc -c)\" = 4 ] && echo early; echo >go; cat >rest.raw; }\n"
+        "$P decode {in} -o whole.raw -q; [ $(($(stat -c %s rest.raw) + 4)) = $(stat -c %s "
+        "whole.raw) ]; echo whole $?\n"
+        "cat {in} | $P decode - -o piped.raw -q --start 0.5; $P decode {in} -o sought.raw -q "
+        "--start 0.5\n"
+        "cmp piped.raw sought.raw; echo start $?\n"
+        "cat {in} | $P info - | grep -c -e 'duration: unknown' -e 'frames: unknown'\n";
+    const ProgramRun run = tesk_quor_test::runRow("bash", {{"-c", script}, 0, ""}, files, dir);
+    EXPECT_EQ(run.out, "early\nwhole 0\nstart 0\n2\n") << run.err;
+}
 
 TEST(TeskProgram, CommandLineTable) {
     const tesk_quor_test::CliFiles files = tesk_quor_test::cliFiles("tesk", __FILE__);
     std::vector<CliCase> table = tesk_quor_test::commonCliCases("tesk", TESK_PLAYER_PROGRAM, files);
     const std::vector<CliCase> own = {
         {{"--version"}, 0, "tesk "},
+        {{"decode", "{in}", "-o", "x.wav", "--replaygain", "loud"},
+         2,
+         "--replaygain accepts track, album or off, not 'loud'"},
+        {{"decode", "{in}", "-o", "x.wav", "--preamp", "21"},
+         2,
+         "--preamp accepts decibels from -20 to 20, not '21'"},
         {{"decode", "{in}", "-o", "x.wav", "--rate", "7999"},
          2,
          "--rate accepts 8000 to 192000, not '7999'"},
