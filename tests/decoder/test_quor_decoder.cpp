@@ -100,7 +100,9 @@ TEST(QuorDecoder, CallsWithoutTheirPointersOrWithBadValuesAreRefused) {
     EXPECT_EQ(out, 0);
     EXPECT_EQ(Quor_GetPosition(d.handle, nullptr), QUOR_ERROR_PARAM);
     EXPECT_EQ(Quor_SetOption(nullptr, QUOR_OPTION_GAPLESS, 1), QUOR_ERROR_PARAM);
-    EXPECT_EQ(Quor_SetOption(d.handle, QUOR_OPTION_GAPLESS + 1, 1), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SetOption(d.handle, 99, 1), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SetOption(d.handle, QUOR_OPTION_SAMPLE_FORMAT, QUOR_SAMPLES_FLOAT + 1),
+              QUOR_ERROR_PARAM);
 }
 
 TEST(QuorDecoder, WithoutAFrameEveryCallFailsToDecode) {
