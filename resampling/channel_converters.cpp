@@ -185,28 +185,29 @@ void CSampleRateConverter::CChannelConverter::findCopies() {
     }
 }
 
-void CSampleRateConverter::CChannelConverter::copyPlanes(std::int32_t frameCount,
-                                                         const SourcePointers& sources,
-                                                         std::ptrdiff_t step,
-                                                         const TargetPointers& targets) const {
+template <class Sample>
+void CSampleRateConverter::CChannelConverter::copyPlanes(
+    std::int32_t frameCount, const std::array<const Sample*, kMaxChannels>& sources,
+    std::ptrdiff_t step, const std::array<Sample*, kMaxChannels>& targets) const {
     for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
-        std::int16_t* out = targets[k];
+        Sample* out = targets[k];
         if (m_copyOf[k] == kSilentPlane) {
-            std::fill_n(out, frameCount, std::int16_t{0});
+            std::fill_n(out, frameCount, Sample{0});
             continue;
         }
-        const std::int16_t* in = sources[m_copyOf[k]];
+        const Sample* in = sources[m_copyOf[k]];
         for (std::int32_t n = 0; n < frameCount; ++n, in += step) {
             out[n] = *in;
         }
     }
 }
 
-void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
-                                                      SourcePointers sources,
-                                                      std::int32_t sourceStride,
-                                                      TargetPointers targets) const {
-    const std::ptrdiff_t step = sourceStride / 2;
+template <class Sample, class Store>
+void CSampleRateConverter::CChannelConverter::mix(std::int32_t frameCount,
+                                                  std::array<const Sample*, kMaxChannels> sources,
+                                                  std::ptrdiff_t step,
+                                                  std::array<Sample*, kMaxChannels> targets,
+                                                  Store store) const {
     if (m_onlyCopies) {
         copyPlanes(frameCount, sources, step, targets);
         return;
@@ -222,8 +223,30 @@ void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
             for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
                 sum += m_weights[k][c] * frame[c];
             }
-            *targets[k]++ = roundToSample(sum);
+            *targets[k]++ = store(sum);
         }
+    }
+}
+
+void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
+                                                      SourcePointers sources,
+                                                      std::int32_t sourceStride,
+                                                      TargetPointers targets) const {
+    mix(frameCount, sources, sourceStride / 2, targets,
+        [](float sum) { return roundToSample(sum); });
+}
+
+void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
+                                                      FloatSourcePointers sources,
+                                                      std::int32_t sourceStride,
+                                                      FloatTargetPointers targets,
+                                                      bool rounded) const {
+    const std::ptrdiff_t step = sourceStride / 4;
+    if (rounded) {
+        mix(frameCount, sources, step, targets,
+            [](float sum) { return static_cast<float>(roundToSample(sum)); });
+    } else {
+        mix(frameCount, sources, step, targets, [](float sum) { return sum; });
     }
 }
 

@@ -18,10 +18,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Chunk = zelm::P<tesk::audio::IAudioChunk>;
 
-// Samples the resampler holds back at equal rates until the taps after them
-// have arrived.
-constexpr std::size_t kLookAhead = 8;
-
 struct Format {
     std::int32_t sourceRate = 48000;
     std::int32_t sourceChannels = 2;
@@ -97,7 +93,7 @@ TEST(SampleRateConverterErrors, UnservedFormatsAreRefusedNamingTheValue) {
         {2, 0, 48000, 2, 2, "source sample size should not be zero"},
         {0, 2, 48000, 2, 2, "source channel count should not be zero"},
         {2, 2, -44100, 2, 2, "unsupported target rate '-44100'"},
-        {2, 2, 48000, 2, 3, "unsupported target sample size '3'"},
+        {2, 2, 48000, 2, 5, "unsupported target sample size '5'"},
     };
     for (const Case& c : cases) {
         Format f = withTarget(c.targetRate, c.targetChannels, c.targetBytes);
@@ -111,8 +107,7 @@ TEST(SampleRateConverterSamples, EightBitSourceIsCentredOn128) {
     Format f = withSource(1, 1);
     f.targetChannels = 1;
     auto converter = makeConverter(f);
-    Bytes bytes = {0x80, 0xFF, 0x00, 0x81, 0x7F};
-    bytes.resize(bytes.size() + kLookAhead, 0x80);
+    const Bytes bytes = {0x80, 0xFF, 0x00, 0x81, 0x7F};
     EXPECT_EQ(samplesOf(convert(*converter, bytes)),
               (std::vector<std::int16_t>{0, 32512, -32768, 256, -256}));
 }
@@ -122,8 +117,8 @@ TEST(SampleRateConverterSamples, EightBitOutputIsRoundedAroundSilenceAt128) {
     Format f = withTarget(48000, 1, 1);
     f.sourceChannels = 1;
     auto converter = makeConverter(f);
-    std::vector<std::int16_t> samples = {0, 32767, -32768, 16384, -16384, 127, 128, -128, -129};
-    samples.resize(samples.size() + kLookAhead, 0);
+    const std::vector<std::int16_t> samples = {0,   32767, -32768, 16384, -16384,
+                                               127, 128,   -128,   -129};
     EXPECT_EQ(bytesOf(convert(*converter, toBytes(samples))),
               (Bytes{128, 255, 0, 192, 64, 128, 129, 127, 127}));
 }
@@ -211,7 +206,7 @@ TEST(SampleRateConverterStream, ChunkTimesAdvanceByThePreviousChunkLength) {
 
 // After the flush, N source frames have given round(N x target / source)
 // frames, the last chunk stamped where the others end; at equal rates the
-// samples come out unchanged. A second flush has nothing left.
+// samples come out unchanged and at once. A second flush has nothing left.
 TEST(SampleRateConverterStream, FlushCompletesTheStream) {
     const std::pair<std::int32_t, std::int32_t> rates[] = {
         {44100, 48000}, {48000, 44100}, {8000, 44100}, {44100, 8000}, {22050, 22050}};
@@ -220,10 +215,12 @@ TEST(SampleRateConverterStream, FlushCompletesTheStream) {
         auto converter = makeConverter(resampling(from, to));
         Stream stream = feed(*converter, input, {1000, 1000000});
         const Chunk last = converter->flush();
-        ASSERT_TRUE(last);
-        EXPECT_EQ(last->getTime(), static_cast<double>(stream.samples.size() / 2) / to);
-        const std::vector<std::int16_t> tail = samplesOf(last);
-        stream.samples.insert(stream.samples.end(), tail.begin(), tail.end());
+        ASSERT_EQ(static_cast<bool>(last), from != to) << "equal rates give every frame at once";
+        if (last) {
+            EXPECT_EQ(last->getTime(), static_cast<double>(stream.samples.size() / 2) / to);
+            const std::vector<std::int16_t> tail = samplesOf(last);
+            stream.samples.insert(stream.samples.end(), tail.begin(), tail.end());
+        }
         EXPECT_EQ(stream.samples.size() / 2, std::llround(input.size() / 2.0 * to / from)) << from;
         EXPECT_FALSE(converter->flush());
         EXPECT_TRUE(from != to || stream.samples == input);
