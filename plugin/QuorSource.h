@@ -29,6 +29,7 @@ struct SourceOptions {
     bool gapless = false;
     bool highQualityResampler = false;
     bool eightBitDither = false;
+    bool floatSamples = false;
 };
 
 class CQuorSource : public zelm::CObject, public virtual audio::IAudioSource {

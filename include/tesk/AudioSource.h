@@ -44,6 +44,10 @@ enum class SourceOption : std::int32_t {
     // 0 (default): 8-bit output is the 16-bit sample rounded to the nearest
     // step. 1: triangular dither of one 8-bit step is added before rounding.
     EightBitDither = 3,
+    // 0 (default): 4-byte samples are signed 32-bit integers. 1: they are
+    // 32-bit IEEE floats with 16-bit full scale at +-1.0, never clipped.
+    // Applies only when the format record asks for 4 bytes per sample.
+    FloatSamples = 4,
 };
 
 constexpr std::int32_t sourceOption(SourceOption option, std::uint16_t setting) {

@@ -18,6 +18,8 @@ struct StreamReport {
     int frames = -1;         // -1 when unknown
     int encoderDelay = -1;   // samples; -1 when not recorded
     int encoderPadding = -1; // samples; -1 when not recorded
+    int bits = 16;           // the sample size a decode with the same options writes
+    bool isFloat = false;    // and whether its samples are float
 };
 
 // The report as text lines or, with json, as one JSON object on one line.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "programs/common/decode_run.h"
@@ -34,18 +35,48 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<QuorDecoder, HandleCloser>;
 
+// The library's sample format for the options; 8-bit output is made from
+// its 16-bit samples.
+std::int32_t sampleFormatOf(const common::CommonOptions& options) {
+    if (options.floatSamples) {
+        return QUOR_SAMPLES_FLOAT;
+    }
+    switch (options.bits) {
+    case 24:
+        return QUOR_SAMPLES_INT24;
+    case 32:
+        return QUOR_SAMPLES_INT32;
+    default:
+        return QUOR_SAMPLES_INT16;
+    }
+}
+
+// 16-bit samples as unsigned 8-bit ones in place, round(x / 256) + 128
+// (halves away from zero) as the plug-in makes them; returns the new size.
+std::size_t toUnsignedBytes(std::uint8_t* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size / 2; ++i) {
+        std::int16_t sample = 0;
+        std::memcpy(&sample, bytes + 2 * i, sizeof sample);
+        bytes[i] = static_cast<std::uint8_t>(std::lround(sample / 256.0) + 128);
+    }
+    return size / 2;
+}
+
 // The decoder on the input with its stream information; throws
 // InputError naming the cause.
 class OpenStream {
 public:
-    OpenStream(const std::string& input, bool gapless) : m_input(input) {
+    OpenStream(const std::string& input, const common::CommonOptions& options)
+        : m_input(input), m_bits(options.bits), m_isFloat(options.floatSamples) {
         QuorDecoder* raw = nullptr;
         const std::int32_t created = input == "-"
                                          ? Quor_Create(&raw, QuorCallbacks{}, nullptr, QUOR_VERSION)
                                          : Quor_CreateUsingFile(&raw, input.c_str(), QUOR_VERSION);
         m_handle.reset(raw);
         check(created, true);
-        check(Quor_SetOption(m_handle.get(), QUOR_OPTION_GAPLESS, gapless ? 1 : 0), true);
+        check(Quor_SetOption(m_handle.get(), QUOR_OPTION_GAPLESS, options.gapless ? 1 : 0), true);
+        check(Quor_SetOption(m_handle.get(), QUOR_OPTION_SAMPLE_FORMAT, sampleFormatOf(options)),
+              true);
         check(Quor_GetFileInfo(m_handle.get(), &m_info), true);
         check(Quor_GetStreamFormat(m_handle.get(), &m_format), true);
     }
@@ -74,6 +105,8 @@ public:
         r.frames = m_format.frames;
         r.encoderDelay = m_info.encoderDelay;
         r.encoderPadding = m_info.encoderPadding;
+        r.bits = m_bits;
+        r.isFloat = m_isFloat;
         return r;
     }
 
@@ -82,6 +115,8 @@ public:
 
 private:
     std::string m_input;
+    int m_bits;
+    bool m_isFloat;
     Handle m_handle;
     QuorFileInfo m_info{};
     QuorStreamFormat m_format{};
@@ -90,7 +125,7 @@ private:
 class QuorReader : public common::AudioReader {
 public:
     QuorReader(const std::string& input, const Options& options)
-        : m_stream(input, options.gapless),
+        : m_stream(input, options), m_bits(options.bits), m_isFloat(options.floatSamples),
           m_buffer(static_cast<std::size_t>(options.bufferBytes)) {
         if (options.start > 0.0) {
             m_start = options.start;
@@ -101,7 +136,7 @@ public:
     }
 
     common::PcmFormat format() override {
-        return {m_stream.info().sampleRate, m_stream.info().channels, 2};
+        return {m_stream.info().sampleRate, m_stream.info().channels, m_bits / 8, m_isFloat};
     }
 
     double remaining() override { return m_stream.info().durationMs / 1000.0 - m_start; }
@@ -117,13 +152,17 @@ public:
             }
             m_stream.check(result, false);
             if (delivered > 0) {
-                return {m_buffer.data(), static_cast<std::size_t>(delivered)};
+                const auto bytes = static_cast<std::size_t>(delivered);
+                return {m_buffer.data(),
+                        m_bits == 8 ? toUnsignedBytes(m_buffer.data(), bytes) : bytes};
             }
         }
     }
 
 private:
     OpenStream m_stream;
+    int m_bits;
+    bool m_isFloat;
     std::vector<std::uint8_t> m_buffer;
     double m_start = 0.0;
 };
@@ -131,9 +170,8 @@ private:
 int RunInfo(const Options& options) {
     const std::string& input = options.inputs.front();
     try {
-        std::fputs(
-            common::formatReport(OpenStream(input, options.gapless).report(), options.json).c_str(),
-            stdout);
+        std::fputs(common::formatReport(OpenStream(input, options).report(), options.json).c_str(),
+                   stdout);
     } catch (const common::InputError& e) {
         common::reportFailure(kProgram, common::subjectName(input, false), e.what());
         return common::kExitFailure;
