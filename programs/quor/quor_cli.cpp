@@ -1,5 +1,6 @@
 #include "programs/quor/quor_cli.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -52,12 +53,13 @@ std::int32_t sampleFormatOf(const common::CommonOptions& options) {
 }
 
 // 16-bit samples as unsigned 8-bit ones in place, round(x / 256) + 128
-// (halves away from zero) as the plug-in makes them; returns the new size.
+// (halves away from zero) up to 255, as the plug-in makes them; returns the
+// new size.
 std::size_t toUnsignedBytes(std::uint8_t* bytes, std::size_t size) {
     for (std::size_t i = 0; i < size / 2; ++i) {
         std::int16_t sample = 0;
         std::memcpy(&sample, bytes + 2 * i, sizeof sample);
-        bytes[i] = static_cast<std::uint8_t>(std::lround(sample / 256.0) + 128);
+        bytes[i] = static_cast<std::uint8_t>(std::min(std::lround(sample / 256.0) + 128, 255L));
     }
     return size / 2;
 }

@@ -97,6 +97,8 @@ public:
             audio::sourceOption(audio::SourceOption::Gapless, options.gapless ? 1 : 0));
         m_source->setOption(audio::sourceOption(audio::SourceOption::ResamplerQuality,
                                                 options.highQuality ? 1 : 0));
+        m_source->setOption(
+            audio::sourceOption(audio::SourceOption::FloatSamples, options.floatSamples ? 1 : 0));
         guarded([&] { m_source->open(); });
     }
     ~OpenSource() { m_source->close(); }
@@ -137,7 +139,7 @@ public:
             m_source.guarded([&] { m_source->seek(m_start); });
         }
         m_format = {m_source->getSampleRate(), m_source->getChannels(),
-                    m_source->getBytesPerSample()};
+                    m_source->getBytesPerSample(), options.floatSamples};
     }
 
     cli::PcmFormat format() override { return m_format; }
@@ -179,7 +181,7 @@ std::string locatePlugin(const std::string& programFolder) {
 }
 
 void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream& out) {
-    const OpenSource source(plugin, options, options.inputs.front(), 0);
+    const OpenSource source(plugin, options, options.inputs.front(), options.bits / 8);
     cli::StreamReport report;
     report.duration = source->getDuration();
     report.sampleRate = source->getSampleRate();
@@ -192,6 +194,8 @@ void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream
     report.frames = source.value("frames");
     report.encoderDelay = source.value("encoder_delay");
     report.encoderPadding = source.value("encoder_padding");
+    report.bits = source->getBytesPerSample() * 8;
+    report.isFloat = options.floatSamples;
     out << cli::formatReport(report, options.json);
 }
 
