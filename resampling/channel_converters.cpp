@@ -9,6 +9,7 @@
 #include <cmath>
 #include <numbers>
 #include <span>
+#include <vector>
 
 namespace tesk::samplerateconverter {
 
@@ -202,28 +203,22 @@ void CSampleRateConverter::CChannelConverter::copyPlanes(
     }
 }
 
-template <class Sample, class Store>
-void CSampleRateConverter::CChannelConverter::mix(std::int32_t frameCount,
-                                                  std::array<const Sample*, kMaxChannels> sources,
-                                                  std::ptrdiff_t step,
-                                                  std::array<Sample*, kMaxChannels> targets,
-                                                  Store store) const {
-    if (m_onlyCopies) {
-        copyPlanes(frameCount, sources, step, targets);
-        return;
-    }
-    std::array<float, kMaxChannels> frame{};
+// Each sample summed over the source channels in their order from 0, as
+// 0 + w0 x0 + w1 x1 ..., one channel at a time so that the loops run in
+// vectors.
+template <class Sample>
+void CSampleRateConverter::CChannelConverter::sumPlane(
+    std::int32_t k, std::int32_t frameCount, const std::array<const Sample*, kMaxChannels>& sources,
+    std::ptrdiff_t step, float* sums) const {
+    const float first = m_weights[k][0];
     for (std::int32_t n = 0; n < frameCount; ++n) {
-        for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
-            frame[c] = *sources[c];
-            sources[c] += step;
-        }
-        for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
-            float sum = 0.0f;
-            for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
-                sum += m_weights[k][c] * frame[c];
-            }
-            *targets[k]++ = store(sum);
+        sums[n] = 0.0f + first * static_cast<float>(sources[0][n * step]);
+    }
+    for (std::int32_t c = 1; c < m_sourceChannelCount; ++c) {
+        const float weight = m_weights[k][c];
+        const Sample* in = sources[c];
+        for (std::int32_t n = 0; n < frameCount; ++n) {
+            sums[n] += weight * static_cast<float>(in[n * step]);
         }
     }
 }
@@ -232,8 +227,16 @@ void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
                                                       SourcePointers sources,
                                                       std::int32_t sourceStride,
                                                       TargetPointers targets) const {
-    mix(frameCount, sources, sourceStride / 2, targets,
-        [](float sum) { return roundToSample(sum); });
+    const std::ptrdiff_t step = sourceStride / 2;
+    if (m_onlyCopies) {
+        copyPlanes(frameCount, sources, step, targets);
+        return;
+    }
+    std::vector<float> sums(static_cast<std::size_t>(frameCount));
+    for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
+        sumPlane(k, frameCount, sources, step, sums.data());
+        std::transform(sums.begin(), sums.end(), targets[k], roundToSample);
+    }
 }
 
 void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
@@ -242,11 +245,15 @@ void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
                                                       FloatTargetPointers targets,
                                                       bool rounded) const {
     const std::ptrdiff_t step = sourceStride / 4;
-    if (rounded) {
-        mix(frameCount, sources, step, targets,
-            [](float sum) { return static_cast<float>(roundToSample(sum)); });
-    } else {
-        mix(frameCount, sources, step, targets, [](float sum) { return sum; });
+    if (m_onlyCopies) {
+        copyPlanes(frameCount, sources, step, targets);
+        return;
+    }
+    for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
+        sumPlane(k, frameCount, sources, step, targets[k]);
+        if (rounded) {
+            roundInPlace(targets[k], frameCount);
+        }
     }
 }
 

@@ -24,6 +24,7 @@ namespace {
 constexpr double kKaiserBeta = 8.0;
 constexpr int kMaxLog2PhaseCount = 16;
 constexpr int kMaxFilterLength = 1024;
+constexpr std::int64_t kMostTabledPositions = 1 << 16;
 
 } // namespace
 
@@ -42,12 +43,34 @@ struct ResampleContext {
     // first shifted by a whole sample, so that rounding to the nearest phase
     // never has to step to the next input sample.
     std::vector<float> bank;
+    // For a reduced output rate up to kMostTabledPositions: the start in bank
+    // of the filter of each frac, so that no output sample divides.
+    std::vector<std::int32_t> filterOfFrac;
 };
 
 namespace {
 
 int centreTap(int taps) {
     return taps / 2 - 1;
+}
+
+// The start in the bank of the filter nearest to the position frac / outRate
+// past an input sample.
+std::int64_t filterStart(const ResampleContext& context, std::int64_t frac) {
+    const std::int64_t phaseCount = context.phaseCount;
+    const std::int64_t phase = (2 * frac * phaseCount + context.outRate) / (2 * context.outRate);
+    return phase * context.taps;
+}
+
+void tabulateFilters(ResampleContext& context) {
+    if (context.outRate > kMostTabledPositions) {
+        return;
+    }
+    context.filterOfFrac.resize(static_cast<std::size_t>(context.outRate));
+    for (std::int64_t frac = 0; frac < context.outRate; ++frac) {
+        context.filterOfFrac[static_cast<std::size_t>(frac)] =
+            static_cast<std::int32_t>(filterStart(context, frac));
+    }
 }
 
 void buildFilterBank(ResampleContext& context, double bandwidth) {
@@ -143,6 +166,7 @@ ResampleContext* av_resample_init(int out_rate, int in_rate, int filter_length,
         context->index = -centreTap(context->taps);
         context->frac = 0;
         buildFilterBank(*context, narrowing * cutoff);
+        tabulateFilters(*context);
         return context.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -162,13 +186,14 @@ int resampleWith(ResampleContext* context, Sample* dst, const Sample* src, int* 
     const std::int64_t outRate = context->outRate;
     const std::int64_t indexStep = context->inRate / outRate;
     const std::int64_t fracStep = context->inRate % outRate;
-    const std::int64_t phaseCount = context->phaseCount;
     std::int64_t index = context->index;
     std::int64_t frac = context->frac;
     int written = 0;
     while (written < dst_size && index + taps <= src_size) {
-        const std::int64_t phase = (2 * frac * phaseCount + outRate) / (2 * outRate);
-        const float* filter = &context->bank[static_cast<std::size_t>(phase * taps)];
+        const std::int64_t start = context->filterOfFrac.empty()
+                                       ? filterStart(*context, frac)
+                                       : context->filterOfFrac[static_cast<std::size_t>(frac)];
+        const float* filter = &context->bank[static_cast<std::size_t>(start)];
         const float sum =
             index >= 0 ? dotFull(src + index, filter, taps) : dotPrimed(src, index, filter, taps);
         store(dst[written++], sum);

@@ -63,6 +63,24 @@ std::int64_t saturated(float value, double scale, double limit) {
     return std::isnan(scaled) ? 0 : std::llrint(std::clamp(scaled, -limit, limit - 1.0));
 }
 
+// 16-bit samples of count values at out, step bytes apart, eight rounded at
+// a time.
+void packShorts(const float* values, std::int32_t count, std::ptrdiff_t step, std::uint8_t* out) {
+    std::array<std::int16_t, 8> batch{};
+    std::int32_t j = 0;
+    for (; j + 8 <= count; j += 8) {
+        roundToSamples(values + j, batch.data());
+        for (const std::int16_t sample : batch) {
+            std::memcpy(out, &sample, sizeof sample);
+            out += step;
+        }
+    }
+    for (; j < count; ++j, out += step) {
+        const std::int16_t sample = roundToSample(values[j]);
+        std::memcpy(out, &sample, sizeof sample);
+    }
+}
+
 // A uniform random number in [0, 1) from a xorshift generator.
 float uniform(std::uint32_t& state) {
     state ^= state << 13U;
@@ -289,28 +307,30 @@ void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& 
 // 16-bit value.
 void CSampleRateConverter::packPlane(const float* samples, std::int32_t produced,
                                      std::ptrdiff_t step, std::uint8_t* out) {
-    for (std::int32_t j = 0; j < produced; ++j, out += step) {
-        switch (m_targetBytesPerSample) {
-        case 1:
+    switch (m_targetBytesPerSample) {
+    case 1:
+        for (std::int32_t j = 0; j < produced; ++j, out += step) {
             *out = toUnsignedByte(roundToSample(samples[j]));
-            break;
-        case 2: {
-            const std::int16_t sample = roundToSample(samples[j]);
-            std::memcpy(out, &sample, sizeof sample);
-            break;
         }
-        case 3:
+        break;
+    case 2:
+        packShorts(samples, produced, step, out);
+        break;
+    case 3:
+        for (std::int32_t j = 0; j < produced; ++j, out += step) {
             putLittleEndian(out, saturated(samples[j], 256.0, 8388608.0), 3);
-            break;
-        default:
+        }
+        break;
+    default:
+        for (std::int32_t j = 0; j < produced; ++j, out += step) {
             if (m_options.floatTarget) {
                 const float value = samples[j] / 32768.0f;
                 std::memcpy(out, &value, sizeof value);
             } else {
                 putLittleEndian(out, saturated(samples[j], 65536.0, 2147483648.0), 4);
             }
-            break;
         }
+        break;
     }
 }
 

@@ -147,9 +147,11 @@ public:
         void copyPlanes(std::int32_t frameCount,
                         const std::array<const Sample*, kMaxChannels>& sources, std::ptrdiff_t step,
                         const std::array<Sample*, kMaxChannels>& targets) const;
-        template <class Sample, class Store>
-        void mix(std::int32_t frameCount, std::array<const Sample*, kMaxChannels> sources,
-                 std::ptrdiff_t step, std::array<Sample*, kMaxChannels> targets, Store store) const;
+        // Plane k's mix of frameCount frames into sums.
+        template <class Sample>
+        void sumPlane(std::int32_t k, std::int32_t frameCount,
+                      const std::array<const Sample*, kMaxChannels>& sources, std::ptrdiff_t step,
+                      float* sums) const;
 
         std::int32_t m_sourceChannelCount;
         std::int32_t m_targetChannelCount;
