@@ -128,7 +128,9 @@ class QuorReader : public common::AudioReader {
 public:
     QuorReader(const std::string& input, const Options& options)
         : m_stream(input, options), m_bits(options.bits), m_isFloat(options.floatSamples),
-          m_buffer(static_cast<std::size_t>(options.bufferBytes)) {
+          // At least one sample frame of the samples asked of the library.
+          m_buffer(static_cast<std::size_t>(std::max(
+              options.bufferBytes, m_stream.info().channels * std::max(options.bits / 8, 2)))) {
         if (options.start > 0.0) {
             m_start = options.start;
             m_stream.check(Quor_SeekToTime(m_stream.handle(),
