@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "quor/quor.h"
+
 namespace tesk::quor {
 
 AudioFrame::AudioFrame() {
@@ -38,6 +40,112 @@ void AudioFrame::SetSampleFormat(std::int32_t bits, FrameType frameType) {
 
 std::int32_t BlockAlign(const AudioFrame& format) {
     return format.bitsPerSample / 8 * (format.twoChannels == 1 ? 2 : 1);
+}
+
+std::int32_t BytesPerSample(std::int32_t sampleFormat) {
+    switch (sampleFormat) {
+    case QUOR_SAMPLES_INT16:
+        return 2;
+    case QUOR_SAMPLES_INT24:
+        return 3;
+    case QUOR_SAMPLES_INT32:
+    case QUOR_SAMPLES_FLOAT:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+namespace {
+
+// The scale of an integer format over the 16-bit one and its range.
+struct IntegerScale {
+    double factor;
+    double lowest;
+    double highest;
+};
+
+constexpr IntegerScale kInt24Scale{256.0, -8388608.0, 8388607.0};
+constexpr IntegerScale kInt32Scale{65536.0, -2147483648.0, 2147483647.0};
+constexpr float kFloatScale = 1.0f / 32768.0f;
+
+void PutLittleEndian(std::int64_t value, std::int32_t bytes, std::uint8_t* out) {
+    const auto bits = static_cast<std::uint64_t>(value);
+    for (std::int32_t i = 0; i < bytes; ++i) {
+        out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    }
+}
+
+// The nearest integer of the scaled value within the format's range; NaN
+// becomes 0.
+std::int64_t ScaleAndSaturate(float value, const IntegerScale& scale) {
+    const double scaled = static_cast<double>(value) * scale.factor;
+    if (std::isnan(scaled)) {
+        return 0;
+    }
+    return static_cast<std::int64_t>(
+        std::nearbyint(std::clamp(scaled, scale.lowest, scale.highest)));
+}
+
+// The 16-bit sample of a value: half away from zero, saturated.
+std::int16_t RoundToInt16(float value) {
+    if (std::isnan(value)) {
+        return 0;
+    }
+    return static_cast<std::int16_t>(std::round(std::clamp(value, -32768.0f, 32767.0f)));
+}
+
+template <typename T>
+void PackIntegers(const T* values, std::int32_t count, const IntegerScale& scale,
+                  std::int32_t bytes, std::uint8_t* out) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        PutLittleEndian(ScaleAndSaturate(static_cast<float>(values[i]), scale), bytes,
+                        out + static_cast<std::ptrdiff_t>(i) * bytes);
+    }
+}
+
+template <typename T> void PackFloats(const T* values, std::int32_t count, std::uint8_t* out) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        const float value = static_cast<float>(values[i]) * kFloatScale;
+        std::memcpy(out + static_cast<std::ptrdiff_t>(i) * 4, &value, sizeof value);
+    }
+}
+
+template <typename T>
+void PackAny(const T* values, std::int32_t count, std::int32_t sampleFormat, std::uint8_t* out) {
+    switch (sampleFormat) {
+    case QUOR_SAMPLES_INT24:
+        PackIntegers(values, count, kInt24Scale, 3, out);
+        break;
+    case QUOR_SAMPLES_INT32:
+        PackIntegers(values, count, kInt32Scale, 4, out);
+        break;
+    case QUOR_SAMPLES_FLOAT:
+        PackFloats(values, count, out);
+        break;
+    default:
+        for (std::int32_t i = 0; i < count; ++i) {
+            const std::int16_t sample = RoundToInt16(static_cast<float>(values[i]));
+            std::memcpy(out + static_cast<std::ptrdiff_t>(i) * 2, &sample, sizeof sample);
+        }
+        break;
+    }
+}
+
+} // namespace
+
+void PackSamples(const float* values, std::int32_t count, std::int32_t sampleFormat,
+                 std::uint8_t* out) {
+    PackAny(values, count, sampleFormat, out);
+}
+
+void PackSamples(const std::int16_t* values, std::int32_t count, std::int32_t sampleFormat,
+                 std::uint8_t* out) {
+    if (sampleFormat == QUOR_SAMPLES_INT16) {
+        std::memcpy(out, values, static_cast<std::size_t>(count) * sizeof *values);
+        return;
+    }
+    PackAny(values, count, sampleFormat, out);
 }
 
 template <typename T> std::int32_t SampleFrame<T>::Room(std::int32_t wanted) const {

@@ -54,6 +54,20 @@ protected:
 // Bytes per sample frame of a format: bits per sample / 8 per channel.
 std::int32_t BlockAlign(const AudioFrame& format);
 
+// Bytes of one sample in a QUOR_SAMPLES_ format; 0 for a value that names
+// none.
+std::int32_t BytesPerSample(std::int32_t sampleFormat);
+
+// Writes count samples on the 16-bit scale (full scale 32768) at out in a
+// QUOR_SAMPLES_ format, little-endian: integers rounded to nearest and
+// saturated (16-bit halves away from zero, as the synthesis rounds), floats
+// divided by 32768 and never clipped.
+void PackSamples(const float* values, std::int32_t count, std::int32_t sampleFormat,
+                 std::uint8_t* out);
+// The same for 16-bit samples, which every format holds exactly.
+void PackSamples(const std::int16_t* values, std::int32_t count, std::int32_t sampleFormat,
+                 std::uint8_t* out);
+
 // A frame of samples of type T: the sample count and capacity operations
 // shared by the 16-bit and float frames.
 template <typename T> class SampleFrame : public AudioFrame {

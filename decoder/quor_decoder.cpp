@@ -26,7 +26,8 @@ FrameDecoder* CreateFrameDecoder() {
 // frame of a two-channel stream goes to both channels, a two-channel frame
 // of a one-channel stream becomes the average of its channels. Returns the
 // new sample count; samples holds room for the doubled count.
-std::int32_t MatchChannels(std::int16_t* samples, std::int32_t count, bool frameTwoChannels,
+template <typename T>
+std::int32_t MatchChannels(T* samples, std::int32_t count, bool frameTwoChannels,
                            bool streamTwoChannels) {
     if (frameTwoChannels == streamTwoChannels) {
         return count;
@@ -39,7 +40,7 @@ std::int32_t MatchChannels(std::int16_t* samples, std::int32_t count, bool frame
         return count * 2;
     }
     for (std::int32_t i = 0; i < count / 2; ++i) {
-        samples[i] = static_cast<std::int16_t>((samples[2 * i] + samples[2 * i + 1]) / 2);
+        samples[i] = static_cast<T>((samples[2 * i] + samples[2 * i + 1]) / 2);
     }
     return count / 2;
 }
@@ -76,6 +77,10 @@ void CQuorDecoder::SetCloseAction(CloseAction action, void* value) {
 }
 
 std::int32_t CQuorDecoder::SetOption(std::int32_t option, std::int32_t value) {
+    if (option == QUOR_OPTION_SAMPLE_FORMAT && version_ >= 5 && BytesPerSample(value) != 0) {
+        sampleFormat_ = value;
+        return QUOR_OK;
+    }
     if (option != QUOR_OPTION_GAPLESS) {
         return QUOR_ERROR_PARAM;
     }
@@ -91,7 +96,6 @@ std::int32_t CQuorDecoder::Prepare() {
         return preparationError_;
     }
     blockAlign_ = 1;
-    samples_ = pcmFrame_.Samples();
     SkipID3v2Tag(input_);
     if (!streamInfo_.Scan(scanner_, input_)) {
         preparationError_ = input_.GetLastError() != 0 ? input_.GetLastError() : QUOR_ERROR_DECODE;
@@ -204,15 +208,38 @@ std::int32_t CQuorDecoder::GetStreamFormat(QuorStreamFormat& format) {
     format.layer = first.layer;
     format.mode = first.mode;
     format.frames = KnownFrames(streamInfo_);
+    if (version_ >= 5) {
+        format.sampleFormat = sampleFormat_;
+        format.bytesPerSample = BytesPerSample(sampleFormat_);
+    }
     return QUOR_OK;
 }
 
+std::int32_t CQuorDecoder::HeldBytes(std::int32_t outputBytes) const {
+    const std::int64_t bytes =
+        std::int64_t{outputBytes} / BytesPerSample(sampleFormat_) * (format_.bitsPerSample / 8);
+    return static_cast<std::int32_t>(std::min(bytes, kLargestInput));
+}
+
+std::int32_t CQuorDecoder::OutputBytes(std::int32_t heldBytes) const {
+    return heldBytes / (format_.bitsPerSample / 8) * BytesPerSample(sampleFormat_);
+}
+
+// Counts run in bytes of the held frame (16-bit or float values); what is
+// delivered is packed in the sample format.
 std::int32_t CQuorDecoder::Deliver(void* buffer, std::int32_t size, std::int32_t available) {
-    std::int32_t n = buffer == nullptr || size == -1 || size > available ? available : size;
+    std::int32_t n = buffer == nullptr || size == -1 || HeldBytes(size) > available
+                         ? available
+                         : HeldBytes(size);
     n -= n % blockAlign_;
     if (buffer != nullptr && n > 0) {
-        std::memcpy(buffer, reinterpret_cast<const std::uint8_t*>(samples_) + bytesDelivered_,
-                    static_cast<std::size_t>(n));
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        const std::int32_t count = n / (format_.bitsPerSample / 8);
+        if (floatHeld_) {
+            PackSamples(floatFrame_.Samples() + bytesDelivered_ / 4, count, sampleFormat_, out);
+        } else {
+            PackSamples(pcmFrame_.Samples() + bytesDelivered_ / 2, count, sampleFormat_, out);
+        }
     }
     bytesDelivered_ += n;
     audioDelivered_ = audioDelivered_ || n > 0;
@@ -220,7 +247,7 @@ std::int32_t CQuorDecoder::Deliver(void* buffer, std::int32_t size, std::int32_t
     if (format_.sampleRate > 0) {
         currentTime_ = static_cast<double>(position_) * 1000.0 / format_.sampleRate;
     }
-    return n;
+    return OutputBytes(n);
 }
 
 std::int32_t CQuorDecoder::Decode(void* buffer, std::int32_t size, std::int32_t& delivered) {
@@ -232,7 +259,7 @@ std::int32_t CQuorDecoder::Decode(void* buffer, std::int32_t size, std::int32_t&
     for (;;) {
         const std::int32_t available = bytesAvailable_ - bytesDelivered_;
         if (available > 0) {
-            if (buffer != nullptr && size != -1 && size < blockAlign_) {
+            if (buffer != nullptr && size != -1 && size < OutputBytes(blockAlign_)) {
                 return QUOR_ERROR_PARAM;
             }
             delivered = Deliver(buffer, size, available);
@@ -261,12 +288,41 @@ std::int32_t CQuorDecoder::NoFrameResult() const {
     return QUOR_ERROR_INTERNAL;
 }
 
+AudioFrame& CQuorDecoder::HeldFrame() {
+    if (floatHeld_) {
+        return floatFrame_;
+    }
+    return pcmFrame_;
+}
+
 void CQuorDecoder::PassOverFrame() {
     const CFrameHeader& header = scanner_.CurrentHeader();
     resetNeeded_ = true;
-    pcmFrame_.SetSampleCount(header.GetSamplesPerFrame() * streamInfo_.channels);
-    pcmFrame_.SetFormat(streamInfo_.channels == 2 ? 1 : 0, header.sampleRate);
+    floatHeld_ = sampleFormat_ != QUOR_SAMPLES_INT16;
+    HeldFrame().SetSampleCount(header.GetSamplesPerFrame() * streamInfo_.channels);
+    HeldFrame().SetFormat(streamInfo_.channels == 2 ? 1 : 0, header.sampleRate);
 }
+
+namespace {
+
+// Decodes a held frame into a frame of samples and brings them to the
+// stream's channel count.
+template <typename Samples>
+bool DecodeInto(FrameDecoder& decoder, Samples& frame, const CFrameScanner& scanner,
+                bool twoChannels) {
+    DecodedFrame decoded;
+    if (!DecodeFrame(decoder, frame.Samples(), frame.GetCapacity(), scanner.FrameData(),
+                     scanner.FrameLength(), decoded)) {
+        return false;
+    }
+    const std::int32_t count = std::clamp(decoded.sample_count, 0, frame.GetCapacity());
+    frame.SetSampleCount(
+        MatchChannels(frame.Samples(), count, decoded.two_channel != 0, twoChannels));
+    frame.SetFormat(twoChannels ? 1 : 0, decoded.sample_rate);
+    return true;
+}
+
+} // namespace
 
 bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
     if (resetNeeded_) {
@@ -276,17 +332,12 @@ bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
     // Every frame is synthesised in the phase a decode from the start gives
     // it, also after a seek or a frame that did not decode.
     set_synthesis_phase(frameDecoder_->synthesis, start / kSubbands);
-    DecodedFrame decoded;
-    if (!DecodeFrame(*frameDecoder_, pcmFrame_.Samples(), pcmFrame_.GetCapacity(),
-                     scanner_.FrameData(), scanner_.FrameLength(), decoded)) {
-        return false;
-    }
     const bool twoChannels = streamInfo_.channels == 2;
-    const std::int32_t count = std::clamp(decoded.sample_count, 0, pcmFrame_.GetCapacity());
-    pcmFrame_.SetSampleCount(
-        MatchChannels(pcmFrame_.Samples(), count, decoded.two_channel != 0, twoChannels));
-    pcmFrame_.SetFormat(twoChannels ? 1 : 0, decoded.sample_rate);
-    return true;
+    floatHeld_ = sampleFormat_ != QUOR_SAMPLES_INT16;
+    if (floatHeld_) {
+        return DecodeInto(*frameDecoder_, floatFrame_, scanner_, twoChannels);
+    }
+    return DecodeInto(*frameDecoder_, pcmFrame_, scanner_, twoChannels);
 }
 
 // Every frame takes its place in time, whether it decodes or not, so that the
@@ -310,20 +361,20 @@ std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
 // Offers the part of the frame that lies between the first sample to deliver
 // and the end of the kept audio.
 void CQuorDecoder::AfterFrame(std::int64_t start) {
-    const std::int32_t count = pcmFrame_.GetSampleCount();
-    const std::int32_t perChannel = pcmFrame_.twoChannels == 1 ? count / 2 : count;
+    const AudioFrame& frame = HeldFrame();
+    const std::int32_t count = frame.GetSampleCount();
+    const std::int32_t perChannel = frame.twoChannels == 1 ? count / 2 : count;
     const std::int64_t from = std::max(start, TrimStart() + deliverFrom_);
     const std::int64_t to = std::min(start + perChannel, AudioEnd());
     if (from >= to) {
         return;
     }
-    if (firstFrame_ || !pcmFrame_.SameFormat(format_)) {
-        pcmFrame_.CopyFormatTo(format_);
+    if (firstFrame_ || !frame.SameFormat(format_)) {
+        frame.CopyFormatTo(format_);
         blockAlign_ = BlockAlign(format_);
         firstFrame_ = false;
     }
     frameStart_ = start;
-    samples_ = pcmFrame_.Samples();
     bytesDelivered_ = static_cast<std::int32_t>(from - start) * blockAlign_;
     bytesAvailable_ = static_cast<std::int32_t>(to - start) * blockAlign_;
 }

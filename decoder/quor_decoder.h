@@ -59,6 +59,13 @@ private:
 
     std::int32_t Prepare();
     std::int32_t Deliver(void* buffer, std::int32_t size, std::int32_t available);
+    // Bytes of the held frame that hold the samples of bytes in the sample
+    // format, and the reverse.
+    std::int32_t HeldBytes(std::int32_t outputBytes) const;
+    std::int32_t OutputBytes(std::int32_t heldBytes) const;
+    // The frame the decoded samples are in: 16-bit for 16-bit output, else
+    // float.
+    AudioFrame& HeldFrame();
     std::int32_t DecodeNext(bool passOver);
     std::int32_t NoFrameResult() const;
     bool LoneFrameIsJunk();
@@ -96,13 +103,15 @@ private:
     const StreamTags& Tags();
 
     PCMFrame pcmFrame_{kFrameCapacity};
+    FloatFrame floatFrame_{kFrameCapacity};
+    bool floatHeld_ = false;
+    std::int32_t sampleFormat_ = QUOR_SAMPLES_INT16;
     AudioFrame format_;
     std::int32_t blockAlign_ = 1;
     std::int32_t version_;
     CQuorFileAccess input_;
     std::int32_t bytesAvailable_ = 0;
     std::int32_t bytesDelivered_ = 0;
-    const std::int16_t* samples_ = nullptr;
     double currentTime_ = 0.0;
     // Sample positions per channel. Frames are counted from the first frame
     // of audio (before trimming): the next frame from the scanner starts at

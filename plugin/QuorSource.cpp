@@ -47,13 +47,26 @@ std::optional<WantedFormat> readWantedFormat(const SourceFormat* format) {
     const WantedFormat wanted{readWord(record, 8), readWord(record, 12), readWord(record, 16)};
     const bool possible = wanted.sampleRate >= 0 && wanted.channels >= 0 &&
                           wanted.channels <= kMaxChannels && wanted.bytesPerSample >= 0 &&
-                          wanted.bytesPerSample <= 2;
+                          wanted.bytesPerSample <= 4;
     return possible ? std::optional(wanted) : std::nullopt;
 }
 
 // The wanted value, or the file's own where 0 was asked for.
 std::int32_t orFileValue(std::int32_t wanted, std::int32_t file) {
     return wanted != 0 ? wanted : file;
+}
+
+// The decoder's sample format for samples of bytesPerSample bytes: 16-bit
+// for 8 and 16-bit output, else the output's own, which a converter takes
+// as float.
+std::int32_t decoderSamples(std::int32_t bytesPerSample, bool floatSamples, bool converting) {
+    if (bytesPerSample <= 2) {
+        return QUOR_SAMPLES_INT16;
+    }
+    if (converting || floatSamples) {
+        return QUOR_SAMPLES_FLOAT;
+    }
+    return bytesPerSample == 3 ? QUOR_SAMPLES_INT24 : QUOR_SAMPLES_INT32;
 }
 
 // Seconds as whole milliseconds, truncated toward zero. Times beyond what 32
@@ -103,9 +116,21 @@ void CQuorSource::open() {
         readFileInfo();
         m_outRate = orFileValue(m_wanted.sampleRate, m_fileRate);
         m_outChannels = orFileValue(m_wanted.channels, m_fileChannels);
+        const float gain = replayGainFactor();
+        const bool converting = needsConverter() || gain != 1.0f;
+        const std::int32_t samples =
+            decoderSamples(m_outBytesPerSample, m_options.floatSamples, converting);
+        const int result = Quor_SetOption(m_decoder, QUOR_OPTION_SAMPLE_FORMAT, samples);
+        if (result != QUOR_OK) {
+            raiseError(String("Quor_SetOption failed"), result);
+        }
+        m_fileBytesPerSample = samples == QUOR_SAMPLES_INT16   ? 2
+                               : samples == QUOR_SAMPLES_INT24 ? 3
+                                                               : 4;
         m_conversion = {m_options.highQualityResampler, m_options.eightBitDither,
-                        replayGainFactor()};
-        if (needsConverter()) {
+                        samples == QUOR_SAMPLES_FLOAT,
+                        m_outBytesPerSample == 4 && m_options.floatSamples, gain};
+        if (converting) {
             makeConverter(0.0, false);
         }
     } catch (const CTESKError&) {
@@ -161,9 +186,10 @@ float CQuorSource::replayGainFactor() {
     return gain.factor;
 }
 
+// Samples of 2 to 4 bytes come from the decoder in the output format; only
+// 8-bit ones need the converter at the file's rate and channel count.
 bool CQuorSource::needsConverter() const {
-    return m_fileChannels != m_outChannels || m_fileRate != m_outRate || m_outBytesPerSample != 2 ||
-           m_conversion.gain != 1.0f;
+    return m_fileChannels != m_outChannels || m_fileRate != m_outRate || m_outBytesPerSample == 1;
 }
 
 void CQuorSource::makeConverter(double startSeconds, bool setStart) {
@@ -332,6 +358,9 @@ void CQuorSource::setOption(std::int32_t value) {
         break;
     case audio::SourceOption::ReplayGainPreamp:
         m_options.preampDb = static_cast<std::int16_t>(audio::sourceOptionSetting(value)) / 10.0;
+        break;
+    case audio::SourceOption::FloatSamples:
+        m_options.floatSamples = on;
         break;
     }
 }

@@ -32,6 +32,7 @@ struct SourceOptions {
     bool eightBitDither = false;
     ReplayGainMode replayGain = ReplayGainMode::kOff;
     double preampDb = 0.0;
+    bool floatSamples = false;
 };
 
 class CQuorSource : public zelm::CObject, public virtual audio::IAudioSource {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <numbers>
 #include <span>
+#include <vector>
 
 namespace tesk::samplerateconverter {
 
@@ -190,19 +191,39 @@ void CSampleRateConverter::CChannelConverter::findCopies() {
     }
 }
 
-void CSampleRateConverter::CChannelConverter::copyPlanes(std::int32_t frameCount,
-                                                         const SourcePointers& sources,
-                                                         std::ptrdiff_t step,
-                                                         const TargetPointers& targets) const {
+template <class Sample>
+void CSampleRateConverter::CChannelConverter::copyPlanes(
+    std::int32_t frameCount, const std::array<const Sample*, kMaxChannels>& sources,
+    std::ptrdiff_t step, const std::array<Sample*, kMaxChannels>& targets) const {
     for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
-        std::int16_t* out = targets[k];
+        Sample* out = targets[k];
         if (m_copyOf[k] == kSilentPlane) {
-            std::fill_n(out, frameCount, std::int16_t{0});
+            std::fill_n(out, frameCount, Sample{0});
             continue;
         }
-        const std::int16_t* in = sources[m_copyOf[k]];
+        const Sample* in = sources[m_copyOf[k]];
         for (std::int32_t n = 0; n < frameCount; ++n, in += step) {
             out[n] = *in;
+        }
+    }
+}
+
+// Each sample summed over the source channels in their order from 0, as
+// 0 + w0 x0 + w1 x1 ..., one channel at a time so that the loops run in
+// vectors.
+template <class Sample>
+void CSampleRateConverter::CChannelConverter::sumPlane(
+    std::int32_t k, std::int32_t frameCount, const std::array<const Sample*, kMaxChannels>& sources,
+    std::ptrdiff_t step, float* sums) const {
+    const float first = m_weights[k][0];
+    for (std::int32_t n = 0; n < frameCount; ++n) {
+        sums[n] = 0.0f + first * static_cast<float>(sources[0][n * step]);
+    }
+    for (std::int32_t c = 1; c < m_sourceChannelCount; ++c) {
+        const float weight = m_weights[k][c];
+        const Sample* in = sources[c];
+        for (std::int32_t n = 0; n < frameCount; ++n) {
+            sums[n] += weight * static_cast<float>(in[n * step]);
         }
     }
 }
@@ -216,18 +237,27 @@ void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
         copyPlanes(frameCount, sources, step, targets);
         return;
     }
-    std::array<float, kMaxChannels> frame{};
-    for (std::int32_t n = 0; n < frameCount; ++n) {
-        for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
-            frame[c] = *sources[c];
-            sources[c] += step;
-        }
-        for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
-            float sum = 0.0f;
-            for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
-                sum += m_weights[k][c] * frame[c];
-            }
-            *targets[k]++ = roundToSample(sum);
+    std::vector<float> sums(static_cast<std::size_t>(frameCount));
+    for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
+        sumPlane(k, frameCount, sources, step, sums.data());
+        std::transform(sums.begin(), sums.end(), targets[k], roundToSample);
+    }
+}
+
+void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
+                                                      FloatSourcePointers sources,
+                                                      std::int32_t sourceStride,
+                                                      FloatTargetPointers targets,
+                                                      bool rounded) const {
+    const std::ptrdiff_t step = sourceStride / 4;
+    if (m_onlyCopies) {
+        copyPlanes(frameCount, sources, step, targets);
+        return;
+    }
+    for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
+        sumPlane(k, frameCount, sources, step, targets[k]);
+        if (rounded) {
+            roundInPlace(targets[k], frameCount);
         }
     }
 }

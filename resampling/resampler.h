@@ -1,6 +1,6 @@
 #pragma once
 
-// Polyphase windowed-sinc resampler for 16-bit mono streams.
+// Polyphase windowed-sinc resampler for 16-bit or float mono streams.
 //
 // One context resamples one channel. The converter hands it a block of
 // samples; the context writes every output sample whose filter taps lie
@@ -36,6 +36,10 @@ ResampleContext* av_resample_init(int out_rate, int in_rate, int filter_length,
 // that next call; with 0 it is left unchanged. Returns -1 when a pointer
 // argument is null or a size is negative.
 int av_resample(ResampleContext* context, short* dst, const short* src, int* consumed, int src_size,
+                int dst_size, int update_ctx);
+// The same on float samples (full scale 32768), unrounded and unclipped;
+// rounded, it gives the 16-bit form's samples.
+int av_resample(ResampleContext* context, float* dst, const float* src, int* consumed, int src_size,
                 int dst_size, int update_ctx);
 
 // Frees a context made by av_resample_init; null is accepted.

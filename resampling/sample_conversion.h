@@ -39,6 +39,21 @@ inline void roundToSamples(const float* values, std::int16_t* samples) {
 #endif
 }
 
+// roundToSample of count values, each kept as a float in place.
+inline void roundInPlace(float* values, int count) {
+    int k = 0;
+#if defined(__SSE2__)
+    for (; k + 4 <= count; k += 4) {
+        const __m128 clamped = _mm_min_ps(
+            _mm_max_ps(_mm_loadu_ps(values + k), _mm_set1_ps(-32768.0f)), _mm_set1_ps(32767.0f));
+        _mm_storeu_ps(values + k, _mm_cvtepi32_ps(_mm_cvtps_epi32(clamped)));
+    }
+#endif
+    for (; k < count; ++k) {
+        values[k] = roundToSample(values[k]);
+    }
+}
+
 // count 16-bit samples as floats.
 inline void widenToFloats(const std::int16_t* samples, int count, float* values) {
     int k = 0;

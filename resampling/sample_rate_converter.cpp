@@ -1,5 +1,7 @@
 #include "resampling/sample_rate_converter.h"
 
+#include "resampling/sample_conversion.h"
+
 #include <zelm/Exception.h>
 #include <zelm/StringFormat.h>
 
@@ -39,10 +41,44 @@ std::int16_t readShort(const std::uint8_t* bytes) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
 }
 
-void writeShort(std::uint8_t* bytes, std::int16_t value) {
-    const auto bits = static_cast<std::uint16_t>(value);
-    bytes[0] = static_cast<std::uint8_t>(bits & 0xFF);
-    bytes[1] = static_cast<std::uint8_t>(bits >> 8);
+// A signed little-endian integer of 3 or 4 bytes.
+std::int32_t readWide(const std::uint8_t* bytes, std::int32_t count) {
+    std::uint32_t bits = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        bits |= static_cast<std::uint32_t>(bytes[i]) << (8 * (4 - count + i));
+    }
+    return static_cast<std::int32_t>(bits) >> (8 * (4 - count));
+}
+
+void putLittleEndian(std::uint8_t* out, std::int64_t value, std::int32_t count) {
+    const auto bits = static_cast<std::uint64_t>(value);
+    for (std::int32_t i = 0; i < count; ++i) {
+        out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    }
+}
+
+// The nearest integer of value x scale within -limit to limit - 1.
+std::int64_t saturated(float value, double scale, double limit) {
+    const double scaled = static_cast<double>(value) * scale;
+    return std::isnan(scaled) ? 0 : std::llrint(std::clamp(scaled, -limit, limit - 1.0));
+}
+
+// 16-bit samples of count values at out, step bytes apart, eight rounded at
+// a time.
+void packShorts(const float* values, std::int32_t count, std::ptrdiff_t step, std::uint8_t* out) {
+    std::array<std::int16_t, 8> batch{};
+    std::int32_t j = 0;
+    for (; j + 8 <= count; j += 8) {
+        roundToSamples(values + j, batch.data());
+        for (const std::int16_t sample : batch) {
+            std::memcpy(out, &sample, sizeof sample);
+            out += step;
+        }
+    }
+    for (; j < count; ++j, out += step) {
+        const std::int16_t sample = roundToSample(values[j]);
+        std::memcpy(out, &sample, sizeof sample);
+    }
 }
 
 // A uniform random number in [0, 1) from a xorshift generator.
@@ -53,17 +89,24 @@ float uniform(std::uint32_t& state) {
     return static_cast<float>(state >> 8U) * 0x1.0p-24f;
 }
 
-// Widens unsigned 8-bit samples or keeps the top 16 bits of wider ones;
-// bytes per sample is 1 to 4.
-void toShorts(const std::uint8_t* data, std::int32_t samples, std::int32_t bytesPerSample,
-              std::uint8_t* out) {
-    for (std::int32_t n = 0; n < samples; ++n) {
-        const std::uint8_t* in = data + static_cast<std::ptrdiff_t>(n) * bytesPerSample;
-        const std::int16_t value = bytesPerSample == 1
-                                       ? static_cast<std::int16_t>((in[0] - 128) * 256)
-                                       : readShort(in + bytesPerSample - 2);
-        writeShort(out + static_cast<std::ptrdiff_t>(n) * 2, value);
+// A source sample on the 16-bit scale. With whole, the 16-bit value that 8
+// and 16-bit targets take: unsigned 8-bit widened, the top 16 bits of wider
+// integers, a float rounded; else the sample's exact value.
+float sourceValue(const std::uint8_t* in, std::int32_t bytesPerSample, bool isFloat, bool whole) {
+    if (isFloat) {
+        float value = 0.0f;
+        std::memcpy(&value, in, sizeof value);
+        value *= 32768.0f;
+        return whole ? roundToSample(value) : value;
     }
+    if (bytesPerSample == 1) {
+        return static_cast<float>((in[0] - 128) * 256);
+    }
+    if (whole || bytesPerSample == 2) {
+        return readShort(in + bytesPerSample - 2);
+    }
+    return static_cast<float>(readWide(in, bytesPerSample) /
+                              (bytesPerSample == 3 ? 256.0 : 65536.0));
 }
 
 } // namespace
@@ -78,7 +121,8 @@ CSampleRateConverter::CSampleRateConverter(std::int32_t sourceRate, std::int32_t
       m_sourceChannelCount(sourceChannelCount), m_sourceBytesPerSample(sourceBytesPerSample),
       m_targetRate(targetRate), m_targetChannelCount(targetChannelCount),
       m_targetBytesPerSample(targetBytesPerSample), m_planarOutput(planarOutput),
-      m_options(options) {
+      m_options(options), m_wholeSamples(targetBytesPerSample <= 2),
+      m_sameRate(sourceRate == targetRate) {
     checkFormat();
     m_channelConverter = zelm::P<CChannelConverter>(new CChannelConverter(
         m_sourceChannelCount, m_targetChannelCount, CChannelConverter::kAnyLayout, m_options.gain));
@@ -91,6 +135,9 @@ CSampleRateConverter::CSampleRateConverter(std::int32_t sourceRate, std::int32_t
 
 // One resampler per target channel; the high-quality ones share a bank.
 void CSampleRateConverter::makeResamplers() {
+    if (m_sameRate) {
+        return;
+    }
     if (m_options.highQuality) {
         const auto filter = CStudioFilter::forRates(m_sourceRate, m_targetRate);
         m_studioResamplers.assign(static_cast<std::size_t>(m_targetChannelCount),
@@ -107,8 +154,8 @@ void CSampleRateConverter::makeResamplers() {
     }
 }
 
-int CSampleRateConverter::resamplePlane(std::size_t plane, std::int16_t* dst,
-                                        const std::int16_t* src, int* consumed, int srcSize) {
+int CSampleRateConverter::resamplePlane(std::size_t plane, float* dst, const float* src,
+                                        int* consumed, int srcSize) {
     if (m_options.highQuality) {
         return m_studioResamplers[plane].resample(dst, src, consumed, srcSize, kOutputSamples);
     }
@@ -145,8 +192,16 @@ void CSampleRateConverter::checkFormat() const {
     if (m_targetRate <= 0) {
         fail("CSampleRateConverter: unsupported target rate '%d'", m_targetRate);
     }
-    if (m_targetBytesPerSample != 1 && m_targetBytesPerSample != 2) {
+    if (m_targetBytesPerSample < 1 || m_targetBytesPerSample > 4) {
         fail("CSampleRateConverter: unsupported target sample size '%d'", m_targetBytesPerSample);
+    }
+    if (m_options.floatSource && m_sourceBytesPerSample != 4) {
+        fail("CSampleRateConverter: float source samples take 4 bytes, not '%d'",
+             m_sourceBytesPerSample);
+    }
+    if (m_options.floatTarget && m_targetBytesPerSample != 4) {
+        fail("CSampleRateConverter: float target samples take 4 bytes, not '%d'",
+             m_targetBytesPerSample);
     }
 }
 
@@ -173,14 +228,18 @@ zelm::P<zelm::IMemoryBlock> CSampleRateConverter::allocate(std::int64_t bytes) c
     return m_memoryManager->allocate(static_cast<std::int32_t>(bytes));
 }
 
-zelm::P<zelm::IMemoryBlock> CSampleRateConverter::convertToShort(const std::uint8_t* data,
-                                                                 std::int32_t byteCount) const {
+zelm::P<zelm::IMemoryBlock> CSampleRateConverter::convertToFloats(const std::uint8_t* data,
+                                                                  std::int32_t byteCount) const {
     const std::int32_t samples = byteCount / m_sourceBytesPerSample;
-    zelm::P<zelm::IMemoryBlock> block = allocate(static_cast<std::int64_t>(samples) * 2);
+    zelm::P<zelm::IMemoryBlock> block = allocate(static_cast<std::int64_t>(samples) * 4);
+    auto* out = reinterpret_cast<float*>(block->getData());
     if (m_sourceBytesPerSample == 2) {
-        std::copy_n(data, static_cast<std::size_t>(samples) * 2, block->getData());
-    } else {
-        toShorts(data, samples, m_sourceBytesPerSample, block->getData());
+        widenToFloats(reinterpret_cast<const std::int16_t*>(data), samples, out);
+        return block;
+    }
+    for (std::int32_t n = 0; n < samples; ++n) {
+        out[n] = sourceValue(data + static_cast<std::ptrdiff_t>(n) * m_sourceBytesPerSample,
+                             m_sourceBytesPerSample, m_options.floatSource, m_wholeSamples);
     }
     return block;
 }
@@ -190,32 +249,32 @@ CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byt
                                       std::int32_t frames, std::int32_t acmod) const {
     const std::int32_t carry =
         m_planes.empty() ? 0 : m_planes.front()->getSize() - m_planeOffsets.front();
-    const zelm::P<zelm::IMemoryBlock> shorts = convertToShort(data, byteCount);
+    const zelm::P<zelm::IMemoryBlock> values = convertToFloats(data, byteCount);
     const zelm::P<CChannelConverter> converter = channelConverterFor(acmod);
     std::vector<zelm::P<zelm::IMemoryBlock>> planes;
-    TargetPointers targets{};
+    FloatTargetPointers targets{};
     for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
-        planes.push_back(allocate(carry + static_cast<std::int64_t>(frames) * 2));
+        planes.push_back(allocate(carry + static_cast<std::int64_t>(frames) * 4));
         std::uint8_t* plane = planes.back()->getData();
         if (carry > 0) {
             std::memcpy(plane, m_planes[k]->getData() + m_planeOffsets[k],
                         static_cast<std::size_t>(carry));
         }
-        targets[k] = reinterpret_cast<std::int16_t*>(plane + carry);
+        targets[k] = reinterpret_cast<float*>(plane + carry);
     }
-    SourcePointers sources{};
-    const auto* first = reinterpret_cast<const std::int16_t*>(shorts->getData());
+    FloatSourcePointers sources{};
+    const auto* first = reinterpret_cast<const float*>(values->getData());
     for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
         sources[c] = first + c;
     }
-    converter->convert(frames, sources, m_sourceChannelCount * 2, targets);
+    converter->convert(frames, sources, m_sourceChannelCount * 4, targets, m_wholeSamples);
     return planes;
 }
 
 // The most output samples a plane can give: its samples at the target rate
 // and one more for the position the resampler starts from.
 std::int64_t CSampleRateConverter::outputBound(const zelm::P<zelm::IMemoryBlock>& plane) const {
-    const std::int64_t samples = plane->getSize() / 2;
+    const std::int64_t samples = plane->getSize() / 4;
     const std::int64_t scaled = (samples * m_targetRate + m_sourceRate - 1) / m_sourceRate;
     return std::min<std::int64_t>(kOutputSamples, scaled + 1);
 }
@@ -239,17 +298,39 @@ void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& 
         const std::ptrdiff_t planeStart =
             m_planarOutput ? static_cast<std::ptrdiff_t>(k) * produced * m_targetBytesPerSample
                            : static_cast<std::ptrdiff_t>(k) * m_targetBytesPerSample;
-        const auto* samples = reinterpret_cast<const std::int16_t*>(outputs[k]->getData());
-        std::uint8_t* out = chunk + planeStart;
-        if (m_targetBytesPerSample == 2) {
-            for (std::int32_t j = 0; j < produced; ++j, out += sampleStep) {
-                std::memcpy(out, samples + j, 2);
-            }
-        } else {
-            for (std::int32_t j = 0; j < produced; ++j, out += sampleStep) {
-                *out = toUnsignedByte(samples[j]);
+        packPlane(reinterpret_cast<const float*>(outputs[k]->getData()), produced, sampleStep,
+                  chunk + planeStart);
+    }
+}
+
+// Integer targets round to nearest and saturate; 8-bit ones go through the
+// 16-bit value.
+void CSampleRateConverter::packPlane(const float* samples, std::int32_t produced,
+                                     std::ptrdiff_t step, std::uint8_t* out) {
+    switch (m_targetBytesPerSample) {
+    case 1:
+        for (std::int32_t j = 0; j < produced; ++j, out += step) {
+            *out = toUnsignedByte(roundToSample(samples[j]));
+        }
+        break;
+    case 2:
+        packShorts(samples, produced, step, out);
+        break;
+    case 3:
+        for (std::int32_t j = 0; j < produced; ++j, out += step) {
+            putLittleEndian(out, saturated(samples[j], 256.0, 8388608.0), 3);
+        }
+        break;
+    default:
+        for (std::int32_t j = 0; j < produced; ++j, out += step) {
+            if (m_options.floatTarget) {
+                const float value = samples[j] / 32768.0f;
+                std::memcpy(out, &value, sizeof value);
+            } else {
+                putLittleEndian(out, saturated(samples[j], 65536.0, 2147483648.0), 4);
             }
         }
+        break;
     }
 }
 
@@ -270,32 +351,43 @@ CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_
     // throws leaves the stream as it was.
     std::vector<zelm::P<zelm::IMemoryBlock>> planes =
         convertChannels(bytes, byteCount, frames, acmod);
+    if (m_sameRate) {
+        const auto kept = static_cast<std::int32_t>(std::min<std::int64_t>(frames, limit));
+        return packed(planes, kept, allocate(chunkBytes(kept)));
+    }
     std::vector<zelm::P<zelm::IMemoryBlock>> outputs;
     for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
-        outputs.push_back(allocate(static_cast<std::int64_t>(kOutputSamples) * 2));
+        outputs.push_back(allocate(static_cast<std::int64_t>(kOutputSamples) * 4));
     }
-    zelm::P<zelm::IMemoryBlock> chunk =
-        allocate(outputBound(planes.front()) * m_targetChannelCount * m_targetBytesPerSample);
+    zelm::P<zelm::IMemoryBlock> chunk = allocate(chunkBytes(outputBound(planes.front())));
 
     std::vector<std::int32_t> offsets(planes.size());
     std::int32_t produced = 0;
     for (std::size_t k = 0; k < planes.size(); ++k) {
         int consumed = 0;
-        const int written =
-            resamplePlane(k, reinterpret_cast<std::int16_t*>(outputs[k]->getData()),
-                          reinterpret_cast<const std::int16_t*>(planes[k]->getData()), &consumed,
-                          planes[k]->getSize() / 2);
+        const int written = resamplePlane(k, reinterpret_cast<float*>(outputs[k]->getData()),
+                                          reinterpret_cast<const float*>(planes[k]->getData()),
+                                          &consumed, planes[k]->getSize() / 4);
         if (k == 0) {
             produced = static_cast<std::int32_t>(std::min<std::int64_t>(written, limit));
         }
-        offsets[k] = consumed * 2;
+        offsets[k] = consumed * 4;
     }
-    chunk->setSize(produced * m_targetChannelCount * m_targetBytesPerSample);
-    pack(outputs, produced, chunk->getData());
-
     m_planes = std::move(planes);
     m_planeOffsets = std::move(offsets);
-    return {chunk, produced};
+    return packed(outputs, produced, chunk);
+}
+
+std::int64_t CSampleRateConverter::chunkBytes(std::int64_t frames) const {
+    return frames * m_targetChannelCount * m_targetBytesPerSample;
+}
+
+CSampleRateConverter::Converted
+CSampleRateConverter::packed(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs,
+                             std::int32_t frames, const zelm::P<zelm::IMemoryBlock>& chunk) {
+    chunk->setSize(static_cast<std::int32_t>(chunkBytes(frames)));
+    pack(outputs, frames, chunk->getData());
+    return {chunk, frames};
 }
 
 zelm::P<tesk::audio::IAudioChunk> CSampleRateConverter::stamp(const Converted& converted) {

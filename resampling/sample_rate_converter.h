@@ -1,11 +1,14 @@
 #pragma once
 
-// Adapts decoded 16-bit PCM to the format a host asks for: another sample
-// rate, another channel count, 16-bit or 8-bit samples. Each block passes
-// four stages: conversion of the source samples to 16-bit, remixing into one
-// plane per target channel, resampling of every plane, and packing into the
-// target format. Input the resampler has not consumed yet is carried into
-// the next block, so a stream may arrive in blocks of any size.
+// Adapts decoded PCM to the format a host asks for: another sample rate,
+// another channel count, 8, 16, 24 or 32-bit or float samples. Each block
+// passes four stages: conversion of the source samples to floats on the
+// 16-bit scale, remixing into one float plane per target channel, resampling
+// of every plane (skipped when the rates agree), and packing into the target
+// format. For 8 and 16-bit targets the planes hold whole 16-bit values, as
+// the samples were rounded at each stage before; for wider targets nothing
+// is rounded before the packing. Input the resampler has not consumed yet is
+// carried into the next block, so a stream may arrive in blocks of any size.
 
 #include "resampling/resampler.h"
 #include "resampling/studio_resampler.h"
@@ -29,6 +32,11 @@ struct ConversionOptions {
     // 8-bit output only: triangular dither of one 8-bit step added
     // before rounding, which turns the rounding error into steady noise.
     bool dither = false;
+    // 4-byte source samples are 32-bit floats with 16-bit full scale at
+    // +-1.0 rather than 32-bit integers.
+    bool floatSource = false;
+    // 4-byte target samples are such floats, never clipped.
+    bool floatTarget = false;
     // A factor every sample is multiplied by in the remix (ReplayGain); the
     // result saturates at full scale.
     float gain = 1.0f;
@@ -40,9 +48,12 @@ public:
 
     // Converts blocks of interleaved frames of sourceChannelCount channels
     // of sourceBytesPerSample bytes (1: unsigned 8-bit; 2: 16-bit; 3 and 4:
-    // 24 and 32-bit, of which the top 16 bits are kept) at sourceRate into
+    // 24 and 32-bit, of which only the top 16 bits are kept for targets of
+    // 8 or 16 bits; 4 with options.floatSource: float) at sourceRate into
     // chunks of targetChannelCount channels at targetRate, with
-    // targetBytesPerSample 2 (16-bit) or 1 (unsigned 8-bit). Blocks come
+    // targetBytesPerSample 1 (unsigned 8-bit), 2, 3 or 4 (signed 16, 24 or
+    // 32-bit, rounded to nearest and saturated; 4 with options.floatTarget:
+    // float, 16-bit full scale at +-1.0, never clipped). Blocks come
     // from memoryManager, or from a manager of the converter's own when it
     // is null. planarOutput puts the channels one after another instead of
     // interleaving them. Throws zelm::CError for a rate, channel count or
@@ -85,6 +96,8 @@ public:
     static constexpr int kMaxChannels = 8;
     using SourcePointers = std::array<const std::int16_t*, kMaxChannels>;
     using TargetPointers = std::array<std::int16_t*, kMaxChannels>;
+    using FloatSourcePointers = std::array<const float*, kMaxChannels>;
+    using FloatTargetPointers = std::array<float*, kMaxChannels>;
 
     using MixWeights = std::array<std::array<float, kMaxChannels>, kMaxChannels>;
 
@@ -124,13 +137,25 @@ public:
         // do not move.
         void convert(std::int32_t frameCount, SourcePointers sources, std::int32_t sourceStride,
                      TargetPointers targets) const;
+        // The same on floats (sourceStride in bytes too). With rounded, every
+        // mixed sample is rounded to the 16-bit value the form above stores;
+        // else it is kept as mixed.
+        void convert(std::int32_t frameCount, FloatSourcePointers sources,
+                     std::int32_t sourceStride, FloatTargetPointers targets, bool rounded) const;
 
     private:
         static constexpr int kSilentPlane = -1;
 
         void findCopies();
-        void copyPlanes(std::int32_t frameCount, const SourcePointers& sources, std::ptrdiff_t step,
-                        const TargetPointers& targets) const;
+        template <class Sample>
+        void copyPlanes(std::int32_t frameCount,
+                        const std::array<const Sample*, kMaxChannels>& sources, std::ptrdiff_t step,
+                        const std::array<Sample*, kMaxChannels>& targets) const;
+        // Plane k's mix of frameCount frames into sums.
+        template <class Sample>
+        void sumPlane(std::int32_t k, std::int32_t frameCount,
+                      const std::array<const Sample*, kMaxChannels>& sources, std::ptrdiff_t step,
+                      float* sums) const;
 
         std::int32_t m_sourceChannelCount;
         std::int32_t m_targetChannelCount;
@@ -151,12 +176,13 @@ private:
     void checkFormat() const;
     zelm::P<CChannelConverter> channelConverterFor(std::int32_t acmod) const;
     void makeResamplers();
-    int resamplePlane(std::size_t plane, std::int16_t* dst, const std::int16_t* src, int* consumed,
-                      int srcSize);
+    int resamplePlane(std::size_t plane, float* dst, const float* src, int* consumed, int srcSize);
     std::uint8_t toUnsignedByte(std::int16_t sample);
     zelm::P<zelm::IMemoryBlock> allocate(std::int64_t bytes) const;
-    zelm::P<zelm::IMemoryBlock> convertToShort(const std::uint8_t* data,
-                                               std::int32_t byteCount) const;
+    zelm::P<zelm::IMemoryBlock> convertToFloats(const std::uint8_t* data,
+                                                std::int32_t byteCount) const;
+    void packPlane(const float* samples, std::int32_t produced, std::ptrdiff_t step,
+                   std::uint8_t* out);
     std::vector<zelm::P<zelm::IMemoryBlock>> convertChannels(const std::uint8_t* data,
                                                              std::int32_t byteCount,
                                                              std::int32_t frames,
@@ -173,6 +199,10 @@ private:
     Converted resample(const std::uint8_t* bytes, std::int32_t byteCount, std::int32_t acmod,
                        std::int64_t limit);
     zelm::P<tesk::audio::IAudioChunk> stamp(const Converted& converted);
+    // The first frames of each plane packed into chunk, which has room.
+    Converted packed(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs, std::int32_t frames,
+                     const zelm::P<zelm::IMemoryBlock>& chunk);
+    std::int64_t chunkBytes(std::int64_t frames) const;
     void pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs, std::int32_t produced,
               std::uint8_t* chunk);
 
@@ -187,6 +217,11 @@ private:
     std::int32_t m_targetBytesPerSample;
     bool m_planarOutput;
     ConversionOptions m_options;
+    // Targets of 8 and 16 bits: every stage rounds to 16-bit values, as the
+    // converter always did for them.
+    bool m_wholeSamples;
+    // The rates agree: the planes go to the packing as they are.
+    bool m_sameRate;
     std::uint64_t m_framesProduced = 0;
     // Source frames taken and target frames handed out since construction.
     std::uint64_t m_framesIn = 0;

@@ -139,6 +139,11 @@ int CStudioResampler::resample(float* dst, const std::int16_t* src, int* consume
     return run(dst, src, consumed, srcSize, dstSize);
 }
 
+int CStudioResampler::resample(float* dst, const float* src, int* consumed, int srcSize,
+                               int dstSize) {
+    return run(dst, src, consumed, srcSize, dstSize);
+}
+
 namespace {
 
 void store(std::int16_t& out, float value) {
@@ -164,17 +169,25 @@ void storeSpread(float* dst, std::int64_t step, const float* sums, int lanes) {
     }
 }
 
+void toWindow(const std::int16_t* src, int count, float* out) {
+    widenToFloats(src, count, out);
+}
+
+void toWindow(const float* src, int count, float* out) {
+    std::copy_n(src, count, out);
+}
+
 } // namespace
 
 // Converts the block to floats after the silence that the first taps read
 // while the stream has not reached them, with room behind it for the
 // kernels, which read whole rows.
-const float* CStudioResampler::prepare(const std::int16_t* src, int srcSize) {
+template <class Source> const float* CStudioResampler::prepare(const Source* src, int srcSize) {
     const auto lead = static_cast<std::size_t>(std::max<std::int64_t>(0, -m_index));
     const auto size = static_cast<std::size_t>(srcSize);
     m_window.resize(lead + size + static_cast<std::size_t>(m_filter->stride()));
     std::fill_n(m_window.begin(), lead, 0.0f);
-    widenToFloats(src, srcSize, m_window.data() + lead);
+    toWindow(src, srcSize, m_window.data() + lead);
     std::fill(m_window.begin() + static_cast<std::ptrdiff_t>(lead + size), m_window.end(), 0.0f);
     return m_window.data() + lead;
 }
@@ -300,9 +313,8 @@ void CStudioResampler::runInterpolated(Sample* dst, const float* window, int cou
     }
 }
 
-template <class Sample>
-int CStudioResampler::run(Sample* dst, const std::int16_t* src, int* consumed, int srcSize,
-                          int dstSize) {
+template <class Sample, class Source>
+int CStudioResampler::run(Sample* dst, const Source* src, int* consumed, int srcSize, int dstSize) {
     if (dst == nullptr || consumed == nullptr || srcSize < 0 || dstSize < 0 ||
         (src == nullptr && srcSize > 0)) {
         return -1;

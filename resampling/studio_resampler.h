@@ -66,18 +66,19 @@ public:
 
     // Resamples srcSize samples of src into at most dstSize samples of dst
     // and returns the number written; *consumed receives how many samples
-    // from the start of src the next call no longer needs. The float form
-    // leaves the output unrounded (full scale is 32768).
+    // from the start of src the next call no longer needs. The float forms
+    // leave the output unrounded (full scale is 32768).
     int resample(std::int16_t* dst, const std::int16_t* src, int* consumed, int srcSize,
                  int dstSize);
     int resample(float* dst, const std::int16_t* src, int* consumed, int srcSize, int dstSize);
+    int resample(float* dst, const float* src, int* consumed, int srcSize, int dstSize);
 
 private:
     template <int kLanes> struct Batch;
 
-    template <class Sample>
-    int run(Sample* dst, const std::int16_t* src, int* consumed, int srcSize, int dstSize);
-    const float* prepare(const std::int16_t* src, int srcSize);
+    template <class Sample, class Source>
+    int run(Sample* dst, const Source* src, int* consumed, int srcSize, int dstSize);
+    template <class Source> const float* prepare(const Source* src, int srcSize);
     int outputsWithin(int srcSize, int dstSize) const;
     void advance(int count);
     template <class Sample> void runExact(Sample* dst, const float* window, int count);

@@ -57,7 +57,8 @@ extern "C" {
  * Quor_GetPosition.
  * Version 5 reports a stream that gives no audio as QUOR_ERROR_NOAUDIO
  * (see Quor_Decode), and adds the tags: Quor_GetTag, Quor_GetPicture and
- * Quor_GetTagKey.
+ * Quor_GetTagKey, and the output sample formats (QUOR_OPTION_SAMPLE_FORMAT)
+ * with the sample fields of QuorStreamFormat.
  */
 #define QUOR_VERSION 5
 
@@ -123,6 +124,10 @@ typedef struct QuorStreamFormat {
     int32_t layer;   /* 1, 2 or 3 */
     int32_t mode;    /* 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel */
     int32_t frames;  /* frames in the stream, -1 when unknown */
+    /* From version 5 on; for a decoder created with an earlier version the
+     * record ends above and these are not written: */
+    int32_t sampleFormat;   /* the QUOR_SAMPLES_ value Quor_Decode delivers */
+    int32_t bytesPerSample; /* bytes of one sample of one channel: 2, 3 or 4 */
 } QuorStreamFormat;
 
 /*
@@ -207,8 +212,9 @@ QUOR_API int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info);
 /*
  * Fills format with the coding of the stream: the version, layer and mode of
  * its first frame and its frame count (counted in the pass that preparing
- * makes, else the Xing header's count, else -1). Prepares the decoder as
- * Quor_GetFileInfo does.
+ * makes, else the Xing header's count, else -1); from version 5 on also the
+ * sample format Quor_Decode delivers as the options stand. Prepares the
+ * decoder as Quor_GetFileInfo does.
  * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or format is NULL;
  * QUOR_ERROR_DECODE when the input is not an MPEG audio stream;
  * QUOR_ERROR_MEMORY.
@@ -227,15 +233,39 @@ QUOR_API int32_t Quor_GetStreamFormat(QuorHandle handle, QuorStreamFormat* forma
  *  the end. Times, positions and seeks then count from the first kept
  *  sample. Streams without an encoder tag are not changed. The end is
  *  trimmed when the frames were counted (see Quor_GetFileInfo).
- * Returns QUOR_OK; QUOR_ERROR_PARAM when handle is NULL or the option is
- * unknown.
+ * Returns QUOR_OK; QUOR_ERROR_PARAM when handle is NULL, the option is
+ * unknown (QUOR_OPTION_SAMPLE_FORMAT to a decoder created with a version
+ * below 5) or the value is not one of the option's.
  */
 #define QUOR_OPTION_GAPLESS 1
+/*
+ *  QUOR_OPTION_SAMPLE_FORMAT (version 5 on), one of the QUOR_SAMPLES_ values:
+ *  the samples Quor_Decode delivers from the next call on, little-endian and
+ *  interleaved. Sizes, positions and times count sample frames of that
+ *  format (channels times its bytes per sample).
+ *   QUOR_SAMPLES_INT16 (the default) signed 16-bit, rounded and saturated
+ *   QUOR_SAMPLES_INT24 signed 24-bit packed in 3 bytes, rounded to nearest
+ *                      and saturated
+ *   QUOR_SAMPLES_INT32 signed 32-bit, rounded to nearest and saturated
+ *   QUOR_SAMPLES_FLOAT 32-bit IEEE float, 16-bit full scale at +-1.0; never
+ *                      clipped, so a loud stream's peaks above full scale
+ *                      are kept
+ *  Each integer format rounded to 16 bits gives the 16-bit samples, or
+ *  differs from them by 1.
+ */
+#define QUOR_OPTION_SAMPLE_FORMAT 2
+#define QUOR_SAMPLES_INT16 0
+#define QUOR_SAMPLES_INT24 1
+#define QUOR_SAMPLES_INT32 2
+#define QUOR_SAMPLES_FLOAT 3
 QUOR_API int32_t Quor_SetOption(QuorHandle handle, int32_t option, int32_t value);
 
 /*
- * Delivers decoded signed 16-bit PCM (native byte order, channels
- * interleaved) into buffer and sets *delivered to the byte count.
+ * Delivers decoded samples (signed 16-bit native byte order unless
+ * QUOR_OPTION_SAMPLE_FORMAT chose another format, channels interleaved) into
+ * buffer and sets *delivered to the byte count. The byte figures below are
+ * those of 16-bit samples; the other formats scale them by their bytes per
+ * sample over 2 (a frame of 32-bit samples holds at most 9216 bytes).
  *  buffer:    where the samples go, or NULL to pass over them: without a
  *             buffer (size 0) the rest of the current frame, or else the
  *             next whole frame, is skipped without decoding, and the time

@@ -52,6 +52,10 @@ enum class SourceOption : std::int32_t {
     // Added to the ReplayGain: a signed 16-bit number of tenths of a decibel
     // (0 by default). Only with ReplayGain on.
     ReplayGainPreamp = 5,
+    // 0 (default): 4-byte samples are signed 32-bit integers. 1: they are
+    // 32-bit IEEE floats with 16-bit full scale at +-1.0, never clipped.
+    // Applies only when the format record asks for 4 bytes per sample.
+    FloatSamples = 6,
 };
 
 constexpr std::int32_t sourceOption(SourceOption option, std::uint16_t setting) {

@@ -34,7 +34,8 @@ struct SourceFormat {
     std::int32_t reserved0;      // 0
     std::int32_t sampleRate;     // Hz, or 0 for the file's rate
     std::int32_t channels;       // 1 to 8, or 0 for the file's channel count
-    std::int32_t bytesPerSample; // 1 (unsigned 8-bit) or 2 (signed 16-bit); 0 means 2
+    std::int32_t bytesPerSample; // 1 (unsigned 8-bit), 2, 3 or 4 (signed 16, 24 or 32-bit,
+                                 // or float: see SourceOption::FloatSamples); 0 means 2
     std::int32_t reserved[3];    // 0
 };
 static_assert(sizeof(SourceFormat) == 32);

@@ -81,6 +81,13 @@ OutputType typeOf(const std::string& output) {
                      "': name it .wav, .raw or .pcm, or give --raw");
 }
 
+int parseBits(std::string_view option, const std::string& text) {
+    if (text != "8" && text != "16" && text != "24" && text != "32") {
+        throw refusedValue(option, "8, 16, 24 or 32", text);
+    }
+    return std::stoi(text);
+}
+
 bool readCommonOption(const std::string& argument, ArgumentReader& reader, CommonOptions& options) {
     if (argument == "-o" || argument == "--output") {
         options.output = reader.valueOf(argument);
@@ -98,6 +105,10 @@ bool readCommonOption(const std::string& argument, ArgumentReader& reader, Commo
         options.json = true;
     } else if (argument == "--quiet" || argument == "-q") {
         options.quiet = true;
+    } else if (argument == "--bits") {
+        options.bits = parseBits(argument, reader.valueOf(argument));
+    } else if (argument == "--float") {
+        options.floatSamples = true;
     } else {
         return false;
     }
@@ -209,6 +220,13 @@ void parseCommandLine(const std::vector<std::string>& arguments, CommonOptions& 
     if (options.inputs.empty()) {
         throw UsageError("no input file given");
     }
+    if (options.floatSamples && options.bits != 16 && options.bits != 32) {
+        throw UsageError("--float gives 32-bit samples; it does not go with --bits " +
+                         std::to_string(options.bits));
+    }
+    if (options.floatSamples) {
+        options.bits = 32;
+    }
     if (options.command == Command::kInfo) {
         checkInfo(options);
     } else {
@@ -238,6 +256,9 @@ const char* commonHelp() {
            "  --start TIME          begin at TIME seconds: 90, 1.5, 1:30.5 or 1:02:03\n"
            "  --length TIME         decode at most TIME seconds of audio\n"
            "  --raw                 bare interleaved PCM instead of WAV, whatever the name\n"
+           "  --bits 8|16|24|32     output sample size; 16 by default (8 is unsigned)\n"
+           "  --float               32-bit float samples, full scale at +-1.0, never\n"
+           "                        clipped\n"
            "  --no-gapless          keep the encoder delay and padding that a stream's\n"
            "                        encoder tag records (trimmed by default)\n"
            "  --json                info as one JSON object\n"

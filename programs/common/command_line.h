@@ -29,6 +29,8 @@ struct CommonOptions {
     bool gapless = true; // trim the encoder delay and padding a stream records
     bool quiet = false;
     bool json = false;
+    int bits = 16;             // 8, 16, 24 or 32
+    bool floatSamples = false; // 32-bit float samples; bits is then 32
 };
 
 // A command line that cannot be understood; the text says why.

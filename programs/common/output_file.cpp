@@ -20,9 +20,10 @@ namespace {
 // The size written into the header of a WAV stream whose length is unknown.
 constexpr std::uint32_t kUnknownSize = 0xFFFFFFFFu;
 constexpr std::uint16_t kIntegerPcm = 1;
+constexpr std::uint16_t kFloatPcm = 3;
 constexpr std::uint16_t kExtensible = 0xFFFE;
 // The rest of the extensible form's sub-format after its first two bytes,
-// the integer PCM tag.
+// the integer or float PCM tag.
 constexpr std::array<std::uint8_t, 14> kPcmSubFormatTail = {
     0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 // Speaker masks by channel count: front left, right and centre, then low
@@ -36,8 +37,25 @@ void putLittleEndian(std::string& out, std::uint32_t value, int bytes) {
     }
 }
 
+// The plain form holds integer samples of up to 16 bits in one or two
+// channels; every other format is written in the extensible form.
+bool needsExtensible(const PcmFormat& format) {
+    return format.channels > 2 || format.bytesPerSample > 2 || format.isFloat;
+}
+
 std::uint32_t headerBytes(const PcmFormat& format) {
-    return format.channels > 2 ? 68 : 44;
+    return needsExtensible(format) ? 68 : 44;
+}
+
+// The extensible form's fields after the plain form's: the valid bits, the
+// speaker mask and the sub-format.
+void putExtension(std::string& out, const PcmFormat& format) {
+    const auto channels = static_cast<std::uint32_t>(format.channels);
+    putLittleEndian(out, 22, 2);
+    putLittleEndian(out, static_cast<std::uint32_t>(format.bytesPerSample * 8), 2);
+    putLittleEndian(out, channels < kChannelMasks.size() ? kChannelMasks[channels] : 0, 4);
+    putLittleEndian(out, format.isFloat ? kFloatPcm : kIntegerPcm, 2);
+    out.append(kPcmSubFormatTail.begin(), kPcmSubFormatTail.end());
 }
 
 // Links followed before the chain counts as a loop, as the system counts.
@@ -71,7 +89,7 @@ std::string makeWavHeader(const PcmFormat& format, std::uint32_t dataBytes) {
     const auto channels = static_cast<std::uint32_t>(format.channels);
     const auto bits = static_cast<std::uint32_t>(format.bytesPerSample * 8);
     const std::uint32_t blockAlign = channels * static_cast<std::uint32_t>(format.bytesPerSample);
-    const bool extensible = channels > 2;
+    const bool extensible = needsExtensible(format);
     const std::uint32_t header = headerBytes(format);
     const std::uint32_t riffBytes =
         dataBytes > kUnknownSize - (header - 8) ? kUnknownSize : dataBytes + header - 8;
@@ -86,11 +104,7 @@ std::string makeWavHeader(const PcmFormat& format, std::uint32_t dataBytes) {
     putLittleEndian(out, blockAlign, 2);
     putLittleEndian(out, bits, 2);
     if (extensible) {
-        putLittleEndian(out, 22, 2);
-        putLittleEndian(out, bits, 2);
-        putLittleEndian(out, channels < kChannelMasks.size() ? kChannelMasks[channels] : 0, 4);
-        putLittleEndian(out, kIntegerPcm, 2);
-        out.append(kPcmSubFormatTail.begin(), kPcmSubFormatTail.end());
+        putExtension(out, format);
     }
     out += "data";
     putLittleEndian(out, dataBytes, 4);

@@ -22,6 +22,7 @@ struct PcmFormat {
     int sampleRate = 0;
     int channels = 0;
     int bytesPerSample = 0;
+    bool isFloat = false; // 32-bit IEEE float samples rather than integers
 };
 
 // A failure to write the output; the text gives the cause.
@@ -81,9 +82,10 @@ private:
     std::uint64_t m_dataBytes = 0;
 };
 
-// The header of a WAV file of integer PCM holding dataBytes bytes of
-// samples: 44 bytes, or 68 in the extensible form that more than two
-// channels take, with the mask of the usual speakers for their count.
+// The header of a WAV file of PCM holding dataBytes bytes of samples: 44
+// bytes, or 68 in the extensible form that more than two channels, samples
+// above 16 bits and float samples take, with the mask of the usual speakers
+// for their count and the integer or float sub-format.
 std::string makeWavHeader(const PcmFormat& format, std::uint32_t dataBytes);
 
 } // namespace tesk::cli

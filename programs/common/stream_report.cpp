@@ -37,11 +37,18 @@ std::string modeName(int mode) {
     return mode >= 0 && mode < 4 ? kModes[static_cast<std::size_t>(mode)] : "";
 }
 
+// The samples a decode writes: "16-bit", "8-bit unsigned", "32-bit float".
+std::string sampleFormatName(int bits, bool isFloat) {
+    const char* kind = isFloat ? " float" : bits == 8 ? " unsigned" : "";
+    return std::to_string(bits) + "-bit" + kind;
+}
+
 std::vector<Field> fieldsOf(const StreamReport& r) {
     std::vector<Field> fields = {
         {"duration", r.duration < 0.0 ? "" : number(r.duration, "%.3f"), " s", false},
         {"sample_rate", std::to_string(r.sampleRate), " Hz", false},
         {"channels", std::to_string(r.channels), "", false},
+        {"sample_format", sampleFormatName(r.bits, r.isFloat), "", true},
         {"layer", std::to_string(r.layer), "", false},
         {"version", versionName(r.version), "", true},
         {"mode", modeName(r.mode), "", true},

@@ -1,7 +1,9 @@
 #include "programs/quor/quor_cli.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "programs/common/decode_run.h"
@@ -35,18 +37,49 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<QuorDecoder, HandleCloser>;
 
+// The library's sample format for the options; 8-bit output is made from
+// its 16-bit samples.
+std::int32_t sampleFormatOf(const common::CommonOptions& options) {
+    if (options.floatSamples) {
+        return QUOR_SAMPLES_FLOAT;
+    }
+    switch (options.bits) {
+    case 24:
+        return QUOR_SAMPLES_INT24;
+    case 32:
+        return QUOR_SAMPLES_INT32;
+    default:
+        return QUOR_SAMPLES_INT16;
+    }
+}
+
+// 16-bit samples as unsigned 8-bit ones in place, round(x / 256) + 128
+// (halves away from zero) up to 255, as the plug-in makes them; returns the
+// new size.
+std::size_t toUnsignedBytes(std::uint8_t* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size / 2; ++i) {
+        std::int16_t sample = 0;
+        std::memcpy(&sample, bytes + 2 * i, sizeof sample);
+        bytes[i] = static_cast<std::uint8_t>(std::min(std::lround(sample / 256.0) + 128, 255L));
+    }
+    return size / 2;
+}
+
 // The decoder on the input with its stream information; throws
 // InputError naming the cause.
 class OpenStream {
 public:
-    OpenStream(const std::string& input, bool gapless) : m_input(input) {
+    OpenStream(const std::string& input, const common::CommonOptions& options)
+        : m_input(input), m_bits(options.bits), m_isFloat(options.floatSamples) {
         QuorDecoder* raw = nullptr;
         const std::int32_t created = input == "-"
                                          ? Quor_Create(&raw, QuorCallbacks{}, nullptr, QUOR_VERSION)
                                          : Quor_CreateUsingFile(&raw, input.c_str(), QUOR_VERSION);
         m_handle.reset(raw);
         check(created, true);
-        check(Quor_SetOption(m_handle.get(), QUOR_OPTION_GAPLESS, gapless ? 1 : 0), true);
+        check(Quor_SetOption(m_handle.get(), QUOR_OPTION_GAPLESS, options.gapless ? 1 : 0), true);
+        check(Quor_SetOption(m_handle.get(), QUOR_OPTION_SAMPLE_FORMAT, sampleFormatOf(options)),
+              true);
         check(Quor_GetFileInfo(m_handle.get(), &m_info), true);
         check(Quor_GetStreamFormat(m_handle.get(), &m_format), true);
     }
@@ -81,6 +114,8 @@ public:
             Quor_GetTag(m_handle.get(), "title", nullptr, 0, &length) == QUOR_ERROR_UNSUPPORTED) {
             r.tagsNote = "the input cannot seek";
         }
+        r.bits = m_bits;
+        r.isFloat = m_isFloat;
         return r;
     }
 
@@ -116,6 +151,8 @@ public:
 
 private:
     std::string m_input;
+    int m_bits;
+    bool m_isFloat;
     Handle m_handle;
     QuorFileInfo m_info{};
     QuorStreamFormat m_format{};
@@ -124,8 +161,10 @@ private:
 class QuorReader : public common::AudioReader {
 public:
     QuorReader(const std::string& input, const Options& options)
-        : m_stream(input, options.gapless),
-          m_buffer(static_cast<std::size_t>(options.bufferBytes)) {
+        : m_stream(input, options), m_bits(options.bits), m_isFloat(options.floatSamples),
+          // At least one sample frame of the samples asked of the library.
+          m_buffer(static_cast<std::size_t>(std::max(
+              options.bufferBytes, m_stream.info().channels * std::max(options.bits / 8, 2)))) {
         if (options.start > 0.0) {
             m_start = options.start;
             m_stream.check(Quor_SeekToTime(m_stream.handle(),
@@ -135,7 +174,7 @@ public:
     }
 
     common::PcmFormat format() override {
-        return {m_stream.info().sampleRate, m_stream.info().channels, 2};
+        return {m_stream.info().sampleRate, m_stream.info().channels, m_bits / 8, m_isFloat};
     }
 
     double remaining() override { return m_stream.info().durationMs / 1000.0 - m_start; }
@@ -151,13 +190,17 @@ public:
             }
             m_stream.check(result, false);
             if (delivered > 0) {
-                return {m_buffer.data(), static_cast<std::size_t>(delivered)};
+                const auto bytes = static_cast<std::size_t>(delivered);
+                return {m_buffer.data(),
+                        m_bits == 8 ? toUnsignedBytes(m_buffer.data(), bytes) : bytes};
             }
         }
     }
 
 private:
     OpenStream m_stream;
+    int m_bits;
+    bool m_isFloat;
     std::vector<std::uint8_t> m_buffer;
     double m_start = 0.0;
 };
@@ -193,7 +236,7 @@ int RunInfo(const Options& options) {
         }
     }
     try {
-        const OpenStream stream(input, options.gapless);
+        const OpenStream stream(input, options);
         std::fputs(common::formatReport(stream.report(), options.json).c_str(), stdout);
         if (!options.picture.empty() && !WritePicture(stream, options)) {
             return common::kExitFailure;

@@ -30,12 +30,6 @@ bool readOption(const std::string& argument, cli::ArgumentReader& reader, Option
         options.rate = cli::parseInteger(argument, reader.valueOf(argument), kMinRate, kMaxRate);
     } else if (argument == "--channels") {
         options.channels = cli::parseInteger(argument, reader.valueOf(argument), 1, kMaxChannels);
-    } else if (argument == "--bits") {
-        const std::string& bits = reader.valueOf(argument);
-        if (bits != "8" && bits != "16") {
-            throw cli::refusedValue(argument, "8 or 16", bits);
-        }
-        options.bits = bits == "8" ? 8 : 16;
     } else if (argument == "--quality") {
         const std::string& quality = reader.valueOf(argument);
         if (quality != "fast" && quality != "high") {
@@ -68,8 +62,7 @@ Options parseOptions(const std::vector<std::string>& arguments) {
                           [&](const std::string& argument, cli::ArgumentReader& reader) {
                               return readOption(argument, reader, options);
                           });
-    if (options.command == cli::Command::kInfo &&
-        (options.rate || options.channels || options.bits != 16)) {
+    if (options.command == cli::Command::kInfo && (options.rate || options.channels)) {
         throw cli::UsageError("info takes no output options");
     }
     return options;
@@ -86,7 +79,6 @@ std::string usageText() {
                "  --rate HZ             output sample rate, 8000 to 192000; the file's own by\n"
                "                        default\n"
                "  --channels N          output channels, 1 to 8; the file's own by default\n"
-               "  --bits 8|16           output sample size; 16 by default\n"
                "  --quality fast|high   sample-rate converter; high by default\n"
                "  --replaygain track|album|off\n"
                "                        applies the gain the tags record, limited so that\n"

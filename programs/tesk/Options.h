@@ -12,7 +12,6 @@ namespace tesk::player {
 struct Options : cli::CommonOptions {
     std::optional<int> rate;     // Hz, 8000 to 192000; the file's own when absent
     std::optional<int> channels; // 1 to 8; the file's own when absent
-    int bits = 16;               // 8 or 16
     bool highQuality = true;     // the plug-in's high-quality converter
     bool verbose = false;
     int replayGain = 0;   // 0 off, 1 the track gain, 2 the album gain

@@ -59,6 +59,8 @@ public:
                                                 static_cast<std::uint16_t>(options.replayGain)));
         m_source->setOption(audio::sourceOption(audio::SourceOption::ReplayGainPreamp,
                                                 static_cast<std::uint16_t>(options.preampTenths)));
+        m_source->setOption(
+            audio::sourceOption(audio::SourceOption::FloatSamples, options.floatSamples ? 1 : 0));
         guarded([&] { m_source->open(); });
     }
     ~OpenSource() { m_source->close(); }
@@ -99,7 +101,7 @@ public:
     PluginReader(common::ITESKPlugin& plugin, const Options& options, const std::string& input)
         : m_source(plugin, options, input, options.bits / 8), m_start(options.start) {
         m_format = {m_source->getSampleRate(), m_source->getChannels(),
-                    m_source->getBytesPerSample()};
+                    m_source->getBytesPerSample(), options.floatSamples};
         if (m_start > 0.0 && m_source->isSeekable()) {
             m_source.guarded([&] { m_source->seek(m_start); });
         } else if (m_start > 0.0) {
@@ -164,7 +166,7 @@ std::string locatePlugin(const std::string& programFolder) {
 }
 
 void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream& out) {
-    const OpenSource source(plugin, options, options.inputs.front(), 0);
+    const OpenSource source(plugin, options, options.inputs.front(), options.bits / 8);
     cli::StreamReport report;
     report.duration = source->getDuration();
     report.sampleRate = source->getSampleRate();
@@ -182,6 +184,8 @@ void printInfo(common::ITESKPlugin& plugin, const Options& options, std::ostream
     if (report.tagsNote.empty() && note.starts_with("not read (")) {
         report.tagsNote = note.substr(10, note.size() - 11);
     }
+    report.bits = source->getBytesPerSample() * 8;
+    report.isFloat = options.floatSamples;
     out << cli::formatReport(report, options.json);
 }
 

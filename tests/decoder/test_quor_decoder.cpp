@@ -100,7 +100,14 @@ TEST(QuorDecoder, CallsWithoutTheirPointersOrWithBadValuesAreRefused) {
     EXPECT_EQ(out, 0);
     EXPECT_EQ(Quor_GetPosition(d.handle, nullptr), QUOR_ERROR_PARAM);
     EXPECT_EQ(Quor_SetOption(nullptr, QUOR_OPTION_GAPLESS, 1), QUOR_ERROR_PARAM);
-    EXPECT_EQ(Quor_SetOption(d.handle, QUOR_OPTION_GAPLESS + 1, 1), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SetOption(d.handle, 99, 1), QUOR_ERROR_PARAM);
+    EXPECT_EQ(Quor_SetOption(d.handle, QUOR_OPTION_SAMPLE_FORMAT, QUOR_SAMPLES_FLOAT + 1),
+              QUOR_ERROR_PARAM);
+    QuorHandle older = nullptr;
+    ASSERT_EQ(Quor_Create(&older, input.Callbacks(), &input, 4), QUOR_OK);
+    EXPECT_EQ(Quor_SetOption(older, QUOR_OPTION_SAMPLE_FORMAT, QUOR_SAMPLES_FLOAT),
+              QUOR_ERROR_PARAM);
+    Quor_Destroy(older);
 }
 
 TEST(QuorDecoder, WithoutAFrameEveryCallFailsToDecode) {

@@ -189,11 +189,13 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
         {{"info", "{dir}"}, 1, program + ": {dir}: is a folder\n"},
         {{"info", "{in}"},
          0,
-         "duration: 2.011 s\nsample_rate: 44100 Hz\nchannels: 2\nlayer: 2\nversion: MPEG-1\n"
+         "duration: 2.011 s\nsample_rate: 44100 Hz\nchannels: 2\nsample_format: 16-bit\n"
+         "layer: 2\nversion: MPEG-1\n"
          "mode: stereo\nbit_rate: 128000 bit/s\nvbr: false\nframes: 77\n"},
         {{"info", "--json", "{in}"},
          0,
-         "{\"duration\": 2.011, \"sample_rate\": 44100, \"channels\": 2, \"layer\": 2, "
+         "{\"duration\": 2.011, \"sample_rate\": 44100, \"channels\": 2, "
+         "\"sample_format\": \"16-bit\", \"layer\": 2, "
          "\"version\": \"MPEG-1\", \"mode\": \"stereo\", \"bit_rate\": 128000, \"vbr\": false, "
          "\"frames\": 77}\n"},
         {{"decode", "{in}", "-o", "{dir}/A.WAV", "--length", "1"},

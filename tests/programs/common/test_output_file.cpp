@@ -30,3 +30,37 @@ TEST(WavHeader, DescribesIntegerPcmOfTheFormat) {
     EXPECT_EQ(wordAt(mono8, 32, 2), 1u);
     EXPECT_EQ(wordAt(mono8, 34, 2), 8u);
 }
+
+// Samples above 16 bits and float samples take the extensible form, whose
+// every field follows from the format: the plain fields, then the valid bits,
+// the speaker mask and the integer or float sub-format.
+TEST(WavHeader, WideAndFloatSamplesTakeTheExtensibleForm) {
+    struct Case {
+        tesk::cli::PcmFormat format;
+        std::uint32_t mask, subFormat;
+    };
+    const Case cases[] = {{{44100, 2, 3, false}, 0x3u, 1u},
+                          {{48000, 1, 4, true}, 0x4u, 3u},
+                          {{96000, 6, 4, false}, 0x3Fu, 1u}};
+    for (const auto& [format, mask, subFormat] : cases) {
+        const std::string header = makeWavHeader(format, 6000);
+        const auto channels = static_cast<std::uint32_t>(format.channels);
+        const auto bits = static_cast<std::uint32_t>(format.bytesPerSample * 8);
+        const std::uint32_t align = channels * bits / 8;
+        const auto rate = static_cast<std::uint32_t>(format.sampleRate);
+        ASSERT_EQ(header.size(), 68u);
+        EXPECT_EQ(header.substr(0, 4) + header.substr(8, 8) + header.substr(60, 4),
+                  "RIFFWAVEfmt data");
+        // Offset, width and value of every number in the header.
+        const std::uint32_t fields[][3] = {{4, 4, 6060},      {16, 4, 40},   {20, 2, 0xFFFE},
+                                           {22, 2, channels}, {24, 4, rate}, {28, 4, rate * align},
+                                           {32, 2, align},    {34, 2, bits}, {36, 2, 22},
+                                           {38, 2, bits},     {40, 4, mask}, {44, 2, subFormat},
+                                           {64, 4, 6000}};
+        for (const auto& [offset, width, value] : fields) {
+            EXPECT_EQ(wordAt(header, offset, static_cast<int>(width)), value) << offset;
+        }
+        EXPECT_EQ(header.substr(46, 14),
+                  std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14));
+    }
+}

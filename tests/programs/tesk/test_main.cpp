@@ -39,7 +39,7 @@ void expectExtensibleHeader(const fs::path& dir, const ProgramRun&) {
 
 // Through the plug-in, tesk gives the quor tool's samples of a stream with an
 // encoder tag: trimmed (by default) or not, from the start or from the
-// sample of a start time.
+// sample of a start time, in 16, 24 and 32-bit and float samples.
 void sameAsTheQuorTool(const fs::path& dir, const ProgramRun&) {
     namespace gen = tesk::quor::streamgen;
     gen::StreamOptions options;
@@ -48,8 +48,13 @@ void sameAsTheQuorTool(const fs::path& dir, const ProgramRun&) {
     options.encoderTag = true;
     tesk_quor_test::CliFiles files;
     files.in = tesk_quor_test::generatedStream("tesk", "tagged.mp3", options);
-    for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
-             {}, {"--start", "0.7071"}, {"--no-gapless", "--start", "0.001"}}) {
+    for (const std::vector<std::string>& extra :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--start", "0.7071"},
+                                               {"--no-gapless", "--start", "0.001"},
+                                               {"--float", "--start", "0.5"},
+                                               {"--bits", "24"},
+                                               {"--bits", "32", "--no-gapless"}}) {
         std::vector<std::string> arguments = {"decode", "{in}", "-q", "-f", "-o"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         arguments.insert(arguments.begin() + 5, "{dir}/tesk.wav");
@@ -234,7 +239,9 @@ TEST(TeskProgram, CommandLineTable) {
         {{"decode", "{in}", "-o", "x.wav", "--quality", "best"},
          2,
          "--quality accepts fast or high, not 'best'"},
-        {{"decode", "{in}", "-o", "x.wav", "--bits", "24"}, 2, "--bits accepts 8 or 16, not '24'"},
+        {{"decode", "{in}", "-o", "x.wav", "--bits", "12"},
+         2,
+         "--bits accepts 8, 16, 24 or 32, not '12'"},
         {{"info", "{in}", "--channels", "1"}, 2, "info takes no output options"},
         {{"--plugin", "{dir}/none.so", "info", "{in}"},
          1,
@@ -267,6 +274,19 @@ TEST(TeskProgram, CommandLineTable) {
              const std::string wav = readAll(dir / "mono.wav");
              tesk_quor_test::expectWavSizes(wav, 36 + 48000, 48000);
              EXPECT_EQ(wordAt(wav, 24), 48000u);
+         }},
+        {{"decode", "{in}", "-o", "{dir}/wide.wav", "--bits", "24", "--rate", "48000", "--length",
+          "1"},
+         0,
+         "",
+         "",
+         false,
+         [](const fs::path& dir, const ProgramRun&) {
+             const std::string wav = readAll(dir / "wide.wav");
+             ASSERT_EQ(wav.size(), 68u + 288000u) << "a second of 48000 Hz";
+             EXPECT_EQ(wordAt(wav, 4), 60u + 288000u);
+             EXPECT_EQ(wordAt(wav, 34, 2), 24u);
+             EXPECT_EQ(wordAt(wav, 64), 288000u);
          }},
         {{"info", "{in}", "--verbose"}, 0, "[2] CQuorSource: trying to open file://"},
         {{"decode", "{in}", "-o", "{dir}/t.wav", "-q"}, 0, "", "", false, sameAsTheQuorTool},
