@@ -122,6 +122,13 @@ struct FrameDecoder {
     int known_frame_size = 0;
     int current_half = 0;
     bool resync = true;
+    // The frame in hand cannot be decoded (its side information claims more
+    // data than it and the reservoir hold, or its CRC word failed): it is
+    // replaced by a frame of concealment.
+    bool conceal = false;
+    // CRC words are checked once one frame of the stream passed its check;
+    // until then a stream may carry wrong words throughout and still play.
+    bool crc_passed = false;
 };
 
 // Result of DecodeFrame for the caller's output frame.
@@ -139,6 +146,16 @@ int frame_decoder_init(FrameDecoder& decoder);
 void frame_decoder_exit(FrameDecoder& decoder);
 void frame_decoder_reset(FrameDecoder& decoder);
 void frame_decoder_destroy(FrameDecoder* decoder);
+// The next frame does not follow the last one in the stream (bytes were
+// lost, cut or passed over): the reservoir forgets the main data it holds,
+// so a frame reaching back into it is concealed rather than decoded from
+// bytes of another place. The synthesis and overlap stay, for a smooth edge.
+void frame_decoder_break_chain(FrameDecoder& decoder);
+// Writes one frame of concealment for a frame of `samples_per_channel`
+// samples and the last header's channels: the overlap and the synthesis
+// filter ring out to silence, never louder than the audio before. Returns
+// the 16-bit values written, all channels counted.
+int frame_decoder_conceal(FrameDecoder& decoder, std::int16_t* samples, int samples_per_channel);
 
 // Adds count input bytes (input may be null) and decodes the next frame into
 // output, whose capacity is given in bytes (at least kMinOutputBytes).

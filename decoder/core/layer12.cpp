@@ -333,6 +333,28 @@ void init_layer2_tables() {
     requant_tables();
 }
 
+int layer12_protected_bits(FrameDecoder& decoder) {
+    const FrameHeader& header = decoder.header;
+    const int channels = header.channels;
+    if (header.layer == 1) {
+        const int bound = joint_bound(header, kSubbands);
+        return 4 * (bound * channels + kSubbands - bound);
+    }
+    Layer2Frame frame;
+    frame.table = &choose_layer2_table(header);
+    BitReader bits = decoder.bits;
+    read_layer2_allocation(bits, channels, joint_bound(header, frame.table->subband_limit), frame);
+    int selection = 0;
+    for (int sb = 0; sb < frame.table->subband_limit; ++sb) {
+        for (int ch = 0; ch < channels; ++ch) {
+            selection += frame.allocation[sb][ch] != 0 ? 2 : 0;
+        }
+    }
+    return static_cast<int>(8 * (bits.position - decoder.bits.position) + bits.bit_index -
+                            decoder.bits.bit_index) +
+           selection;
+}
+
 int decode_layer1_frame(FrameDecoder& decoder, unsigned char* output, int& position) {
     FrameHeader& header = decoder.header;
     const int channels = header.channels;
