@@ -250,7 +250,8 @@ bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
     set_synthesis_phase(frameDecoder_->synthesis, start / kSubbands);
     DecodedFrame decoded;
     if (!DecodeFrame(*frameDecoder_, pcmFrame_.Samples(), pcmFrame_.GetCapacity(),
-                     scanner_.FrameData(), scanner_.FrameLength(), decoded)) {
+                     scanner_.FrameData(), scanner_.FrameLength(), decoded) ||
+        decoded.sample_count == 0) {
         return false;
     }
     const bool twoChannels = streamInfo_.channels == 2;
@@ -261,19 +262,71 @@ bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
     return true;
 }
 
-// Every frame takes its place in time, whether it decodes or not, so that the
-// samples of later frames keep theirs.
-std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
-    if (!framePending_ && !scanner_.GetFrame(input_)) {
-        return NoFrameResult();
+void CQuorDecoder::ConcealFrame(std::int64_t start) {
+    if (resetNeeded_) {
+        frame_decoder_reset(*frameDecoder_);
+        resetNeeded_ = false;
     }
-    framePending_ = false;
+    set_synthesis_phase(frameDecoder_->synthesis, start / kSubbands);
+    const CFrameHeader& header = scanner_.CurrentHeader();
+    const std::int32_t count =
+        frame_decoder_conceal(*frameDecoder_, pcmFrame_.Samples(), header.GetSamplesPerFrame());
+    const bool twoChannels = streamInfo_.channels == 2;
+    pcmFrame_.SetSampleCount(MatchChannels(pcmFrame_.Samples(), count,
+                                           frameDecoder_->header.channels == 2, twoChannels));
+    pcmFrame_.SetFormat(twoChannels ? 1 : 0, header.sampleRate);
+}
+
+std::int32_t CQuorDecoder::MissingFrames() {
+    const std::int32_t position = scanner_.FramePosition();
+    const std::int32_t expected = expectedPosition_;
+    const CFrameHeader& header = scanner_.CurrentHeader();
+    expectedPosition_ = position + header.frameLength;
+    if (expected < 0 || position == expected) {
+        return 0;
+    }
+    frame_decoder_break_chain(*frameDecoder_);
+    const double gap = position - expected;
+    const XingHeader& xing = streamInfo_.xing;
+    if (streamInfo_.hasXing && xing.frameCount > 0 && xing.byteCount > 0) {
+        // Frame lengths vary: the gap holds what the average frame implies.
+        const double average = static_cast<double>(xing.byteCount) / xing.frameCount;
+        return static_cast<std::int32_t>(std::clamp(std::floor(gap / average + 0.5), 0.0, 1e6));
+    }
+    // At a constant bit rate, frames lost in place (zeroed, overwritten, a
+    // broken header) leave a gap of whole frames; any other gap is bytes put
+    // between frames, which stand for no time.
+    const double frames = std::floor(gap / header.exactFrameLength + 0.5);
+    const double slack = 2.0 * header.SlotSize();
+    const bool whole = std::abs(gap - frames * header.exactFrameLength) <= slack;
+    return whole ? static_cast<std::int32_t>(std::clamp(frames, 0.0, 1e6)) : 0;
+}
+
+// Every frame takes its place in time, whether it decodes or not, and frames
+// missing from the stream are concealed, so that the samples of later
+// frames keep theirs.
+std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
+    if (!framePending_) {
+        if (!scanner_.GetFrame(input_)) {
+            return NoFrameResult();
+        }
+        framePending_ = true;
+        missingFrames_ = MissingFrames();
+    } else if (expectedPosition_ < 0) {
+        MissingFrames();
+    }
     const std::int64_t start = nextFrameStart_;
     nextFrameStart_ += scanner_.CurrentHeader().GetSamplesPerFrame();
+    const bool missing = missingFrames_ > 0;
+    if (missing) {
+        --missingFrames_;
+    } else {
+        framePending_ = false;
+    }
     if (passOver) {
         PassOverFrame();
-    } else if (!DecodeHeldFrame(start)) {
-        return QUOR_OK;
+    } else if (missing || !DecodeHeldFrame(start)) {
+        ConcealFrame(start);
     }
     AfterFrame(start);
     return QUOR_OK;
@@ -307,6 +360,8 @@ void CQuorDecoder::Restart(std::int64_t frame) {
     resetNeeded_ = false;
     bytesAvailable_ = 0;
     bytesDelivered_ = 0;
+    expectedPosition_ = -1;
+    missingFrames_ = 0;
     nextFrameStart_ = FrameStart(frame);
 }
 

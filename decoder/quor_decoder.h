@@ -56,6 +56,13 @@ private:
     std::int32_t NoFrameResult() const;
     void PassOverFrame();
     bool DecodeHeldFrame(std::int64_t start);
+    // One frame of concealment in place of a frame that did not decode or
+    // is missing from the stream.
+    void ConcealFrame(std::int64_t start);
+    // Frames missing between the last frame and the frame in hand, from the
+    // bytes between them over the stream's average frame length; a frame
+    // that does not follow the last one breaks the bit reservoir's chain.
+    std::int32_t MissingFrames();
     void AfterFrame(std::int64_t start);
     // Gapless trimming: whether it applies, the samples it removes at the
     // start, and where the kept audio ends (in samples from the start of the
@@ -114,6 +121,11 @@ private:
     // input's read error, or QUOR_ERROR_DECODE for an input without a stream.
     std::int32_t preparationError_ = QUOR_OK;
     bool resetNeeded_ = false;
+    // Where the frame after the last one handed out starts; -1 when unknown
+    // (at the start and after a seek).
+    std::int32_t expectedPosition_ = -1;
+    // Frames of concealment still due in front of the held frame.
+    std::int32_t missingFrames_ = 0;
 };
 
 } // namespace tesk::quor
