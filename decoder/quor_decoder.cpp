@@ -294,10 +294,11 @@ std::int32_t CQuorDecoder::MissingFrames() {
         return static_cast<std::int32_t>(std::clamp(std::floor(gap / average + 0.5), 0.0, 1e6));
     }
     // At a constant bit rate, frames lost in place (zeroed, overwritten, a
-    // broken header) leave a gap of whole frames; any other gap is bytes put
-    // between frames, which stand for no time.
+    // broken header) leave a gap of whole frames, each a padding slot at most
+    // off the exact length; any other gap is bytes put between frames, which
+    // stand for no time.
     const double frames = std::floor(gap / header.exactFrameLength + 0.5);
-    const double slack = 2.0 * header.SlotSize();
+    const double slack = std::max(frames, 1.0) * header.SlotSize();
     const bool whole = std::abs(gap - frames * header.exactFrameLength) <= slack;
     return whole ? static_cast<std::int32_t>(std::clamp(frames, 0.0, 1e6)) : 0;
 }
