@@ -112,6 +112,18 @@ TEST(StreamKinds, ModeChangesKeepTheOpeningChannelCountAndARateChangeIsAnError) 
     }
 }
 
+// Frames of two bit rates without a Xing header report their average.
+TEST(StreamKinds, VariableBitRateWithoutXingReportsTheAverage) {
+    Stream joined = Make(Layer::kII, ChannelMode::kStereo, 11520, 44100, 384);
+    Join(joined, Make(Layer::kII, ChannelMode::kStereo, 11520, 44100, 128));
+    test::MemoryInput input;
+    input.bytes = joined.bytes;
+    Opened d(input);
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
+    EXPECT_NEAR(info.bitRate, 256000, 1000);
+}
+
 TEST(StreamKinds, TrailingTagsAndFreeFormatKeepDurationAndSeeking) {
     Stream plain = Make(Layer::kIII, ChannelMode::kStereo, 4 * 44100);
     for (const bool freeFormat : {false, true}) {
