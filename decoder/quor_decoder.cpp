@@ -60,7 +60,11 @@ std::int32_t ReservoirReach(const CFrameHeader& header) {
 } // namespace
 
 CQuorDecoder::CQuorDecoder(const QuorCallbacks& callbacks, void* user, std::int32_t version)
-    : version_(version), input_(callbacks, user), frameDecoder_(CreateFrameDecoder()) {}
+    : version_(version), input_(callbacks, user), frameDecoder_(CreateFrameDecoder()) {
+    if (version >= 5) {
+        scanner_.AllowStreamChange();
+    }
+}
 
 CQuorDecoder::~CQuorDecoder() {
     if (closeAction_ != nullptr) {
@@ -457,6 +461,15 @@ std::int32_t CQuorDecoder::SeekToTime(std::int32_t milliseconds) {
     return QUOR_OK;
 }
 
+std::int32_t CQuorDecoder::GetDeliveredRate(std::int32_t& sampleRate) {
+    const std::int32_t result = Prepare();
+    if (result != QUOR_OK) {
+        return result;
+    }
+    sampleRate = format_.sampleRate > 0 ? format_.sampleRate : streamInfo_.sampleRate;
+    return QUOR_OK;
+}
+
 std::int32_t CQuorDecoder::GetTime() const {
     return static_cast<std::int32_t>(
         std::clamp(std::trunc(currentTime_), 0.0, static_cast<double>(kLargestInput)));
@@ -598,6 +611,13 @@ QUOR_API std::int32_t Quor_GetPosition(QuorHandle handle, std::int64_t* samples)
     }
     *samples = FromHandle(handle)->GetPosition();
     return QUOR_OK;
+}
+
+QUOR_API std::int32_t Quor_GetDeliveredRate(QuorHandle handle, std::int32_t* sampleRate) {
+    if (handle == nullptr || sampleRate == nullptr) {
+        return QUOR_ERROR_PARAM;
+    }
+    return Guarded([&] { return FromHandle(handle)->GetDeliveredRate(*sampleRate); });
 }
 
 QUOR_API std::int32_t Quor_SetOption(QuorHandle handle, std::int32_t option, std::int32_t value) {

@@ -42,6 +42,8 @@ public:
     std::int32_t Decode(void* buffer, std::int32_t size, std::int32_t& delivered);
     std::int32_t SeekToTime(std::int32_t milliseconds);
     std::int32_t GetTime() const;
+    // The rate of the samples delivered last; the stream's before any.
+    std::int32_t GetDeliveredRate(std::int32_t& sampleRate);
     std::int64_t GetPosition() const { return position_; }
     std::int32_t SetOption(std::int32_t option, std::int32_t value);
 

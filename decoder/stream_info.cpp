@@ -168,7 +168,8 @@ bool CStreamInfo::CountFrames(CFrameScanner& scanner, IFileAccess& file,
     IndexFrame(firstFramePosition);
     while (scanner.GetFrame(file)) {
         const CFrameHeader& header = scanner.CurrentHeader();
-        samples += header.GetSamplesPerFrame();
+        // A part of another sample rate counts in the first part's samples.
+        samples += std::int64_t{header.GetSamplesPerFrame()} * first.sampleRate / header.sampleRate;
         countedBytes_ += header.frameLength;
         variableBitRate_ = variableBitRate_ || header.bitRate != first.bitRate;
         IndexFrame(scanner.FramePosition());

@@ -209,10 +209,11 @@ void CFrameScanner::Accept(const CFrameHeader& first) {
     if (!FoundStream()) {
         reference_ = first;
         firstFramePosition_ = searchOrigin_ + first.offset;
-    } else if (!first.SameStream(reference_)) {
+    } else if (!first.SameStream(reference_) && !allowChange_) {
         streamChanged_ = true;
         return;
     }
+    reference_ = first;
     search_.read = first.offset;
     ClearFrame();
     state_ = kHeaderBytes;

@@ -53,6 +53,9 @@ public:
     // found by a chain search.
     void Resync();
     void Reset();
+    // A chain of another layer, version or sample rate after the stream goes
+    // on as the stream, instead of ending it (StreamChanged).
+    void AllowStreamChange() { allowChange_ = true; }
     // Input from `end` on is not read (trailing metadata); -1 for no limit.
     void SetInputEnd(std::int32_t end) { inputEnd_ = end; }
 
@@ -151,6 +154,7 @@ private:
     bool inputEnded_ = false;
     bool giveUp_ = false;
     bool streamChanged_ = false;
+    bool allowChange_ = false;
     // The next frame's header bytes already lie behind the frame in hand.
     bool followerRead_ = false;
     struct HeldFrame {
