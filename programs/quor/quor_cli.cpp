@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "programs/common/decode_run.h"
 #include "programs/common/plain_errors.h"
@@ -110,6 +111,7 @@ public:
         for (;;) {
             std::int32_t delivered = 0;
             const auto size = static_cast<std::int32_t>(m_buffer.size());
+            const double seconds = m_stream.seconds();
             const std::int32_t result =
                 Quor_Decode(m_stream.handle(), m_buffer.data(), size, &delivered);
             if (result == QUOR_END) {
@@ -117,12 +119,26 @@ public:
             }
             m_stream.check(result, false);
             if (delivered > 0) {
+                checkRate(seconds);
                 return {m_buffer.data(), static_cast<std::size_t>(delivered)};
             }
         }
     }
 
 private:
+    // The output keeps one sample rate: a part of another rate ends the
+    // decode (the plug-in, and so tesk, converts it instead).
+    void checkRate(double seconds) {
+        std::int32_t rate = m_stream.info().sampleRate;
+        m_stream.check(Quor_GetDeliveredRate(m_stream.handle(), &rate), false);
+        if (rate != m_stream.info().sampleRate) {
+            char at[32];
+            std::snprintf(at, sizeof at, "%.1f", seconds);
+            throw common::InputError("the sample rate changes to " + std::to_string(rate) +
+                                     " Hz at " + at + " s (tesk converts it)");
+        }
+    }
+
     OpenStream m_stream;
     std::vector<std::uint8_t> m_buffer;
     double m_start = 0.0;

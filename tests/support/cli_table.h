@@ -198,12 +198,6 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
         {{"info", "{dir}/gone.mp3"}, 1, program + ": {dir}/gone.mp3: no such file\n"},
         {{"info", "{text}"}, 1, program + ": {text}: not an MPEG audio stream\n"},
         {{"info", "{dir}"}, 1, program + ": {dir}: is a folder\n"},
-        {{"decode", "{joined}", "-o", "{dir}/j.raw"},
-         1,
-         "at 2.0 s; the audio decoded before it is kept\n",
-         "",
-         false,
-         [](Dir dir, const ProgramRun&) { EXPECT_EQ(fs::file_size(dir / "j.raw"), 77u * 4608); }},
         {{"info", "{in}"},
          0,
          "duration: 2.011 s\nsample_rate: 44100 Hz\nchannels: 2\nlayer: 2\nversion: MPEG-1\n"
