@@ -100,6 +100,7 @@ std::int32_t CQuorDecoder::Prepare() {
         return preparationError_;
     }
     prepared_ = true;
+    droppedSeen_ = scanner_.DroppedFrames();
     framePending_ = scanner_.GetState() == CFrameScanner::kFrameComplete;
     nextFrameStart_ = FrameStart(0);
     return QUOR_OK;
@@ -286,11 +287,17 @@ std::int32_t CQuorDecoder::MissingFrames() {
     const std::int32_t expected = expectedPosition_;
     const CFrameHeader& header = scanner_.CurrentHeader();
     expectedPosition_ = position + header.frameLength;
+    // A dropped frame (a cut one) is replaced by a frame of concealment.
+    const std::int32_t dropped = scanner_.DroppedFrames() - droppedSeen_;
+    droppedSeen_ = scanner_.DroppedFrames();
     if (expected < 0 || position == expected) {
         return 0;
     }
+    return std::max(GapFrames(position - expected, header), dropped);
+}
+
+std::int32_t CQuorDecoder::GapFrames(double gap, const CFrameHeader& header) {
     frame_decoder_break_chain(*frameDecoder_);
-    const double gap = position - expected;
     const XingHeader& xing = streamInfo_.xing;
     if (streamInfo_.hasXing && xing.frameCount > 0 && xing.byteCount > 0) {
         // Frame lengths vary: the gap holds what the average frame implies.
@@ -367,6 +374,7 @@ void CQuorDecoder::Restart(std::int64_t frame) {
     bytesDelivered_ = 0;
     expectedPosition_ = -1;
     missingFrames_ = 0;
+    droppedSeen_ = scanner_.DroppedFrames();
     nextFrameStart_ = FrameStart(frame);
 }
 

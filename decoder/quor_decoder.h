@@ -65,6 +65,8 @@ private:
     // bytes between them over the stream's average frame length; a frame
     // that does not follow the last one breaks the bit reservoir's chain.
     std::int32_t MissingFrames();
+    // Frames lost in a gap of `gap` bytes in front of a frame of `header`.
+    std::int32_t GapFrames(double gap, const CFrameHeader& header);
     void AfterFrame(std::int64_t start);
     // Gapless trimming: whether it applies, the samples it removes at the
     // start, and where the kept audio ends (in samples from the start of the
@@ -128,6 +130,8 @@ private:
     std::int32_t expectedPosition_ = -1;
     // Frames of concealment still due in front of the held frame.
     std::int32_t missingFrames_ = 0;
+    // The scanner's dropped frames already concealed.
+    std::int32_t droppedSeen_ = 0;
 };
 
 } // namespace tesk::quor

@@ -315,6 +315,7 @@ bool CFrameScanner::ReleaseHeld(std::int32_t position) {
     }
     held_.held = false;
     if (position < held_.position + held_.header.frameLength) {
+        ++droppedFrames_;
         return false;
     }
     header_ = held_.header;

@@ -56,6 +56,9 @@ public:
     // A chain of another layer, version or sample rate after the stream goes
     // on as the stream, instead of ending it (StreamChanged).
     void AllowStreamChange() { allowChange_ = true; }
+    // Frames dropped so far because a chain began inside them (cut off, or
+    // pseudo frames): each stands for a frame of damaged audio.
+    std::int32_t DroppedFrames() const { return droppedFrames_; }
     // Input from `end` on is not read (trailing metadata); -1 for no limit.
     void SetInputEnd(std::int32_t end) { inputEnd_ = end; }
 
@@ -155,6 +158,7 @@ private:
     bool giveUp_ = false;
     bool streamChanged_ = false;
     bool allowChange_ = false;
+    std::int32_t droppedFrames_ = 0;
     // The next frame's header bytes already lie behind the frame in hand.
     bool followerRead_ = false;
     struct HeldFrame {

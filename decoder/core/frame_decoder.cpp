@@ -1,6 +1,7 @@
 #include "decoder/core/frame_decoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -393,30 +394,55 @@ int samples_per_frame(const FrameHeader& header) {
     return header.layer == 3 && header.lsf != 0 ? 576 : 1152;
 }
 
-// Zero sub-band samples through the synthesis from output position `done`
-// to the end of a frame of samples_per_channel samples. Layer III granules
-// first pass their zero lines through the hybrid synthesis, so that the last
-// overlap rings out instead of stopping short.
+// The gain of fade slot `slot` (0 first): cos^2 falling from 1 to 0 over
+// kFadeSlots slots, or sin^2 rising; 0 or 1 after them.
+double fade_gain(int slot, bool rising) {
+    if (slot >= kFadeSlots) {
+        return rising ? 1.0 : 0.0;
+    }
+    constexpr double kQuarterTurn = 1.5707963267948966;
+    const double c = std::cos(kQuarterTurn * (slot + 0.5) / kFadeSlots);
+    return rising ? 1.0 - c * c : c * c;
+}
+
+// From output position `done` to the end of a frame of samples_per_channel
+// samples, the audio fades out to silence through the synthesis: Layer III
+// rings out its last overlap (zero lines through the hybrid synthesis),
+// faded so that its aliasing, which the next granule would have cancelled,
+// comes out no louder than the audio before; Layers I and II pass zero
+// sub-band samples. The audio after rises from silence.
 void conceal_rest(FrameDecoder& decoder, int samples_per_channel, unsigned char* output,
                   int& done) {
-    static constexpr double kZeros[36 * kSubbands] = {};
+    static constexpr double kZeros[kLinesPerGranule] = {};
     const int channels = decoder.header.channels;
     const int slot_bytes = kSubbands * 2 * channels;
     done -= done % slot_bytes;
     int slots = samples_per_channel / kSubbands - done / slot_bytes;
+    if (slots <= 0) {
+        return;
+    }
     const GranuleInfo silent;
-    while (slots > 0) {
-        const int count = std::min(slots, 18);
-        const double* blocks[2] = {kZeros, kZeros};
-        if (decoder.header.layer == 3) {
-            for (int ch = 0; ch < channels; ++ch) {
+    alignas(32) double faded[2][kFadeSlots][kSubbands];
+    for (int slot = 0; slots > 0; slot += kFadeSlots) {
+        const int count = std::min(slots, kFadeSlots);
+        const double* blocks[2] = {faded[0][0], faded[1][0]};
+        for (int ch = 0; ch < channels; ++ch) {
+            if (decoder.header.layer == 3) {
                 hybrid_synthesis(decoder.layer3, kZeros, ch, silent);
-                blocks[ch] = decoder.layer3.subbands[ch][0];
+            }
+            for (int t = 0; t < count; ++t) {
+                const double* source =
+                    decoder.header.layer == 3 ? decoder.layer3.subbands[ch][t] : kZeros;
+                const double gain = fade_gain(slot + t, false);
+                for (int sb = 0; sb < kSubbands; ++sb) {
+                    faded[ch][t][sb] = source[sb] * gain;
+                }
             }
         }
         synthesize_blocks16(decoder, blocks, channels, count, output, done);
         slots -= count;
     }
+    decoder.fade_in_slots = decoder.decoded_audio ? kFadeSlots : 0;
 }
 
 bool layer12_crc_fails(FrameDecoder& decoder) {
@@ -444,7 +470,7 @@ void decode_layers(FrameDecoder& decoder, unsigned char* output, int& done) {
         break;
     default:
         if (!decoder.conceal) {
-            decode_layer3_frame(decoder, output, done, synthesize_blocks16);
+            decode_layer3_frame(decoder, output, done, synthesize_decoded);
         }
         break;
     }
@@ -713,6 +739,8 @@ int frame_decoder_init(FrameDecoder& decoder) {
     decoder.resync = true;
     decoder.conceal = false;
     decoder.crc_passed = false;
+    decoder.fade_in_slots = 0;
+    decoder.decoded_audio = false;
     init_synthesis_tables();
     init_layer3_tables(kSubbands);
     init_layer2_tables();
@@ -729,6 +757,28 @@ void frame_decoder_exit(FrameDecoder& decoder) {
 void frame_decoder_reset(FrameDecoder& decoder) {
     frame_decoder_exit(decoder);
     frame_decoder_init(decoder);
+}
+
+int synthesize_decoded(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                       unsigned char* output, int& position) {
+    decoder.decoded_audio = true;
+    if (decoder.fade_in_slots == 0) {
+        return synthesize_blocks16(decoder, blocks, channels, count, output, position);
+    }
+    // Up to 36 slots per channel (a Layer II frame).
+    alignas(32) double rising[2][36][kSubbands];
+    const double* ramped[2] = {rising[0][0], rising[1][0]};
+    const int first = kFadeSlots - decoder.fade_in_slots;
+    for (int ch = 0; ch < channels; ++ch) {
+        for (int t = 0; t < count; ++t) {
+            const double gain = fade_gain(first + t, true);
+            for (int sb = 0; sb < kSubbands; ++sb) {
+                rising[ch][t][sb] = blocks[ch][kSubbands * t + sb] * gain;
+            }
+        }
+    }
+    decoder.fade_in_slots = std::max(decoder.fade_in_slots - count, 0);
+    return synthesize_blocks16(decoder, ramped, channels, count, output, position);
 }
 
 void frame_decoder_break_chain(FrameDecoder& decoder) {

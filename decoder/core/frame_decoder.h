@@ -129,6 +129,11 @@ struct FrameDecoder {
     // CRC words are checked once one frame of the stream passed its check;
     // until then a stream may carry wrong words throughout and still play.
     bool crc_passed = false;
+    // Time slots still to rise from silence after a concealment that
+    // followed decoded audio (frames concealed at the start, whose data lies
+    // before the stream, are silence already).
+    int fade_in_slots = 0;
+    bool decoded_audio = false;
 };
 
 // Result of DecodeFrame for the caller's output frame.
@@ -169,6 +174,15 @@ int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, un
 // more input yields no samples, two channels at 44100 Hz.
 bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
                  const std::uint8_t* bytes, int length, DecodedFrame& result);
+
+// Time slots over which a concealment fades the audio out, and the audio
+// after it back in (cos^2 and sin^2 gains).
+inline constexpr int kFadeSlots = 18;
+
+// synthesize_blocks16 for decoded frames: after a concealment the first
+// kFadeSlots slots rise from silence.
+int synthesize_decoded(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                       unsigned char* output, int& position);
 
 // Frame header helpers. Emphasis, private, copyright and original bits and
 // the CRC flag never make a header invalid.

@@ -103,7 +103,7 @@ template <int kSlots>
 int synthesize_frame(FrameDecoder& decoder, const double (*samples)[kSlots][kSubbands],
                      unsigned char* output, int& position) {
     const double* blocks[2] = {samples[0][0], samples[1][0]};
-    return synthesize_blocks16(decoder, blocks, decoder.header.channels, kSlots, output, position);
+    return synthesize_decoded(decoder, blocks, decoder.header.channels, kSlots, output, position);
 }
 
 struct Layer1Frame {
