@@ -72,7 +72,7 @@ std::int32_t CFrameHeader::MainDataBytes() const {
 
 bool CFrameHeader::SameStream(const CFrameHeader& other) const {
     return layer == other.layer && mpeg25 == other.mpeg25 && lsf == other.lsf &&
-           sampleRate == other.sampleRate;
+           sampleRate == other.sampleRate && IsFreeFormat() == other.IsFreeFormat();
 }
 
 bool CFrameHeader::IsScannable() const {

@@ -16,8 +16,9 @@ struct CFrameHeader {
     std::int32_t MainDataBytes() const;
     // Layer III: where the side information starts, from the frame start.
     std::int32_t SideInformationOffset() const { return protectionBit == 0 ? 6 : 4; }
-    // Same layer, version and sample rate as the other header; the channel
-    // mode may differ from frame to frame.
+    // Same layer, version and sample rate as the other header, and free
+    // format in both or neither; the channel mode may differ from frame to
+    // frame.
     bool SameStream(const CFrameHeader& other) const;
     // Usable by the scanner: frame length fits the frame buffer and the bit
     // rate is known (a free-format header needs its length set first).

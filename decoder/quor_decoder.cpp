@@ -63,7 +63,11 @@ std::int32_t ReservoirReach(const CFrameHeader& header) {
 
 CQuorDecoder::CQuorDecoder(const QuorCallbacks& callbacks, void* user, std::int32_t version)
     : version_(version), input_(callbacks, user), frameDecoder_(CreateFrameDecoder()),
-      callbacks_(callbacks), user_(user) {}
+      callbacks_(callbacks), user_(user) {
+    if (version >= 5) {
+        scanner_.AllowStreamChange();
+    }
+}
 
 CQuorDecoder::~CQuorDecoder() {
     if (closeAction_ != nullptr) {
@@ -101,6 +105,7 @@ std::int32_t CQuorDecoder::Prepare() {
         preparationError_ = input_.GetLastError() != 0 ? input_.GetLastError() : QUOR_ERROR_DECODE;
         return preparationError_;
     }
+    droppedSeen_ = scanner_.DroppedFrames();
     framePending_ = scanner_.GetState() == CFrameScanner::kFrameComplete;
     nextFrameStart_ = FrameStart(0);
     if (LoneFrameIsJunk()) {
@@ -312,7 +317,8 @@ bool DecodeInto(FrameDecoder& decoder, Samples& frame, const CFrameScanner& scan
                 bool twoChannels) {
     DecodedFrame decoded;
     if (!DecodeFrame(decoder, frame.Samples(), frame.GetCapacity(), scanner.FrameData(),
-                     scanner.FrameLength(), decoded)) {
+                     scanner.FrameLength(), decoded) ||
+        decoded.sample_count == 0) {
         return false;
     }
     const std::int32_t count = std::clamp(decoded.sample_count, 0, frame.GetCapacity());
@@ -340,19 +346,83 @@ bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
     return DecodeInto(*frameDecoder_, pcmFrame_, scanner_, twoChannels);
 }
 
-// Every frame takes its place in time, whether it decodes or not, so that the
-// samples of later frames keep theirs.
-std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
-    if (!framePending_ && !scanner_.GetFrame(input_)) {
-        return NoFrameResult();
+void CQuorDecoder::ConcealFrame(std::int64_t start) {
+    if (resetNeeded_) {
+        frame_decoder_reset(*frameDecoder_);
+        resetNeeded_ = false;
     }
-    framePending_ = false;
+    set_synthesis_phase(frameDecoder_->synthesis, start / kSubbands);
+    const CFrameHeader& header = scanner_.CurrentHeader();
+    const std::int32_t count =
+        frame_decoder_conceal(*frameDecoder_, pcmFrame_.Samples(), header.GetSamplesPerFrame());
+    const bool twoChannels = streamInfo_.channels == 2;
+    pcmFrame_.SetSampleCount(MatchChannels(pcmFrame_.Samples(), count,
+                                           frameDecoder_->header.channels == 2, twoChannels));
+    pcmFrame_.SetFormat(twoChannels ? 1 : 0, header.sampleRate);
+    floatHeld_ = sampleFormat_ != QUOR_SAMPLES_INT16;
+    if (floatHeld_) {
+        floatFrame_.SetFrom16Bit(pcmFrame_.Samples(), pcmFrame_.GetSampleCount());
+        floatFrame_.SetFormat(twoChannels ? 1 : 0, header.sampleRate);
+    }
+}
+
+std::int32_t CQuorDecoder::MissingFrames() {
+    const std::int32_t position = scanner_.FramePosition();
+    const std::int32_t expected = expectedPosition_;
+    const CFrameHeader& header = scanner_.CurrentHeader();
+    expectedPosition_ = position + header.frameLength;
+    // A dropped frame (a cut one) is replaced by a frame of concealment.
+    const std::int32_t dropped = scanner_.DroppedFrames() - droppedSeen_;
+    droppedSeen_ = scanner_.DroppedFrames();
+    if (expected < 0 || position == expected) {
+        return 0;
+    }
+    return std::max(GapFrames(position - expected, header), dropped);
+}
+
+std::int32_t CQuorDecoder::GapFrames(double gap, const CFrameHeader& header) {
+    frame_decoder_break_chain(*frameDecoder_);
+    const XingHeader& xing = streamInfo_.xing;
+    if (streamInfo_.hasXing && xing.frameCount > 0 && xing.byteCount > 0) {
+        // Frame lengths vary: the gap holds what the average frame implies.
+        const double average = static_cast<double>(xing.byteCount) / xing.frameCount;
+        return static_cast<std::int32_t>(std::clamp(std::floor(gap / average + 0.5), 0.0, 1e6));
+    }
+    // At a constant bit rate, frames lost in place (zeroed, overwritten, a
+    // broken header) leave a gap of whole frames, each a padding slot at most
+    // off the exact length; any other gap is bytes put between frames, which
+    // stand for no time.
+    const double frames = std::floor(gap / header.exactFrameLength + 0.5);
+    const double slack = std::max(frames, 1.0) * header.SlotSize();
+    const bool whole = std::abs(gap - frames * header.exactFrameLength) <= slack;
+    return whole ? static_cast<std::int32_t>(std::clamp(frames, 0.0, 1e6)) : 0;
+}
+
+// Every frame takes its place in time, whether it decodes or not, and frames
+// missing from the stream are concealed, so that the samples of later
+// frames keep theirs.
+std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
+    if (!framePending_) {
+        if (!scanner_.GetFrame(input_)) {
+            return NoFrameResult();
+        }
+        framePending_ = true;
+        missingFrames_ = MissingFrames();
+    } else if (expectedPosition_ < 0) {
+        MissingFrames();
+    }
     const std::int64_t start = nextFrameStart_;
     nextFrameStart_ += scanner_.CurrentHeader().GetSamplesPerFrame();
+    const bool missing = missingFrames_ > 0;
+    if (missing) {
+        --missingFrames_;
+    } else {
+        framePending_ = false;
+    }
     if (passOver) {
         PassOverFrame();
-    } else if (!DecodeHeldFrame(start)) {
-        return QUOR_OK;
+    } else if (missing || !DecodeHeldFrame(start)) {
+        ConcealFrame(start);
     }
     AfterFrame(start);
     return QUOR_OK;
@@ -386,6 +456,9 @@ void CQuorDecoder::Restart(std::int64_t frame) {
     resetNeeded_ = false;
     bytesAvailable_ = 0;
     bytesDelivered_ = 0;
+    expectedPosition_ = -1;
+    missingFrames_ = 0;
+    droppedSeen_ = scanner_.DroppedFrames();
     nextFrameStart_ = FrameStart(frame);
 }
 
@@ -478,6 +551,15 @@ std::int32_t CQuorDecoder::SeekToTime(std::int32_t milliseconds) {
     fromStart_ = milliseconds == 0;
     position_ = target;
     currentTime_ = milliseconds;
+    return QUOR_OK;
+}
+
+std::int32_t CQuorDecoder::GetDeliveredRate(std::int32_t& sampleRate) {
+    const std::int32_t result = Prepare();
+    if (result != QUOR_OK) {
+        return result;
+    }
+    sampleRate = format_.sampleRate > 0 ? format_.sampleRate : streamInfo_.sampleRate;
     return QUOR_OK;
 }
 
@@ -702,6 +784,13 @@ QUOR_API std::int32_t Quor_GetPosition(QuorHandle handle, std::int64_t* samples)
     }
     *samples = FromHandle(handle)->GetPosition();
     return QUOR_OK;
+}
+
+QUOR_API std::int32_t Quor_GetDeliveredRate(QuorHandle handle, std::int32_t* sampleRate) {
+    if (handle == nullptr || sampleRate == nullptr) {
+        return QUOR_ERROR_PARAM;
+    }
+    return Guarded([&] { return FromHandle(handle)->GetDeliveredRate(*sampleRate); });
 }
 
 QUOR_API std::int32_t Quor_SetOption(QuorHandle handle, std::int32_t option, std::int32_t value) {

@@ -45,6 +45,8 @@ public:
     std::int32_t Decode(void* buffer, std::int32_t size, std::int32_t& delivered);
     std::int32_t SeekToTime(std::int32_t milliseconds);
     std::int32_t GetTime() const;
+    // The rate of the samples delivered last; the stream's before any.
+    std::int32_t GetDeliveredRate(std::int32_t& sampleRate);
     std::int64_t GetPosition() const { return position_; }
     std::int32_t SetOption(std::int32_t option, std::int32_t value);
     // The value of a tag key, null when the stream has none; the tags are
@@ -72,6 +74,15 @@ private:
     bool GaveNoAudio() const;
     void PassOverFrame();
     bool DecodeHeldFrame(std::int64_t start);
+    // One frame of concealment in place of a frame that did not decode or
+    // is missing from the stream.
+    void ConcealFrame(std::int64_t start);
+    // Frames missing between the last frame and the frame in hand, from the
+    // bytes between them over the stream's average frame length; a frame
+    // that does not follow the last one breaks the bit reservoir's chain.
+    std::int32_t MissingFrames();
+    // Frames lost in a gap of `gap` bytes in front of a frame of `header`.
+    std::int32_t GapFrames(double gap, const CFrameHeader& header);
     void AfterFrame(std::int64_t start);
     // Gapless trimming: whether it applies, the samples it removes at the
     // start, and where the kept audio ends (in samples from the start of the
@@ -141,6 +152,13 @@ private:
     QuorCallbacks callbacks_;
     void* user_;
     std::optional<StreamTags> tags_;
+    // Where the frame after the last one handed out starts; -1 when unknown
+    // (at the start and after a seek).
+    std::int32_t expectedPosition_ = -1;
+    // Frames of concealment still due in front of the held frame.
+    std::int32_t missingFrames_ = 0;
+    // The scanner's dropped frames already concealed.
+    std::int32_t droppedSeen_ = 0;
 };
 
 } // namespace tesk::quor

@@ -90,7 +90,11 @@ void CStreamInfo::BuildSeekTable() {
 }
 
 void CStreamInfo::SetBitRate(const CFrameHeader& header) {
-    const std::int64_t bytes = hasXing && xing.byteCount > 0 ? xing.byteCount : 0;
+    // Without a Xing header, frames of varied bit rates counted in the pass
+    // over the stream give the average.
+    const std::int64_t bytes = hasXing && xing.byteCount > 0 ? xing.byteCount
+                               : variableBitRate_            ? countedBytes_
+                                                             : 0;
     if (bytes > 0 && durationMs > 0) {
         bitRate = Limited(bytes * 8 * 1000 / durationMs);
         return;
@@ -163,13 +167,19 @@ std::int32_t CStreamInfo::FindAudioEnd(IFileAccess& file) {
 bool CStreamInfo::CountFrames(CFrameScanner& scanner, IFileAccess& file,
                               const CFrameHeader& first) {
     std::int64_t samples = first.GetSamplesPerFrame();
+    countedBytes_ = first.frameLength;
     IndexFrame(firstFramePosition);
     while (scanner.GetFrame(file)) {
-        samples += scanner.CurrentHeader().GetSamplesPerFrame();
+        const CFrameHeader& header = scanner.CurrentHeader();
+        // A part of another sample rate counts in the first part's samples.
+        samples += std::int64_t{header.GetSamplesPerFrame()} * first.sampleRate / header.sampleRate;
+        countedBytes_ += header.frameLength;
+        variableBitRate_ = variableBitRate_ || header.bitRate != first.bitRate;
         IndexFrame(scanner.FramePosition());
         CountLeadingFrame(scanner);
     }
-    durationMs = DurationMs(samples, first.sampleRate);
+    // Leading frames, whose data lies before the stream, give no output.
+    durationMs = DurationMs(samples - leadingFrames * first.GetSamplesPerFrame(), first.sampleRate);
     if (!file.Seek(firstFramePosition)) {
         return false;
     }
@@ -196,6 +206,8 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     const CFrameHeader first = scanner.CurrentHeader();
     firstFrame = first;
     leadingFrames = 0;
+    countedBytes_ = 0;
+    variableBitRate_ = false;
     audioStarted_ = false;
     heldMainData_ = 0;
     if (ReadTagFrame(scanner)) {

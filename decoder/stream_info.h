@@ -97,6 +97,10 @@ private:
     // for the next frame.
     bool audioStarted_ = false;
     std::int32_t heldMainData_ = 0;
+    // Bytes of the frames counted, and whether their bit rates differ from
+    // the first frame's.
+    std::int64_t countedBytes_ = 0;
+    bool variableBitRate_ = false;
 };
 
 } // namespace tesk::quor

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "decoder/trailing_tags.h"
 
@@ -40,7 +41,9 @@ void SkipID3v2Tag(CQuorFileAccess& file) {
     file.ReleaseMark(mark, true);
 }
 
-CFrameScanner::CFrameScanner() : frame_(std::make_unique<std::uint8_t[]>(kFrameBufferSize)) {
+CFrameScanner::CFrameScanner()
+    : frame_(std::make_unique<std::uint8_t[]>(kFrameBufferSize + kHeaderSize)) {
+    held_.data = std::make_unique<std::uint8_t[]>(kFrameBufferSize);
     search_.data = std::make_unique<std::uint8_t[]>(kSearchBufferSize);
     search_.capacity = kSearchBufferSize;
     Reset();
@@ -61,6 +64,8 @@ void CFrameScanner::Resync() {
     searchStart_ = 0;
     inputEnded_ = false;
     streamChanged_ = false;
+    followerRead_ = false;
+    held_.held = false;
 }
 
 void CFrameScanner::Reset() {
@@ -210,10 +215,11 @@ void CFrameScanner::Accept(const CFrameHeader& first) {
     if (!FoundStream()) {
         reference_ = first;
         firstFramePosition_ = searchOrigin_ + first.offset;
-    } else if (!first.SameStream(reference_)) {
+    } else if (!first.SameStream(reference_) && !allowChange_) {
         streamChanged_ = true;
         return;
     }
+    reference_ = first;
     search_.read = first.offset;
     ClearFrame();
     state_ = kHeaderBytes;
@@ -269,21 +275,72 @@ void CFrameScanner::TakeBytes(std::int32_t until) {
     current_->read += n;
 }
 
+bool CFrameScanner::ContinuesStream(const std::uint8_t* bytes, CFrameHeader& header) const {
+    if (!IsSyncPattern(bytes[0], bytes[1]) || !header.Parse(bytes)) {
+        return false;
+    }
+    if (header.IsFreeFormat() && freeFormatLength_ > 0) {
+        header.SetFreeFormatLength(freeFormatLength_);
+    }
+    return header.IsScannable() && header.SameStream(reference_);
+}
+
 void CFrameScanner::CheckHeader() {
     CFrameHeader header;
-    if (IsSyncPattern(frame_[0], frame_[1]) && header.Parse(frame_.get())) {
-        if (header.IsFreeFormat() && freeFormatLength_ > 0) {
-            header.SetFreeFormatLength(freeFormatLength_);
-        }
-        if (header.IsScannable() && header.SameStream(reference_)) {
-            header_ = header;
-            frameLength_ = header.frameLength;
-            framePosition_ = inputPosition_ - current_->Unread() - 4;
-            state_ = kFrameBody;
-            return;
-        }
+    if (ContinuesStream(frame_.get(), header)) {
+        header_ = header;
+        frameLength_ = header.frameLength;
+        framePosition_ = inputPosition_ - current_->Unread() - kHeaderSize;
+        state_ = kFrameBody;
+        return;
     }
     LoseSync();
+}
+
+void CFrameScanner::CheckFollower() {
+    CFrameHeader next;
+    if (ContinuesStream(frame_.get() + frameLength_, next)) {
+        followerRead_ = true;
+        state_ = kFrameComplete;
+        return;
+    }
+    HoldBack();
+}
+
+void CFrameScanner::HoldBack() {
+    std::memcpy(held_.data.get(), frame_.get(), static_cast<std::size_t>(frameLength_));
+    held_.header = header_;
+    held_.position = framePosition_;
+    held_.held = true;
+    LoseSync();
+}
+
+bool CFrameScanner::ReleaseHeld(std::int32_t position) {
+    if (!held_.held) {
+        return false;
+    }
+    held_.held = false;
+    if (position < held_.position + held_.header.frameLength) {
+        ++droppedFrames_;
+        return false;
+    }
+    header_ = held_.header;
+    frameLength_ = header_.frameLength;
+    framePosition_ = held_.position;
+    std::memcpy(frame_.get(), held_.data.get(), static_cast<std::size_t>(frameLength_));
+    frameFill_ = frameLength_;
+    followerRead_ = false;
+    state_ = kFrameComplete;
+    return true;
+}
+
+void CFrameScanner::CompleteAtInputEnd() {
+    if (state_ == kFrameBody && frameFill_ >= frameLength_) {
+        followerRead_ = false;
+        state_ = kFrameComplete;
+    } else if (state_ == kSearch) {
+        ReleaseHeld(std::numeric_limits<std::int32_t>::max());
+    }
 }
 
 void CFrameScanner::Step() {
@@ -295,9 +352,9 @@ void CFrameScanner::Step() {
         }
         break;
     case kFrameBody:
-        TakeBytes(frameLength_);
-        if (frameFill_ == frameLength_) {
-            state_ = kFrameComplete;
+        TakeBytes(frameLength_ + kHeaderSize);
+        if (frameFill_ == frameLength_ + kHeaderSize) {
+            CheckFollower();
         }
         break;
     case kSearch:
@@ -309,7 +366,12 @@ void CFrameScanner::Step() {
 void CFrameScanner::RunMachine() {
     while (current_->Unread() > 0 && state_ != kFrameComplete) {
         if (state_ == kSearch) {
-            if (!SearchChain()) {
+            const bool found = SearchChain();
+            const std::int32_t chain = inputPosition_ - search_.fill + search_.read;
+            if ((found || streamChanged_) && ReleaseHeld(chain)) {
+                return;
+            }
+            if (!found) {
                 return;
             }
         } else {
@@ -322,7 +384,12 @@ bool CFrameScanner::NextFrame() {
     if (streamChanged_) {
         return false;
     }
-    if (state_ == kFrameComplete) {
+    if (state_ == kFrameComplete && followerRead_) {
+        std::memmove(frame_.get(), frame_.get() + frameLength_, kHeaderSize);
+        frameFill_ = kHeaderSize;
+        followerRead_ = false;
+        CheckHeader();
+    } else if (state_ == kFrameComplete) {
         ClearFrame();
         state_ = kHeaderBytes;
     }
@@ -333,6 +400,9 @@ bool CFrameScanner::NextFrame() {
     }
     if (state_ == kSearch && !FoundStream() && search_.fill == search_.capacity) {
         giveUp_ = true;
+    }
+    if (inputEnded_ && state_ != kFrameComplete) {
+        CompleteAtInputEnd();
     }
     return state_ == kFrameComplete;
 }

@@ -23,12 +23,19 @@ public:
     // Frames back to back, with no bytes between them, that make a chain.
     static constexpr std::int32_t kChainFrames = 4;
 
+    // A frame is complete once the four bytes after it are read and hold the
+    // next header of the stream (or the input ends there). A frame that no
+    // header follows is held back while the bytes after its first byte are
+    // searched again: a chain found inside it shows it cut off or a pseudo
+    // frame, and it is dropped; a chain found at or after its end shows it
+    // whole, and it is handed out first.
     enum State : std::int32_t {
         kSearch = 0,
         kHeaderBytes = 2,
         kFrameBody = 4,
         kFrameComplete = 5,
     };
+    static constexpr std::int32_t kHeaderSize = 4;
 
     CFrameScanner();
 
@@ -46,6 +53,12 @@ public:
     // found by a chain search.
     void Resync();
     void Reset();
+    // A chain of another layer, version or sample rate after the stream goes
+    // on as the stream, instead of ending it (StreamChanged).
+    void AllowStreamChange() { allowChange_ = true; }
+    // Frames dropped so far because a chain began inside them (cut off, or
+    // pseudo frames): each stands for a frame of damaged audio.
+    std::int32_t DroppedFrames() const { return droppedFrames_; }
     // Input from `end` on is not read (trailing metadata); -1 for no limit.
     void SetInputEnd(std::int32_t end) { inputEnd_ = end; }
 
@@ -110,6 +123,17 @@ private:
     void TakeBytes(std::int32_t until);
     void CheckHeader();
     void ClearFrame();
+    // The header at `bytes` continues the stream: same layer, version and
+    // sample rate, a length the frame buffer holds.
+    bool ContinuesStream(const std::uint8_t* bytes, CFrameHeader& header) const;
+    // The frame in the buffer together with the four bytes after it: complete
+    // when they start the next frame, else held back for a new search.
+    void CheckFollower();
+    void HoldBack();
+    // After a search found a chain at `position`: hands out the held frame
+    // when it ended in front of the chain; forgets it either way.
+    bool ReleaseHeld(std::int32_t position);
+    void CompleteAtInputEnd();
 
     std::unique_ptr<std::uint8_t[]> frame_;
     std::int32_t frameFill_ = 0;
@@ -133,6 +157,19 @@ private:
     bool inputEnded_ = false;
     bool giveUp_ = false;
     bool streamChanged_ = false;
+    bool allowChange_ = false;
+    std::int32_t droppedFrames_ = 0;
+    // The next frame's header bytes already lie behind the frame in hand.
+    bool followerRead_ = false;
+    struct HeldFrame {
+        std::unique_ptr<std::uint8_t[]> data;
+        CFrameHeader header;
+        std::int32_t position = 0;
+        bool held = false;
+    };
+    HeldFrame held_;
+    // A held frame was handed out in front of the chain found after it.
+    bool resumeChain_ = false;
 };
 
 } // namespace tesk::quor

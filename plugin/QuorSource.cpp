@@ -172,6 +172,8 @@ void CQuorSource::readFileInfo() {
     m_fileChannels = info.channels;
     m_fileRate = info.sampleRate;
     m_fileBytesPerSample = 2;
+    m_partSeconds = 0.0;
+    m_partPosition = 0;
 }
 
 float CQuorSource::replayGainFactor() {
@@ -227,6 +229,8 @@ void CQuorSource::seek(double seconds) {
     }
     // A seek leaves the end behind: a host may play the stream again.
     m_endOfStream = false;
+    m_partSeconds = 0.0;
+    m_partPosition = 0;
     if (m_converter) {
         makeConverter(static_cast<double>(decoderPosition()) / m_fileRate, true);
     }
@@ -239,6 +243,21 @@ std::int64_t CQuorSource::decoderPosition() {
         raiseError(String("Quor_GetPosition"), result);
     }
     return samples;
+}
+
+double CQuorSource::timeOf(std::int64_t position) const {
+    return m_partSeconds + static_cast<double>(position - m_partPosition) / m_fileRate;
+}
+
+void CQuorSource::followRate(std::int64_t first) {
+    std::int32_t rate = m_fileRate;
+    if (Quor_GetDeliveredRate(m_decoder, &rate) != QUOR_OK || rate == m_fileRate) {
+        return;
+    }
+    m_partSeconds = timeOf(first);
+    m_partPosition = first;
+    m_fileRate = rate;
+    makeConverter(m_partSeconds, true);
 }
 
 // A chunk is stamped with the time of its first sample. Only the end gives
@@ -274,12 +293,12 @@ P<audio::IAudioChunk> CQuorSource::decodeBlock() {
     if (bytes == 0) {
         return {};
     }
+    const std::int64_t first = decoderPosition() - bytes / (m_fileBytesPerSample * m_fileChannels);
+    followRate(first);
     if (m_converter) {
         return m_converter->convert(block->getData(), block->getSize(), -1);
     }
-    const std::int64_t first = decoderPosition() - bytes / (m_fileBytesPerSample * m_fileChannels);
-    return P<audio::IAudioChunk>(
-        new audio::CAudioChunk(static_cast<double>(first) / m_fileRate, block.get()));
+    return P<audio::IAudioChunk>(new audio::CAudioChunk(timeOf(first), block.get()));
 }
 
 void CQuorSource::raiseError(const String& context, int code) {

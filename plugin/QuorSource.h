@@ -79,6 +79,12 @@ private:
     void makeConverter(double startSeconds, bool setStart);
     // The decoder's position: the next sample it delivers.
     std::int64_t decoderPosition();
+    // The time of the decoder's sample `position`, counted at the rate of
+    // the part of the stream it lies in.
+    double timeOf(std::int64_t position) const;
+    // A part of another sample rate follows from sample `first` on: the
+    // converter takes it to the format the source opened with.
+    void followRate(std::int64_t first);
 
     zelm::P<zelm::IURI> m_uri;
     zelm::P<common::IPluginHost> m_host;
@@ -92,6 +98,10 @@ private:
     std::int32_t m_fileRate = 0;
     std::int32_t m_fileChannels = 0;
     std::int32_t m_fileBytesPerSample = 0;
+    // Where the part of the stream at m_fileRate begins, in seconds and in
+    // decoder samples.
+    double m_partSeconds = 0.0;
+    std::int64_t m_partPosition = 0;
     zelm::String m_pluginName;
     zelm::P<samplerateconverter::CSampleRateConverter> m_converter;
     zelm::P<zelm::IBase> m_metaData;

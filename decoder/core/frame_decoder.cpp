@@ -1,12 +1,14 @@
 #include "decoder/core/frame_decoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "decoder/core/layer12.h"
 #include "decoder/core/layer3.h"
+#include "decoder/core/layer3_hybrid.h"
 
 namespace tesk::quor {
 namespace {
@@ -302,6 +304,55 @@ bool size_free_format_frame(FrameDecoder& decoder) {
     return true;
 }
 
+// CRC-16 (polynomial 0x8005, all ones at the start) of `bits` bits of
+// bytes, most significant first, continuing from crc.
+unsigned crc16(unsigned crc, const std::uint8_t* bytes, int bits) {
+    for (int i = 0; i < bits; ++i) {
+        const unsigned bit = (bytes[i / 8] >> (7 - i % 8)) & 1u;
+        const bool flip = (((crc >> 15) & 1u) ^ bit) != 0;
+        crc = (crc << 1) & 0xFFFFu;
+        if (flip) {
+            crc ^= 0x8005u;
+        }
+    }
+    return crc;
+}
+
+// The CRC of a frame starts with the header's last two bytes.
+unsigned header_crc(const FrameDecoder& decoder) {
+    const std::uint8_t tail[2] = {static_cast<std::uint8_t>(decoder.header_word >> 8),
+                                  static_cast<std::uint8_t>(decoder.header_word)};
+    return crc16(0xFFFFu, tail, 16);
+}
+
+// The CRC word (at the read position) against the side information behind it.
+bool layer3_crc_matches(const FrameDecoder& decoder) {
+    const std::uint8_t* word = decoder.reservoir + decoder.bits.position;
+    const unsigned stored = (unsigned{word[0]} << 8) | word[1];
+    return crc16(header_crc(decoder), word + 2, 8 * (decoder.side_info_size - 2)) == stored;
+}
+
+// A failed CRC conceals the frame once the stream has shown that its CRC
+// words are right; a stream whose words never pass plays as unprotected.
+void check_crc(FrameDecoder& decoder, bool matches) {
+    if (matches) {
+        decoder.crc_passed = true;
+    } else if (decoder.crc_passed) {
+        decoder.conceal = true;
+    }
+}
+
+// Main data the side information claims beyond the reservoir must lie in the
+// frame itself: a claim that reaches past the frame's end is damage, and the
+// frame is concealed, its own bytes kept for the frames that follow.
+void bound_main_data(FrameDecoder& decoder) {
+    const int own = decoder.frame_size - decoder.side_info_size;
+    if (decoder.frame_size > 0 && decoder.data_size > own) {
+        decoder.data_size = std::max(own, 0);
+        decoder.conceal = true;
+    }
+}
+
 // Gathers the side information; NEED_MORE until enough bytes are buffered.
 int parse_side_info(FrameDecoder& decoder) {
     if (decoder.header.layer == 3) {
@@ -310,9 +361,11 @@ int parse_side_info(FrameDecoder& decoder) {
         }
         move_to_reservoir(decoder, decoder.side_info_size);
         if (decoder.header.protection != 0) {
+            check_crc(decoder, layer3_crc_matches(decoder));
             read_bits(decoder.bits, 16);
         }
         decoder.data_size = (std::max(layer3_side_info_bits(decoder), 0) + 7) / 8;
+        bound_main_data(decoder);
     } else {
         if (decoder.free_format && !size_free_format_frame(decoder)) {
             return NEED_MORE;
@@ -334,33 +387,108 @@ bool data_fits(const FrameDecoder& decoder) {
     return end <= kReservoirHalfSize - kReservoirLead;
 }
 
-int decode_data(FrameDecoder& decoder, unsigned char* output, int& done) {
-    move_to_reservoir(decoder, decoder.data_size);
-    done = 0;
-    int result = 0;
+int samples_per_frame(const FrameHeader& header) {
+    if (header.layer == 1) {
+        return 384;
+    }
+    return header.layer == 3 && header.lsf != 0 ? 576 : 1152;
+}
+
+// The gain of fade slot `slot` (0 first): cos^2 falling from 1 to 0 over
+// kFadeSlots slots, or sin^2 rising; 0 or 1 after them.
+double fade_gain(int slot, bool rising) {
+    if (slot >= kFadeSlots) {
+        return rising ? 1.0 : 0.0;
+    }
+    constexpr double kQuarterTurn = 1.5707963267948966;
+    const double c = std::cos(kQuarterTurn * (slot + 0.5) / kFadeSlots);
+    return rising ? 1.0 - c * c : c * c;
+}
+
+// From output position `done` to the end of a frame of samples_per_channel
+// samples, the audio fades out to silence through the synthesis: Layer III
+// rings out its last overlap (zero lines through the hybrid synthesis),
+// faded so that its aliasing, which the next granule would have cancelled,
+// comes out no louder than the audio before; Layers I and II pass zero
+// sub-band samples. The audio after rises from silence.
+void conceal_rest(FrameDecoder& decoder, int samples_per_channel, unsigned char* output,
+                  int& done) {
+    static constexpr double kZeros[kLinesPerGranule] = {};
+    const int channels = decoder.header.channels;
+    const int slot_bytes = kSubbands * 2 * channels;
+    done -= done % slot_bytes;
+    int slots = samples_per_channel / kSubbands - done / slot_bytes;
+    if (slots <= 0) {
+        return;
+    }
+    const GranuleInfo silent;
+    alignas(32) double faded[2][kFadeSlots][kSubbands];
+    for (int slot = 0; slots > 0; slot += kFadeSlots) {
+        const int count = std::min(slots, kFadeSlots);
+        const double* blocks[2] = {faded[0][0], faded[1][0]};
+        for (int ch = 0; ch < channels; ++ch) {
+            if (decoder.header.layer == 3) {
+                hybrid_synthesis(decoder.layer3, kZeros, ch, silent);
+            }
+            for (int t = 0; t < count; ++t) {
+                const double* source =
+                    decoder.header.layer == 3 ? decoder.layer3.subbands[ch][t] : kZeros;
+                const double gain = fade_gain(slot + t, false);
+                for (int sb = 0; sb < kSubbands; ++sb) {
+                    faded[ch][t][sb] = source[sb] * gain;
+                }
+            }
+        }
+        synthesize_blocks16(decoder, blocks, channels, count, output, done);
+        slots -= count;
+    }
+    decoder.fade_in_slots = decoder.decoded_audio ? kFadeSlots : 0;
+}
+
+bool layer12_crc_fails(FrameDecoder& decoder) {
+    if (decoder.header.protection == 0) {
+        return false;
+    }
+    const std::size_t start = decoder.bits.position;
+    const unsigned stored = read_bits(decoder.bits, 16);
+    const int bits = layer12_protected_bits(decoder);
+    check_crc(decoder, crc16(header_crc(decoder), decoder.reservoir + start + 2, bits) == stored);
+    return decoder.conceal;
+}
+
+void decode_layers(FrameDecoder& decoder, unsigned char* output, int& done) {
     switch (decoder.header.layer) {
     case 1:
-        if (decoder.header.protection != 0) {
-            read_bits(decoder.bits, 16);
+        if (!layer12_crc_fails(decoder)) {
+            decode_layer1_frame(decoder, output, done);
         }
-        decode_layer1_frame(decoder, output, done);
         break;
     case 2:
-        if (decoder.header.protection != 0) {
-            read_bits(decoder.bits, 16);
+        if (!layer12_crc_fails(decoder)) {
+            decode_layer2_frame(decoder, output, done);
         }
-        decode_layer2_frame(decoder, output, done);
         break;
     default:
-        if (decode_layer3_frame(decoder, output, done, synthesize_blocks16) == FRAME_CORRUPT) {
-            result = -1;
+        if (!decoder.conceal) {
+            decode_layer3_frame(decoder, output, done, synthesize_decoded);
         }
         break;
     }
+}
+
+// Decodes the frame in hand; what did not decode (the whole frame, or the
+// granules after a corrupt one) is concealed, so that a frame always yields
+// its samples.
+int decode_data(FrameDecoder& decoder, unsigned char* output, int& done) {
+    move_to_reservoir(decoder, decoder.data_size);
+    done = 0;
+    decode_layers(decoder, output, done);
+    conceal_rest(decoder, samples_per_frame(decoder.header), output, done);
+    decoder.conceal = false;
     decoder.bits.position = half_data_start(decoder) +
                             static_cast<std::size_t>(decoder.side_info_size + decoder.data_size);
     decoder.data_parsed = true;
-    return result;
+    return 0;
 }
 
 // Finishes the frame in hand: keeps up to kReservoirLead bytes behind its
@@ -629,6 +757,10 @@ int frame_decoder_init(FrameDecoder& decoder) {
     decoder.known_frame_size = 0;
     decoder.current_half = 0;
     decoder.resync = true;
+    decoder.conceal = false;
+    decoder.crc_passed = false;
+    decoder.fade_in_slots = 0;
+    decoder.decoded_audio = false;
     init_synthesis_tables();
     init_layer3_tables(kSubbands);
     init_layer2_tables();
@@ -645,6 +777,41 @@ void frame_decoder_exit(FrameDecoder& decoder) {
 void frame_decoder_reset(FrameDecoder& decoder) {
     frame_decoder_exit(decoder);
     frame_decoder_init(decoder);
+}
+
+int synthesize_decoded(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                       unsigned char* output, int& position) {
+    decoder.decoded_audio = true;
+    if (decoder.fade_in_slots == 0) {
+        return synthesize_blocks16(decoder, blocks, channels, count, output, position);
+    }
+    // Up to 36 slots per channel (a Layer II frame).
+    alignas(32) double rising[2][36][kSubbands];
+    const double* ramped[2] = {rising[0][0], rising[1][0]};
+    const int first = kFadeSlots - decoder.fade_in_slots;
+    for (int ch = 0; ch < channels; ++ch) {
+        for (int t = 0; t < count; ++t) {
+            const double gain = fade_gain(first + t, true);
+            for (int sb = 0; sb < kSubbands; ++sb) {
+                rising[ch][t][sb] = blocks[ch][kSubbands * t + sb] * gain;
+            }
+        }
+    }
+    decoder.fade_in_slots = std::max(decoder.fade_in_slots - count, 0);
+    return synthesize_blocks16(decoder, ramped, channels, count, output, position);
+}
+
+void frame_decoder_break_chain(FrameDecoder& decoder) {
+    decoder.main_data_available = 0;
+}
+
+int frame_decoder_conceal(FrameDecoder& decoder, std::int16_t* samples, int samples_per_channel) {
+    if (decoder.header.channels == 0) {
+        decoder.header.channels = 1;
+    }
+    int done = 0;
+    conceal_rest(decoder, samples_per_channel, reinterpret_cast<unsigned char*>(samples), done);
+    return done / 2;
 }
 
 void frame_decoder_destroy(FrameDecoder* decoder) {

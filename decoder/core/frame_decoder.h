@@ -124,6 +124,18 @@ struct FrameDecoder {
     int known_frame_size = 0;
     int current_half = 0;
     bool resync = true;
+    // The frame in hand cannot be decoded (its side information claims more
+    // data than it and the reservoir hold, or its CRC word failed): it is
+    // replaced by a frame of concealment.
+    bool conceal = false;
+    // CRC words are checked once one frame of the stream passed its check;
+    // until then a stream may carry wrong words throughout and still play.
+    bool crc_passed = false;
+    // Time slots still to rise from silence after a concealment that
+    // followed decoded audio (frames concealed at the start, whose data lies
+    // before the stream, are silence already).
+    int fade_in_slots = 0;
+    bool decoded_audio = false;
 };
 
 // Result of DecodeFrame for the caller's output frame.
@@ -141,6 +153,16 @@ int frame_decoder_init(FrameDecoder& decoder);
 void frame_decoder_exit(FrameDecoder& decoder);
 void frame_decoder_reset(FrameDecoder& decoder);
 void frame_decoder_destroy(FrameDecoder* decoder);
+// The next frame does not follow the last one in the stream (bytes were
+// lost, cut or passed over): the reservoir forgets the main data it holds,
+// so a frame reaching back into it is concealed rather than decoded from
+// bytes of another place. The synthesis and overlap stay, for a smooth edge.
+void frame_decoder_break_chain(FrameDecoder& decoder);
+// Writes one frame of concealment for a frame of `samples_per_channel`
+// samples and the last header's channels: the overlap and the synthesis
+// filter ring out to silence, never louder than the audio before. Returns
+// the 16-bit values written, all channels counted.
+int frame_decoder_conceal(FrameDecoder& decoder, std::int16_t* samples, int samples_per_channel);
 
 // Adds count input bytes (input may be null) and decodes the next frame into
 // output in the given form, whose capacity is given in bytes (at least
@@ -159,6 +181,15 @@ bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
 // (full scale 32768; capacity in floats).
 bool DecodeFrame(FrameDecoder& decoder, float* samples, int capacity, const std::uint8_t* bytes,
                  int length, DecodedFrame& result);
+
+// Time slots over which a concealment fades the audio out, and the audio
+// after it back in (cos^2 and sin^2 gains).
+inline constexpr int kFadeSlots = 18;
+
+// synthesize_blocks16 for decoded frames: after a concealment the first
+// kFadeSlots slots rise from silence.
+int synthesize_decoded(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                       unsigned char* output, int& position);
 
 // Frame header helpers. Emphasis, private, copyright and original bits and
 // the CRC flag never make a header invalid.

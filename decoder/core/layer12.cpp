@@ -103,7 +103,7 @@ template <int kSlots>
 int synthesize_frame(FrameDecoder& decoder, const double (*samples)[kSlots][kSubbands],
                      unsigned char* output, int& position) {
     const double* blocks[2] = {samples[0][0], samples[1][0]};
-    return synthesize_blocks16(decoder, blocks, decoder.header.channels, kSlots, output, position);
+    return synthesize_decoded(decoder, blocks, decoder.header.channels, kSlots, output, position);
 }
 
 struct Layer1Frame {
@@ -331,6 +331,28 @@ void read_layer2_samples(BitReader& bits, int channels, int bound, int group,
 
 void init_layer2_tables() {
     requant_tables();
+}
+
+int layer12_protected_bits(FrameDecoder& decoder) {
+    const FrameHeader& header = decoder.header;
+    const int channels = header.channels;
+    if (header.layer == 1) {
+        const int bound = joint_bound(header, kSubbands);
+        return 4 * (bound * channels + kSubbands - bound);
+    }
+    Layer2Frame frame;
+    frame.table = &choose_layer2_table(header);
+    BitReader bits = decoder.bits;
+    read_layer2_allocation(bits, channels, joint_bound(header, frame.table->subband_limit), frame);
+    int selection = 0;
+    for (int sb = 0; sb < frame.table->subband_limit; ++sb) {
+        for (int ch = 0; ch < channels; ++ch) {
+            selection += frame.allocation[sb][ch] != 0 ? 2 : 0;
+        }
+    }
+    return static_cast<int>(8 * (bits.position - decoder.bits.position) + bits.bit_index -
+                            decoder.bits.bit_index) +
+           selection;
 }
 
 int decode_layer1_frame(FrameDecoder& decoder, unsigned char* output, int& position) {

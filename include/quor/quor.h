@@ -55,10 +55,14 @@ extern "C" {
  * earlier one. Quor_GetVersion tells the version of the library loaded.
  * Version 4 adds the encoder fields of QuorFileInfo, Quor_SetOption and
  * Quor_GetPosition.
- * Version 5 reports a stream that gives no audio as QUOR_ERROR_NOAUDIO
- * (see Quor_Decode), and adds the tags: Quor_GetTag, Quor_GetPicture and
- * Quor_GetTagKey, and the output sample formats (QUOR_OPTION_SAMPLE_FORMAT)
- * with the sample fields of QuorStreamFormat.
+ * Version 5: a stream whose layer, version or sample rate changes part-way
+ * goes on decoding in the new format (the channels stay those it opened
+ * with), and Quor_GetDeliveredRate tells the rate of the samples delivered;
+ * for callers of earlier versions such a change ends the decode with
+ * QUOR_ERROR_DECODE. Version 5 also reports a stream that gives no audio as
+ * QUOR_ERROR_NOAUDIO (see Quor_Decode), adds the tags (Quor_GetTag,
+ * Quor_GetPicture and Quor_GetTagKey) and the output sample formats
+ * (QUOR_OPTION_SAMPLE_FORMAT) with the sample fields of QuorStreamFormat.
  */
 #define QUOR_VERSION 5
 
@@ -331,6 +335,14 @@ QUOR_API int32_t Quor_GetTime(QuorHandle handle, int32_t* timeMs);
  * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or samples is NULL.
  */
 QUOR_API int32_t Quor_GetPosition(QuorHandle handle, int64_t* samples);
+
+/*
+ * Sets *sampleRate to the sample rate of the samples the last Quor_Decode
+ * delivered: QuorFileInfo.sampleRate until a stream of another rate follows
+ * (callers of version 5 and later). Every Quor_Decode delivers samples of one
+ * rate. Returns QUOR_OK; QUOR_ERROR_PARAM when handle or sampleRate is NULL.
+ */
+QUOR_API int32_t Quor_GetDeliveredRate(QuorHandle handle, int32_t* sampleRate);
 
 /* A short English text for a result code, such as "cannot open the file";
  * never NULL. The text is static: do not free it. Unknown codes give

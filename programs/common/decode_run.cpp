@@ -69,6 +69,20 @@ bool refuseOutputs(const std::string& program, const CommonOptions& options) {
     return refused;
 }
 
+// The next bytes of the reader. A failure (whose text says when it came)
+// after audio was written keeps that audio: the output is finished first.
+std::span<const std::uint8_t> readKeeping(AudioReader& reader, OutputFile& output) {
+    try {
+        return reader.read();
+    } catch (const InputError& e) {
+        if (output.getDataBytes() == 0) {
+            throw;
+        }
+        output.finish();
+        throw InputError(std::string(e.what()) + "; the audio decoded before it is kept");
+    }
+}
+
 // Why a decode gave no audio: a start time after the end (with the duration
 // when that confirms it), or an input in which nothing decodes.
 std::string noAudioCause(const CommonOptions& options, double remaining) {
@@ -98,7 +112,7 @@ void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTa
     OutputFile output(target.path, format, target.type == OutputType::kRaw);
     const std::uint64_t limit = byteLimit(options, format);
     while (output.getDataBytes() < limit) {
-        const std::span<const std::uint8_t> bytes = reader.read();
+        const std::span<const std::uint8_t> bytes = readKeeping(reader, output);
         if (bytes.empty()) {
             break;
         }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "programs/common/decode_run.h"
 #include "programs/common/plain_errors.h"
@@ -183,6 +184,7 @@ public:
         for (;;) {
             std::int32_t delivered = 0;
             const auto size = static_cast<std::int32_t>(m_buffer.size());
+            const double seconds = m_stream.seconds();
             const std::int32_t result =
                 Quor_Decode(m_stream.handle(), m_buffer.data(), size, &delivered);
             if (result == QUOR_END) {
@@ -190,6 +192,7 @@ public:
             }
             m_stream.check(result, false);
             if (delivered > 0) {
+                checkRate(seconds);
                 const auto bytes = static_cast<std::size_t>(delivered);
                 return {m_buffer.data(),
                         m_bits == 8 ? toUnsignedBytes(m_buffer.data(), bytes) : bytes};
@@ -198,6 +201,19 @@ public:
     }
 
 private:
+    // The output keeps one sample rate: a part of another rate ends the
+    // decode (the plug-in, and so tesk, converts it instead).
+    void checkRate(double seconds) {
+        std::int32_t rate = m_stream.info().sampleRate;
+        m_stream.check(Quor_GetDeliveredRate(m_stream.handle(), &rate), false);
+        if (rate != m_stream.info().sampleRate) {
+            char at[32];
+            std::snprintf(at, sizeof at, "%.1f", seconds);
+            throw common::InputError("the sample rate changes to " + std::to_string(rate) +
+                                     " Hz at " + at + " s (tesk converts it)");
+        }
+    }
+
     OpenStream m_stream;
     int m_bits;
     bool m_isFloat;

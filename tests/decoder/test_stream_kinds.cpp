@@ -19,18 +19,19 @@ namespace {
 using namespace streamgen;
 
 struct Opened {
-    explicit Opened(test::MemoryInput& input) {
-        Quor_Create(&handle, input.Callbacks(), &input, QUOR_VERSION);
+    explicit Opened(test::MemoryInput& input, std::int32_t version = QUOR_VERSION) {
+        Quor_Create(&handle, input.Callbacks(), &input, version);
     }
     ~Opened() { Quor_Destroy(handle); }
     QuorHandle handle = nullptr;
 };
 
-test::Decoded DecodeBytes(const std::vector<std::uint8_t>& bytes, bool seekable = true) {
+test::Decoded DecodeBytes(const std::vector<std::uint8_t>& bytes, bool seekable = true,
+                          std::int32_t version = QUOR_VERSION) {
     test::MemoryInput input;
     input.bytes = bytes;
     input.seekable = seekable;
-    Opened d(input);
+    Opened d(input, version);
     return test::DecodeAll(d.handle);
 }
 
@@ -88,7 +89,7 @@ TEST(StreamKinds, EveryKindDecodesToTheEndLikeThePlainStream) {
     }
 }
 
-TEST(StreamKinds, ModeChangesKeepTheOpeningChannelCountAndARateChangeIsAnError) {
+TEST(StreamKinds, ModeChangesKeepTheOpeningChannelCountAndARateChangeGoesOn) {
     Stream stream = Make(Layer::kII, ChannelMode::kMono, 11520);
     for (const ChannelMode mode : {ChannelMode::kDualChannel, ChannelMode::kStereo,
                                    ChannelMode::kJointStereo, ChannelMode::kMono}) {
@@ -104,12 +105,28 @@ TEST(StreamKinds, ModeChangesKeepTheOpeningChannelCountAndARateChangeIsAnError) 
     Join(stream, Make(Layer::kII, ChannelMode::kMono, 11520));
     const std::size_t frames = stream.frameOffsets.size();
     Join(stream, Make(Layer::kII, ChannelMode::kStereo, 11520, 48000));
+    // Callers of version 4 see the decode end at the change; later ones get
+    // the new part too.
+    EXPECT_EQ(DecodeBytes(stream.bytes, true, 4).result, QUOR_ERROR_DECODE);
+    EXPECT_EQ(DecodeBytes(stream.bytes, true, 4).samples.size(), frames * 2304);
     decoded = DecodeBytes(stream.bytes);
-    EXPECT_EQ(decoded.result, QUOR_ERROR_DECODE);
-    ASSERT_EQ(decoded.samples.size(), frames * 2304);
-    for (std::size_t i = stereoFrames * 2304; i < decoded.samples.size(); i += 2) {
+    EXPECT_EQ(decoded.result, QUOR_END);
+    ASSERT_EQ(decoded.samples.size(), stream.frameOffsets.size() * 2304);
+    for (std::size_t i = stereoFrames * 2304; i < frames * 2304; i += 2) {
         ASSERT_EQ(decoded.samples[i], decoded.samples[i + 1]) << i;
     }
+}
+
+// Frames of two bit rates without a Xing header report their average.
+TEST(StreamKinds, VariableBitRateWithoutXingReportsTheAverage) {
+    Stream joined = Make(Layer::kII, ChannelMode::kStereo, 11520, 44100, 384);
+    Join(joined, Make(Layer::kII, ChannelMode::kStereo, 11520, 44100, 128));
+    test::MemoryInput input;
+    input.bytes = joined.bytes;
+    Opened d(input);
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
+    EXPECT_NEAR(info.bitRate, 256000, 1000);
 }
 
 TEST(StreamKinds, TrailingTagsAndFreeFormatKeepDurationAndSeeking) {

@@ -33,7 +33,8 @@ struct CliCase {
           standardInput(std::move(standardInput_)), pipedOutput(pipedOutput_),
           check(std::move(check_)) {}
 
-    // "{in}" and "{in2}" stand for the two test streams, "{text}" for a file
+    // "{in}" and "{in2}" stand for the two test streams, "{joined}" for the
+    // first followed by the second, "{text}" for a file
     // that is no MPEG audio, "{dir}" for an empty folder of the row's own.
     std::vector<std::string> arguments;
     int status = 0;
@@ -44,9 +45,10 @@ struct CliCase {
 };
 
 struct CliFiles {
-    std::string in;   // two seconds of Layer II stereo at 44100 Hz, "two_s.mp2"
-    std::string in2;  // a second stream of another name
-    std::string text; // not MPEG audio
+    std::string in;     // two seconds of Layer II stereo at 44100 Hz, "two_s.mp2"
+    std::string in2;    // a second stream of another name
+    std::string text;   // not MPEG audio
+    std::string joined; // in, then in2: another sample rate after two seconds
 };
 
 // The two test streams in the folder of test streams named folder, and
@@ -57,8 +59,14 @@ inline CliFiles cliFiles(const std::string& folder, const std::string& text) {
     tesk::quor::streamgen::StreamOptions other;
     other.sampleRate = 32000;
     other.mode = tesk::quor::streamgen::ChannelMode::kMono;
-    return {generatedStream(folder, "two_s.mp2", two), generatedStream(folder, "other.mp2", other),
-            text};
+    CliFiles files{generatedStream(folder, "two_s.mp2", two),
+                   generatedStream(folder, "other.mp2", other), text, ""};
+    files.joined = (std::filesystem::path(files.in).parent_path() / "joined.mp2").string();
+    const std::string bytes = readAll(files.in) + readAll(files.in2);
+    tesk::quor::streamgen::WriteFile(files.joined + "." + std::to_string(::getpid()),
+                                     {bytes.begin(), bytes.end()});
+    std::filesystem::rename(files.joined + "." + std::to_string(::getpid()), files.joined);
+    return files;
 }
 
 inline std::string shellQuoted(const std::string& text) {
@@ -71,8 +79,11 @@ inline std::string shellQuoted(const std::string& text) {
 
 inline std::string substituted(std::string text, const CliFiles& files,
                                const std::filesystem::path& dir) {
-    const std::vector<std::pair<std::string, std::string>> names = {
-        {"{in2}", files.in2}, {"{in}", files.in}, {"{text}", files.text}, {"{dir}", dir.string()}};
+    const std::vector<std::pair<std::string, std::string>> names = {{"{in2}", files.in2},
+                                                                    {"{in}", files.in},
+                                                                    {"{text}", files.text},
+                                                                    {"{joined}", files.joined},
+                                                                    {"{dir}", dir.string()}};
     for (const auto& [name, value] : names) {
         for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name)) {
             text.replace(at, name.size(), value);

@@ -1,13 +1,16 @@
 // quor-streamgen: writes a generated MPEG audio test stream to a file.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "tools/streamgen/damage.h"
 #include "tools/streamgen/dressing.h"
 #include "tools/streamgen/music_corpus.h"
 #include "tools/streamgen/streamgen.h"
@@ -22,6 +25,7 @@ struct Extras {
     bool corpus = false;
     bool intensity = false;
     std::int32_t seed = 1;
+    std::optional<Damage> damage;
 };
 
 constexpr const char* kUsage =
@@ -52,7 +56,13 @@ constexpr const char* kUsage =
     "  --vary-flags             emphasis, private, copyright and original bits vary by frame\n"
     "  --ape BYTES              a trailing APEv2 tag with an item of BYTES\n"
     "  --ape-header             the APEv2 tag starts with a header\n"
-    "  --lyrics3                a trailing Lyrics3 v2 block\n";
+    "  --lyrics3                a trailing Lyrics3 v2 block\n"
+    "  --crc                    a CRC word in every frame (Layer II)\n"
+    "  --damage KIND:FRAME[:N]  damage N frames (default 1) from frame FRAME (0 first) on;\n"
+    "                           KIND: cut (from the frame's middle, N frames gone), zero,\n"
+    "                           sync (broken sync word), side-info (part2_3_length 4095,\n"
+    "                           Layer III), protected (allocation bits flipped), junk\n"
+    "                           (1000 bytes with header-like words in front of the frame)\n";
 
 bool Number(const char* text, std::int32_t& value) {
     const std::string_view s = text;
@@ -111,6 +121,26 @@ bool Valued(std::string_view name, const char* value, StreamOptions& options) {
     return false;
 }
 
+// KIND:FRAME[:COUNT] of --damage.
+std::optional<Damage> ParseDamage(std::string_view text) {
+    static constexpr std::string_view kKinds[] = {"cut",       "zero",      "sync",
+                                                  "side-info", "protected", "junk"};
+    const std::size_t colon = text.find(':');
+    const auto* kind = std::find(std::begin(kKinds), std::end(kKinds), text.substr(0, colon));
+    if (colon == std::string_view::npos || kind == std::end(kKinds)) {
+        return std::nullopt;
+    }
+    Damage damage;
+    damage.kind = static_cast<DamageKind>(kind - std::begin(kKinds));
+    const std::string rest(text.substr(colon + 1));
+    const std::size_t second = rest.find(':');
+    if (!Number(rest.substr(0, second).c_str(), damage.frame) ||
+        (second != std::string::npos && !Number(rest.substr(second + 1).c_str(), damage.count))) {
+        return std::nullopt;
+    }
+    return damage;
+}
+
 bool Flag(std::string_view name, StreamOptions& options, Extras& extras) {
     if (name == "--music") {
         extras.music = true;
@@ -130,6 +160,8 @@ bool Flag(std::string_view name, StreamOptions& options, Extras& extras) {
         options.encoderTag = true;
     } else if (name == "--id3v1") {
         options.id3v1 = true;
+    } else if (name == "--crc") {
+        options.crc = true;
     } else {
         return false;
     }
@@ -191,7 +223,7 @@ void Write(const std::string& out, const StreamOptions& options, const Extras& e
     } else {
         Stream stream = Generate(options);
         Dress(stream, dressing, options.id3v1);
-        WriteFile(out, stream.bytes);
+        WriteFile(out, extras.damage ? Damaged(stream, *extras.damage) : stream.bytes);
     }
 }
 
@@ -218,6 +250,10 @@ int main(int argc, char** argv) {
                 continue;
             }
             if (arg == "--seed" && i + 1 < argc && Number(argv[i + 1], extras.seed)) {
+                ++i;
+                continue;
+            }
+            if (arg == "--damage" && i + 1 < argc && (extras.damage = ParseDamage(argv[i + 1]))) {
                 ++i;
                 continue;
             }

@@ -72,6 +72,7 @@ std::vector<std::uint8_t> EncodeLayer2(const StreamOptions& options,
     twolame_set_version(encoder, options.sampleRate >= 32000 ? TWOLAME_MPEG1 : TWOLAME_MPEG2);
     twolame_set_bitrate(encoder, options.bitRateKbps);
     twolame_set_verbosity(encoder, 0);
+    twolame_set_error_protection(encoder, options.crc ? TRUE : FALSE);
     if (twolame_init_params(encoder) != 0) {
         twolame_close(&encoder);
         throw std::runtime_error("twolame: refuses " + std::to_string(options.sampleRate) +

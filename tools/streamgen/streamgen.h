@@ -22,6 +22,7 @@ struct StreamOptions {
     std::int32_t bitRateKbps = 128;
     std::int32_t samplesPerChannel = 44100;
     Signal signal = Signal::kTones;
+    bool crc = false;       // Layer II: a CRC word protects every frame
     double sineHz = 1000.0; // kSine: this one tone at half full scale, the same on every channel
     std::int32_t id3v2Size = -1; // tag body bytes; -1 for no tag
     bool id3v2Footer = false;

@@ -28,6 +28,15 @@ TEST(QuorProgram, CommandLineTable) {
     std::vector<CliCase> table = tesk_quor_test::commonCliCases("quor", QUOR_TOOL_PATH, files);
     const std::vector<CliCase> own = {
         {{"--version"}, 0, "quor "},
+        {{"decode", "{joined}", "-o", "{dir}/j.raw"},
+         1,
+         "quor: {joined}: the sample rate changes to 32000 Hz at 2.0 s (tesk converts it); the "
+         "audio decoded before it is kept\n",
+         "",
+         false,
+         [](const std::filesystem::path& dir, const tesk_quor_test::ProgramRun&) {
+             EXPECT_EQ(std::filesystem::file_size(dir / "j.raw"), 77u * 4608);
+         }},
         {{"decode", "{in}", "-o", "x.wav", "--buffer", "2"},
          2,
          "--buffer accepts 4 to 16777216, not '2'"},

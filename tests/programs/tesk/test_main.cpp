@@ -233,6 +233,16 @@ TEST(TeskProgram, CommandLineTable) {
         {{"decode", "{in}", "-o", "x.wav", "--preamp", "21"},
          2,
          "--preamp accepts decibels from -20 to 20, not '21'"},
+        // 77 frames at 44100 Hz, then 39 at 32000 Hz converted to 44100 Hz.
+        {{"decode", "{joined}", "-o", "{dir}/j.raw"},
+         0,
+         "",
+         "",
+         false,
+         [](const fs::path& dir, const ProgramRun&) {
+             EXPECT_NEAR(static_cast<double>(fs::file_size(dir / "j.raw")),
+                         4.0 * 1152 * (77 + 39 * 44100.0 / 32000), 64.0);
+         }},
         {{"decode", "{in}", "-o", "x.wav", "--rate", "7999"},
          2,
          "--rate accepts 8000 to 192000, not '7999'"},

@@ -1,0 +1,109 @@
+// Damaged, cut and joined streams: every case keeps the clean decode's
+// length (a cut loses the whole frames it cut; the frame cut in two is
+// concealed), never comes out louder than the clean program, and decodes
+// every frame from three after the damage as the clean stream does.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "test_support.h"
+
+#ifdef TESK_QUOR_HAVE_STREAMGEN
+#include "tools/streamgen/damage.h"
+
+namespace tesk::quor {
+namespace {
+
+using namespace streamgen;
+
+test::Decoded DecodeBytes(const std::vector<std::uint8_t>& bytes) {
+    test::MemoryInput input;
+    input.bytes = bytes;
+    QuorHandle handle = nullptr;
+    Quor_Create(&handle, input.Callbacks(), &input, QUOR_VERSION);
+    test::Decoded decoded = test::DecodeAll(handle);
+    Quor_Destroy(handle);
+    return decoded;
+}
+
+int Peak(const std::vector<std::int16_t>& samples, std::size_t from = 0) {
+    int peak = 0;
+    for (std::size_t i = from; i < samples.size(); ++i) {
+        peak = std::max(peak, std::abs(int{samples[i]}));
+    }
+    return peak;
+}
+
+struct Source {
+    const char* name;
+    Layer layer;
+    ChannelMode mode;
+    std::int32_t sampleRate;
+    std::int32_t kbps;
+    bool crc = false;
+};
+
+TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
+    constexpr std::int32_t kFrame = 8;
+    const Source sources[] = {
+        {"Layer II stereo", Layer::kII, ChannelMode::kStereo, 44100, 192},
+        {"Layer II mono CRC", Layer::kII, ChannelMode::kMono, 48000, 96, true},
+        {"Layer II LSF CRC", Layer::kII, ChannelMode::kJointStereo, 24000, 96, true},
+        {"Layer III stereo", Layer::kIII, ChannelMode::kStereo, 44100, 128},
+        {"Layer III mono", Layer::kIII, ChannelMode::kMono, 48000, 64},
+        {"Layer III LSF", Layer::kIII, ChannelMode::kJointStereo, 22050, 64},
+    };
+    const Damage damages[] = {
+        {DamageKind::kCut, kFrame, 3},           {DamageKind::kZeroFrames, kFrame, 3},
+        {DamageKind::kBreakSync, kFrame, 1},     {DamageKind::kSideInfo, kFrame, 1},
+        {DamageKind::kProtectedBits, kFrame, 9}, {DamageKind::kJunk, kFrame, 1},
+    };
+    for (const Source& source : sources) {
+        StreamOptions options;
+        options.layer = source.layer;
+        options.mode = source.mode;
+        options.sampleRate = source.sampleRate;
+        options.bitRateKbps = source.kbps;
+        options.crc = source.crc;
+        options.samplesPerChannel = 40000;
+        options.signal = Signal::kNoise;
+        const Stream stream = Generate(options);
+        const test::Decoded clean = DecodeBytes(stream.bytes);
+        const int programPeak = Peak(clean.samples);
+        const std::size_t frameSamples =
+            static_cast<std::size_t>(stream.samplesPerFrame * stream.channels);
+        for (const Damage& damage : damages) {
+            const bool layer3 = source.layer == Layer::kIII;
+            if ((damage.kind == DamageKind::kSideInfo && !layer3) ||
+                (damage.kind == DamageKind::kProtectedBits && !source.crc)) {
+                continue;
+            }
+            const test::Decoded damaged = DecodeBytes(Damaged(stream, damage));
+            const std::string name = std::string(source.name) + ", damage " +
+                                     std::to_string(static_cast<int>(damage.kind));
+            EXPECT_EQ(damaged.result, QUOR_END) << name;
+            const bool cut = damage.kind == DamageKind::kCut;
+            const std::size_t expected =
+                clean.samples.size() - (cut ? (damage.count - 1) * frameSamples : 0);
+            const std::size_t size = damaged.samples.size();
+            EXPECT_EQ(size, expected) << name;
+            EXPECT_LE(Peak(damaged.samples), programPeak * 112 / 100) << name;
+            // Frames from three after the damage, aligned at the end.
+            const std::size_t from = (kFrame + (cut ? 0 : damage.count) + 3) * frameSamples;
+            const std::size_t shift = clean.samples.size() - std::min(size, clean.samples.size());
+            int largest = 0;
+            for (std::size_t i = from; i < size && i + shift < clean.samples.size(); ++i) {
+                largest =
+                    std::max(largest, std::abs(damaged.samples[i] - clean.samples[i + shift]));
+            }
+            EXPECT_LE(largest, 1) << name;
+        }
+    }
+}
+
+} // namespace
+} // namespace tesk::quor
+
+#endif
