@@ -90,11 +90,12 @@ void CQuorSource::open() {
         return;
     }
     log("CQuorSource: trying to open %s");
-    const std::wstring path = zelm::getPathes()->getFileSystemPath(m_uri, 0).toWString();
-    const int created = Quor_CreateUsingFileW(&m_decoder, path.c_str(), QUOR_VERSION);
+    // The name's bytes as they are: a file name need not be UTF-8.
+    const std::string path = zelm::getPathes()->getFileSystemPath(m_uri, 0).toUTF8Bytes();
+    const int created = Quor_CreateUsingFile(&m_decoder, path.c_str(), QUOR_VERSION);
     if (created != QUOR_OK) {
         m_decoder = nullptr;
-        raiseError(String("Quor_CreateUsingFileW failed"), created);
+        raiseError(String("Quor_CreateUsingFile failed"), created);
     }
     try {
         readFileInfo();
