@@ -232,8 +232,9 @@ OutputTarget outputFor(const CommonOptions& options, const std::string& input) {
 const char* commonHelp() {
     return "  -o, --output OUT      the output: a .wav, .raw or .pcm file (any case),\n"
            "                        \"-\" for standard output, or a folder (out/) that\n"
-           "                        receives NAME.wav for each input; a device or\n"
-           "                        FIFO (/dev/null) is written as it is\n"
+           "                        receives NAME.wav for each input, made when missing\n"
+           "                        as mkdir -p would; a device or FIFO (/dev/null) is\n"
+           "                        written as it is\n"
            "  -f, --force           replace output files that exist\n"
            "  --start TIME          begin at TIME seconds: 90, 1.5, 1:30.5 or 1:02:03\n"
            "  --length TIME         decode at most TIME seconds of audio\n"
@@ -252,7 +253,9 @@ const char* commonHelp() {
            "Exit status: 0 success; 1 a file could not be read, decoded or written\n"
            "(the others given are still decoded); 2 a usage error, or an output\n"
            "refused before anything was written; 128 + N when stopped by signal N\n"
-           "(SIGINT, SIGTERM, SIGHUP), the unfinished output removed.\n";
+           "(SIGINT, SIGTERM, SIGHUP), the unfinished output removed; 141 (SIGPIPE)\n"
+           "when the reader of a pipe the output goes to ends first.\n"
+           "A WAV output of more than 4 GiB is written as RF64.\n";
 }
 
 } // namespace tesk::cli

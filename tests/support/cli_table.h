@@ -224,15 +224,16 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
              EXPECT_EQ(run.out.size(), 44u + 88200u);
              expectWavSizes(run.out, 0xFFFFFFFFu, 0xFFFFFFFFu);
          }},
-        {{"decode", "{in}", "{in2}", "-o", "{dir}/", "--raw", "--length", "0.25"},
+        {{"decode", "{in}", "{in2}", "-o", "{dir}/made/deeper/", "--raw", "--length", "0.25"},
          0,
          "",
          "",
          false,
          [](Dir dir, const ProgramRun&) {
-             EXPECT_EQ(fs::file_size(dir / "two_s.raw"), 44100u);
-             EXPECT_TRUE(fs::exists(dir / "other.raw"));
+             EXPECT_EQ(fs::file_size(dir / "made/deeper/two_s.raw"), 44100u);
+             EXPECT_TRUE(fs::exists(dir / "made/deeper/other.raw"));
          }},
+        {{"decode", "{in2}", "-o", "{in}/"}, 1, program + ": {in}/: cannot make the folder: "},
         {{"decode", "{dir}/gone.mp3", "{in}", "-o", "{dir}", "-q"},
          1,
          program + ": {dir}/gone.mp3: no such file\n",
@@ -243,6 +244,18 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
              EXPECT_FALSE(fs::exists(dir / "gone.wav"));
          }},
         {{"decode", "{in}", "-o", "{dir}/no/x.wav"}, 1, program + ": {dir}/no/x.wav: no such file"},
+        // A name is bytes: a Latin-1 name opens, and is shown escaped.
+        {{"info", "{dir}/lat\xE9\n.mp2"},
+         1,
+         program + ": {dir}/lat\\xE9\\x0A.mp2: no such file\n",
+         "",
+         false,
+         [=](Dir dir, const ProgramRun&) {
+             fs::copy_file(files.in, dir / "lat\xE9.mp2");
+             const CliCase info({"decode", "{dir}/lat\xE9.mp2", "-o", "{dir}/", "--raw"}, 0, "");
+             EXPECT_EQ(runRow(path, info, files, dir).err, "");
+             EXPECT_EQ(fs::file_size(dir / "lat\xE9.raw"), 77u * 1152u * 4u);
+         }},
         {{"decode", "{in}", "-o", "{in}", "--raw"}, 2, program + ": {in}: is the input itself"},
         {{"decode", "{in}", "-o", "/dev/full"}, 1, program + ": /dev/full: no space left on the"},
         {{"decode", "{in2}", "-o", "{dir}/out.wav", "-q"},
