@@ -24,9 +24,11 @@ struct ScanResult {
 
 // Runs the scanner over the bytes as the decoder object does and counts the
 // frames it hands out.
-ScanResult Scan(const std::vector<std::uint8_t>& bytes, bool probeTag = false) {
+ScanResult Scan(const std::vector<std::uint8_t>& bytes, bool probeTag = false,
+                bool seekable = true) {
     MemoryInput input;
     input.bytes = bytes;
+    input.seekable = seekable;
     CQuorFileAccess file(input.Callbacks(), &input);
     if (probeTag) {
         SkipID3v2Tag(file);
@@ -63,13 +65,29 @@ TEST(StreamScanner, FindsTheFirstFrameBehindJunkAndHandsOutEveryFrame) {
     EXPECT_EQ(behind.frames, 20);
 }
 
-TEST(StreamScanner, GivesUpAfterTheSearchBufferWithoutAFrame) {
-    std::vector<std::uint8_t> bytes;
-    AppendJunk(bytes, 70000);
-    AppendFrames(bytes, test::kLayer3At44100, 20);
-    const ScanResult result = Scan(bytes);
-    EXPECT_FALSE(result.found);
-    EXPECT_TRUE(result.gaveUp);
+// The first frame is searched to the end of an input that can seek, and
+// through the first 16 MiB of one that cannot; zeros or junk alike.
+TEST(StreamScanner, SearchesFarForTheFirstFrame) {
+    constexpr std::size_t kLimit = CFrameScanner::kStreamSearchLimit;
+    const struct {
+        std::size_t junk;
+        bool zeros;
+        bool seekable;
+        bool found;
+    } kCases[] = {{70000, false, true, true},           {64279, true, true, true},
+                  {3 << 20, true, false, true},         {kLimit - 4096, false, false, true},
+                  {kLimit + 70000, true, false, false}, {kLimit + 70000, true, true, true}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << c.junk << (c.seekable ? " seekable" : " stream"));
+        std::vector<std::uint8_t> bytes(c.zeros ? c.junk : 0, 0);
+        AppendJunk(bytes, c.zeros ? 0 : c.junk);
+        AppendFrames(bytes, test::kLayer3At44100, 20);
+        const ScanResult result = Scan(bytes, false, c.seekable);
+        EXPECT_EQ(result.found, c.found);
+        EXPECT_EQ(result.gaveUp, !c.found);
+        EXPECT_EQ(result.frames, c.found ? 20 : 0);
+        EXPECT_EQ(result.firstFramePosition, c.found ? static_cast<std::int32_t>(c.junk) : -1);
+    }
 }
 
 TEST(StreamScanner, AShortStreamOpensWhenItsFramesReachTheEnd) {

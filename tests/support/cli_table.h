@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -166,6 +167,37 @@ inline CliCheck keepsFilesWhole(const std::string& program, const std::string& p
     };
 }
 
+// The stream opens and decodes whole behind what may lie in front of it: 64279
+// zeros (more than the first read), 3 MiB of junk, and the RIFF/WAVE
+// wrappers of format tags 0x0050 and 0x0055 with a chunk after the data.
+inline CliCheck opensBehindJunk(const std::string& path, const CliFiles& files) {
+    return [=](const std::filesystem::path& dir, const ProgramRun&) {
+        const std::string stream = readAll(files.in);
+        const auto word = [](std::uint32_t value, int bytes) {
+            return std::string(reinterpret_cast<const char*>(&value), bytes);
+        };
+        const auto riff = [&](std::uint16_t tag) {
+            const std::string chunks =
+                "WAVEfmt " + word(16, 4) + word(tag, 2) + word(2, 2) + word(44100, 4) +
+                word(16000, 4) + word(1, 2) + word(0, 2) + "data" + word(stream.size(), 4) +
+                stream + std::string(stream.size() % 2, '\0') + "LIST" + word(4, 4) + "INFO";
+            return "RIFF" + word(chunks.size(), 4) + chunks;
+        };
+        const std::vector<std::pair<std::string, std::string>> inputs = {
+            {"zeros.mp2", std::string(64279, '\0') + stream},
+            {"junk.mp2", std::string(3 << 20, '\x55') + stream},
+            {"tag50.wav", riff(0x50)},
+            {"tag55.wav", riff(0x55)}};
+        for (const auto& [name, bytes] : inputs) {
+            std::ofstream(dir / name, std::ios::binary) << bytes;
+            const CliCase decode({"decode", "{dir}/" + name, "-o", "{dir}/" + name + ".raw"}, 0,
+                                 "");
+            EXPECT_EQ(runRow(path, decode, files, dir).err, "") << name;
+            EXPECT_EQ(readAll(dir / (name + ".raw")).size(), 77u * 1152u * 4u) << name;
+        }
+    };
+}
+
 // The rows both programs pass alike; program is the name in messages and
 // path the program to run.
 inline std::vector<CliCase> commonCliCases(const std::string& program, const std::string& path,
@@ -244,6 +276,7 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
              EXPECT_FALSE(fs::exists(dir / "gone.wav"));
          }},
         {{"decode", "{in}", "-o", "{dir}/no/x.wav"}, 1, program + ": {dir}/no/x.wav: no such file"},
+        {{"info", "{in}"}, 0, "frames: 77", "", false, opensBehindJunk(path, files)},
         // A name is bytes: a Latin-1 name opens, and is shown escaped.
         {{"info", "{dir}/lat\xE9\n.mp2"},
          1,
