@@ -15,6 +15,9 @@ namespace fs = std::filesystem;
 
 // The longest time accepted: what fits the decoder's milliseconds.
 constexpr double kLongestSeconds = 2147483.0;
+// Every argument after it is a command or a file, even one that begins with
+// a dash.
+constexpr std::string_view kEndOfOptions = "--";
 
 // A number of seconds or minutes: digits with an optional fraction.
 bool readNumber(std::string_view text, double& value) {
@@ -159,8 +162,11 @@ UsageError refusedValue(std::string_view option, std::string_view accepted, std:
 
 double parseSeconds(std::string_view option, const std::string& text) {
     double seconds = 0.0;
-    if (!readClockTime(text, seconds) || seconds > kLongestSeconds) {
+    if (!readClockTime(text, seconds)) {
         throw refusedValue(option, "seconds such as 90, 1.5 or 1:30.5", text);
+    }
+    if (seconds > kLongestSeconds) {
+        throw refusedValue(option, "times up to 2147483 seconds (596:31:23)", text);
     }
     return seconds;
 }
@@ -177,6 +183,9 @@ int parseInteger(std::string_view option, std::string_view text, int low, int hi
 void parseCommandLine(const std::vector<std::string>& arguments, CommonOptions& options,
                       const OptionReader& ownOption) {
     for (const std::string& argument : arguments) {
+        if (argument == kEndOfOptions) {
+            break;
+        }
         if (argument == "--help" || argument == "-h") {
             options.command = Command::kHelp;
             return;
@@ -188,13 +197,20 @@ void parseCommandLine(const std::vector<std::string>& arguments, CommonOptions& 
     }
     ArgumentReader reader(arguments);
     bool commandRead = false;
+    bool optionsEnded = false;
     while (!reader.done()) {
         const std::string& argument = reader.next();
-        if (readCommonOption(argument, reader, options) || ownOption(argument, reader)) {
-            continue;
-        }
-        if (argument.size() > 1 && argument.front() == '-') {
-            throw UsageError("unknown option '" + argument + "'");
+        if (!optionsEnded) {
+            if (argument == kEndOfOptions) {
+                optionsEnded = true;
+                continue;
+            }
+            if (readCommonOption(argument, reader, options) || ownOption(argument, reader)) {
+                continue;
+            }
+            if (argument.size() > 1 && argument.front() == '-') {
+                throw UsageError("unknown option '" + argument + "'");
+            }
         }
         if (commandRead) {
             options.inputs.push_back(argument);
@@ -245,7 +261,7 @@ const char* commonHelp() {
            "  -q, --quiet           no progress line\n"
            "  -h, --help            this text\n"
            "  --version             the program's version\n"
-           "An input \"-\" is standard input.\n"
+           "An input \"-\" is standard input; after \"--\" every argument is a file.\n"
            "\n"
            "An output file that exists is replaced only with -f, and never by an\n"
            "unfinished one; an output that is an input is refused.\n"
