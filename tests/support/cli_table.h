@@ -58,8 +58,11 @@ inline CliFiles cliFiles(const std::string& folder, const std::string& text) {
     tesk::quor::streamgen::StreamOptions other;
     other.sampleRate = 32000;
     other.mode = tesk::quor::streamgen::ChannelMode::kMono;
+    // A source name the compiler was given relative to the build folder (as a
+    // compiler cache gives it) is taken from there, wherever the test runs.
+    const std::filesystem::path textFile = std::filesystem::path(TESK_QUOR_BINARY_DIR) / text;
     return {generatedStream(folder, "two_s.mp2", two), generatedStream(folder, "other.mp2", other),
-            text};
+            textFile.lexically_normal().string()};
 }
 
 inline std::string shellQuoted(const std::string& text) {
