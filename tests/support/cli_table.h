@@ -170,7 +170,8 @@ inline CliCheck keepsFilesWhole(const std::string& program, const std::string& p
     };
 }
 
-// The stream decodes whole behind 64279 zeros and in RIFF/WAVE of format
+// The stream decodes whole behind 64736 zeros (its first chain crossing the
+// end of the first 64 KiB searched) and in RIFF/WAVE of format
 // tags 0x0050 and 0x0055 with a chunk after the data.
 inline CliCheck opensBehindJunk(const std::string& path, const CliFiles& files) {
     return [=](const std::filesystem::path& dir, const ProgramRun&) {
@@ -180,7 +181,7 @@ inline CliCheck opensBehindJunk(const std::string& path, const CliFiles& files) 
                    std::string(3, '\0') + littleEndian(44100) + std::string(8, '\0') + "data" +
                    littleEndian(in.size()) + in + "LIST" + littleEndian(0);
         };
-        for (const std::string& bytes : {std::string(64279, '\0') + in, riff(0x50), riff(0x55)}) {
+        for (const std::string& bytes : {std::string(64736, '\0') + in, riff(0x50), riff(0x55)}) {
             std::ofstream(dir / "wrapped", std::ios::binary) << bytes;
             const CliCase row({"decode", "{dir}/wrapped", "-o", "{dir}/w.raw", "-f"}, 0, "");
             EXPECT_EQ(runRow(path, row, files, dir).err, "");
