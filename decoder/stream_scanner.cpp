@@ -153,7 +153,8 @@ CFrameScanner::Verdict CFrameScanner::Judge(const CFrameHeader& first,
         return Verdict::kReject;
     }
     if (!inputEnded_) {
-        return search_.fill == search_.capacity ? Verdict::kReject : Verdict::kWait;
+        return search_.fill == search_.capacity && !SearchCanSlide() ? Verdict::kReject
+                                                                     : Verdict::kWait;
     }
     return chain.wholeFrames >= 1 ? Verdict::kAccept : Verdict::kReject;
 }
@@ -226,7 +227,7 @@ void CFrameScanner::Accept(const CFrameHeader& first) {
 }
 
 bool CFrameScanner::SearchChain() {
-    while (search_.Unread() >= 4) {
+    while (SkipToSyncByte()) {
         const Verdict verdict = Examine(search_.read);
         if (verdict == Verdict::kAccept) {
             return !streamChanged_;
@@ -237,6 +238,19 @@ bool CFrameScanner::SearchChain() {
         ++search_.read;
     }
     return false;
+}
+
+bool CFrameScanner::SkipToSyncByte() {
+    if (search_.Unread() < 4) {
+        return false;
+    }
+    const std::uint8_t* data = search_.data.get();
+    const void* sync =
+        std::memchr(data + search_.read, 0xFF, static_cast<std::size_t>(search_.Unread() - 3));
+    search_.read = sync != nullptr
+                       ? static_cast<std::int32_t>(static_cast<const std::uint8_t*>(sync) - data)
+                       : search_.fill - 3;
+    return sync != nullptr;
 }
 
 void CFrameScanner::LoseSync() {
@@ -263,6 +277,7 @@ void CFrameScanner::CompactSearchBuffer() {
     std::memmove(search_.data.get(), search_.data.get() + search_.read,
                  static_cast<std::size_t>(unread));
     search_.fill = unread;
+    searchOrigin_ += search_.read;
     search_.read = 0;
     searchStart_ = 0;
 }
@@ -398,9 +413,6 @@ bool CFrameScanner::NextFrame() {
         current_ = &streaming_;
         RunMachine();
     }
-    if (state_ == kSearch && !FoundStream() && search_.fill == search_.capacity) {
-        giveUp_ = true;
-    }
     if (inputEnded_ && state_ != kFrameComplete) {
         CompleteAtInputEnd();
     }
@@ -416,11 +428,17 @@ std::int32_t CFrameScanner::Readable(const IFileAccess& file, std::int32_t wante
 
 bool CFrameScanner::Fill(IFileAccess& file) {
     if (state_ == kSearch) {
-        if (search_.fill == search_.capacity && FoundStream()) {
+        if (!FoundStream() && !file.CanSeek() &&
+            searchOrigin_ + search_.read >= kStreamSearchLimit) {
+            giveUp_ = true;
+            return true;
+        }
+        if (search_.fill == search_.capacity && (FoundStream() || SearchCanSlide())) {
             CompactSearchBuffer();
         }
         const std::int32_t room = search_.capacity - search_.fill;
         if (room == 0) {
+            giveUp_ = !FoundStream();
             return true;
         }
         if (search_.fill == 0) {

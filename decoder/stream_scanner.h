@@ -22,6 +22,9 @@ public:
     static constexpr std::int32_t kStreamingBufferSize = 4096;
     // Frames back to back, with no bytes between them, that make a chain.
     static constexpr std::int32_t kChainFrames = 4;
+    // How far into an input that cannot seek the first frame is searched;
+    // one that can seek is searched to its end.
+    static constexpr std::int32_t kStreamSearchLimit = 16 << 20;
 
     // A frame is complete once the four bytes after it are read and hold the
     // next header of the stream (or the input ends there). A frame that no
@@ -106,6 +109,9 @@ private:
 
     void RunMachine();
     bool SearchChain();
+    // Moves the search to the next byte that can begin a header; false when
+    // the buffer holds no further header.
+    bool SkipToSyncByte();
     bool ParseAt(std::int32_t position, std::int32_t freeLength, CFrameHeader& header) const;
     Chain WalkChain(const CFrameHeader& first, std::int32_t freeLength) const;
     bool EndsInTags(std::int32_t position) const;
@@ -117,6 +123,9 @@ private:
     void Accept(const CFrameHeader& first);
     void LoseSync();
     void CompactSearchBuffer();
+    // The search buffer is full: its examined bytes make room, or, with none
+    // examined yet, a chain waiting for more is refused.
+    bool SearchCanSlide() const { return search_.read > 0; }
     // Bytes of `wanted` that lie in front of the input end.
     std::int32_t Readable(const IFileAccess& file, std::int32_t wanted) const;
     void Step();

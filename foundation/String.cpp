@@ -642,6 +642,14 @@ std::string String::toStdString() const {
     return out;
 }
 
+std::string String::toUTF8Bytes() const {
+    if (m_object->getEncodingId() != kUTF8EncodingId || m_object->getByteLength() == 0) {
+        return toStdString();
+    }
+    return {reinterpret_cast<const char*>(m_object->getData()),
+            static_cast<std::size_t>(m_object->getByteLength())};
+}
+
 std::u32string String::toU32String() const {
     const Chars chars = decodeAll(*m_object);
     return std::u32string(chars.begin(), chars.end());

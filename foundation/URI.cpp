@@ -114,29 +114,6 @@ std::string percentEncode(std::string_view bytes) {
     return encoded;
 }
 
-// Whether the bytes form well-made UTF-8, the encoding of file names here.
-bool isValidUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        const int length = lead < 0x80           ? 1
-                           : (lead >> 5) == 0x6  ? 2
-                           : (lead >> 4) == 0xE  ? 3
-                           : (lead >> 3) == 0x1E ? 4
-                                                 : 0;
-        if (length == 0 || i + static_cast<std::size_t>(length) > bytes.size()) {
-            return false;
-        }
-        for (int k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]) >> 6) != 0x2) {
-                return false;
-            }
-        }
-        i += static_cast<std::size_t>(length);
-    }
-    return true;
-}
-
 // The path of a file URI's text after "file:": "///p", "//localhost/p" or "/p".
 // A URI naming another host is not supported; other shapes are malformed.
 std::string filePathPart(const String& text, std::string_view rest) {
@@ -159,7 +136,7 @@ std::string filePathPart(const String& text, std::string_view rest) {
         throwFormatError(text);
     }
     const std::optional<std::string> path = percentDecode(rest);
-    if (!path || !isValidUtf8(*path)) {
+    if (!path) {
         throwFormatError(text);
     }
     return *path;
@@ -187,7 +164,7 @@ CURI::CURI(const String& text) : m_scheme("file") {
     if (text.isNull() || text.isEmpty()) {
         throwFormatError(String(""));
     }
-    const std::string utf8 = text.toStdString();
+    const std::string utf8 = text.toUTF8Bytes();
     const std::optional<std::string> scheme = findScheme(utf8);
     if (!scheme) {
         m_path = String::fromUTF8(absolutePath(utf8));
@@ -196,12 +173,12 @@ CURI::CURI(const String& text) : m_scheme("file") {
     } else {
         throw CURITypeNotSupportedError(P<IURI>(new CUnparsedURI(text, String::fromUTF8(*scheme))));
     }
-    m_text = String("file://") + String::fromUTF8(percentEncode(m_path.toStdString()));
+    m_text = String("file://") + String::fromUTF8(percentEncode(m_path.toUTF8Bytes()));
 }
 
 CURI::CURI(FromPath, const String& path)
-    : m_scheme("file"), m_path(String::fromUTF8(absolutePath(path.toStdString()))),
-      m_text(String("file://") + String::fromUTF8(percentEncode(m_path.toStdString()))) {}
+    : m_scheme("file"), m_path(String::fromUTF8(absolutePath(path.toUTF8Bytes()))),
+      m_text(String("file://") + String::fromUTF8(percentEncode(m_path.toUTF8Bytes()))) {}
 
 P<CURI> CURI::fromPath(const String& path) {
     if (path.isNull() || path.isEmpty()) {

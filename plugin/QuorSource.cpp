@@ -104,13 +104,14 @@ void CQuorSource::open() {
         return;
     }
     log("CQuorSource: trying to open %s");
-    const std::wstring path = zelm::getPathes()->getFileSystemPath(m_uri, 0).toWString();
+    // The name's bytes as they are: a file name need not be UTF-8.
+    const std::string path = zelm::getPathes()->getFileSystemPath(m_uri, 0).toUTF8Bytes();
     std::error_code ignored;
     m_seekable = std::filesystem::is_regular_file(std::filesystem::path(path), ignored);
-    const int created = Quor_CreateUsingFileW(&m_decoder, path.c_str(), QUOR_VERSION);
+    const int created = Quor_CreateUsingFile(&m_decoder, path.c_str(), QUOR_VERSION);
     if (created != QUOR_OK) {
         m_decoder = nullptr;
-        raiseError(String("Quor_CreateUsingFileW failed"), created);
+        raiseError(String("Quor_CreateUsingFile failed"), created);
     }
     try {
         readFileInfo();

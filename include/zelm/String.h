@@ -173,6 +173,10 @@ public:
     std::u16string toU16String() const;
     std::u32string toU32String() const;
     std::wstring toWString() const;
+    // The bytes a UTF-8 string holds, ill-formed ones included, as a file
+    // name on a system whose names are bytes may be; any other string as
+    // UTF-8.
+    std::string toUTF8Bytes() const;
 
     String& operator+=(const String& text);
     String& operator+=(const char* text);

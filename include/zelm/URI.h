@@ -17,7 +17,8 @@ public:
     // The scheme in lower case, such as "file".
     virtual String getScheme() const = 0;
     // The path with every percent escape decoded; for a file URI the
-    // absolute file-system path.
+    // absolute file-system path, whose bytes (String::toUTF8Bytes) name the
+    // file even where they are not UTF-8.
     virtual String getPath() const = 0;
 };
 

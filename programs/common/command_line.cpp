@@ -15,6 +15,9 @@ namespace fs = std::filesystem;
 
 // The longest time accepted: what fits the decoder's milliseconds.
 constexpr double kLongestSeconds = 2147483.0;
+// Every argument after it is a command or a file, even one that begins with
+// a dash.
+constexpr std::string_view kEndOfOptions = "--";
 
 // A number of seconds or minutes: digits with an optional fraction.
 bool readNumber(std::string_view text, double& value) {
@@ -170,8 +173,11 @@ UsageError refusedValue(std::string_view option, std::string_view accepted, std:
 
 double parseSeconds(std::string_view option, const std::string& text) {
     double seconds = 0.0;
-    if (!readClockTime(text, seconds) || seconds > kLongestSeconds) {
+    if (!readClockTime(text, seconds)) {
         throw refusedValue(option, "seconds such as 90, 1.5 or 1:30.5", text);
+    }
+    if (seconds > kLongestSeconds) {
+        throw refusedValue(option, "times up to 2147483 seconds (596:31:23)", text);
     }
     return seconds;
 }
@@ -188,6 +194,9 @@ int parseInteger(std::string_view option, std::string_view text, int low, int hi
 void parseCommandLine(const std::vector<std::string>& arguments, CommonOptions& options,
                       const OptionReader& ownOption) {
     for (const std::string& argument : arguments) {
+        if (argument == kEndOfOptions) {
+            break;
+        }
         if (argument == "--help" || argument == "-h") {
             options.command = Command::kHelp;
             return;
@@ -199,13 +208,20 @@ void parseCommandLine(const std::vector<std::string>& arguments, CommonOptions& 
     }
     ArgumentReader reader(arguments);
     bool commandRead = false;
+    bool optionsEnded = false;
     while (!reader.done()) {
         const std::string& argument = reader.next();
-        if (readCommonOption(argument, reader, options) || ownOption(argument, reader)) {
-            continue;
-        }
-        if (argument.size() > 1 && argument.front() == '-') {
-            throw UsageError("unknown option '" + argument + "'");
+        if (!optionsEnded) {
+            if (argument == kEndOfOptions) {
+                optionsEnded = true;
+                continue;
+            }
+            if (readCommonOption(argument, reader, options) || ownOption(argument, reader)) {
+                continue;
+            }
+            if (argument.size() > 1 && argument.front() == '-') {
+                throw UsageError("unknown option '" + argument + "'");
+            }
         }
         if (commandRead) {
             options.inputs.push_back(argument);
@@ -250,8 +266,9 @@ OutputTarget outputFor(const CommonOptions& options, const std::string& input) {
 const char* commonHelp() {
     return "  -o, --output OUT      the output: a .wav, .raw or .pcm file (any case),\n"
            "                        \"-\" for standard output, or a folder (out/) that\n"
-           "                        receives NAME.wav for each input; a device or\n"
-           "                        FIFO (/dev/null) is written as it is\n"
+           "                        receives NAME.wav for each input, made when missing\n"
+           "                        as mkdir -p would; a device or FIFO (/dev/null) is\n"
+           "                        written as it is\n"
            "  -f, --force           replace output files that exist\n"
            "  --start TIME          begin at TIME seconds: 90, 1.5, 1:30.5 or 1:02:03\n"
            "  --length TIME         decode at most TIME seconds of audio\n"
@@ -265,7 +282,7 @@ const char* commonHelp() {
            "  -q, --quiet           no progress line\n"
            "  -h, --help            this text\n"
            "  --version             the program's version\n"
-           "An input \"-\" is standard input.\n"
+           "An input \"-\" is standard input; after \"--\" every argument is a file.\n"
            "\n"
            "An output file that exists is replaced only with -f, and never by an\n"
            "unfinished one; an output that is an input is refused.\n"
@@ -273,7 +290,9 @@ const char* commonHelp() {
            "Exit status: 0 success; 1 a file could not be read, decoded or written\n"
            "(the others given are still decoded); 2 a usage error, or an output\n"
            "refused before anything was written; 128 + N when stopped by signal N\n"
-           "(SIGINT, SIGTERM, SIGHUP), the unfinished output removed.\n";
+           "(SIGINT, SIGTERM, SIGHUP), the unfinished output removed; 141 (SIGPIPE)\n"
+           "when the reader of a pipe the output goes to ends first.\n"
+           "A WAV output of more than 4 GiB is written as RF64.\n";
 }
 
 } // namespace tesk::cli

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
+#include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "programs/common/plain_errors.h"
 #include "programs/common/progress.h"
 #include "programs/common/temporary_files.h"
 
@@ -23,6 +26,17 @@ std::uint64_t byteLimit(const CommonOptions& options, const PcmFormat& format) {
     const auto frames =
         static_cast<std::uint64_t>(std::llround(*options.length * format.sampleRate));
     return frames * static_cast<std::uint64_t>(format.channels * format.bytesPerSample);
+}
+
+// The bytes the decode gives when the stream's length is known.
+std::optional<std::uint64_t> expectedBytes(double seconds, const PcmFormat& format,
+                                           std::uint64_t limit) {
+    if (!(seconds > 0.0)) {
+        return std::nullopt;
+    }
+    const auto frames = static_cast<std::uint64_t>(std::llround(seconds * format.sampleRate));
+    return std::min(limit,
+                    frames * static_cast<std::uint64_t>(format.channels * format.bytesPerSample));
 }
 
 // True when the two paths name one file: standard input for "-".
@@ -101,6 +115,15 @@ std::string noAudioCause(const CommonOptions& options, double remaining) {
     return cause;
 }
 
+// An output folder named with a trailing slash is made when it is missing,
+// as mkdir -p makes it. Throws OutputError.
+void makeOutputFolder(const std::string& output) {
+    std::error_code error;
+    if (output.ends_with('/') && !std::filesystem::create_directories(output, error) && error) {
+        throw OutputError("cannot make the folder: " + systemCause(error.value()));
+    }
+}
+
 void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTarget& target,
                ProgressLine& progress, const std::string& name) {
     const PcmFormat format = reader.format();
@@ -109,8 +132,9 @@ void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTa
     const double remaining = reader.remaining();
     progress.begin(name, options.length && remaining > 0.0 ? std::min(*options.length, remaining)
                                                            : remaining);
-    OutputFile output(target.path, format, target.type == OutputType::kRaw);
     const std::uint64_t limit = byteLimit(options, format);
+    OutputFile output(target.path, format, target.type == OutputType::kRaw,
+                      expectedBytes(remaining, format, limit));
     while (output.getDataBytes() < limit) {
         const std::span<const std::uint8_t> bytes = readKeeping(reader, output);
         if (bytes.empty()) {
@@ -128,6 +152,44 @@ void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTa
     progress.end();
 }
 
+// The length of the well-formed UTF-8 character text begins with, or 0.
+std::size_t characterLength(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text.front());
+    const std::size_t length = lead < 0x80                    ? 1
+                               : lead >= 0xC2 && lead <= 0xDF ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// A file name as it can be shown: a name is bytes, not always text.
+std::string shownName(std::string_view name) {
+    std::string shown;
+    while (!name.empty()) {
+        const std::size_t length = characterLength(name);
+        const auto byte = static_cast<unsigned char>(name.front());
+        if (length == 0 || byte < 0x20 || byte == 0x7F) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            shown += escape;
+            name.remove_prefix(1);
+        } else {
+            shown += name.substr(0, length);
+            name.remove_prefix(length);
+        }
+    }
+    return shown;
+}
+
 } // namespace
 
 std::string outputRefusal(const CommonOptions& options, const std::string& target) {
@@ -135,7 +197,7 @@ std::string outputRefusal(const CommonOptions& options, const std::string& targe
 }
 
 std::string subjectName(const std::string& path, bool output) {
-    return path != "-" ? path : output ? "standard output" : "standard input";
+    return path != "-" ? shownName(path) : output ? "standard output" : "standard input";
 }
 
 void reportFailure(const std::string& program, const std::string& subject,
@@ -148,6 +210,12 @@ int decodeAll(const std::string& program, const CommonOptions& options, const Re
     handleInterruptions();
     if (refuseOutputs(program, options)) {
         return kExitUsage;
+    }
+    try {
+        makeOutputFolder(options.output);
+    } catch (const OutputError& e) {
+        reportFailure(program, subjectName(options.output, true), e.what());
+        return kExitFailure;
     }
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO) != 0, stderr);
     int status = kExitOk;

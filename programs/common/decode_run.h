@@ -36,7 +36,7 @@ public:
 using ReaderFactory = std::function<std::unique_ptr<AudioReader>(const std::string& input)>;
 
 // The name of an input or output in messages: "-" is standard input or
-// output.
+// output; bytes that are no UTF-8 and control characters are shown as \xHH.
 std::string subjectName(const std::string& path, bool output);
 
 // Writes "PROGRAM: SUBJECT: CAUSE" on standard error.

@@ -1,5 +1,6 @@
 #include "programs/common/output_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -58,6 +59,42 @@ void putExtension(std::string& out, const PcmFormat& format) {
     out.append(kPcmSubFormatTail.begin(), kPcmSubFormatTail.end());
 }
 
+// The data of RF64's ds64 chunk: the RIFF, data and sample counts in 64
+// bits and an empty table. A reserved header keeps its place with a JUNK
+// chunk of the same size.
+constexpr std::uint32_t kSizesChunkData = 28;
+
+std::string littleEndian(std::uint64_t value, int bytes = 4) {
+    std::string out;
+    putLittleEndian(out, static_cast<std::uint32_t>(value), std::min(bytes, 4));
+    if (bytes == 8) {
+        putLittleEndian(out, static_cast<std::uint32_t>(value >> 32), 4);
+    }
+    return out;
+}
+
+std::string sizesChunk(const std::string& name, std::uint64_t riffBytes, std::uint64_t dataBytes,
+                       std::uint64_t samples) {
+    return name + littleEndian(kSizesChunkData) + littleEndian(riffBytes, 8) +
+           littleEndian(dataBytes, 8) + littleEndian(samples, 8) + littleEndian(0);
+}
+
+// The most data a RIFF header with room for the 64-bit sizes can count.
+std::uint64_t plainDataLimit(const PcmFormat& format) {
+    return kUnknownSize - headerBytes(format) - 8 - kSizesChunkData;
+}
+
+// RF64: the 32-bit sizes all ones, the true ones in ds64 after "WAVE".
+std::string makeRf64Header(const PcmFormat& format, std::uint64_t dataBytes) {
+    std::string header = makeWavHeader(format, kUnknownSize);
+    // The whole file but the first 8 bytes, ds64 included.
+    const std::uint64_t riffBytes = header.size() + kSizesChunkData + dataBytes;
+    const auto blockAlign = static_cast<std::uint64_t>(format.channels * format.bytesPerSample);
+    header.replace(0, 4, "RF64");
+    header.insert(12, sizesChunk("ds64", riffBytes, dataBytes, dataBytes / blockAlign));
+    return header;
+}
+
 // Links followed before the chain counts as a loop, as the system counts.
 constexpr int kLongestLinkChain = 40;
 
@@ -80,6 +117,19 @@ long rewritablePosition(std::FILE* file) {
         return -1;
     }
     return std::ftell(file);
+}
+
+// Data expected to come near RIFF's limit, or of unknown size, keeps room
+// in a file for the 64-bit sizes; a stream that cannot be rewritten starts
+// as RF64 when the size expected is past the limit.
+WavForm formFor(bool rewritable, std::optional<std::uint64_t> expectedBytes,
+                const PcmFormat& format) {
+    const std::uint64_t limit = plainDataLimit(format);
+    if (rewritable) {
+        return expectedBytes && *expectedBytes < limit - limit / 8 ? WavForm::kPlain
+                                                                   : WavForm::kReserved;
+    }
+    return expectedBytes && *expectedBytes > limit ? WavForm::kRf64 : WavForm::kPlain;
 }
 
 } // namespace
@@ -111,6 +161,22 @@ std::string makeWavHeader(const PcmFormat& format, std::uint32_t dataBytes) {
     return out;
 }
 
+std::string makeWavHeader(WavForm form, const PcmFormat& format,
+                          std::optional<std::uint64_t> dataBytes) {
+    if (form == WavForm::kRf64 || (dataBytes && *dataBytes > plainDataLimit(format))) {
+        return makeRf64Header(format, dataBytes.value_or(0));
+    }
+    const auto known = static_cast<std::uint32_t>(dataBytes.value_or(kUnknownSize));
+    std::string header = makeWavHeader(format, known);
+    if (form == WavForm::kReserved) {
+        header.insert(12, sizesChunk("JUNK", 0, 0, 0));
+        header.replace(
+            4, 4,
+            littleEndian(dataBytes ? known + headerBytes(format) + kSizesChunkData : kUnknownSize));
+    }
+    return header;
+}
+
 OutputPlace placeOf(const std::string& path) {
     if (path == "-") {
         return {OutputKind::kStandardOutput, path};
@@ -140,7 +206,8 @@ OutputPlace placeOf(const std::string& path) {
     throw OutputError(systemCause(ELOOP));
 }
 
-OutputFile::OutputFile(const std::string& path, const PcmFormat& format, bool raw)
+OutputFile::OutputFile(const std::string& path, const PcmFormat& format, bool raw,
+                       std::optional<std::uint64_t> expectedBytes)
     : m_format(format), m_raw(raw) {
     const OutputPlace place = placeOf(path);
     m_path = place.path;
@@ -153,7 +220,8 @@ OutputFile::OutputFile(const std::string& path, const PcmFormat& format, bool ra
     }
     if (!m_raw) {
         m_headerPosition = rewritablePosition(m_file);
-        writeHeader(kUnknownSize);
+        m_form = formFor(m_headerPosition >= 0, expectedBytes, format);
+        writeHeader(m_form == WavForm::kRf64 ? expectedBytes : std::nullopt);
     }
 }
 
@@ -190,7 +258,7 @@ void OutputFile::openInPlace() {
 }
 
 void OutputFile::write(const std::uint8_t* bytes, std::size_t count) {
-    if (!m_raw && m_dataBytes + count > kUnknownSize - headerBytes(m_format)) {
+    if (!m_raw && m_form == WavForm::kPlain && m_dataBytes + count > plainDataLimit(m_format)) {
         fail("more audio than a WAV file can hold (use --raw)");
     }
     writeOrFail(bytes, count);
@@ -225,14 +293,14 @@ void OutputFile::completeHeader() {
     if (std::fseek(m_file, m_headerPosition, SEEK_SET) != 0) {
         fail(systemCause(errno));
     }
-    writeHeader(static_cast<std::uint32_t>(m_dataBytes));
+    writeHeader(m_dataBytes);
     if (std::fseek(m_file, 0, SEEK_END) != 0) {
         fail(systemCause(errno));
     }
 }
 
-void OutputFile::writeHeader(std::uint32_t dataBytes) {
-    const std::string header = makeWavHeader(m_format, dataBytes);
+void OutputFile::writeHeader(std::optional<std::uint64_t> dataBytes) {
+    const std::string header = makeWavHeader(m_form, m_format, dataBytes);
     writeOrFail(header.data(), header.size());
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -48,10 +49,20 @@ struct OutputPlace {
 // cannot be followed.
 OutputPlace placeOf(const std::string& path);
 
+// The header a WAV output is begun with.
+enum class WavForm {
+    kPlain,    // RIFF, up to 4 GiB
+    kReserved, // RIFF with room kept for the 64-bit sizes, taken at the end past 4 GiB
+    kRf64,     // RF64 from the start: more data is expected than RIFF holds
+};
+
 class OutputFile {
 public:
-    // path "-" is standard output. Throws OutputError.
-    OutputFile(const std::string& path, const PcmFormat& format, bool raw);
+    // path "-" is standard output; expectedBytes, the data's size when the
+    // stream's length is known, chooses the header's form. Throws
+    // OutputError.
+    OutputFile(const std::string& path, const PcmFormat& format, bool raw,
+               std::optional<std::uint64_t> expectedBytes = std::nullopt);
     // Without a successful finish the temporary file is removed.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -68,7 +79,7 @@ public:
 private:
     void openTemporary(const OutputPlace& place);
     void openInPlace();
-    void writeHeader(std::uint32_t dataBytes);
+    void writeHeader(std::optional<std::uint64_t> dataBytes);
     void writeOrFail(const void* bytes, std::size_t count);
     void completeHeader();
     [[noreturn]] static void fail(const std::string& cause);
@@ -77,6 +88,7 @@ private:
     std::unique_ptr<TemporaryFile> m_temporary;
     PcmFormat m_format;
     bool m_raw = false;
+    WavForm m_form = WavForm::kPlain;
     std::FILE* m_file = nullptr;
     long m_headerPosition = -1; // where the header lies in a file that can be rewritten
     std::uint64_t m_dataBytes = 0;
@@ -87,5 +99,13 @@ private:
 // above 16 bits and float samples take, with the mask of the usual speakers
 // for their count and the integer or float sub-format.
 std::string makeWavHeader(const PcmFormat& format, std::uint32_t dataBytes);
+
+// The header of form for dataBytes bytes of samples (unknown: nothing). A
+// reserved header holds
+// a JUNK chunk where RF64's ds64 chunk goes, and past 4 GiB becomes RF64 of
+// the same length; RF64 gives its 32-bit sizes as 0xFFFFFFFF and the true
+// ones in ds64.
+std::string makeWavHeader(WavForm form, const PcmFormat& format,
+                          std::optional<std::uint64_t> dataBytes);
 
 } // namespace tesk::cli

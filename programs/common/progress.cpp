@@ -7,12 +7,13 @@ namespace tesk::cli {
 
 namespace {
 
-// Seconds as m:ss.s.
+// Seconds as m:ss.s, rounded to the tenth before the minutes are taken, so
+// that 59.98 s shows as 1:00.0.
 std::string clock(double seconds) {
-    const double whole = std::max(seconds, 0.0);
-    const int minutes = static_cast<int>(whole / 60.0);
+    const long long tenths = std::llround(std::max(seconds, 0.0) * 10.0);
     char text[32];
-    std::snprintf(text, sizeof text, "%d:%04.1f", minutes, whole - minutes * 60.0);
+    std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, tenths % 600 / 10,
+                  tenths % 10);
     return text;
 }
 

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
                                                tesk::host::makeStreamLogSink(std::cerr));
         const auto& plugin = loader.getPlugin();
         std::cout << "plug-in: " << plugin->getName().toStdString() << '\n'
-                  << "version: " << plugin->getVersion() << '\n'
+                  << "plug-in version: " << plugin->getVersion() << '\n'
                   << "extensions:";
         const auto extensions = plugin->getExtensions(2);
         for (int i = 0; i < extensions->getCount(); ++i) {

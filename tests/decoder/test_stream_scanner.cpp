@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "decoder/stream_scanner.h"
@@ -24,9 +25,11 @@ struct ScanResult {
 
 // Runs the scanner over the bytes as the decoder object does and counts the
 // frames it hands out.
-ScanResult Scan(const std::vector<std::uint8_t>& bytes, bool probeTag = false) {
+ScanResult Scan(const std::vector<std::uint8_t>& bytes, bool probeTag = false,
+                bool seekable = true) {
     MemoryInput input;
     input.bytes = bytes;
+    input.seekable = seekable;
     CQuorFileAccess file(input.Callbacks(), &input);
     if (probeTag) {
         SkipID3v2Tag(file);
@@ -63,13 +66,23 @@ TEST(StreamScanner, FindsTheFirstFrameBehindJunkAndHandsOutEveryFrame) {
     EXPECT_EQ(behind.frames, 20);
 }
 
-TEST(StreamScanner, GivesUpAfterTheSearchBufferWithoutAFrame) {
-    std::vector<std::uint8_t> bytes;
-    AppendJunk(bytes, 70000);
-    AppendFrames(bytes, test::kLayer3At44100, 20);
-    const ScanResult result = Scan(bytes);
-    EXPECT_FALSE(result.found);
-    EXPECT_TRUE(result.gaveUp);
+// The first frame is searched to the end of an input that can seek, and
+// through the first 16 MiB of one that cannot.
+TEST(StreamScanner, SearchesFarForTheFirstFrame) {
+    constexpr std::size_t kLimit = CFrameScanner::kStreamSearchLimit;
+    const std::tuple<std::size_t, bool, bool> kCases[] = {// zeros, seekable, found
+                                                          {64279, true, true},
+                                                          {kLimit - 4096, false, true},
+                                                          {kLimit + 70000, false, false},
+                                                          {kLimit + 70000, true, true}};
+    for (const auto& [zeros, seekable, found] : kCases) {
+        std::vector<std::uint8_t> bytes(zeros, 0);
+        AppendFrames(bytes, test::kLayer3At44100, 20);
+        const ScanResult result = Scan(bytes, false, seekable);
+        EXPECT_EQ(result.firstFramePosition, found ? static_cast<std::int32_t>(zeros) : -1)
+            << zeros;
+        EXPECT_EQ(result.frames + result.gaveUp, found ? 20 : 1) << zeros;
+    }
 }
 
 TEST(StreamScanner, AShortStreamOpensWhenItsFramesReachTheEnd) {

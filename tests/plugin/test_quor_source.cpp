@@ -295,12 +295,12 @@ TEST_F(QuorSourceTest, MissingFileNamesQuorErrorOpenfileAndStaysClosed) {
     const std::string uri = "file://" + std::string(TESK_QUOR_BINARY_DIR) + "/no%20such%20file.mp3";
     EXPECT_EQ(source->getURI()->toString().toStdString(), uri);
     EXPECT_EQ(errorOf([&] { source->open(); }),
-              "Message: Quor_CreateUsingFileW failed\nErrorcode: QUOR_ERROR_OPENFILE (-8) file: " +
+              "Message: Quor_CreateUsingFile failed\nErrorcode: QUOR_ERROR_OPENFILE (-8) file: " +
                   uri);
     EXPECT_FALSE(source->isOpen());
     EXPECT_EQ(m_log, (std::vector<std::string>{
                          "2 CQuorSource: trying to open " + uri,
-                         "2 CQuorSource: QUOR ERROR '-8' (Quor_CreateUsingFileW failed)"}));
+                         "2 CQuorSource: QUOR ERROR '-8' (Quor_CreateUsingFile failed)"}));
 }
 
 enum class Made { kFile, kFolder, kFifo, kUnreadable, kShrinking };

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,8 +60,12 @@ inline CliFiles cliFiles(const std::string& folder, const std::string& text) {
     tesk::quor::streamgen::StreamOptions other;
     other.sampleRate = 32000;
     other.mode = tesk::quor::streamgen::ChannelMode::kMono;
+    // A source name the compiler was given relative to the build folder (as a
+    // compiler cache gives it) is taken from there, wherever the test runs.
+    const std::filesystem::path textFile = std::filesystem::path(TESK_QUOR_BINARY_DIR) / text;
     CliFiles files{generatedStream(folder, "two_s.mp2", two),
-                   generatedStream(folder, "other.mp2", other), text, ""};
+                   generatedStream(folder, "other.mp2", other), textFile.lexically_normal().string(),
+                   ""};
     files.joined = (std::filesystem::path(files.in).parent_path() / "joined.mp2").string();
     const std::string bytes = readAll(files.in) + readAll(files.in2);
     tesk::quor::streamgen::WriteFile(files.joined + "." + std::to_string(::getpid()),
@@ -177,6 +182,26 @@ inline CliCheck keepsFilesWhole(const std::string& program, const std::string& p
     };
 }
 
+// The stream decodes whole behind 64736 zeros (its first chain crossing the
+// end of the first 64 KiB searched) and in RIFF/WAVE of format
+// tags 0x0050 and 0x0055 with a chunk after the data.
+inline CliCheck opensBehindJunk(const std::string& path, const CliFiles& files) {
+    return [=](const std::filesystem::path& dir, const ProgramRun&) {
+        const std::string in = readAll(files.in);
+        const auto riff = [&](char tag) {
+            return "RIFF" + littleEndian(in.size() + 44) + "WAVEfmt " + littleEndian(16) + tag +
+                   std::string(3, '\0') + littleEndian(44100) + std::string(8, '\0') + "data" +
+                   littleEndian(in.size()) + in + "LIST" + littleEndian(0);
+        };
+        for (const std::string& bytes : {std::string(64736, '\0') + in, riff(0x50), riff(0x55)}) {
+            std::ofstream(dir / "wrapped", std::ios::binary) << bytes;
+            const CliCase row({"decode", "{dir}/wrapped", "-o", "{dir}/w.raw", "-f"}, 0, "");
+            EXPECT_EQ(runRow(path, row, files, dir).err, "");
+            EXPECT_EQ(std::filesystem::file_size(dir / "w.raw"), 77u * 1152u * 4u);
+        }
+    };
+}
+
 // The rows both programs pass alike; program is the name in messages and
 // path the program to run.
 inline std::vector<CliCase> commonCliCases(const std::string& program, const std::string& path,
@@ -194,6 +219,10 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
          2,
          "--start accepts seconds such as 90, 1.5 or 1:30.5, not '1:60'"},
         {{"decode", "{in}", "-o", "x.wav", "--length", "-1"}, 2, "--length accepts seconds"},
+        {{"decode", "{in}", "-o", "x.wav", "--start", "99999999999"},
+         2,
+         "--start accepts times up to 2147483 seconds (596:31:23), not '99999999999'"},
+        {{"info", "--", "--json"}, 1, program + ": --json: no such file\n"},
         {{"info", "{in}", "--start", "1"}, 2, "info takes no output options"},
         {{"info", "{dir}/gone.mp3"}, 1, program + ": {dir}/gone.mp3: no such file\n"},
         {{"info", "{text}"}, 1, program + ": {text}: not an MPEG audio stream\n"},
@@ -237,15 +266,16 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
              EXPECT_EQ(run.out.size(), 44u + 88200u);
              expectWavSizes(run.out, 0xFFFFFFFFu, 0xFFFFFFFFu);
          }},
-        {{"decode", "{in}", "{in2}", "-o", "{dir}/", "--raw", "--length", "0.25"},
+        {{"decode", "{in}", "{in2}", "-o", "{dir}/made/deeper/", "--raw", "--length", "0.25"},
          0,
          "",
          "",
          false,
          [](Dir dir, const ProgramRun&) {
-             EXPECT_EQ(fs::file_size(dir / "two_s.raw"), 44100u);
-             EXPECT_TRUE(fs::exists(dir / "other.raw"));
+             EXPECT_EQ(fs::file_size(dir / "made/deeper/two_s.raw"), 44100u);
+             EXPECT_TRUE(fs::exists(dir / "made/deeper/other.raw"));
          }},
+        {{"decode", "{in2}", "-o", "{in}/"}, 1, program + ": {in}/: cannot make the folder: "},
         {{"decode", "{dir}/gone.mp3", "{in}", "-o", "{dir}", "-q"},
          1,
          program + ": {dir}/gone.mp3: no such file\n",
@@ -266,6 +296,17 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
           "-o", "-"},
          1,
          ": no audio found\n"},
+        {{"info", "{in}"}, 0, "frames: 77", "", false, opensBehindJunk(path, files)},
+        // A name is bytes: a Latin-1 name opens, and is shown escaped.
+        {{"info", "{dir}/lat\xE9\n.mp2"},
+         1,
+         program + ": {dir}/lat\\xE9\\x0A.mp2: no such file\n",
+         "",
+         false,
+         [=](Dir dir, const ProgramRun&) {
+             fs::copy_file(files.in, dir / "lat\xE9.mp2");
+             EXPECT_EQ(runRow(path, {{"info", "{dir}/lat\xE9.mp2"}, 0, ""}, files, dir).status, 0);
+         }},
         {{"decode", "{in}", "-o", "{in}", "--raw"}, 2, program + ": {in}: is the input itself"},
         {{"decode", "{in}", "-o", "/dev/full"}, 1, program + ": /dev/full: no space left on the"},
         {{"decode", "{in2}", "-o", "{dir}/out.wav", "-q"},

@@ -25,4 +25,13 @@ inline std::uint32_t wordAt(const std::string& bytes, std::size_t offset, int wi
     return value;
 }
 
+// value as `width` little-endian bytes.
+inline std::string littleEndian(std::uint64_t value, int width = 4) {
+    std::string bytes;
+    for (int i = 0; i < width; ++i, value >>= 8) {
+        bytes += static_cast<char>(value & 0xFF);
+    }
+    return bytes;
+}
+
 } // namespace tesk_quor_test

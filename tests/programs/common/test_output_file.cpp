@@ -1,8 +1,11 @@
 #include "programs/common/output_file.h"
+#include "programs/common/progress.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "tests/support/file_bytes.h"
@@ -63,4 +66,33 @@ TEST(WavHeader, WideAndFloatSamplesTakeTheExtensibleForm) {
         EXPECT_EQ(header.substr(46, 14),
                   std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14));
     }
+}
+
+// Past 4 GiB a header with room kept becomes RF64 of the same length.
+TEST(WavHeader, TakesRf64PastFourGiBInTheRoomKept) {
+    using tesk::cli::WavForm;
+    for (const int channels : {2, 6}) {
+        const tesk::cli::PcmFormat format{44100, channels, 2};
+        const std::string kept = makeWavHeader(WavForm::kReserved, format, 1000);
+        const std::string rf64 = makeWavHeader(WavForm::kReserved, format, 5ull << 30);
+        EXPECT_EQ(kept.substr(0, 4) + kept.substr(12, 4) + rf64.substr(12, 4), "RIFFJUNKds64");
+        EXPECT_EQ(wordAt(kept, 4), kept.size() - 8 + 1000);
+        EXPECT_EQ(rf64.size(), kept.size());
+        EXPECT_EQ(rf64, makeWavHeader(WavForm::kRf64, format, 5ull << 30));
+    }
+}
+
+// Times are rounded to the tenth before the minutes are taken.
+TEST(ProgressLine, CarriesTheRoundingIntoTheMinutes) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = open_memstream(&text, &size);
+    {
+        tesk::cli::ProgressLine line(true, stream);
+        line.begin("", 3599.96);
+        line.show(59.98);
+    }
+    std::fclose(stream);
+    EXPECT_NE(std::string(text, size).find("1:00.0 / 60:00.0"), std::string::npos) << text;
+    std::free(text);
 }

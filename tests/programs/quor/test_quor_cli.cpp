@@ -54,6 +54,16 @@ TEST(QuorProgram, CommandLineTable) {
              EXPECT_EQ(std::filesystem::file_size(dir / "b.raw"), 17640u);
          }},
         {{"decode", "{in}", "-o", "{dir}/all.raw"}, 0, "", "", false, startsAtTheSample},
+        // Of unknown length, a file keeps room for RF64's sizes in a JUNK chunk.
+        {{"decode", "-", "-o", "-", "--length", "1"},
+         0,
+         "",
+         "{in}",
+         false,
+         [](const std::filesystem::path&, const ProgramRun& run) {
+             EXPECT_EQ(run.out.substr(0, 16),
+                       "RIFF" + tesk_quor_test::littleEndian(72 + 176400) + "WAVEJUNK");
+         }},
     };
     table.insert(table.end(), own.begin(), own.end());
     tesk_quor_test::runCliTable(QUOR_TOOL_PATH, "quor_cli", files, table);

@@ -116,6 +116,29 @@ double levelOf(const fs::path& wav) {
     return 10.0 * std::log10(sum / static_cast<double>(samples.size() / 2));
 }
 
+// Output past 4 GiB (8 channels at 192 kHz of 700 copies of the stream, 1408
+// s) starts as RF64 on a pipe, its sizes counted up front; the reader going
+// ends the run with SIGPIPE's status.
+tesk_quor_test::CliCheck rf64OnAPipe(const tesk_quor_test::CliFiles& files) {
+    return [files](const fs::path& dir, const ProgramRun&) {
+        const std::string script = "cd \"$2\"; for i in $(seq 700); do cat \"$1\"; done >long.mp2; "
+                                   "set -o pipefail; \"$0\" "
+                                   "decode long.mp2 -o - --rate 192000 --channels 8 | head -c 104 "
+                                   ">h.wav; echo $?; rm long.mp2";
+        const CliCase row({"-c", script, TESK_PLAYER_PROGRAM, "{in}", "{dir}"}, 0, "");
+        EXPECT_EQ(tesk_quor_test::runRow("bash", row, files, dir).out, "141\n");
+        constexpr std::uint64_t kData = 1408ull * 192000 * 16;
+        using tesk_quor_test::littleEndian;
+        const std::string wav = readAll(dir / "h.wav");
+        EXPECT_EQ(wav.substr(0, 64), "RF64" + littleEndian(~0u) + "WAVEds64" + littleEndian(28) +
+                                         littleEndian(kData + 96, 8) + littleEndian(kData, 8) +
+                                         littleEndian(kData / 16, 8) + littleEndian(0) + "fmt " +
+                                         littleEndian(40) + littleEndian(0xFFFE, 2) +
+                                         littleEndian(8, 2) + littleEndian(192000));
+        EXPECT_EQ(wav.substr(96), "data" + littleEndian(~0u));
+    };
+}
+
 } // namespace
 
 // Both programs print the same tag keys and values, in text and JSON; quor
@@ -300,6 +323,7 @@ TEST(TeskProgram, CommandLineTable) {
          }},
         {{"info", "{in}", "--verbose"}, 0, "[2] CQuorSource: trying to open file://"},
         {{"decode", "{in}", "-o", "{dir}/t.wav", "-q"}, 0, "", "", false, sameAsTheQuorTool},
+        {{"info", "{in}"}, 0, "", "", false, rf64OnAPipe(files)},
     };
     table.insert(table.end(), own.begin(), own.end());
     tesk_quor_test::runCliTable(TESK_PLAYER_PROGRAM, "tesk_cli", files, table);
