@@ -131,10 +131,11 @@ bool CQuorDecoder::LoneFrameIsJunk() {
     return !audio;
 }
 
-// A stream read from its start that ended without one sample; callers of
+// A stream read from its start that ended without one sample, or in which
+// no frame decoded (what it delivered was concealment only); callers of
 // version 4 and earlier take it for an ordinary end.
 bool CQuorDecoder::GaveNoAudio() const {
-    return version_ >= 5 && fromStart_ && !audioDelivered_;
+    return version_ >= 5 && fromStart_ && (!audioDelivered_ || !frameDecoded_);
 }
 
 bool CQuorDecoder::Trimming() const {
@@ -328,6 +329,18 @@ bool DecodeInto(FrameDecoder& decoder, Samples& frame, const CFrameScanner& scan
     return true;
 }
 
+// Fills a frame of samples with a frame of concealment at the stream's
+// channel count.
+template <typename Samples>
+void ConcealInto(FrameDecoder& decoder, Samples& frame, const CFrameHeader& header,
+                 bool twoChannels) {
+    const std::int32_t count =
+        frame_decoder_conceal(decoder, frame.Samples(), header.GetSamplesPerFrame());
+    frame.SetSampleCount(
+        MatchChannels(frame.Samples(), count, decoder.header.channels == 2, twoChannels));
+    frame.SetFormat(twoChannels ? 1 : 0, header.sampleRate);
+}
+
 } // namespace
 
 bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
@@ -353,16 +366,12 @@ void CQuorDecoder::ConcealFrame(std::int64_t start) {
     }
     set_synthesis_phase(frameDecoder_->synthesis, start / kSubbands);
     const CFrameHeader& header = scanner_.CurrentHeader();
-    const std::int32_t count =
-        frame_decoder_conceal(*frameDecoder_, pcmFrame_.Samples(), header.GetSamplesPerFrame());
     const bool twoChannels = streamInfo_.channels == 2;
-    pcmFrame_.SetSampleCount(MatchChannels(pcmFrame_.Samples(), count,
-                                           frameDecoder_->header.channels == 2, twoChannels));
-    pcmFrame_.SetFormat(twoChannels ? 1 : 0, header.sampleRate);
     floatHeld_ = sampleFormat_ != QUOR_SAMPLES_INT16;
     if (floatHeld_) {
-        floatFrame_.SetFrom16Bit(pcmFrame_.Samples(), pcmFrame_.GetSampleCount());
-        floatFrame_.SetFormat(twoChannels ? 1 : 0, header.sampleRate);
+        ConcealInto(*frameDecoder_, floatFrame_, header, twoChannels);
+    } else {
+        ConcealInto(*frameDecoder_, pcmFrame_, header, twoChannels);
     }
 }
 
@@ -421,7 +430,9 @@ std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
     }
     if (passOver) {
         PassOverFrame();
-    } else if (missing || !DecodeHeldFrame(start)) {
+    } else if (!missing && DecodeHeldFrame(start)) {
+        frameDecoded_ = true;
+    } else {
         ConcealFrame(start);
     }
     AfterFrame(start);

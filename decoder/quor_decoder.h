@@ -137,6 +137,7 @@ private:
     // No seek to a time after 0 was made, and whether a sample was delivered.
     bool fromStart_ = true;
     bool audioDelivered_ = false;
+    bool frameDecoded_ = false; // a frame of the stream decoded (not concealed)
     bool firstFrame_ = true;
     bool prepared_ = false;
     bool framePending_ = false;

@@ -415,7 +415,7 @@ void conceal_rest(FrameDecoder& decoder, int samples_per_channel, unsigned char*
                   int& done) {
     static constexpr double kZeros[kLinesPerGranule] = {};
     const int channels = decoder.header.channels;
-    const int slot_bytes = kSubbands * 2 * channels;
+    const int slot_bytes = kSubbands * sample_bytes(decoder.synthesis.output) * channels;
     done -= done % slot_bytes;
     int slots = samples_per_channel / kSubbands - done / slot_bytes;
     if (slots <= 0) {
@@ -805,13 +805,29 @@ void frame_decoder_break_chain(FrameDecoder& decoder) {
     decoder.main_data_available = 0;
 }
 
-int frame_decoder_conceal(FrameDecoder& decoder, std::int16_t* samples, int samples_per_channel) {
+namespace {
+
+int conceal_frame(FrameDecoder& decoder, unsigned char* samples, int samples_per_channel,
+                  SampleOutput form) {
     if (decoder.header.channels == 0) {
         decoder.header.channels = 1;
     }
+    decoder.synthesis.output = form;
     int done = 0;
-    conceal_rest(decoder, samples_per_channel, reinterpret_cast<unsigned char*>(samples), done);
-    return done / 2;
+    conceal_rest(decoder, samples_per_channel, samples, done);
+    return done / sample_bytes(form);
+}
+
+} // namespace
+
+int frame_decoder_conceal(FrameDecoder& decoder, std::int16_t* samples, int samples_per_channel) {
+    return conceal_frame(decoder, reinterpret_cast<unsigned char*>(samples), samples_per_channel,
+                         SampleOutput::kPcm16);
+}
+
+int frame_decoder_conceal(FrameDecoder& decoder, float* samples, int samples_per_channel) {
+    return conceal_frame(decoder, reinterpret_cast<unsigned char*>(samples), samples_per_channel,
+                         SampleOutput::kFloat);
 }
 
 void frame_decoder_destroy(FrameDecoder* decoder) {

@@ -163,6 +163,7 @@ void frame_decoder_break_chain(FrameDecoder& decoder);
 // filter ring out to silence, never louder than the audio before. Returns
 // the 16-bit values written, all channels counted.
 int frame_decoder_conceal(FrameDecoder& decoder, std::int16_t* samples, int samples_per_channel);
+int frame_decoder_conceal(FrameDecoder& decoder, float* samples, int samples_per_channel);
 
 // Adds count input bytes (input may be null) and decodes the next frame into
 // output in the given form, whose capacity is given in bytes (at least

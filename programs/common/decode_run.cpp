@@ -83,13 +83,17 @@ bool refuseOutputs(const std::string& program, const CommonOptions& options) {
     return refused;
 }
 
+constexpr std::string_view kNoAudio = "no audio found";
+
 // The next bytes of the reader. A failure (whose text says when it came)
 // after audio was written keeps that audio: the output is finished first.
+// A stream in which nothing decoded keeps nothing: what it gave was
+// concealment only.
 std::span<const std::uint8_t> readKeeping(AudioReader& reader, OutputFile& output) {
     try {
         return reader.read();
     } catch (const InputError& e) {
-        if (output.getDataBytes() == 0) {
+        if (output.getDataBytes() == 0 || e.what() == kNoAudio) {
             throw;
         }
         output.finish();
@@ -101,7 +105,7 @@ std::span<const std::uint8_t> readKeeping(AudioReader& reader, OutputFile& outpu
 // when that confirms it), or an input in which nothing decodes.
 std::string noAudioCause(const CommonOptions& options, double remaining) {
     if (options.start <= 0.0) {
-        return "no audio found";
+        return std::string(kNoAudio);
     }
     const double duration = remaining + options.start;
     char text[96];
