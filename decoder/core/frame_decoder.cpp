@@ -418,10 +418,15 @@ int refuse_frame(FrameDecoder& decoder) {
     return -1;
 }
 
+// The output bytes a frame may need in the form.
+int minimum_output_bytes(SampleOutput form) {
+    return form == SampleOutput::kFloat ? kMinFloatOutputBytes : kMinOutputBytes;
+}
+
 int assemble_frame(FrameDecoder& decoder, const std::uint8_t* input, int count,
                    unsigned char* output, int capacity, int& done) {
     done = 0;
-    if (capacity < kMinOutputBytes) {
+    if (capacity < minimum_output_bytes(decoder.synthesis.output)) {
         return -1;
     }
     if (input != nullptr && count > 0 && !add_input(decoder, input, count)) {
@@ -635,8 +640,9 @@ void frame_decoder_destroy(FrameDecoder* decoder) {
 }
 
 int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, unsigned char* output,
-                 int capacity_bytes, int& done) {
-    if (capacity_bytes < kMinOutputBytes) {
+                 int capacity_bytes, int& done, SampleOutput form) {
+    decoder.synthesis.output = form;
+    if (capacity_bytes < minimum_output_bytes(form)) {
         std::fprintf(stderr, "vad: Insufficient memory for decoding buffer %d\n", capacity_bytes);
         done = 0;
         return -1;
@@ -644,12 +650,16 @@ int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, un
     return assemble_frame(decoder, input, count, output, capacity_bytes, done);
 }
 
-bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
-                 const std::uint8_t* bytes, int length, DecodedFrame& result) {
+namespace {
+
+// DecodeFrame into samples of the form, capacity in samples.
+bool decode_whole_frame(FrameDecoder& decoder, unsigned char* samples, int capacity,
+                        const std::uint8_t* bytes, int length, DecodedFrame& result,
+                        SampleOutput form) {
     int done = 0;
     decoder.known_frame_size = decoder.buffered == 0 ? length - 4 : 0;
-    const int status = decode_frame(decoder, bytes, length,
-                                    reinterpret_cast<unsigned char*>(samples), capacity * 2, done);
+    const int size = sample_bytes(form);
+    const int status = decode_frame(decoder, bytes, length, samples, capacity * size, done, form);
     if (status == NEED_MORE) {
         result = DecodedFrame{};
         return true;
@@ -657,10 +667,24 @@ bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
     if (status != 0) {
         return false;
     }
-    result.sample_count = done / 2;
+    result.sample_count = done / size;
     result.two_channel = decoder.header.channels == 2 ? 1 : 0;
     result.sample_rate = sample_rate_hz(decoder.header.sample_rate_index);
     return true;
+}
+
+} // namespace
+
+bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
+                 const std::uint8_t* bytes, int length, DecodedFrame& result) {
+    return decode_whole_frame(decoder, reinterpret_cast<unsigned char*>(samples), capacity, bytes,
+                              length, result, SampleOutput::kPcm16);
+}
+
+bool DecodeFrame(FrameDecoder& decoder, float* samples, int capacity, const std::uint8_t* bytes,
+                 int length, DecodedFrame& result) {
+    return decode_whole_frame(decoder, reinterpret_cast<unsigned char*>(samples), capacity, bytes,
+                              length, result, SampleOutput::kFloat);
 }
 
 } // namespace tesk::quor

@@ -10,8 +10,9 @@
 // decoders read are immutable and built once per process, thread-safely.
 // Independent decoders may therefore run on different threads.
 //
-// Output: the layer decoders write native-order 16-bit samples into a
-// caller-owned byte buffer at a byte position.
+// Output: the layer decoders write native-order 16-bit samples (or, when the
+// caller asks for them per frame, unrounded float samples on the same scale)
+// into a caller-owned byte buffer at a byte position.
 // DecodeFrame takes that buffer and its capacity (the decoder object's
 // PCMFrame buffer) and reports the sample count and format of the decoded
 // frame in a DecodedFrame record, which the caller copies into its frame;
@@ -28,7 +29,8 @@
 namespace tesk::quor {
 
 inline constexpr int NEED_MORE = 1;
-inline constexpr int kMinOutputBytes = 4608;
+inline constexpr int kMinOutputBytes = 4608;      // a frame's 16-bit samples
+inline constexpr int kMinFloatOutputBytes = 9216; // a frame's float samples
 inline constexpr std::size_t kReservoirHalfSize = 3904;
 inline constexpr std::size_t kReservoirLead = 512; // room for the previous frame's data
 inline constexpr int kVbrTagProbeSize = 194;
@@ -126,7 +128,7 @@ struct FrameDecoder {
 
 // Result of DecodeFrame for the caller's output frame.
 struct DecodedFrame {
-    int sample_count = 0; // 16-bit values, all channels counted
+    int sample_count = 0; // samples, all channels counted
     int two_channel = 1;  // 1 when the samples are interleaved pairs
     int sample_rate = 44100;
 };
@@ -141,17 +143,22 @@ void frame_decoder_reset(FrameDecoder& decoder);
 void frame_decoder_destroy(FrameDecoder* decoder);
 
 // Adds count input bytes (input may be null) and decodes the next frame into
-// output, whose capacity is given in bytes (at least kMinOutputBytes).
+// output in the given form, whose capacity is given in bytes (at least
+// kMinOutputBytes for 16-bit samples, kMinFloatOutputBytes for floats).
 // done receives the bytes written. Returns 0 when a frame was decoded,
 // NEED_MORE when more input is needed, -1 on error.
 int decode_frame(FrameDecoder& decoder, const std::uint8_t* input, int count, unsigned char* output,
-                 int capacity_bytes, int& done);
+                 int capacity_bytes, int& done, SampleOutput form = SampleOutput::kPcm16);
 
 // Decodes one whole frame of the stream into samples (capacity in 16-bit
 // values). On success fills result and returns true; a frame that needs
 // more input yields no samples, two channels at 44100 Hz.
 bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
                  const std::uint8_t* bytes, int length, DecodedFrame& result);
+// The same into unrounded, unclipped float samples on the 16-bit scale
+// (full scale 32768; capacity in floats).
+bool DecodeFrame(FrameDecoder& decoder, float* samples, int capacity, const std::uint8_t* bytes,
+                 int length, DecodedFrame& result);
 
 // Frame header helpers. Emphasis, private, copyright and original bits and
 // the CRC flag never make a header invalid.

@@ -282,7 +282,7 @@ inline void subtract_terms(Real* sums, const Real* column, const Real* slot) {
 // fixed order; the outputs run side by side per term over a window column,
 // and each slot is read once for the terms of both halves of the block, in
 // the precision Real.
-template <typename Real> int window_block(const Real* r, int o, std::int16_t* pcm) {
+template <typename Real> void window_block(const Real* r, int o, Real* sums) {
     // Slot k's terms take column 16 - o + k in the head and column 15 + o -
     // k in the tail (16 + o for the last slot), all at fixed distances from
     // two columns.
@@ -311,7 +311,6 @@ template <typename Real> int window_block(const Real* r, int o, std::int16_t* pc
         subtract_terms(tail, tail_column(k), even_slot);
         subtract_terms(tail, tail_column(k + 1), odd_slot);
     }
-    Real sums[kSubbands];
     for (int n = 0; n < 16; ++n) {
         sums[n] = head[n];
     }
@@ -319,19 +318,33 @@ template <typename Real> int window_block(const Real* r, int o, std::int16_t* pc
     for (int n = 15; n > 0; --n) {
         sums[32 - n] = tail[n];
     }
+}
+
+// The 32 windowed sums of a block in the output form: rounded to 16 bits
+// (returning the clip count), or as floats (nothing clipped).
+template <typename Real> inline int emit_block(const Real* sums, std::int16_t* pcm) {
     return round_block(sums, pcm);
+}
+
+template <typename Real> inline int emit_block(const Real* sums, float* out) {
+    for (int n = 0; n < kSubbands; ++n) {
+        out[n] = static_cast<float>(sums[n]);
+    }
+    return 0;
 }
 
 // Windows a block whose DCT is x into pcm, after moving the ring on for
 // channel 0.
-template <typename Real>
-inline int window_values(SynthesisState& state, const Real* x, int channel, std::int16_t* pcm) {
+template <typename Real, typename Sample>
+inline int window_values(SynthesisState& state, const Real* x, int channel, Sample* pcm) {
     if (channel == 0) {
         state.ring_index = (state.ring_index + 15) % 16;
     }
     int offset = 0;
     const Real* r = store_block<Real>(state, x, channel, offset);
-    return window_block(r, offset, pcm);
+    Real sums[kSubbands];
+    window_block(r, offset, sums);
+    return emit_block(sums, pcm);
 }
 
 // The DCTs of four blocks (32 samples each, `stride` doubles apart), side by
@@ -438,9 +451,9 @@ inline void dct_blocks(const double* const* blocks, int channels, int count,
 // `count` (1 to group_blocks) blocks of each channel: block t of channel c
 // at blocks[c] + 32 t, in the order of single blocks (per block, channel 0
 // first).
-template <typename Real>
+template <typename Real, typename Sample>
 inline int synthesize_group_body(SynthesisState& state, const double* const* blocks, int channels,
-                                 int count, std::int16_t (*pcm)[2][kSubbands]) {
+                                 int count, Sample (*pcm)[2][kSubbands]) {
     Real x[8][kSubbands];
     dct_blocks(blocks, channels, count, x);
     const int per_channel = group_blocks<Real>(channels);
@@ -455,30 +468,51 @@ inline int synthesize_group_body(SynthesisState& state, const double* const* blo
 
 // The synthesis of a group of blocks with the matrixing and windowing
 // inlined, once per vector path and precision.
-template <typename Real>
+template <typename Real, typename Sample>
 [[gnu::flatten]] int synthesize_group_baseline(SynthesisState& state, const double* const* blocks,
                                                int channels, int count,
-                                               std::int16_t (*pcm)[2][kSubbands]) {
+                                               Sample (*pcm)[2][kSubbands]) {
     return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
 }
 
-template <typename Real>
-TESK_QUOR_AVX2 [[gnu::flatten]] int
-synthesize_group_avx2(SynthesisState& state, const double* const* blocks, int channels, int count,
-                      std::int16_t (*pcm)[2][kSubbands]) {
+template <typename Real, typename Sample>
+TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_group_avx2(SynthesisState& state,
+                                                          const double* const* blocks, int channels,
+                                                          int count, Sample (*pcm)[2][kSubbands]) {
     return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
 }
 
+// The synthesis of a group into samples of the type Sample (std::int16_t
+// or float).
+template <typename Sample>
 int synthesize_group(SynthesisState& state, const double* const* blocks, int channels, int count,
-                     std::int16_t (*pcm)[2][kSubbands]) {
-    static const auto synthesize =
-        pick_build(&synthesize_group_baseline<double>, &synthesize_group_avx2<double>,
-                   &synthesize_group_baseline<float>, &synthesize_group_avx2<float>);
+                     Sample (*pcm)[2][kSubbands]) {
+    static const auto synthesize = pick_build(
+        &synthesize_group_baseline<double, Sample>, &synthesize_group_avx2<double, Sample>,
+        &synthesize_group_baseline<float, Sample>, &synthesize_group_avx2<float, Sample>);
     return synthesize(state, blocks, channels, count, pcm);
 }
 
-// The 32 samples of a block of `channels` channels (pcm[c] for channel c),
-// interleaved at out.
+// The 32 float samples of a block of `channels` channels (pcm[c] for
+// channel c), interleaved at out.
+void store_block(unsigned char* out, const float (*pcm)[kSubbands], int channels) {
+    if (channels == 1) {
+        std::memcpy(out, pcm[0], sizeof pcm[0]);
+        return;
+    }
+    for (int n = 0; n < kSubbands; n += 4) {
+        Floats4 left;
+        Floats4 right;
+        std::memcpy(&left, pcm[0] + n, sizeof left);
+        std::memcpy(&right, pcm[1] + n, sizeof right);
+        const Floats4 low = __builtin_shufflevector(left, right, 0, 4, 1, 5);
+        const Floats4 high = __builtin_shufflevector(left, right, 2, 6, 3, 7);
+        std::memcpy(out + 8 * n, &low, sizeof low);
+        std::memcpy(out + 8 * n + sizeof low, &high, sizeof high);
+    }
+}
+
+// The same for 16-bit samples.
 void store_block(unsigned char* out, const std::int16_t (*pcm)[kSubbands], int channels) {
     if (channels == 1) {
         std::memcpy(out, pcm[0], sizeof pcm[0]);
@@ -533,23 +567,39 @@ std::int16_t round_to_pcm16(double sum, int& clips) {
     return static_cast<std::int16_t>(clip_and_round(sum));
 }
 
-int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
-                        unsigned char* output, int& position) {
-    const int stride = 2 * channels;
+namespace {
+
+// synthesize_blocks16 into samples of the type Sample.
+template <typename Sample>
+int synthesize_blocks_as(SynthesisState& state, const double* const* blocks, int channels,
+                         int count, unsigned char* output, int& position) {
+    const int stride = static_cast<int>(sizeof(Sample)) * channels;
     const int most = precision() == Precision::kSingle ? group_blocks<float>(channels)
                                                        : group_blocks<double>(channels);
     int clips = 0;
     for (int t = 0; t < count; t += most) {
         const int group = std::min(most, count - t);
         const double* starts[2] = {blocks[0] + kSubbands * t, blocks[channels - 1] + kSubbands * t};
-        std::int16_t pcm[8][2][kSubbands];
-        clips += synthesize_group(decoder.synthesis, starts, channels, group, pcm);
+        Sample pcm[8][2][kSubbands];
+        clips += synthesize_group(state, starts, channels, group, pcm);
         for (int b = 0; b < group; ++b) {
             store_block(output + position, pcm[b], channels);
             position += stride * kSubbands;
         }
     }
     return clips;
+}
+
+} // namespace
+
+int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                        unsigned char* output, int& position) {
+    if (decoder.synthesis.output == SampleOutput::kFloat) {
+        return synthesize_blocks_as<float>(decoder.synthesis, blocks, channels, count, output,
+                                           position);
+    }
+    return synthesize_blocks_as<std::int16_t>(decoder.synthesis, blocks, channels, count, output,
+                                              position);
 }
 
 } // namespace tesk::quor

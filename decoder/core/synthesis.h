@@ -1,6 +1,7 @@
 // Polyphase synthesis filter bank: 32 sub-band samples of one channel in,
 // 32 signed 16-bit PCM samples out, rounded half away from zero and clipped
-// with a count of clipped samples.
+// with a count of clipped samples; or, for output at a higher resolution,
+// the same 32 samples as floats, neither rounded nor clipped.
 //
 // The window and matrixing constants are immutable and built once for the
 // whole process; the filter state belongs to one frame decoder, so
@@ -16,6 +17,16 @@ struct FrameDecoder;
 inline constexpr int kSubbands = 32;
 inline constexpr int kSynthesisHalfSize = 272; // 16 slots of 17 rows
 
+// The form of the synthesis output: native signed 16-bit samples, rounded
+// and clipped; or native floats on the same scale (full scale 32768, so a
+// float sample rounds to the 16-bit one), unrounded and unclipped.
+enum class SampleOutput { kPcm16, kFloat };
+
+// Bytes per sample of the form.
+constexpr int sample_bytes(SampleOutput form) {
+    return form == SampleOutput::kFloat ? 4 : 2;
+}
+
 struct SynthesisState {
     // Per channel two halves of 16 slots x 17 rows of matrixing values, in
     // the precision of the process (see simd_path.h); the other stays unused.
@@ -23,6 +34,8 @@ struct SynthesisState {
     float single_halves[2][2][kSynthesisHalfSize] = {};
     // Ring slot shared by both channels; moves on each channel-0 block.
     int ring_index = 1;
+    // The form of the frame in hand's output, chosen per frame decode.
+    SampleOutput output = SampleOutput::kPcm16;
 };
 
 // Moves the ring to where it stands at `block` (counted from the first block
@@ -37,8 +50,9 @@ void init_synthesis_tables();
 // Synthesises `count` consecutive blocks of each of `channels` channels (1
 // or 2; block t of channel c at blocks[c] + 32 t) into interleaved output at
 // output + position (channel 1 one sample after channel 0), block after
-// block, each block's channel 0 before its channel 1; advances position by
-// 64 bytes per block and channel. Returns the number of clipped samples.
+// block, each block's channel 0 before its channel 1, in the state's output
+// form; advances position by 32 samples' bytes per block and channel.
+// Returns the number of clipped samples (none in float output).
 int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
                         unsigned char* output, int& position);
 

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "core_test_support.h"
@@ -186,6 +188,46 @@ TEST(Synthesis, RoundingIsHalfAwayFromZeroAndClipsAreCounted) {
             EXPECT_EQ(round_to_pcm16(c.sum, single_clips), c.pcm) << c.sum;
             EXPECT_EQ(single_clips, c.clips) << c.sum;
         }
+    }
+}
+
+// The float samples of a stream, fed whole and decoded frame by frame.
+std::vector<float> decode_floats(const std::vector<std::uint8_t>& stream) {
+    auto decoder = make_decoder();
+    std::vector<float> samples;
+    std::vector<float> frame(kMinFloatOutputBytes / sizeof(float));
+    const std::uint8_t* input = stream.data();
+    int count = static_cast<int>(stream.size());
+    for (int status = 0; status != NEED_MORE; input = nullptr, count = 0) {
+        int done = 0;
+        status =
+            decode_frame(*decoder, input, count, reinterpret_cast<unsigned char*>(frame.data()),
+                         kMinFloatOutputBytes, done, SampleOutput::kFloat);
+        samples.insert(samples.end(), frame.begin(), frame.begin() + done / 4);
+    }
+    return samples;
+}
+
+// The float output of each layer's streams is the 16-bit output before its
+// rounding and clipping: every float rounds to its 16-bit sample.
+TEST(Synthesis, FloatOutputRoundsToThe16BitOutput) {
+    for (const char* name : {"l1-fl2", "l2-fl10", "l3-compl", "M2L3_compl24"}) {
+        const auto stream = read_file(conformance_dir() / (std::string(name) + ".bit"));
+        if (stream.empty()) {
+            GTEST_SKIP() << "conformance stream " << name << " absent";
+        }
+        auto decoder = make_decoder();
+        const std::vector<std::int16_t> pcm = decode_stream(*decoder, stream, {1 << 20}).samples;
+        const std::vector<float> floats = decode_floats(stream);
+        ASSERT_EQ(floats.size(), pcm.size()) << name;
+        int clipped = 0;
+        for (std::size_t i = 0; i < pcm.size(); ++i) {
+            const float bounded = std::clamp(floats[i], -32768.0F, 32767.0F);
+            clipped += bounded != floats[i] ? 1 : 0;
+            // Double sums turned into floats may cross a half by a hair.
+            ASSERT_LE(std::abs(bounded - pcm[i]), 0.5F + 0.002F) << name << " sample " << i;
+        }
+        EXPECT_LT(clipped, 100) << name;
     }
 }
 
