@@ -255,23 +255,20 @@ using Ints8 = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t)))
 using Shorts8 = std::int16_t __attribute__((vector_size(8 * sizeof(std::int16_t))));
 
 // Eight sums in single precision rounded without leaving it: each clipped
-// and cut to its integer part, which is moved one away from zero when the
-// cut fraction is at least a half. Every step is exact, so the result is
-// that of the double rounding of the same sums. Lanes outside the 16-bit
-// range count -1 in `outside`.
+// and cut to its integer part, which moves one away from zero when the cut
+// fraction is at least a half, that is by twice the fraction cut to its
+// integer part (-1, 0 or 1). Every step is exact, so the result is that of
+// the double rounding of the same sums. Lanes clipped (or not a number)
+// count -1 in `outside`.
 inline void round_lanes(const Floats8& sum, Ints8& outside, Ints8& rounded) {
     const Floats8 low = Floats8{} - 32768.0F;
     const Floats8 high = Floats8{} + 32767.0F;
-    const Floats8 half = Floats8{} + 0.5F;
-    outside += (sum > high) | (sum < low);
     const Floats8 raised = sum > low ? sum : low;
     const Floats8 clipped = raised < high ? raised : high;
+    outside += clipped != sum;
     const Ints8 whole = __builtin_convertvector(clipped, Ints8);
     const Floats8 fraction = clipped - __builtin_convertvector(whole, Floats8);
-    const Ints8 past_half = (fraction >= half) | (fraction <= -half);
-    // +1 for a positive sum, -1 for a negative one.
-    const Ints8 away = (__builtin_bit_cast(Ints8, clipped) >> 31) | 1;
-    rounded = whole + (past_half & away);
+    rounded = whole + __builtin_convertvector(fraction + fraction, Ints8);
 }
 
 // The negated sum of the lanes.
