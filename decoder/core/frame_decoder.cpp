@@ -352,7 +352,7 @@ int decode_data(FrameDecoder& decoder, unsigned char* output, int& done) {
         decode_layer2_frame(decoder, output, done);
         break;
     default:
-        if (decode_layer3_frame(decoder, output, done, synthesize_blocks16) == FRAME_CORRUPT) {
+        if (decode_layer3_frame(decoder, output, done) == FRAME_CORRUPT) {
             result = -1;
         }
         break;

@@ -77,6 +77,7 @@ struct Layer3State {
     // slot][sub-band] in the precision of the IMDCT; rows aligned for the
     // vector loads and stores.
     alignas(32) double subbands[2][18][kSubbands] = {};
+    alignas(32) float subbands_single[2][18][kSubbands] = {};
     alignas(32) double overlap[2][2][18][kSubbands] = {};
     alignas(32) float overlap_single[2][2][18][kSubbands] = {};
     int overlap_half[2] = {}; // per channel: the half holding the last overlap

@@ -7,6 +7,7 @@
 #include "decoder/core/layer3_hybrid.h"
 #include "decoder/core/layer3_stereo.h"
 #include "decoder/core/layer3_tables.h"
+#include "decoder/core/simd_path.h"
 
 namespace tesk::quor {
 namespace {
@@ -80,11 +81,16 @@ bool joint_stereo(Layer3State& state, const FrameLayout& layout, int granule_ind
     return true;
 }
 
-// Hands the granule's 18 time slots to the polyphase synthesis.
-int synthesize_granule(FrameDecoder& decoder, int channels, BlockSynthesis synthesis,
-                       unsigned char* output, int& position) {
-    const double* blocks[2] = {decoder.layer3.subbands[0][0], decoder.layer3.subbands[1][0]};
-    return synthesis(decoder, blocks, channels, 18, output, position);
+// Hands the granule's 18 time slots, in the precision of the transforms, to
+// the polyphase synthesis.
+int synthesize_granule(FrameDecoder& decoder, int channels, unsigned char* output, int& position) {
+    const Layer3State& state = decoder.layer3;
+    if (precision() == Precision::kSingle) {
+        const float* blocks[2] = {state.subbands_single[0][0], state.subbands_single[1][0]};
+        return synthesize_blocks16(decoder, blocks, channels, 18, output, position);
+    }
+    const double* blocks[2] = {state.subbands[0][0], state.subbands[1][0]};
+    return synthesize_blocks16(decoder, blocks, channels, 18, output, position);
 }
 
 } // namespace
@@ -93,8 +99,7 @@ void init_layer3_tables(int /*subband_limit*/) {
     layer3_tables();
 }
 
-int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position,
-                        BlockSynthesis synthesis) {
+int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position) {
     Layer3State& state = decoder.layer3;
     if (set_main_data_start(decoder, state.side_info.main_data_begin) != 0) {
         return 0;
@@ -116,7 +121,7 @@ int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& posit
             antialias(state.spectrum[ch], granule);
             hybrid_synthesis(state, state.spectrum[ch], ch, granule);
         }
-        clips += synthesize_granule(decoder, layout.channels, synthesis, output, position);
+        clips += synthesize_granule(decoder, layout.channels, output, position);
     }
     return clips;
 }

@@ -458,6 +458,8 @@ inline int synthesize_blocks_double(SynthesisState& state, const double* const* 
 // The `count` (1 to 8) blocks at block, 32 samples each, rounded to single
 // precision and turned into lanes: in[k] holds sample k of each block (the
 // last block repeated in the lanes beyond count).
+inline void load_lanes(const float* block, int count, Floats8* in);
+
 inline void load_lanes(const double* block, int count, Floats8* in) {
     float rows[8][kSubbands];
     for (int j = 0; j < 8; ++j) {
@@ -469,10 +471,15 @@ inline void load_lanes(const double* block, int count, Floats8* in) {
             std::memcpy(rows[j] + k, &rounded, sizeof rounded);
         }
     }
+    load_lanes(rows[0], 8, in);
+}
+
+// The same for blocks in single precision: turned into lanes only.
+inline void load_lanes(const float* block, int count, Floats8* in) {
     Floats8 tile[8];
     for (int m = 0; m < kSubbands; m += 8) {
         for (int j = 0; j < 8; ++j) {
-            std::memcpy(&tile[j], rows[j] + m, sizeof tile[j]);
+            std::memcpy(&tile[j], block + kSubbands * std::min(j, count - 1) + m, sizeof tile[j]);
         }
         transpose8(tile, in + m);
     }
@@ -568,8 +575,8 @@ inline void make_room(float (*history)[kSynthesisHistory], int& end) {
 
 // `count` (1 to 8) consecutive blocks of one channel at block, into
 // pcm[t][channel].
-template <typename Sample>
-inline int synthesize_lanes(SynthesisState& state, const double* block, int channel, int count,
+template <typename Sample, typename Block>
+inline int synthesize_lanes(SynthesisState& state, const Block* block, int channel, int count,
                             Sample (*pcm)[2][kSubbands]) {
     const SynthesisTables& tables = synthesis_tables();
     Floats8 in[kSubbands];
@@ -590,9 +597,10 @@ inline int synthesize_lanes(SynthesisState& state, const double* block, int chan
 }
 
 // `count` (1 to group_blocks) blocks of each channel: block t of channel c
-// at blocks[c] + 32 t, into pcm[t][c].
-template <typename Real, typename Sample>
-inline int synthesize_group_body(SynthesisState& state, const double* const* blocks, int channels,
+// at blocks[c] + 32 t, into pcm[t][c]. Blocks in single precision (Block
+// float) go to the single-precision synthesis only.
+template <typename Real, typename Sample, typename Block>
+inline int synthesize_group_body(SynthesisState& state, const Block* const* blocks, int channels,
                                  int count, Sample (*pcm)[2][kSubbands]) {
     if constexpr (std::is_same_v<Real, double>) {
         return synthesize_blocks_double(state, blocks, channels, count, pcm);
@@ -607,16 +615,16 @@ inline int synthesize_group_body(SynthesisState& state, const double* const* blo
 
 // The synthesis of a group of blocks with the matrixing and windowing
 // inlined, once per vector path and precision.
-template <typename Real, typename Sample>
-[[gnu::flatten]] int synthesize_group_baseline(SynthesisState& state, const double* const* blocks,
+template <typename Real, typename Sample, typename Block>
+[[gnu::flatten]] int synthesize_group_baseline(SynthesisState& state, const Block* const* blocks,
                                                int channels, int count,
                                                Sample (*pcm)[2][kSubbands]) {
     return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
 }
 
-template <typename Real, typename Sample>
+template <typename Real, typename Sample, typename Block>
 TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_group_avx2(SynthesisState& state,
-                                                          const double* const* blocks, int channels,
+                                                          const Block* const* blocks, int channels,
                                                           int count, Sample (*pcm)[2][kSubbands]) {
     return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
 }
@@ -626,9 +634,18 @@ TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_group_avx2(SynthesisState& state,
 template <typename Sample>
 int synthesize_group(SynthesisState& state, const double* const* blocks, int channels, int count,
                      Sample (*pcm)[2][kSubbands]) {
-    static const auto synthesize = pick_build(
-        &synthesize_group_baseline<double, Sample>, &synthesize_group_avx2<double, Sample>,
-        &synthesize_group_baseline<float, Sample>, &synthesize_group_avx2<float, Sample>);
+    static const auto synthesize = pick_build(&synthesize_group_baseline<double, Sample, double>,
+                                              &synthesize_group_avx2<double, Sample, double>,
+                                              &synthesize_group_baseline<float, Sample, double>,
+                                              &synthesize_group_avx2<float, Sample, double>);
+    return synthesize(state, blocks, channels, count, pcm);
+}
+
+template <typename Sample>
+int synthesize_group(SynthesisState& state, const float* const* blocks, int channels, int count,
+                     Sample (*pcm)[2][kSubbands]) {
+    static const auto synthesize = pick_simd(&synthesize_group_baseline<float, Sample, float>,
+                                             &synthesize_group_avx2<float, Sample, float>);
     return synthesize(state, blocks, channels, count, pcm);
 }
 
@@ -709,16 +726,16 @@ std::int16_t round_to_pcm16(double sum, int& clips) {
 namespace {
 
 // synthesize_blocks16 into samples of the type Sample.
-template <typename Sample>
-int synthesize_blocks_as(SynthesisState& state, const double* const* blocks, int channels,
-                         int count, unsigned char* output, int& position) {
+template <typename Sample, typename Block>
+int synthesize_blocks_as(SynthesisState& state, const Block* const* blocks, int channels, int count,
+                         unsigned char* output, int& position) {
     const int stride = static_cast<int>(sizeof(Sample)) * channels;
     const int most =
         precision() == Precision::kSingle ? group_blocks<float>() : group_blocks<double>();
     int clips = 0;
     for (int t = 0; t < count; t += most) {
         const int group = std::min(most, count - t);
-        const double* starts[2] = {blocks[0] + kSubbands * t, blocks[channels - 1] + kSubbands * t};
+        const Block* starts[2] = {blocks[0] + kSubbands * t, blocks[channels - 1] + kSubbands * t};
         Sample pcm[8][2][kSubbands];
         clips += synthesize_group(state, starts, channels, group, pcm);
         for (int b = 0; b < group; ++b) {
@@ -729,16 +746,28 @@ int synthesize_blocks_as(SynthesisState& state, const double* const* blocks, int
     return clips;
 }
 
-} // namespace
-
-int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
-                        unsigned char* output, int& position) {
+// synthesize_blocks16 in the decoder's output form.
+template <typename Block>
+int synthesize_blocks_in_form(FrameDecoder& decoder, const Block* const* blocks, int channels,
+                              int count, unsigned char* output, int& position) {
     if (decoder.synthesis.output == SampleOutput::kFloat) {
         return synthesize_blocks_as<float>(decoder.synthesis, blocks, channels, count, output,
                                            position);
     }
     return synthesize_blocks_as<std::int16_t>(decoder.synthesis, blocks, channels, count, output,
                                               position);
+}
+
+} // namespace
+
+int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                        unsigned char* output, int& position) {
+    return synthesize_blocks_in_form(decoder, blocks, channels, count, output, position);
+}
+
+int synthesize_blocks16(FrameDecoder& decoder, const float* const* blocks, int channels, int count,
+                        unsigned char* output, int& position) {
+    return synthesize_blocks_in_form(decoder, blocks, channels, count, output, position);
 }
 
 } // namespace tesk::quor

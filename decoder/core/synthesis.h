@@ -63,6 +63,11 @@ void init_synthesis_tables();
 int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
                         unsigned char* output, int& position);
 
+// The same for blocks already in single precision, in a process whose
+// transforms run in single precision (see simd_path.h).
+int synthesize_blocks16(FrameDecoder& decoder, const float* const* blocks, int channels, int count,
+                        unsigned char* output, int& position);
+
 // The 33 stored matrixing values of one block: a[r] = -V(32 + r) for
 // r = 0..16 and b[r] = V(r) for r = 0..15, where
 // V(i) = sum over k of cos((16 + i)(2k + 1) pi / 64) S(k).
