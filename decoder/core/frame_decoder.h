@@ -77,7 +77,11 @@ struct Layer3State {
     // slot][sub-band] in the precision of the IMDCT; rows aligned for the
     // vector loads and stores.
     alignas(32) double subbands[2][18][kSubbands] = {};
-    alignas(32) float subbands_single[2][18][kSubbands] = {};
+    // Single precision keeps the time slots of both granules of a frame, so
+    // that the synthesis runs over all 36 at once; slot_granule is the
+    // granule the hybrid synthesis writes.
+    alignas(32) float subbands_single[2][36][kSubbands] = {};
+    int slot_granule = 0;
     alignas(32) double overlap[2][2][18][kSubbands] = {};
     alignas(32) float overlap_single[2][2][18][kSubbands] = {};
     int overlap_half[2] = {}; // per channel: the half holding the last overlap

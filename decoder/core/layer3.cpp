@@ -81,16 +81,19 @@ bool joint_stereo(Layer3State& state, const FrameLayout& layout, int granule_ind
     return true;
 }
 
-// Hands the granule's 18 time slots, in the precision of the transforms, to
-// the polyphase synthesis.
-int synthesize_granule(FrameDecoder& decoder, int channels, unsigned char* output, int& position) {
+// Hands the time slots of the frame's first `granules` granules (one in
+// double precision), in the precision of the transforms, to the polyphase
+// synthesis.
+int synthesize_granules(FrameDecoder& decoder, int channels, int granules, unsigned char* output,
+                        int& position) {
     const Layer3State& state = decoder.layer3;
     if (precision() == Precision::kSingle) {
         const float* blocks[2] = {state.subbands_single[0][0], state.subbands_single[1][0]};
-        return synthesize_blocks16(decoder, blocks, channels, 18, output, position);
+        return synthesize_blocks16(decoder, blocks, channels, kLinesPerSubband * granules, output,
+                                   position);
     }
     const double* blocks[2] = {state.subbands[0][0], state.subbands[1][0]};
-    return synthesize_blocks16(decoder, blocks, channels, 18, output, position);
+    return synthesize_blocks16(decoder, blocks, channels, kLinesPerSubband, output, position);
 }
 
 } // namespace
@@ -105,25 +108,43 @@ int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& posit
         return 0;
     }
     const FrameLayout layout = frame_layout(decoder.header);
+    // Single precision synthesises the frame's granules together (in lanes
+    // of eight blocks, 36 blocks fill them better than 18), and those
+    // transformed before a failure still come out.
+    const bool together = precision() == Precision::kSingle;
     int clips = 0;
+    int held = 0;
+    const auto synthesize_held = [&] {
+        if (held > 0) {
+            clips += synthesize_granules(decoder, layout.channels, held, output, position);
+        }
+        held = 0;
+        return clips;
+    };
     for (int gr = 0; gr < layout.granules; ++gr) {
         for (int ch = 0; ch < layout.channels; ++ch) {
             const int result = decode_channel(decoder, layout, gr, ch);
             if (result != 0) {
+                synthesize_held();
                 return result == FRAME_CORRUPT ? FRAME_CORRUPT : clips;
             }
         }
         if (layout.channels == 2 && !joint_stereo(state, layout, gr)) {
+            synthesize_held();
             return FRAME_CORRUPT;
         }
+        state.slot_granule = together ? gr : 0;
         for (int ch = 0; ch < layout.channels; ++ch) {
             const GranuleInfo& granule = state.side_info.granules[ch][gr];
             antialias(state.spectrum[ch], granule);
             hybrid_synthesis(state, state.spectrum[ch], ch, granule);
         }
-        clips += synthesize_granule(decoder, layout.channels, output, position);
+        ++held;
+        if (!together) {
+            synthesize_held();
+        }
     }
-    return clips;
+    return synthesize_held();
 }
 
 } // namespace tesk::quor

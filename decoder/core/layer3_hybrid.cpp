@@ -340,7 +340,7 @@ template <typename T> Overlap<Real<T>> overlap_halves(Layer3State& state, int ha
 // The channel's output time slots in the precision of T.
 template <typename T> Real<T> (*output_slots(Layer3State& state, int channel))[kSubbands] {
     if constexpr (kSingle<T>) {
-        return state.subbands_single[channel];
+        return state.subbands_single[channel] + kLinesPerSubband * state.slot_granule;
     } else {
         return state.subbands[channel];
     }

@@ -476,10 +476,14 @@ inline void load_lanes(const double* block, int count, Floats8* in) {
 
 // The same for blocks in single precision: turned into lanes only.
 inline void load_lanes(const float* block, int count, Floats8* in) {
+    const float* rows[8];
+    for (int j = 0; j < 8; ++j) {
+        rows[j] = block + kSubbands * std::min(j, count - 1);
+    }
     Floats8 tile[8];
     for (int m = 0; m < kSubbands; m += 8) {
         for (int j = 0; j < 8; ++j) {
-            std::memcpy(&tile[j], block + kSubbands * std::min(j, count - 1) + m, sizeof tile[j]);
+            std::memcpy(&tile[j], rows[j] + m, sizeof tile[j]);
         }
         transpose8(tile, in + m);
     }
