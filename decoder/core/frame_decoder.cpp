@@ -9,6 +9,7 @@
 #include "decoder/core/layer12.h"
 #include "decoder/core/layer3.h"
 #include "decoder/core/layer3_hybrid.h"
+#include "decoder/core/simd_path.h"
 
 namespace tesk::quor {
 namespace {
@@ -405,6 +406,17 @@ double fade_gain(int slot, bool rising) {
     return rising ? 1.0 - c * c : c * c;
 }
 
+// Sample sb of time slot t that the Layer III overlap rings out in channel
+// ch (in the precision of the transforms), or 0 in Layers I and II.
+double ring_out_value(const FrameDecoder& decoder, int ch, int t, int sb) {
+    if (decoder.header.layer != 3) {
+        return 0.0;
+    }
+    const Layer3State& state = decoder.layer3;
+    return precision() == Precision::kSingle ? state.subbands_single[ch][t][sb]
+                                             : state.subbands[ch][t][sb];
+}
+
 // From output position `done` to the end of a frame of samples_per_channel
 // samples, the audio fades out to silence through the synthesis: Layer III
 // rings out its last overlap (zero lines through the hybrid synthesis),
@@ -428,14 +440,13 @@ void conceal_rest(FrameDecoder& decoder, int samples_per_channel, unsigned char*
         const double* blocks[2] = {faded[0][0], faded[1][0]};
         for (int ch = 0; ch < channels; ++ch) {
             if (decoder.header.layer == 3) {
+                decoder.layer3.slot_granule = 0;
                 hybrid_synthesis(decoder.layer3, kZeros, ch, silent);
             }
             for (int t = 0; t < count; ++t) {
-                const double* source =
-                    decoder.header.layer == 3 ? decoder.layer3.subbands[ch][t] : kZeros;
                 const double gain = fade_gain(slot + t, false);
                 for (int sb = 0; sb < kSubbands; ++sb) {
-                    faded[ch][t][sb] = source[sb] * gain;
+                    faded[ch][t][sb] = ring_out_value(decoder, ch, t, sb) * gain;
                 }
             }
         }
@@ -470,7 +481,7 @@ void decode_layers(FrameDecoder& decoder, unsigned char* output, int& done) {
         break;
     default:
         if (!decoder.conceal) {
-            decode_layer3_frame(decoder, output, done, synthesize_decoded);
+            decode_layer3_frame(decoder, output, done);
         }
         break;
     }
@@ -779,19 +790,23 @@ void frame_decoder_reset(FrameDecoder& decoder) {
     frame_decoder_init(decoder);
 }
 
-int synthesize_decoded(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
-                       unsigned char* output, int& position) {
+namespace {
+
+template <typename Block>
+int synthesize_rising(FrameDecoder& decoder, const Block* const* blocks, int channels, int count,
+                      unsigned char* output, int& position) {
     decoder.decoded_audio = true;
     if (decoder.fade_in_slots == 0) {
         return synthesize_blocks16(decoder, blocks, channels, count, output, position);
     }
-    // Up to 36 slots per channel (a Layer II frame).
-    alignas(32) double rising[2][36][kSubbands];
-    const double* ramped[2] = {rising[0][0], rising[1][0]};
+    // Up to 36 slots per channel (a Layer II frame, or both granules of a
+    // Layer III frame).
+    alignas(32) Block rising[2][36][kSubbands];
+    const Block* ramped[2] = {rising[0][0], rising[1][0]};
     const int first = kFadeSlots - decoder.fade_in_slots;
     for (int ch = 0; ch < channels; ++ch) {
         for (int t = 0; t < count; ++t) {
-            const double gain = fade_gain(first + t, true);
+            const auto gain = static_cast<Block>(fade_gain(first + t, true));
             for (int sb = 0; sb < kSubbands; ++sb) {
                 rising[ch][t][sb] = blocks[ch][kSubbands * t + sb] * gain;
             }
@@ -799,6 +814,18 @@ int synthesize_decoded(FrameDecoder& decoder, const double* const* blocks, int c
     }
     decoder.fade_in_slots = std::max(decoder.fade_in_slots - count, 0);
     return synthesize_blocks16(decoder, ramped, channels, count, output, position);
+}
+
+} // namespace
+
+int synthesize_decoded(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                       unsigned char* output, int& position) {
+    return synthesize_rising(decoder, blocks, channels, count, output, position);
+}
+
+int synthesize_decoded(FrameDecoder& decoder, const float* const* blocks, int channels, int count,
+                       unsigned char* output, int& position) {
+    return synthesize_rising(decoder, blocks, channels, count, output, position);
 }
 
 void frame_decoder_break_chain(FrameDecoder& decoder) {

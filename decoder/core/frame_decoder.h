@@ -77,6 +77,11 @@ struct Layer3State {
     // slot][sub-band] in the precision of the IMDCT; rows aligned for the
     // vector loads and stores.
     alignas(32) double subbands[2][18][kSubbands] = {};
+    // Single precision keeps the time slots of both granules of a frame, so
+    // that the synthesis runs over all 36 at once; slot_granule is the
+    // granule the hybrid synthesis writes.
+    alignas(32) float subbands_single[2][36][kSubbands] = {};
+    int slot_granule = 0;
     alignas(32) double overlap[2][2][18][kSubbands] = {};
     alignas(32) float overlap_single[2][2][18][kSubbands] = {};
     int overlap_half[2] = {}; // per channel: the half holding the last overlap
@@ -190,6 +195,8 @@ inline constexpr int kFadeSlots = 18;
 // synthesize_blocks16 for decoded frames: after a concealment the first
 // kFadeSlots slots rise from silence.
 int synthesize_decoded(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                       unsigned char* output, int& position);
+int synthesize_decoded(FrameDecoder& decoder, const float* const* blocks, int channels, int count,
                        unsigned char* output, int& position);
 
 // Frame header helpers. Emphasis, private, copyright and original bits and

@@ -261,17 +261,22 @@ struct SampleCodes {
     const std::array<std::uint8_t, 3>* rows = nullptr;
 };
 
-SampleCodes read_sample_codes(BitReader& bits, const std::int16_t* pair) {
+[[gnu::always_inline]] inline SampleCodes
+read_sample_codes(BitReader& bits, const std::int16_t* pair, const RequantTables& tables) {
     SampleCodes codes;
     codes.bits = pair[0];
     const int offset = pair[1];
     if (offset < 0) {
-        for (int& code : codes.codes) {
-            code = static_cast<int>(read_bits(bits, codes.bits)) + offset;
+        // The three codes, 16 bits at most each, from one look at the buffer.
+        const int width = codes.bits;
+        const std::uint64_t word = peek_bits(bits, 3 * width);
+        const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
+        for (int s = 0; s < 3; ++s) {
+            codes.codes[s] = static_cast<int>((word >> ((2 - s) * width)) & mask) + offset;
         }
+        skip_bits(bits, 3 * width);
         return codes;
     }
-    const RequantTables& tables = requant_tables();
     const unsigned code = read_bits(bits, codes.bits);
     const auto& group = offset == 3 ? tables.three : offset == 5 ? tables.five : tables.nine;
     codes.grouped = true;
@@ -280,14 +285,18 @@ SampleCodes read_sample_codes(BitReader& bits, const std::int16_t* pair) {
 }
 
 // Dequantises a group's three samples of sub-band sb into slots[0..2].
-void dequantise(const SampleCodes& codes, int scale_factor, double (*slots)[kSubbands], int sb) {
-    const RequantTables& tables = requant_tables();
-    for (int s = 0; s < 3; ++s) {
-        if (codes.grouped) {
+[[gnu::always_inline]] inline void dequantise(const SampleCodes& codes, const RequantTables& tables,
+                                              int scale_factor, double (*slots)[kSubbands],
+                                              int sb) {
+    if (codes.grouped) {
+        for (int s = 0; s < 3; ++s) {
             slots[s][sb] = tables.requant[(*codes.rows)[s]][scale_factor];
-        } else {
-            slots[s][sb] = codes.codes[s] * tables.requant[codes.bits][scale_factor];
         }
+        return;
+    }
+    const double step = tables.requant[codes.bits][scale_factor];
+    for (int s = 0; s < 3; ++s) {
+        slots[s][sb] = codes.codes[s] * step;
     }
 }
 
@@ -296,32 +305,31 @@ void dequantise(const SampleCodes& codes, int scale_factor, double (*slots)[kSub
 void read_layer2_samples(BitReader& bits, int channels, int bound, int group,
                          const Layer2Frame& frame, double (*samples)[kLayer2Slots][kSubbands]) {
     const AllocationTable& table = *frame.table;
+    const RequantTables& tables = requant_tables();
     const int part = group / 4;
     double(*slots[2])[kSubbands] = {samples[0] + 3 * group, samples[1] + 3 * group};
-    for (int sb = 0; sb < kSubbands; ++sb) {
-        for (int s = 0; s < 3; ++s) {
-            slots[0][s][sb] = 0.0;
-            slots[1][s][sb] = 0.0;
-        }
-        if (sb >= table.subband_limit) {
-            continue;
-        }
+    for (int s = 0; s < 3; ++s) {
+        std::fill_n(slots[0][s], kSubbands, 0.0);
+        std::fill_n(slots[1][s], kSubbands, 0.0);
+    }
+    for (int sb = 0; sb < table.subband_limit; ++sb) {
         if (sb < bound) {
             for (int ch = 0; ch < channels; ++ch) {
                 const int a = frame.allocation[sb][ch];
                 if (a != 0) {
                     const SampleCodes codes =
-                        read_sample_codes(bits, allocation_pair(table, sb, a));
-                    dequantise(codes, frame.scale_factor[sb][ch][part], slots[ch], sb);
+                        read_sample_codes(bits, allocation_pair(table, sb, a), tables);
+                    dequantise(codes, tables, frame.scale_factor[sb][ch][part], slots[ch], sb);
                 }
             }
             continue;
         }
         const int a = frame.allocation[sb][0];
         if (a != 0) {
-            const SampleCodes codes = read_sample_codes(bits, allocation_pair(table, sb, a));
+            const SampleCodes codes =
+                read_sample_codes(bits, allocation_pair(table, sb, a), tables);
             for (int ch = 0; ch < channels; ++ch) {
-                dequantise(codes, frame.scale_factor[sb][ch][part], slots[ch], sb);
+                dequantise(codes, tables, frame.scale_factor[sb][ch][part], slots[ch], sb);
             }
         }
     }
@@ -379,7 +387,8 @@ int decode_layer2_frame(FrameDecoder& decoder, unsigned char* output, int& posit
     header.joint_bound = joint_bound(header, header.subband_limit);
     read_layer2_allocation(decoder.bits, channels, header.joint_bound, frame);
     read_layer2_scale_factors(decoder.bits, channels, frame);
-    double samples[2][kLayer2Slots][kSubbands] = {};
+    // Every slot of both channels is written group by group.
+    double samples[2][kLayer2Slots][kSubbands];
     for (int group = 0; group < kLayer2Groups; ++group) {
         read_layer2_samples(decoder.bits, channels, header.joint_bound, group, frame, samples);
     }

@@ -7,6 +7,7 @@
 #include "decoder/core/layer3_hybrid.h"
 #include "decoder/core/layer3_stereo.h"
 #include "decoder/core/layer3_tables.h"
+#include "decoder/core/simd_path.h"
 
 namespace tesk::quor {
 namespace {
@@ -80,11 +81,19 @@ bool joint_stereo(Layer3State& state, const FrameLayout& layout, int granule_ind
     return true;
 }
 
-// Hands the granule's 18 time slots to the polyphase synthesis.
-int synthesize_granule(FrameDecoder& decoder, int channels, BlockSynthesis synthesis,
-                       unsigned char* output, int& position) {
-    const double* blocks[2] = {decoder.layer3.subbands[0][0], decoder.layer3.subbands[1][0]};
-    return synthesis(decoder, blocks, channels, 18, output, position);
+// Hands the time slots of the frame's first `granules` granules (one in
+// double precision), in the precision of the transforms, to the polyphase
+// synthesis.
+int synthesize_granules(FrameDecoder& decoder, int channels, int granules, unsigned char* output,
+                        int& position) {
+    const Layer3State& state = decoder.layer3;
+    if (precision() == Precision::kSingle) {
+        const float* blocks[2] = {state.subbands_single[0][0], state.subbands_single[1][0]};
+        return synthesize_decoded(decoder, blocks, channels, kLinesPerSubband * granules, output,
+                                  position);
+    }
+    const double* blocks[2] = {state.subbands[0][0], state.subbands[1][0]};
+    return synthesize_decoded(decoder, blocks, channels, kLinesPerSubband, output, position);
 }
 
 } // namespace
@@ -93,32 +102,49 @@ void init_layer3_tables(int /*subband_limit*/) {
     layer3_tables();
 }
 
-int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position,
-                        BlockSynthesis synthesis) {
+int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position) {
     Layer3State& state = decoder.layer3;
     if (set_main_data_start(decoder, state.side_info.main_data_begin) != 0) {
         return 0;
     }
     const FrameLayout layout = frame_layout(decoder.header);
+    // Single precision synthesises the frame's granules together (in lanes
+    // of eight blocks, 36 blocks fill them better than 18), and those
+    // transformed before a failure still come out.
+    const bool together = precision() == Precision::kSingle;
     int clips = 0;
+    int held = 0;
+    const auto synthesize_held = [&] {
+        if (held > 0) {
+            clips += synthesize_granules(decoder, layout.channels, held, output, position);
+        }
+        held = 0;
+        return clips;
+    };
     for (int gr = 0; gr < layout.granules; ++gr) {
         for (int ch = 0; ch < layout.channels; ++ch) {
             const int result = decode_channel(decoder, layout, gr, ch);
             if (result != 0) {
+                synthesize_held();
                 return result == FRAME_CORRUPT ? FRAME_CORRUPT : clips;
             }
         }
         if (layout.channels == 2 && !joint_stereo(state, layout, gr)) {
+            synthesize_held();
             return FRAME_CORRUPT;
         }
+        state.slot_granule = together ? gr : 0;
         for (int ch = 0; ch < layout.channels; ++ch) {
             const GranuleInfo& granule = state.side_info.granules[ch][gr];
             antialias(state.spectrum[ch], granule);
             hybrid_synthesis(state, state.spectrum[ch], ch, granule);
         }
-        clips += synthesize_granule(decoder, layout.channels, synthesis, output, position);
+        ++held;
+        if (!together) {
+            synthesize_held();
+        }
     }
-    return clips;
+    return synthesize_held();
 }
 
 } // namespace tesk::quor

@@ -11,23 +11,17 @@ struct FrameDecoder;
 // Result of a Layer III frame whose data contradict themselves.
 inline constexpr int FRAME_CORRUPT = -1000;
 
-// The synthesis of the filter bank: consecutive blocks of 32 sub-band
-// samples per channel in, interleaved 16-bit PCM out at the output position
-// in bytes (advanced), clip count returned (see synthesize_blocks16).
-using BlockSynthesis = int (*)(FrameDecoder& decoder, const double* const* blocks, int channels,
-                               int count, unsigned char* output, int& position);
-
 // Makes sure the Layer III tables are built. They are immutable and built
 // once per process, thread-safely; later calls find them ready. The sub-band
 // limit is always 32.
 void init_layer3_tables(int subband_limit);
 
 // Decodes the main data of the frame in hand, whose side information
-// layer3_side_info_bits has read, into 16-bit PCM at the output position
-// (in bytes, advanced by the bytes written). Returns the number of clipped
-// samples, 0 when the reservoir cannot supply the frame's data, or
-// FRAME_CORRUPT. Output of granules decoded before a failure stays written.
-int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position,
-                        BlockSynthesis synthesis);
+// layer3_side_info_bits has read, into PCM at the output position (in
+// bytes, advanced by the bytes written; see synthesize_blocks16). Returns
+// the number of clipped samples, 0 when the reservoir cannot supply the
+// frame's data, or FRAME_CORRUPT. Output of granules decoded before a
+// failure stays written.
+int decode_layer3_frame(FrameDecoder& decoder, unsigned char* output, int& position);
 
 } // namespace tesk::quor

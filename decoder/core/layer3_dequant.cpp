@@ -268,21 +268,23 @@ std::size_t bit_position(const BitCache& cache) {
 }
 
 // Decodes `count` pairs from line on at `step` apart. Returns their leaves
-// ORed. kInside: every refill reads inside the buffer.
-template <bool kEscapes, bool kInside>
+// ORed. kInside: every refill reads inside the buffer. kStep: the step when
+// known in advance (1, the lines of long blocks), else 0.
+template <bool kEscapes, bool kInside, int kStep = 0>
 [[gnu::always_inline]] inline int decode_pair_run(BitCache& bits, const PairTable& table,
-                                                  double band_value, double* line, int step,
+                                                  double band_value, double* line, int runtime_step,
                                                   int count) {
-    double* const end = line + 2 * step * count;
+    const int step = kStep > 0 ? kStep : runtime_step;
     int nonzero = 0;
+    int left = count;
     if (!kEscapes) {
-        for (; end - line > 2 * step; line += 4 * step) {
+        for (; left > 1; left -= 2, line += 4 * step) {
             refill<kInside>(bits);
             nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
             nonzero |= decode_pair<kEscapes>(bits, table, band_value, line + 2 * step, step);
         }
     }
-    for (; line != end; line += 2 * step) {
+    for (; left > 0; --left, line += 2 * step) {
         refill<kInside>(bits);
         nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
     }
@@ -318,10 +320,15 @@ template <bool kEscapes>
         // The k-th refill of the run reads 8 bytes from at most
         // (47 k + 63) / 8 bytes past next_byte: a pair takes 47 bits at most.
         const std::size_t last_byte = bits.next_byte + 8 * static_cast<std::size_t>(count) + 16;
-        const int nonzero =
-            last_byte <= bits.buffer.size
-                ? decode_pair_run<kEscapes, true>(bits, table, band_value, line, step, count)
-                : decode_pair_run<kEscapes, false>(bits, table, band_value, line, step, count);
+        int nonzero = 0;
+        if (last_byte > bits.buffer.size) {
+            nonzero = decode_pair_run<kEscapes, false>(bits, table, band_value, line, step, count);
+        } else if (step == 1) {
+            nonzero =
+                decode_pair_run<kEscapes, true, 1>(bits, table, band_value, line, step, count);
+        } else {
+            nonzero = decode_pair_run<kEscapes, true>(bits, table, band_value, line, step, count);
+        }
         if (nonzero != 0) {
             bands.mark_nonzero();
         }

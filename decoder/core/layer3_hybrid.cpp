@@ -211,7 +211,7 @@ template <typename Scalar> struct Overlap {
 // the odd-negated window, and writes its 18 output samples.
 template <typename Scalar>
 void transform_subband(const double* lines, int s, unsigned block_type, Overlap<Scalar> overlap,
-                       double (*out)[kSubbands]) {
+                       Scalar (*out)[kSubbands]) {
     Scalar subband_lines[kLinesPerSubband];
     for (int k = 0; k < kLinesPerSubband; ++k) {
         subband_lines[k] = static_cast<Scalar>(lines[kLinesPerSubband * s + k]);
@@ -224,15 +224,9 @@ void transform_subband(const double* lines, int s, unsigned block_type, Overlap<
     }
 }
 
-inline void store_doubles(double* to, const Lanes4& samples) {
+// The lanes at `to`, in their own precision.
+template <typename T> inline void store_samples(Real<T>* to, const T& samples) {
     std::memcpy(to, &samples, sizeof samples);
-}
-
-// In two halves, each a register of doubles on the AVX2 build (built lane
-// by lane, which the compiler turns into one widening per half).
-inline void store_doubles(double* to, const Floats8& samples) {
-    store_doubles(to, Lanes4{samples[0], samples[1], samples[2], samples[3]});
-    store_doubles(to + 4, Lanes4{samples[4], samples[5], samples[6], samples[7]});
 }
 
 // Lines k to k + 3 of four neighbouring sub-bands from `first` on at to[k]
@@ -283,7 +277,7 @@ template <typename T> void load_lines(const double* first, T (&to)[kLinesPerSubb
 // the lane count) on, one per lane of T, side by side.
 template <typename T>
 void transform_lanes(const double* lines, int s, unsigned block_type, Overlap<Real<T>> overlap,
-                     double (*out)[kSubbands]) {
+                     Real<T> (*out)[kSubbands]) {
     T subband_lines[kLinesPerSubband];
     load_lines(lines + kLinesPerSubband * s, subband_lines);
     T z[36];
@@ -291,7 +285,7 @@ void transform_lanes(const double* lines, int s, unsigned block_type, Overlap<Re
     for (int i = 0; i < kLinesPerSubband; ++i) {
         T previous;
         std::memcpy(&previous, overlap.previous[i] + s, sizeof previous);
-        store_doubles(out[i] + s, z[i] + previous);
+        store_samples<T>(out[i] + s, z[i] + previous);
         const T next = z[i + kLinesPerSubband];
         std::memcpy(overlap.next[i] + s, &next, sizeof next);
     }
@@ -299,11 +293,11 @@ void transform_lanes(const double* lines, int s, unsigned block_type, Overlap<Re
 
 // The sub-bands of transform_lanes with zero lines: the previous overlap
 // is their output, and the next one is zero.
-template <typename T> void pass_lanes(int s, Overlap<Real<T>> overlap, double (*out)[kSubbands]) {
+template <typename T> void pass_lanes(int s, Overlap<Real<T>> overlap, Real<T> (*out)[kSubbands]) {
     for (int i = 0; i < kLinesPerSubband; ++i) {
         T previous;
         std::memcpy(&previous, overlap.previous[i] + s, sizeof previous);
-        store_doubles(out[i] + s, previous);
+        store_samples<T>(out[i] + s, previous);
         const T zero{};
         std::memcpy(overlap.next[i] + s, &zero, sizeof zero);
     }
@@ -343,6 +337,15 @@ template <typename T> Overlap<Real<T>> overlap_halves(Layer3State& state, int ha
     }
 }
 
+// The channel's output time slots in the precision of T.
+template <typename T> Real<T> (*output_slots(Layer3State& state, int channel))[kSubbands] {
+    if constexpr (kSingle<T>) {
+        return state.subbands_single[channel] + kLinesPerSubband * state.slot_granule;
+    } else {
+        return state.subbands[channel];
+    }
+}
+
 // Sub-bands are transformed a vector at a time up to the last active one
 // (the lanes above it transform zero lines), and the vectors above pass the
 // overlap. The long first two sub-bands of mixed blocks are transformed
@@ -354,7 +357,7 @@ inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int c
     const int half = state.overlap_half[channel];
     const Overlap<Real<T>> overlap = overlap_halves<T>(state, half, channel);
     state.overlap_half[channel] = 1 - half;
-    double(*out)[kSubbands] = state.subbands[channel];
+    Real<T>(*out)[kSubbands] = output_slots<T>(state, channel);
     const int active = std::min(static_cast<int>(granule.active_subbands), kSubbands);
     int s = 0;
     for (; s < active; s += lanes) {

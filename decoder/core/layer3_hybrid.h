@@ -13,8 +13,10 @@ namespace tesk::quor {
 // 0 and 1 for mixed short blocks, else between all active sub-bands.
 void antialias(double* lines, const GranuleInfo& granule);
 
-// Transforms one channel's 576 lines into state.subbands[channel], reading
-// the previous overlap of the channel and writing the new one.
+// Transforms one channel's 576 lines into state.subbands[channel] (in
+// single precision the slots of state.slot_granule in
+// state.subbands_single[channel]), reading the previous overlap of the
+// channel and writing the new one.
 void hybrid_synthesis(Layer3State& state, const double* lines, int channel,
                       const GranuleInfo& granule);
 

@@ -38,12 +38,35 @@ struct SynthesisTables {
     // columns[17 j + n], is entry j + 32 n of the flat window, so one column
     // serves the same term of every output at once.
     std::array<double, kWindowColumns * kWindowRows> columns{};
-    // The same columns in single precision.
-    std::array<float, kWindowColumns * kWindowRows> single_columns{};
+    // Single precision: taps[j][m], the window term of output j for the
+    // block m blocks back, scaled to 16 bits and signed for the DCT output
+    // tap_of(j, m) names, in every lane.
+    std::array<std::array<Floats8, kSynthesisTaps>, kSubbands> taps{};
     // Per stage t: 1 / (2 cos(pi (2k + 1) / (64 >> t))), k < 16 >> t.
     std::array<std::array<double, 16>, kDctStages> dct{};
     std::array<std::array<float, 16>, kDctStages> single_dct{};
 };
+
+// The DCT output of a block m blocks back that output j of a block takes,
+// and its sign (0 for a term that is always zero). The windowing takes the
+// value V(j) of even m and V(32 + j) of odd m, where V(i) = X(16 + i) for
+// X the block's 32-point DCT-II, with X(32) = 0, X(64 - k) = -X(k) and
+// X(64 + k) = -X(k).
+struct Tap {
+    int row;
+    int sign;
+};
+
+constexpr Tap tap_of(int j, int m) {
+    const int i = 16 + j + (m % 2 == 1 ? 32 : 0);
+    if (i < 32) {
+        return {i, 1};
+    }
+    if (i == 32) {
+        return {0, 0};
+    }
+    return i < 64 ? Tap{64 - i, -1} : Tap{i - 64, -1};
+}
 
 // The number type of a lane of T (T itself for a number).
 template <typename T> struct LaneOf { using type = T; };
@@ -77,10 +100,20 @@ void build_window(SynthesisTables& tables) {
         }
     }
     for (int p_index = 0; p_index < kWindowSize; ++p_index) {
-        const double value = window[p_index];
         const int at = kWindowRows * (p_index % kWindowColumns) + p_index / kWindowColumns;
-        tables.columns[at] = value;
-        tables.single_columns[at] = static_cast<float>(value);
+        tables.columns[at] = window[p_index];
+    }
+}
+
+// Output j of a block sums D(j + 32 m) V(j + 32 (m mod 2)) over the 16
+// blocks m back, D being the synthesis window.
+void build_taps(SynthesisTables& tables) {
+    for (int j = 0; j < kSubbands; ++j) {
+        for (int m = 0; m < kSynthesisTaps; ++m) {
+            const double d = kSynthesisWindowUnits[j + 32 * m] * kSynthesisWindowUnit;
+            tables.taps[j][m] =
+                Floats8{} + static_cast<float>(tap_of(j, m).sign * kOutputScale * d);
+        }
     }
 }
 
@@ -97,6 +130,7 @@ const SynthesisTables& synthesis_tables() {
     static const SynthesisTables tables = [] {
         SynthesisTables built;
         build_window(built);
+        build_taps(built);
         build_dct_constants(built);
         return built;
     }();
@@ -109,24 +143,6 @@ template <typename Real> const Real* dct_constants(const SynthesisTables& tables
         return tables.dct[stage].data();
     } else {
         return tables.single_dct[stage].data();
-    }
-}
-
-// The window columns in the precision Real of the windowing.
-template <typename Real> const Real* window_columns() {
-    if constexpr (std::is_same_v<Real, double>) {
-        return synthesis_tables().columns.data();
-    } else {
-        return synthesis_tables().single_columns.data();
-    }
-}
-
-// A channel's two halves of stored values in the precision Real.
-template <typename Real> auto stored_halves(SynthesisState& state, int channel) {
-    if constexpr (std::is_same_v<Real, double>) {
-        return state.halves[channel];
-    } else {
-        return state.single_halves[channel];
     }
 }
 
@@ -179,17 +195,16 @@ template <typename Real> void place_values(const Real* x, Real* a, Real* b) {
 // Stores the block's matrixing values (from its DCT x) in the channel's
 // halves, slot by slot (a slot's 17 values contiguous), and returns the half
 // the window reads and its slot offset.
-template <typename Real>
-const Real* store_block(SynthesisState& state, const Real* x, int channel, int& offset) {
+inline const double* store_block(SynthesisState& state, const double* x, int channel, int& offset) {
     const int b = state.ring_index;
-    Real* h0 = stored_halves<Real>(state, channel)[0];
-    Real* h1 = stored_halves<Real>(state, channel)[1];
+    double* h0 = state.halves[channel][0];
+    double* h1 = state.halves[channel][1];
     if (b % 2 == 1) {
-        place_values(x, h1 + kRows * ((b + 1) % kSlots), h0 + kRows * b);
+        place_values<double>(x, h1 + kRows * ((b + 1) % kSlots), h0 + kRows * b);
         offset = b;
         return h0;
     }
-    place_values(x, h0 + kRows * b, h1 + kRows * (b + 1));
+    place_values<double>(x, h0 + kRows * b, h1 + kRows * (b + 1));
     offset = b + 1;
     return h1;
 }
@@ -239,39 +254,48 @@ inline int round_block(const double* sums, std::int16_t* pcm) {
 using Ints8 = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
 using Shorts8 = std::int16_t __attribute__((vector_size(8 * sizeof(std::int16_t))));
 
-// round_block for sums in single precision, eight at a time, without
-// leaving it: the sum clipped and cut to its integer part, which is moved
-// one away from zero when the cut fraction is at least a half. Every step
-// is exact, so the result is that of the double rounding of the same sums.
-inline int round_block(const float* sums, std::int16_t* pcm) {
+// Eight sums in single precision rounded without leaving it: each clipped
+// and cut to its integer part, which moves one away from zero when the cut
+// fraction is at least a half, that is by twice the fraction cut to its
+// integer part (-1, 0 or 1). Every step is exact, so the result is that of
+// the double rounding of the same sums. Lanes clipped (or not a number)
+// count -1 in `outside`.
+inline void round_lanes(const Floats8& sum, Ints8& outside, Ints8& rounded) {
     const Floats8 low = Floats8{} - 32768.0F;
     const Floats8 high = Floats8{} + 32767.0F;
-    const Floats8 half = Floats8{} + 0.5F;
-    Ints8 outside{};
-    for (int n = 0; n < kSubbands; n += 8) {
-        Floats8 sum;
-        std::memcpy(&sum, sums + n, sizeof sum);
-        outside += (sum > high) | (sum < low);
-        const Floats8 raised = sum > low ? sum : low;
-        const Floats8 clipped = raised < high ? raised : high;
-        const Ints8 whole = __builtin_convertvector(clipped, Ints8);
-        const Floats8 fraction = clipped - __builtin_convertvector(whole, Floats8);
-        const Ints8 past_half = (fraction >= half) | (fraction <= -half);
-        // +1 for a positive sum, -1 for a negative one.
-        const Ints8 away = (__builtin_bit_cast(Ints8, clipped) >> 31) | 1;
-        const Shorts8 rounded = __builtin_convertvector(whole + (past_half & away), Shorts8);
-        std::memcpy(pcm + n, &rounded, sizeof rounded);
-    }
+    const Floats8 raised = sum > low ? sum : low;
+    const Floats8 clipped = raised < high ? raised : high;
+    outside += clipped != sum;
+    const Ints8 whole = __builtin_convertvector(clipped, Ints8);
+    const Floats8 fraction = clipped - __builtin_convertvector(whole, Floats8);
+    rounded = whole + __builtin_convertvector(fraction + fraction, Ints8);
+}
+
+// The negated sum of the lanes.
+inline int count_lanes(Ints8 flags) {
     int count = 0;
     for (int lane = 0; lane < 8; ++lane) {
-        count -= outside[lane];
+        count -= flags[lane];
     }
     return count;
 }
 
+// round_block for sums in single precision, eight at a time.
+inline int round_block(const float* sums, std::int16_t* pcm) {
+    Ints8 outside{};
+    for (int n = 0; n < kSubbands; n += 8) {
+        Floats8 sum;
+        std::memcpy(&sum, sums + n, sizeof sum);
+        Ints8 whole;
+        round_lanes(sum, outside, whole);
+        const Shorts8 rounded = __builtin_convertvector(whole, Shorts8);
+        std::memcpy(pcm + n, &rounded, sizeof rounded);
+    }
+    return count_lanes(outside);
+}
+
 // sums[n] -= column[n] * slot[n] for the 16 rows.
-template <typename Real>
-inline void subtract_terms(Real* sums, const Real* column, const Real* slot) {
+inline void subtract_terms(double* sums, const double* column, const double* slot) {
     for (int n = 0; n < 16; ++n) {
         sums[n] -= column[n] * slot[n];
     }
@@ -280,29 +304,28 @@ inline void subtract_terms(Real* sums, const Real* column, const Real* slot) {
 // Windows the stored values (slot k's row n at r[17 k + n]) into 32 PCM
 // samples. Each output keeps its own running sum, added term by term in a
 // fixed order; the outputs run side by side per term over a window column,
-// and each slot is read once for the terms of both halves of the block, in
-// the precision Real.
-template <typename Real> void window_block(const Real* r, int o, Real* sums) {
+// and each slot is read once for the terms of both halves of the block.
+inline void window_block(const double* r, int o, double* sums) {
     // Slot k's terms take column 16 - o + k in the head and column 15 + o -
     // k in the tail (16 + o for the last slot), all at fixed distances from
     // two columns.
-    const Real* head_columns = window_columns<Real>() + kWindowRows * (16 - o);
-    const Real* tail_columns = window_columns<Real>() + kWindowRows * (15 + o);
+    const double* head_columns = synthesis_tables().columns.data() + kWindowRows * (16 - o);
+    const double* tail_columns = synthesis_tables().columns.data() + kWindowRows * (15 + o);
     // The column of slot k's terms in tail[n], which is output 32 - n (row
     // 0 runs along only to keep the loop whole).
     const auto tail_column = [&](int k) {
         return k < kSlots - 1 ? tail_columns - kWindowRows * k : tail_columns + kWindowRows;
     };
-    Real head[16] = {};
-    Real middle = 0;
-    Real tail[16] = {};
+    double head[16] = {};
+    double middle = 0;
+    double tail[16] = {};
     // Unrolled whole, so that every slot's columns are fixed offsets.
 #pragma GCC unroll 8
     for (int k = 0; k < kSlots; k += 2) {
-        const Real* even = head_columns + kWindowRows * k;
-        const Real* odd = even + kWindowRows;
-        const Real* even_slot = r + kRows * k;
-        const Real* odd_slot = even_slot + kRows;
+        const double* even = head_columns + kWindowRows * k;
+        const double* odd = even + kWindowRows;
+        const double* even_slot = r + kRows * k;
+        const double* odd_slot = even_slot + kRows;
         for (int n = 0; n < 16; ++n) {
             head[n] += even[n] * even_slot[n];
             head[n] -= odd[n] * odd_slot[n];
@@ -322,11 +345,11 @@ template <typename Real> void window_block(const Real* r, int o, Real* sums) {
 
 // The 32 windowed sums of a block in the output form: rounded to 16 bits
 // (returning the clip count), or as floats (nothing clipped).
-template <typename Real> inline int emit_block(const Real* sums, std::int16_t* pcm) {
+inline int emit_block(const double* sums, std::int16_t* pcm) {
     return round_block(sums, pcm);
 }
 
-template <typename Real> inline int emit_block(const Real* sums, float* out) {
+inline int emit_block(const double* sums, float* out) {
     for (int n = 0; n < kSubbands; ++n) {
         out[n] = static_cast<float>(sums[n]);
     }
@@ -335,14 +358,14 @@ template <typename Real> inline int emit_block(const Real* sums, float* out) {
 
 // Windows a block whose DCT is x into pcm, after moving the ring on for
 // channel 0.
-template <typename Real, typename Sample>
-inline int window_values(SynthesisState& state, const Real* x, int channel, Sample* pcm) {
+template <typename Sample>
+inline int window_values(SynthesisState& state, const double* x, int channel, Sample* pcm) {
     if (channel == 0) {
         state.ring_index = (state.ring_index + 15) % 16;
     }
     int offset = 0;
-    const Real* r = store_block<Real>(state, x, channel, offset);
-    Real sums[kSubbands];
+    const double* r = store_block(state, x, channel, offset);
+    double sums[kSubbands];
     window_block(r, offset, sums);
     return emit_block(sums, pcm);
 }
@@ -366,11 +389,10 @@ inline void dct_four_blocks(const double* blocks, int stride, double (*x)[kSubba
     }
 }
 
-// The most blocks per channel a group holds in the precision Real: eight
-// lanes of single precision take four blocks of each of two channels or
-// eight of one.
-template <typename Real> constexpr int group_blocks(int channels) {
-    return std::is_same_v<Real, float> ? 8 / channels : 4;
+// The most blocks per channel a group holds in the precision Real: four
+// side by side in double, eight in single precision.
+template <typename Real> constexpr int group_blocks() {
+    return std::is_same_v<Real, float> ? 8 : 4;
 }
 
 // The DCTs of `count` (1 to 4) blocks of each channel (block t of channel c
@@ -412,25 +434,52 @@ inline void transpose8(const Floats8* rows, Floats8* columns) {
     }
 }
 
-// The same in single precision for up to group_blocks blocks per channel,
-// always eight side by side (lanes beyond the blocks there are repeat one
-// and go unused), block t of channel c in row group_blocks c + t: rounded
-// to single precision row by row, turned into lanes, transformed and turned
-// back into one row per block.
-inline void dct_blocks(const double* const* blocks, int channels, int count,
-                       float (*rows)[kSubbands]) {
-    const int per_channel = group_blocks<float>(channels);
+// `count` (1 to 4) blocks of each channel: block t of channel c at
+// blocks[c] + 32 t, in the order of single blocks (per block, channel 0
+// first).
+template <typename Sample>
+inline int synthesize_blocks_double(SynthesisState& state, const double* const* blocks,
+                                    int channels, int count, Sample (*pcm)[2][kSubbands]) {
+    double x[8][kSubbands];
+    dct_blocks(blocks, channels, count, x);
+    int clips = 0;
+    for (int t = 0; t < count; ++t) {
+        for (int c = 0; c < channels; ++c) {
+            clips += window_values(state, x[4 * c + t], c, pcm[t][c]);
+        }
+    }
+    return clips;
+}
+
+// Single precision runs a group of up to eight consecutive blocks of one
+// channel in the lanes of a vector, from the DCT through the windowing to
+// the rounding, and turns them into one row per block only at the end.
+
+// The `count` (1 to 8) blocks at block, 32 samples each, rounded to single
+// precision and turned into lanes: in[k] holds sample k of each block (the
+// last block repeated in the lanes beyond count).
+inline void load_lanes(const float* block, int count, Floats8* in);
+
+inline void load_lanes(const double* block, int count, Floats8* in) {
+    float rows[8][kSubbands];
     for (int j = 0; j < 8; ++j) {
-        const int c = j / per_channel;
-        const double* block = blocks[c] + kSubbands * std::min(j % per_channel, count - 1);
+        const double* row = block + kSubbands * std::min(j, count - 1);
         for (int k = 0; k < kSubbands; k += 4) {
             Lanes4 values;
-            std::memcpy(&values, block + k, sizeof values);
+            std::memcpy(&values, row + k, sizeof values);
             const Floats4 rounded = __builtin_convertvector(values, Floats4);
             std::memcpy(rows[j] + k, &rounded, sizeof rounded);
         }
     }
-    Floats8 in[kSubbands];
+    load_lanes(rows[0], 8, in);
+}
+
+// The same for blocks in single precision: turned into lanes only.
+inline void load_lanes(const float* block, int count, Floats8* in) {
+    const float* rows[8];
+    for (int j = 0; j < 8; ++j) {
+        rows[j] = block + kSubbands * std::min(j, count - 1);
+    }
     Floats8 tile[8];
     for (int m = 0; m < kSubbands; m += 8) {
         for (int j = 0; j < 8; ++j) {
@@ -438,46 +487,148 @@ inline void dct_blocks(const double* const* blocks, int channels, int count,
         }
         transpose8(tile, in + m);
     }
-    Floats8 out[kSubbands];
-    fast_dct<kSubbands>(synthesis_tables(), in, out);
-    for (int m = 0; m < kSubbands; m += 8) {
-        transpose8(out + m, tile);
-        for (int j = 0; j < 8; ++j) {
-            std::memcpy(rows[j] + m, &tile[j], sizeof tile[j]);
+}
+
+// Windows the lanes of a group whose DCT outputs are stored at `end` of
+// the history rows (lane l at end + l): sums[j] holds output j of each
+// block, its terms added from the newest block back. Outputs j and 32 - j
+// read the same values, so they run together. Unrolled whole, so that
+// every term's row, offset and tap are fixed.
+inline void window_lanes(const float (*history)[kSynthesisHistory], int end,
+                         const SynthesisTables& tables, Floats8* sums) {
+#pragma GCC unroll 17
+    for (int j = 0; j <= kSubbands / 2; ++j) {
+        const bool paired = j > 0 && j < kSubbands / 2;
+        Floats8 low{};
+        Floats8 high{};
+        bool first = true;
+#pragma GCC unroll 16
+        for (int m = 0; m < kSynthesisTaps; ++m) {
+            const Tap tap = tap_of(j, m);
+            if (tap.sign == 0) {
+                continue;
+            }
+            Floats8 values;
+            std::memcpy(&values, history[tap.row] + end - m, sizeof values);
+            low = first ? tables.taps[j][m] * values : low + tables.taps[j][m] * values;
+            if (paired) {
+                const Floats8& tap_high = tables.taps[kSubbands - j][m];
+                high = first ? tap_high * values : high + tap_high * values;
+            }
+            first = false;
+        }
+        sums[j] = low;
+        if (paired) {
+            sums[kSubbands - j] = high;
         }
     }
 }
 
-// `count` (1 to group_blocks) blocks of each channel: block t of channel c
-// at blocks[c] + 32 t, in the order of single blocks (per block, channel 0
-// first).
-template <typename Real, typename Sample>
-inline int synthesize_group_body(SynthesisState& state, const double* const* blocks, int channels,
-                                 int count, Sample (*pcm)[2][kSubbands]) {
-    Real x[8][kSubbands];
-    dct_blocks(blocks, channels, count, x);
-    const int per_channel = group_blocks<Real>(channels);
-    int clips = 0;
-    for (int t = 0; t < count; ++t) {
-        for (int c = 0; c < channels; ++c) {
-            clips += window_values<Real>(state, x[per_channel * c + t], c, pcm[t][c]);
+// The lanes turned into rows for the first `count` blocks: lane t of
+// lanes[j] into pcm[t][channel][j], each row of eight written by `store`.
+template <typename Sample, typename Store>
+inline void store_lanes(const Floats8* lanes, int count, Sample (*pcm)[2][kSubbands], int channel,
+                        Store store) {
+    Floats8 tile[8];
+    for (int m = 0; m < kSubbands; m += 8) {
+        transpose8(lanes + m, tile);
+        for (int t = 0; t < count; ++t) {
+            store(tile[t], pcm[t][channel] + m);
         }
     }
+}
+
+// The sums of the group's first `count` blocks rounded to 16 bits; returns
+// the number of clipped samples.
+inline int emit_lanes(const Floats8* sums, int count, std::int16_t (*pcm)[2][kSubbands],
+                      int channel) {
+    Ints8 outside{};
+    Floats8 rounded[kSubbands];
+    for (int j = 0; j < kSubbands; ++j) {
+        Ints8 whole;
+        round_lanes(sums[j], outside, whole);
+        rounded[j] = __builtin_bit_cast(Floats8, whole);
+    }
+    store_lanes(rounded, count, pcm, channel, [](const Floats8& row, std::int16_t* out) {
+        const Shorts8 samples = __builtin_convertvector(__builtin_bit_cast(Ints8, row), Shorts8);
+        std::memcpy(out, &samples, sizeof samples);
+    });
+    const Ints8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+    return count_lanes(outside & (lane < count));
+}
+
+// The sums as floats: nothing clipped.
+inline int emit_lanes(const Floats8* sums, int count, float (*pcm)[2][kSubbands], int channel) {
+    store_lanes(sums, count, pcm, channel,
+                [](const Floats8& row, float* out) { std::memcpy(out, &row, sizeof row); });
+    return 0;
+}
+
+// Keeps the last blocks a window reads at the start of the history rows
+// when the next group might not fit behind them.
+inline void make_room(float (*history)[kSynthesisHistory], int& end) {
+    if (end + 8 <= kSynthesisHistory) {
+        return;
+    }
+    constexpr int kKept = kSynthesisTaps - 1;
+    for (int k = 0; k < kSubbands; ++k) {
+        std::memmove(history[k], history[k] + end - kKept, kKept * sizeof(float));
+    }
+    end = kKept;
+}
+
+// `count` (1 to 8) consecutive blocks of one channel at block, into
+// pcm[t][channel].
+template <typename Sample, typename Block>
+inline int synthesize_lanes(SynthesisState& state, const Block* block, int channel, int count,
+                            Sample (*pcm)[2][kSubbands]) {
+    const SynthesisTables& tables = synthesis_tables();
+    Floats8 in[kSubbands];
+    load_lanes(block, count, in);
+    Floats8 out[kSubbands];
+    fast_dct<kSubbands>(tables, in, out);
+    float(*history)[kSynthesisHistory] = state.history[channel];
+    int& end = state.history_end[channel];
+    for (int k = 0; k < kSubbands; ++k) {
+        std::memcpy(history[k] + end, &out[k], sizeof out[k]);
+    }
+    Floats8 sums[kSubbands];
+    window_lanes(history, end, tables, sums);
+    const int clips = emit_lanes(sums, count, pcm, channel);
+    end += count;
+    make_room(history, end);
     return clips;
+}
+
+// `count` (1 to group_blocks) blocks of each channel: block t of channel c
+// at blocks[c] + 32 t, into pcm[t][c]. Blocks in single precision (Block
+// float) go to the single-precision synthesis only.
+template <typename Real, typename Sample, typename Block>
+inline int synthesize_group_body(SynthesisState& state, const Block* const* blocks, int channels,
+                                 int count, Sample (*pcm)[2][kSubbands]) {
+    if constexpr (std::is_same_v<Real, double>) {
+        return synthesize_blocks_double(state, blocks, channels, count, pcm);
+    } else {
+        int clips = 0;
+        for (int c = 0; c < channels; ++c) {
+            clips += synthesize_lanes(state, blocks[c], c, count, pcm);
+        }
+        return clips;
+    }
 }
 
 // The synthesis of a group of blocks with the matrixing and windowing
 // inlined, once per vector path and precision.
-template <typename Real, typename Sample>
-[[gnu::flatten]] int synthesize_group_baseline(SynthesisState& state, const double* const* blocks,
+template <typename Real, typename Sample, typename Block>
+[[gnu::flatten]] int synthesize_group_baseline(SynthesisState& state, const Block* const* blocks,
                                                int channels, int count,
                                                Sample (*pcm)[2][kSubbands]) {
     return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
 }
 
-template <typename Real, typename Sample>
+template <typename Real, typename Sample, typename Block>
 TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_group_avx2(SynthesisState& state,
-                                                          const double* const* blocks, int channels,
+                                                          const Block* const* blocks, int channels,
                                                           int count, Sample (*pcm)[2][kSubbands]) {
     return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
 }
@@ -487,9 +638,18 @@ TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_group_avx2(SynthesisState& state,
 template <typename Sample>
 int synthesize_group(SynthesisState& state, const double* const* blocks, int channels, int count,
                      Sample (*pcm)[2][kSubbands]) {
-    static const auto synthesize = pick_build(
-        &synthesize_group_baseline<double, Sample>, &synthesize_group_avx2<double, Sample>,
-        &synthesize_group_baseline<float, Sample>, &synthesize_group_avx2<float, Sample>);
+    static const auto synthesize = pick_build(&synthesize_group_baseline<double, Sample, double>,
+                                              &synthesize_group_avx2<double, Sample, double>,
+                                              &synthesize_group_baseline<float, Sample, double>,
+                                              &synthesize_group_avx2<float, Sample, double>);
+    return synthesize(state, blocks, channels, count, pcm);
+}
+
+template <typename Sample>
+int synthesize_group(SynthesisState& state, const float* const* blocks, int channels, int count,
+                     Sample (*pcm)[2][kSubbands]) {
+    static const auto synthesize = pick_simd(&synthesize_group_baseline<float, Sample, float>,
+                                             &synthesize_group_avx2<float, Sample, float>);
     return synthesize(state, blocks, channels, count, pcm);
 }
 
@@ -570,16 +730,16 @@ std::int16_t round_to_pcm16(double sum, int& clips) {
 namespace {
 
 // synthesize_blocks16 into samples of the type Sample.
-template <typename Sample>
-int synthesize_blocks_as(SynthesisState& state, const double* const* blocks, int channels,
-                         int count, unsigned char* output, int& position) {
+template <typename Sample, typename Block>
+int synthesize_blocks_as(SynthesisState& state, const Block* const* blocks, int channels, int count,
+                         unsigned char* output, int& position) {
     const int stride = static_cast<int>(sizeof(Sample)) * channels;
-    const int most = precision() == Precision::kSingle ? group_blocks<float>(channels)
-                                                       : group_blocks<double>(channels);
+    const int most =
+        precision() == Precision::kSingle ? group_blocks<float>() : group_blocks<double>();
     int clips = 0;
     for (int t = 0; t < count; t += most) {
         const int group = std::min(most, count - t);
-        const double* starts[2] = {blocks[0] + kSubbands * t, blocks[channels - 1] + kSubbands * t};
+        const Block* starts[2] = {blocks[0] + kSubbands * t, blocks[channels - 1] + kSubbands * t};
         Sample pcm[8][2][kSubbands];
         clips += synthesize_group(state, starts, channels, group, pcm);
         for (int b = 0; b < group; ++b) {
@@ -590,16 +750,28 @@ int synthesize_blocks_as(SynthesisState& state, const double* const* blocks, int
     return clips;
 }
 
-} // namespace
-
-int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
-                        unsigned char* output, int& position) {
+// synthesize_blocks16 in the decoder's output form.
+template <typename Block>
+int synthesize_blocks_in_form(FrameDecoder& decoder, const Block* const* blocks, int channels,
+                              int count, unsigned char* output, int& position) {
     if (decoder.synthesis.output == SampleOutput::kFloat) {
         return synthesize_blocks_as<float>(decoder.synthesis, blocks, channels, count, output,
                                            position);
     }
     return synthesize_blocks_as<std::int16_t>(decoder.synthesis, blocks, channels, count, output,
                                               position);
+}
+
+} // namespace
+
+int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                        unsigned char* output, int& position) {
+    return synthesize_blocks_in_form(decoder, blocks, channels, count, output, position);
+}
+
+int synthesize_blocks16(FrameDecoder& decoder, const float* const* blocks, int channels, int count,
+                        unsigned char* output, int& position) {
+    return synthesize_blocks_in_form(decoder, blocks, channels, count, output, position);
 }
 
 } // namespace tesk::quor

@@ -16,6 +16,8 @@ struct FrameDecoder;
 
 inline constexpr int kSubbands = 32;
 inline constexpr int kSynthesisHalfSize = 272; // 16 slots of 17 rows
+inline constexpr int kSynthesisTaps = 16;      // blocks each output sums over
+inline constexpr int kSynthesisHistory = 64;   // blocks a history row holds
 
 // The form of the synthesis output: native signed 16-bit samples, rounded
 // and clipped; or native floats on the same scale (full scale 32768, so a
@@ -28,10 +30,14 @@ constexpr int sample_bytes(SampleOutput form) {
 }
 
 struct SynthesisState {
-    // Per channel two halves of 16 slots x 17 rows of matrixing values, in
-    // the precision of the process (see simd_path.h); the other stays unused.
+    // Double precision: per channel two halves of 16 slots x 17 rows of
+    // matrixing values.
     double halves[2][2][kSynthesisHalfSize] = {};
-    float single_halves[2][2][kSynthesisHalfSize] = {};
+    // Single precision: per channel and DCT output k, the outputs k of the
+    // channel's blocks in time order, the next block's at history_end; the
+    // 15 blocks before it are the ones its windowing reads.
+    alignas(32) float history[2][kSubbands][kSynthesisHistory] = {};
+    int history_end[2] = {kSynthesisTaps - 1, kSynthesisTaps - 1};
     // Ring slot shared by both channels; moves on each channel-0 block.
     int ring_index = 1;
     // The form of the frame in hand's output, chosen per frame decode.
@@ -39,9 +45,10 @@ struct SynthesisState {
 };
 
 // Moves the ring to where it stands at `block` (counted from the first block
-// of the stream) in a decode from the start. The windowing sums its terms in
-// ring order, so a decode resumed at a later frame gives the same samples as
-// one from the start only in the same phase.
+// of the stream) in a decode from the start. The windowing in double
+// precision sums its terms in ring order, so a decode resumed at a later
+// frame gives the same samples as one from the start only in the same phase;
+// single precision sums them from the newest block back in every phase.
 void set_synthesis_phase(SynthesisState& state, std::int64_t block);
 
 // Builds the window and matrixing constants once; later calls find them ready.
@@ -54,6 +61,11 @@ void init_synthesis_tables();
 // form; advances position by 32 samples' bytes per block and channel.
 // Returns the number of clipped samples (none in float output).
 int synthesize_blocks16(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
+                        unsigned char* output, int& position);
+
+// The same for blocks already in single precision, in a process whose
+// transforms run in single precision (see simd_path.h).
+int synthesize_blocks16(FrameDecoder& decoder, const float* const* blocks, int channels, int count,
                         unsigned char* output, int& position);
 
 // The 33 stored matrixing values of one block: a[r] = -V(32 + r) for

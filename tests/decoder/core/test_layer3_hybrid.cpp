@@ -68,14 +68,19 @@ protected:
         }
         granule_.active_subbands = 32;
     }
+    // Output slot i of sub-band s of channel 0, in the precision of the
+    // transforms.
+    static double output(const Layer3State& state, int i, int s) {
+        return precision() == Precision::kSingle ? state.subbands_single[0][i][s]
+                                                 : state.subbands[0][i][s];
+    }
     // Outputs of sub-band s for one granule from a zero overlap and for a
     // following granule of zero lines, which gives the overlap it kept.
     void expect_two_granules(int s, unsigned block_type, const Layer3State& first) const {
         const std::vector<double> z = reference_imdct(lines_ + 18 * s, block_type, s);
         for (int i = 0; i < 18; ++i) {
-            EXPECT_NEAR(first.subbands[0][i][s], z[i], tolerance())
-                << "sub-band " << s << " i " << i;
-            EXPECT_NEAR(state_->subbands[0][i][s], z[i + 18], tolerance())
+            EXPECT_NEAR(output(first, i, s), z[i], tolerance()) << "sub-band " << s << " i " << i;
+            EXPECT_NEAR(output(*state_, i, s), z[i + 18], tolerance())
                 << "overlap of sub-band " << s << " i " << i;
         }
     }
