@@ -6,9 +6,6 @@
 #include <string_view>
 #include <system_error>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <tesk/AudioSource.h>
 #include <tesk/host/PluginLoader.h>
 #include <zelm/Exception.h>
@@ -16,6 +13,7 @@
 
 #include "programs/common/plain_errors.h"
 #include "programs/common/stream_report.h"
+#include "programs/common/system_seam.h"
 #include "programs/common/temporary_files.h"
 
 namespace tesk::player {
@@ -33,9 +31,8 @@ constexpr int kAudioSourceFlag = 2;
 class StandardInputFile {
 public:
     StandardInputFile() {
-        struct stat status {};
-        if (fstat(STDIN_FILENO, &status) == 0 && S_ISREG(status.st_mode)) {
-            m_path = "/dev/stdin";
+        m_path = cli::os::standardInputPath();
+        if (!m_path.empty()) {
             return;
         }
         const std::filesystem::path folder = std::filesystem::temp_directory_path();
