@@ -260,13 +260,20 @@ std::FILE* OpenWidePath(const wchar_t* path) {
 }
 
 std::FILE* OpenUtf8Path(const char* path) {
+    // The name in the system's own form: UTF-16 on Windows, whose narrow
+    // file functions take the ANSI code page instead of UTF-8.
+    const std::filesystem::path native(std::u8string(reinterpret_cast<const char8_t*>(path)));
     // A folder opens for reading on some systems but holds no stream.
     std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) {
+    if (std::filesystem::is_directory(native, ignored)) {
         errno = EISDIR;
         return nullptr;
     }
-    return std::fopen(path, "rb");
+#if defined(_WIN32)
+    return ::_wfopen(native.c_str(), L"rb");
+#else
+    return std::fopen(native.c_str(), "rb");
+#endif
 }
 
 std::int64_t FileSize(std::FILE* file) {

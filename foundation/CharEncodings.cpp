@@ -11,16 +11,16 @@
 namespace zelm {
 namespace {
 
-constexpr CharCode kReplacement = posix::kReplacementCharacter;
+constexpr CharCode kReplacement = platform::kReplacementCharacter;
 
 bool isSurrogate(CharCode ch) {
-    return ch >= 0 && posix::isSurrogate(static_cast<char32_t>(ch));
+    return ch >= 0 && platform::isSurrogate(static_cast<char32_t>(ch));
 }
 bool isHighSurrogate(CharCode ch) {
-    return ch >= 0 && posix::isHighSurrogate(static_cast<char32_t>(ch));
+    return ch >= 0 && platform::isHighSurrogate(static_cast<char32_t>(ch));
 }
 bool isLowSurrogate(CharCode ch) {
-    return ch >= 0 && posix::isLowSurrogate(static_cast<char32_t>(ch));
+    return ch >= 0 && platform::isLowSurrogate(static_cast<char32_t>(ch));
 }
 bool isContinuation(std::uint8_t byte) {
     return (byte & 0xC0) == 0x80;
@@ -361,17 +361,17 @@ int CCPCharEncoding::getEncodedSize(CharCode ch) const {
     if (ch < 0 || ch > 0xFFFF) {
         return 0;
     }
-    return posix::unicodeToAnsi(static_cast<std::uint32_t>(ch)) < 0 ? 0 : 1;
+    return platform::unicodeToAnsi(static_cast<std::uint32_t>(ch)) < 0 ? 0 : 1;
 }
 
 CharCode CCPCharEncoding::read(const std::uint8_t* at) const {
     char16_t unit = 0;
-    posix::multiByteToWideChar(0, 1, reinterpret_cast<const char*>(at), 1, &unit, 1);
+    platform::multiByteToWideChar(0, 1, reinterpret_cast<const char*>(at), 1, &unit, 1);
     return unit;
 }
 
 void CCPCharEncoding::write(std::uint8_t* at, CharCode ch) const {
-    *at = static_cast<std::uint8_t>(posix::unicodeToAnsi(static_cast<std::uint32_t>(ch)));
+    *at = static_cast<std::uint8_t>(platform::unicodeToAnsi(static_cast<std::uint32_t>(ch)));
 }
 
 String CLatin1CharEncoding::getName() const {

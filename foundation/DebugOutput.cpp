@@ -7,11 +7,11 @@
 namespace zelm {
 
 void debugOutput(const String& text) {
-    posix::outputDebugString(text.toWString());
+    platform::outputDebugString(text.toWString());
 }
 
 DebugOutputSink setDebugOutputSink(DebugOutputSink sink) {
-    return posix::setDebugOutputSink(std::move(sink));
+    return platform::setDebugOutputSink(std::move(sink));
 }
 
 } // namespace zelm

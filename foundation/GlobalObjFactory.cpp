@@ -41,11 +41,11 @@ struct CFactoryHolder {
 // A request that the factory cannot serve is a misuse: it is signalled to
 // an attached debugger and ends the process with a message.
 [[noreturn]] void requestWithoutFactory(bool afterUnload) {
-    posix::debugBreak();
-    posix::outputDebugString(afterUnload ? L"zelm: a global object was requested after the "
-                                           L"library's global objects were destroyed"
-                                         : L"zelm: a global object was requested while the "
-                                           L"global-object factory is not alive");
+    platform::debugBreak();
+    platform::outputDebugString(afterUnload ? L"zelm: a global object was requested after the "
+                                              L"library's global objects were destroyed"
+                                            : L"zelm: a global object was requested while the "
+                                              L"global-object factory is not alive");
     std::abort();
 }
 

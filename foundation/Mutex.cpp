@@ -16,11 +16,11 @@ namespace {
 } // namespace
 
 const P<IMutexFactory>& getMutexFactory() {
-    static const P<IMutexFactory> factory(new posix::CMutexFactory());
+    static const P<IMutexFactory> factory(new platform::CMutexFactory());
     return factory;
 }
 
-namespace posix {
+namespace ZELM_PLATFORM {
 
 void CMutexImpl::lock() {
     m_mutex.lock();
@@ -76,5 +76,5 @@ P<IMutex> CMutexFactory::createGlobalMutex(const String& name) {
     return P<IMutex>(new CGlobalMutexImpl(name));
 }
 
-} // namespace posix
+} // namespace ZELM_PLATFORM
 } // namespace zelm

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 
 // Re-entrant mutex for the threads of one process; tryLock never waits.
 class CMutexImpl : public CObject, public virtual IMutex {
@@ -44,4 +44,4 @@ public:
     P<IMutex> createGlobalMutex(const String& name) override;
 };
 
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

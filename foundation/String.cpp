@@ -18,7 +18,7 @@ namespace {
 
 using Chars = std::vector<CharCode>;
 
-constexpr CharCode kReplacement = posix::kReplacementCharacter;
+constexpr CharCode kReplacement = platform::kReplacementCharacter;
 
 // Zero bytes that serve as the empty text of the empty and null strings.
 alignas(4) const unsigned char kZeros[4] = {0, 0, 0, 0};
@@ -637,7 +637,7 @@ std::string String::toStdString() const {
     std::string out;
     StringPos pos = m_object->getStart();
     for (CharCode ch = 0; (ch = m_object->nextChar(pos)) >= 0;) {
-        posix::appendUtf8(out, static_cast<char32_t>(ch));
+        platform::appendUtf8(out, static_cast<char32_t>(ch));
     }
     return out;
 }

@@ -352,10 +352,10 @@ void CStringFormat::doDouble(double value) {
     const int widest = std::max(m_width, exponent ? 1 : 308);
     ensureScratch(static_cast<std::size_t>(m_precision >= 0 ? m_precision : 20) + 1 +
                   static_cast<std::size_t>(widest) + (fixed ? 0 : 21) + 21);
-    int length = posix::formatDouble(m_scratch.data(), m_scratch.size(), m_specification, value);
+    int length = platform::formatDouble(m_scratch.data(), m_scratch.size(), m_specification, value);
     if (length >= static_cast<int>(m_scratch.size())) {
         ensureScratch(static_cast<std::size_t>(length) + 1);
-        length = posix::formatDouble(m_scratch.data(), m_scratch.size(), m_specification, value);
+        length = platform::formatDouble(m_scratch.data(), m_scratch.size(), m_specification, value);
     }
     appendScratch(length);
     goToNextFormatField();
@@ -372,8 +372,8 @@ void CStringFormat::doChar(std::int32_t character) {
     if (character >= 0 && character < 0x80) {
         completeSpecification('c');
         ensureScratch(static_cast<std::size_t>(std::max(m_width, 1)) + 21);
-        const int length = posix::formatCharacter(m_scratch.data(), m_scratch.size(),
-                                                  m_specification, static_cast<char>(character));
+        const int length = platform::formatCharacter(m_scratch.data(), m_scratch.size(),
+                                                     m_specification, static_cast<char>(character));
         appendScratch(length);
         goToNextFormatField();
         return;

@@ -2,15 +2,14 @@
 
 #include <zelm/Exception.h>
 
-#include <dlfcn.h>
+#include "DynamicLibrary.h"
 
 namespace tesk::host {
 
 namespace {
 
-[[noreturn]] void throwLoadError(const std::string& path, const char* cause) {
-    throw zelm::CError(zelm::String::fromUTF8("cannot load the plug-in '" + path +
-                                              "': " + (cause != nullptr ? cause : "unknown cause")),
+[[noreturn]] void throwLoadError(const std::string& path, const std::string& cause) {
+    throw zelm::CError(zelm::String::fromUTF8("cannot load the plug-in '" + path + "': " + cause),
                        "PluginLoadError");
 }
 
@@ -18,13 +17,14 @@ namespace {
 
 CPluginLoader::CPluginLoader(const std::string& path, LogSink sink)
     : m_path(path.empty() ? kDefaultPluginName : path) {
-    m_library = ::dlopen(m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string error;
+    m_library = openLibrary(m_path, error);
     if (m_library == nullptr) {
-        throwLoadError(m_path, ::dlerror());
+        throwLoadError(m_path, error);
     }
     try {
-        const auto create =
-            reinterpret_cast<TeskPluginCreateFunction>(::dlsym(m_library, "tesk_pluginCreate"));
+        const auto create = reinterpret_cast<TeskPluginCreateFunction>(
+            findFunction(m_library, "tesk_pluginCreate"));
         if (create == nullptr) {
             throwLoadError(m_path, "no function tesk_pluginCreate");
         }
@@ -35,7 +35,7 @@ CPluginLoader::CPluginLoader(const std::string& path, LogSink sink)
         }
     } catch (...) {
         m_host.reset();
-        ::dlclose(m_library);
+        closeLibrary(m_library);
         throw;
     }
 }
@@ -43,7 +43,7 @@ CPluginLoader::CPluginLoader(const std::string& path, LogSink sink)
 CPluginLoader::~CPluginLoader() {
     m_plugin.reset();
     m_host.reset();
-    ::dlclose(m_library);
+    closeLibrary(m_library);
 }
 
 } // namespace tesk::host

@@ -3,9 +3,11 @@
 // whatever locale the process has chosen.
 #pragma once
 
+#include "platform/Platform.h"
+
 #include <cstddef>
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 
 // Formats value with specification (one printf field such as "%08.3f") into
 // buffer of size bytes. Returns the length of the whole result, which may be
@@ -15,4 +17,4 @@ int formatDouble(char* buffer, std::size_t size, const char* specification, doub
 // The same for one "%c" field.
 int formatCharacter(char* buffer, std::size_t size, const char* specification, char character);
 
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

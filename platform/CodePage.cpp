@@ -4,7 +4,11 @@
 #include <atomic>
 #include <cstddef>
 
-namespace zelm::posix {
+#if defined(_WIN32)
+#include "platform/win32/Windows.h"
+#endif
+
+namespace zelm::ZELM_PLATFORM {
 namespace {
 
 std::atomic<AnsiCodePage> g_codePage{AnsiCodePage::Windows1252};
@@ -78,10 +82,15 @@ int multiByteToWideChar(unsigned codePage, unsigned /*flags*/, const char* input
         return 0;
     }
     const AnsiCodePage resolved = resolve(codePage);
+#if defined(_WIN32)
+    return ::MultiByteToWideChar(static_cast<unsigned>(resolved), 0, input, length,
+                                 reinterpret_cast<wchar_t*>(output), outputSize);
+#else
     for (int i = 0; i < length; ++i) {
         output[i] = toUnicode(resolved, static_cast<std::uint8_t>(input[i]));
     }
     return length;
+#endif
 }
 
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

@@ -3,9 +3,11 @@
 // switch to ISO-8859-1, which lacks the euro sign.
 #pragma once
 
+#include "platform/Platform.h"
+
 #include <cstdint>
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 
 enum class AnsiCodePage : unsigned {
     Windows1252 = 1252,
@@ -27,4 +29,4 @@ int unicodeToAnsi(std::uint32_t ch) noexcept;
 int multiByteToWideChar(unsigned codePage, unsigned flags, const char* input, int inputLength,
                         char16_t* output, int outputSize) noexcept;
 
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

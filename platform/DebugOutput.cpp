@@ -8,7 +8,11 @@
 #include <mutex>
 #include <string>
 
-namespace zelm::posix {
+#if defined(_WIN32)
+#include "platform/win32/Windows.h"
+#endif
+
+namespace zelm::ZELM_PLATFORM {
 namespace {
 
 // Re-entrant, so that a sink may itself write debugger output.
@@ -34,6 +38,9 @@ void outputDebugString(std::wstring_view text) {
     if (sink()) {
         sink()(text);
     }
+#if defined(_WIN32)
+    ::OutputDebugStringW(std::wstring(text).c_str());
+#endif
     if (writesToStandardError()) {
         const std::string line = wideToUtf8(text);
         std::fprintf(stderr, "%s\n", line.c_str());
@@ -47,4 +54,4 @@ DebugOutputSink setDebugOutputSink(DebugOutputSink newSink) {
     return previous;
 }
 
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

@@ -4,10 +4,12 @@
 // environment variable ZELM_DEBUG_OUTPUT is set to 1.
 #pragma once
 
+#include "platform/Platform.h"
+
 #include <functional>
 #include <string_view>
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 
 inline constexpr const char* kDebugOutputVariable = "ZELM_DEBUG_OUTPUT";
 
@@ -17,4 +19,4 @@ void outputDebugString(std::wstring_view text);
 // Installs a sink (an empty one removes it); returns the previous one.
 DebugOutputSink setDebugOutputSink(DebugOutputSink sink);
 
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

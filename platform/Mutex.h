@@ -3,10 +3,16 @@
 // opens the same name.
 #pragma once
 
+#include "platform/Platform.h"
+
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#if defined(_WIN32)
+#include "platform/win32/Mutex.h"
+#else
+#include <mutex>
 #include <sys/types.h>
 
 namespace zelm::posix {
@@ -65,3 +71,4 @@ private:
 };
 
 } // namespace zelm::posix
+#endif

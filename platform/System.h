@@ -1,7 +1,9 @@
 // Process facilities: signalling a debugger and sleeping.
 #pragma once
 
-namespace zelm::posix {
+#include "platform/Platform.h"
+
+namespace zelm::ZELM_PLATFORM {
 
 // Whether a debugger (a tracer) is attached to the process.
 bool isDebuggerAttached() noexcept;
@@ -9,4 +11,4 @@ bool isDebuggerAttached() noexcept;
 void debugBreak() noexcept;
 void sleep(unsigned milliseconds) noexcept;
 
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 
 void appendUtf8(std::string& out, char32_t ch) {
     if (ch > 0x10FFFF || isSurrogate(ch)) {
@@ -53,4 +53,4 @@ std::string wideToUtf8(std::wstring_view text) {
     }
 }
 
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

@@ -2,10 +2,12 @@
 // Unpaired surrogates and values outside Unicode become U+FFFD.
 #pragma once
 
+#include "platform/Platform.h"
+
 #include <string>
 #include <string_view>
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
@@ -24,4 +26,4 @@ std::string utf16ToUtf8(std::u16string_view text);
 // wchar_t text in the platform's wide encoding (UTF-32 on Linux).
 std::string wideToUtf8(std::wstring_view text);
 
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

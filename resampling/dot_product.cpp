@@ -11,6 +11,8 @@
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 #define TESK_QUOR_X86_64 1
+#elif defined(__aarch64__)
+#include "resampling/dot_product_neon.h"
 #endif
 
 namespace tesk::samplerateconverter {
@@ -148,7 +150,11 @@ void dotPortable(const float* const* x, const float* const* h, int count, float*
 }
 
 DotKernels chooseKernels() {
+#if defined(__aarch64__)
+    return {neon::dot<kRowLanes, false>, neon::dot<kSharedRowLanes, true>};
+#else
     return {dotPortable<kRowLanes, false>, dotPortable<kSharedRowLanes, true>};
+#endif
 }
 
 #endif

@@ -39,7 +39,12 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
+/* Exported by quor.dll alone; programs linking the static library export nothing. */
+#if defined(QUOR_BUILDING_DLL)
 #define QUOR_API __declspec(dllexport)
+#else
+#define QUOR_API
+#endif
 #else
 #define QUOR_API __attribute__((visibility("default")))
 #endif

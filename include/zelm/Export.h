@@ -8,11 +8,9 @@
 #endif
 
 #if defined(_WIN32)
-#if defined(ZELM_BUILDING)
-#define ZELM_API __declspec(dllexport)
-#else
-#define ZELM_API __declspec(dllimport)
-#endif
+// On Windows the foundation is linked statically into every binary, so that
+// each stands alone next to the system's DLLs.
+#define ZELM_API
 #else
 #define ZELM_API __attribute__((visibility("default")))
 #endif

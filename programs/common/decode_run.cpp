@@ -7,11 +7,9 @@
 #include <limits>
 #include <string_view>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "programs/common/plain_errors.h"
 #include "programs/common/progress.h"
+#include "programs/common/system_seam.h"
 #include "programs/common/temporary_files.h"
 
 namespace tesk::cli {
@@ -39,15 +37,6 @@ std::optional<std::uint64_t> expectedBytes(double seconds, const PcmFormat& form
                     frames * static_cast<std::uint64_t>(format.channels * format.bytesPerSample));
 }
 
-// True when the two paths name one file: standard input for "-".
-bool sameFile(const std::string& input, const std::string& output) {
-    struct stat in {};
-    struct stat out {};
-    const int found = input == "-" ? fstat(STDIN_FILENO, &in) : stat(input.c_str(), &in);
-    return found == 0 && stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
-           in.st_ino == out.st_ino;
-}
-
 // Why target must not be written, or "" when it may: only a file that is
 // there can be spoilt. A path that cannot be looked at is left to the
 // writing, which reports it.
@@ -62,7 +51,7 @@ std::string refusal(const CommonOptions& options, const std::string& target) {
         return {};
     }
     for (const std::string& input : options.inputs) {
-        if (sameFile(input, place.path)) {
+        if (os::sameFile(input, place.path)) {
             return "is the input itself; it is left as it is";
         }
     }
@@ -221,7 +210,7 @@ int decodeAll(const std::string& program, const CommonOptions& options, const Re
         reportFailure(program, subjectName(options.output, true), e.what());
         return kExitFailure;
     }
-    ProgressLine progress(!options.quiet && isatty(STDERR_FILENO) != 0, stderr);
+    ProgressLine progress(!options.quiet && os::isTerminal(stderr), stderr);
     int status = kExitOk;
     for (const std::string& input : options.inputs) {
         const OutputTarget target = outputFor(options, input);

@@ -8,11 +8,8 @@
 #include <system_error>
 #include <utility>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "programs/common/plain_errors.h"
+#include "programs/common/system_seam.h"
 
 namespace tesk::cli {
 
@@ -98,25 +95,10 @@ std::string makeRf64Header(const PcmFormat& format, std::uint64_t dataBytes) {
 // Links followed before the chain counts as a loop, as the system counts.
 constexpr int kLongestLinkChain = 40;
 
-// A temporary file is made readable by the owner only; the finished file
-// gets the permissions of the file it replaces, or those of any new file of
-// the user.
-void givePermissions(std::FILE* file, const OutputPlace& place) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fileno(file), place.exists ? place.permissions : 0666 & ~mask);
-}
-
 // The position of a file the header can be written back into: a regular
 // file not opened for appending. -1 for any other.
 long rewritablePosition(std::FILE* file) {
-    struct stat status {};
-    const int descriptor = fileno(file);
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
-        (fcntl(descriptor, F_GETFL) & O_APPEND) != 0) {
-        return -1;
-    }
-    return std::ftell(file);
+    return os::isRewritable(file) ? std::ftell(file) : -1;
 }
 
 // Data expected to come near RIFF's limit, or of unknown size, keeps room
@@ -183,17 +165,17 @@ OutputPlace placeOf(const std::string& path) {
     }
     std::filesystem::path at = path;
     for (int link = 0; link < kLongestLinkChain; ++link) {
-        struct stat status {};
-        if (lstat(at.c_str(), &status) != 0) {
-            if (errno != ENOENT) {
-                throw OutputError(systemCause(errno));
-            }
+        os::PathStatus status;
+        if (!os::pathStatus(at.string(), status)) {
+            throw OutputError(systemCause(errno));
+        }
+        if (status.kind == os::PathKind::kMissing) {
             return {OutputKind::kFile, at.string()};
         }
-        if (S_ISREG(status.st_mode)) {
-            return {OutputKind::kFile, at.string(), true, status.st_mode & 07777};
+        if (status.kind == os::PathKind::kRegular) {
+            return {OutputKind::kFile, at.string(), true, static_cast<mode_t>(status.permissions)};
         }
-        if (!S_ISLNK(status.st_mode)) {
+        if (status.kind != os::PathKind::kLink) {
             return {OutputKind::kStream, at.string()};
         }
         std::error_code error;
@@ -241,19 +223,14 @@ void OutputFile::openTemporary(const OutputPlace& place) {
     if (m_file == nullptr) {
         fail(systemCause(errno));
     }
-    givePermissions(m_file, place);
+    // A temporary file is made readable by the owner only.
+    os::givePermissions(m_file, place.exists, place.permissions);
 }
 
 void OutputFile::openInPlace() {
-    const int descriptor = ::open(m_path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (descriptor < 0) {
-        fail(systemCause(errno));
-    }
-    m_file = fdopen(descriptor, "wb");
+    m_file = os::openInPlace(m_path);
     if (m_file == nullptr) {
-        const int error = errno;
-        ::close(descriptor);
-        fail(systemCause(error));
+        fail(systemCause(errno));
     }
 }
 
@@ -277,7 +254,7 @@ void OutputFile::finish() {
     }
     // The samples reach the disk before the name moves to them, so that a
     // crash leaves the old file or the new one, not an empty one.
-    if (m_temporary && (std::fflush(m_file) != 0 || fsync(fileno(m_file)) != 0)) {
+    if (m_temporary && (std::fflush(m_file) != 0 || !os::flushToDisk(m_file))) {
         fail(systemCause(errno));
     }
     std::FILE* file = std::exchange(m_file, nullptr);

@@ -7,10 +7,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <quor/quor.h>
+
+#include "programs/common/system_seam.h"
 
 namespace tesk::cli {
 
@@ -73,12 +72,8 @@ std::string systemCause(int error) {
 }
 
 std::string inputCause(const std::string& path) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY);
-    if (descriptor < 0) {
-        return systemCause(errno);
-    }
-    ::close(descriptor);
-    return "cannot be opened";
+    const int error = os::readingError(path);
+    return error != 0 ? systemCause(error) : "cannot be opened";
 }
 
 std::string decoderCause(int code, const std::string& path, bool opening, double seconds) {

@@ -1,7 +1,9 @@
 // Temporary files that an interruption must not leave behind. While one
 // exists, SIGINT, SIGTERM and SIGHUP remove it and end the program with
 // 128 + the signal number; the names are kept in buffers set aside before
-// any signal can come, so the handler only unlinks them.
+// any signal can come, so the handler only unlinks them. On Windows
+// (temporary_files_win32.cpp) a console control handler does the same and
+// the final name is given with MoveFileExW.
 #pragma once
 
 #include <cstdio>

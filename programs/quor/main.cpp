@@ -1,5 +1,6 @@
+#include "programs/common/system_seam.h"
 #include "programs/quor/quor_cli.h"
 
 int main(int argc, char** argv) {
-    return tesk::quor::cli::Run(std::vector<std::string>(argv + 1, argv + argc));
+    return tesk::quor::cli::Run(tesk::cli::os::startProgram(argc, argv));
 }

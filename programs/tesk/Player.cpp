@@ -15,6 +15,7 @@
 
 #include "programs/common/plain_errors.h"
 #include "programs/common/stream_report.h"
+#include "programs/common/system_seam.h"
 
 namespace tesk::player {
 
@@ -25,10 +26,6 @@ namespace {
 
 // Flag bit 1 of createSource: the host wants an audio source.
 constexpr int kAudioSourceFlag = 2;
-
-// Standard input as the plug-in opens it: by its path, as a file it can
-// seek in when it is one, else as a stream decoded as its bytes arrive.
-constexpr const char* kStandardInputPath = "/dev/stdin";
 
 // An open audio source on the input, in the format the options ask for; the
 // file's own rate and channel count where they ask for none. The plug-in's
@@ -43,7 +40,10 @@ public:
         format.sampleRate = options.rate.value_or(0);
         format.channels = options.channels.value_or(0);
         format.bytesPerSample = bytesPerSample;
-        const std::string path = input == "-" ? kStandardInputPath : input;
+        const std::string path = input == "-" ? cli::os::standardInputPath() : input;
+        if (path.empty()) {
+            throw cli::InputError("standard input cannot be opened through the plug-in here");
+        }
         const String uri = zelm::CURI::fromPath(String::fromUTF8(path))->toString();
         const P<audio::ISource> source =
             plugin.createSource(*uri.getObject(), kAudioSourceFlag, 0, &format);

@@ -12,6 +12,7 @@
 #include "Options.h"
 #include "Player.h"
 #include "programs/common/decode_run.h"
+#include "programs/common/system_seam.h"
 
 namespace {
 
@@ -22,9 +23,8 @@ constexpr const char* kProgram = "tesk";
 
 // The folder of the running program.
 std::string programFolder() {
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : program.parent_path().string();
+    const std::filesystem::path program = cli::os::runningProgram();
+    return program.empty() ? std::string(".") : program.parent_path().string();
 }
 
 tesk::host::LogSink logSink(bool verbose) {
@@ -78,7 +78,7 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     Options options;
     try {
-        options = tesk::player::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        options = tesk::player::parseOptions(cli::os::startProgram(argc, argv));
     } catch (const cli::UsageError& e) {
         std::cerr << "tesk: " << e.what() << "\nTry 'tesk --help'." << std::endl;
         return cli::kExitUsage;

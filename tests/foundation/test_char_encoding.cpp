@@ -98,11 +98,11 @@ TEST(CharEncodings, CodePageFollowsTheSystemCodePage) {
     CharCode ch = 0;
     cp.decodeNext(&euro, 1, 0, ch);
     EXPECT_EQ(ch, 0x20AC);
-    posix::setAnsiCodePage(posix::AnsiCodePage::Latin1);
+    platform::setAnsiCodePage(platform::AnsiCodePage::Latin1);
     cp.decodeNext(&euro, 1, 0, ch);
     EXPECT_EQ(ch, 0x80);
     EXPECT_EQ(cp.getEncodedSize(0x20AC), 0);
-    posix::setAnsiCodePage(posix::AnsiCodePage::Windows1252);
+    platform::setAnsiCodePage(platform::AnsiCodePage::Windows1252);
 }
 
 } // namespace

@@ -69,7 +69,7 @@ TEST(GlobalMutexThreads, HandlesOfOneNameShareTheMutex) {
     EXPECT_FALSE(tryLockOnOtherThread(*second, 10));
     first->unlock();
     EXPECT_TRUE(tryLockOnOtherThread(*second, 10));
-    EXPECT_TRUE(dynamic_cast<posix::CGlobalMutexImpl&>(*first).getName().equals(name));
+    EXPECT_TRUE(dynamic_cast<platform::CGlobalMutexImpl&>(*first).getName().equals(name));
 }
 
 TEST(GlobalMutexObject, UnlockWithoutHoldingThrows) {

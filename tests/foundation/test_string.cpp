@@ -11,7 +11,7 @@ namespace {
 // Restores the default system code page when a test ends.
 class StringInCodePage : public ::testing::Test {
 protected:
-    void TearDown() override { posix::setAnsiCodePage(posix::AnsiCodePage::Windows1252); }
+    void TearDown() override { platform::setAnsiCodePage(platform::AnsiCodePage::Windows1252); }
 };
 
 TEST(StringConstruction, DefaultIsEmptyButNotNull) {
@@ -105,7 +105,7 @@ TEST(StringCase, MapsThroughTheCharacterDatabase) {
 }
 
 TEST_F(StringInCodePage, EuroSignTurnsALatin1CodePageStringIntoUTF8) {
-    posix::setAnsiCodePage(posix::AnsiCodePage::Latin1);
+    platform::setAnsiCodePage(platform::AnsiCodePage::Latin1);
     const String s = String("price \xE9 ") + String::fromChar(0x20AC);
     EXPECT_EQ(s->getEncodingId(), kUTF8EncodingId);
     EXPECT_EQ(s.toU32String(), U"price \u00E9 \u20AC");

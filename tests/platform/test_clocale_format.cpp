@@ -11,7 +11,7 @@ namespace {
 
 std::string formatDouble(const char* specification, double value) {
     char buffer[64];
-    const int length = zelm::posix::formatDouble(buffer, sizeof buffer, specification, value);
+    const int length = zelm::platform::formatDouble(buffer, sizeof buffer, specification, value);
     return std::string(buffer, static_cast<std::size_t>(length));
 }
 

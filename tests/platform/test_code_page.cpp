@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 namespace {
 
 // Restores the default code page when a test ends.
@@ -42,4 +42,4 @@ TEST_F(CodePage, MultiByteToWideCharConvertsWholeTexts) {
 }
 
 } // namespace
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

@@ -6,20 +6,22 @@
 #include <string>
 #include <vector>
 
-namespace zelm::posix {
+#include "tests/support/environment.h"
+
+namespace zelm::ZELM_PLATFORM {
 namespace {
 
 // Captures the debugger output for one test and restores the environment.
 class DebugOutput : public ::testing::Test {
 protected:
     void SetUp() override {
-        unsetenv(kDebugOutputVariable);
+        tesk_quor_test::unsetEnvironment(kDebugOutputVariable);
         m_previous =
             setDebugOutputSink([this](std::wstring_view text) { m_captured.emplace_back(text); });
     }
     void TearDown() override {
         setDebugOutputSink(std::move(m_previous));
-        unsetenv(kDebugOutputVariable);
+        tesk_quor_test::unsetEnvironment(kDebugOutputVariable);
     }
 
     std::vector<std::wstring> m_captured;
@@ -33,12 +35,12 @@ TEST_F(DebugOutput, StandardErrorOnlyWhenTheVariableIsSet) {
     outputDebugString(L"quiet");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 
-    setenv(kDebugOutputVariable, "1", 1);
+    tesk_quor_test::setEnvironment(kDebugOutputVariable, "1");
     ::testing::internal::CaptureStderr();
     outputDebugString(L"caf\u00E9");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "caf\xC3\xA9\n");
 
-    setenv(kDebugOutputVariable, "0", 1);
+    tesk_quor_test::setEnvironment(kDebugOutputVariable, "0");
     ::testing::internal::CaptureStderr();
     outputDebugString(L"quiet again");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
@@ -46,4 +48,4 @@ TEST_F(DebugOutput, StandardErrorOnlyWhenTheVariableIsSet) {
 }
 
 } // namespace
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

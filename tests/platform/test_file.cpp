@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 namespace {
 
 // A file with a non-ASCII name in the build tree.
@@ -44,4 +44,4 @@ TEST_F(WidePathFile, OpensByUTF16AndByWideCharacterPath) {
 }
 
 } // namespace
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

@@ -10,7 +10,7 @@
 
 #include "tests/support/lock_on_other_thread.h"
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 namespace {
 
 std::string uniqueName(const std::string& purpose) {
@@ -80,4 +80,4 @@ TEST(NamedMutex, HandleInheritedThroughForkLeavesTheNameToItsOpener) {
 }
 
 } // namespace
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

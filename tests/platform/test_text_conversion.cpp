@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace zelm::posix {
+namespace zelm::ZELM_PLATFORM {
 namespace {
 
 TEST(TextConversion, UTF16ToUTF8) {
@@ -24,4 +24,4 @@ TEST(TextConversion, WideToUTF8) {
 }
 
 } // namespace
-} // namespace zelm::posix
+} // namespace zelm::ZELM_PLATFORM

@@ -2,7 +2,8 @@
 # consumer see it: no run-time search path leads outside PREFIX, libzelm.so
 # exports only names its public headers declare, and the example programs of
 # docs/using.md build against the install through pkg-config (shared and
-# static) and find_package, and decode the demo file alike.
+# static) and find_package, and decode the demo file alike (run through
+# EMULATOR, when given, in a cross build).
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/symbols.cmake)
 
@@ -148,11 +149,11 @@ run(COMMAND ${CMAKE_COMMAND} -S ${src} -B ${src}/build -G Ninja -DCMAKE_PREFIX_P
 run(COMMAND ${CMAKE_COMMAND} --build ${src}/build)
 
 foreach(variant decode-shared decode-static build/decode)
-  run(COMMAND ${src}/${variant} ${DEMO} OUTPUT_FILE ${src}/${variant}.raw)
+  run(COMMAND ${EMULATOR} ${src}/${variant} ${DEMO} OUTPUT_FILE ${src}/${variant}.raw)
 endforeach()
 # The host is quiet unless asked for the plug-in's log lines.
 foreach(variant host-pkg-config build/host)
-  run(COMMAND ${src}/${variant} ${DEMO} OUTPUT_VARIABLE report ERROR_VARIABLE log)
+  run(COMMAND ${EMULATOR} ${src}/${variant} ${DEMO} OUTPUT_VARIABLE report ERROR_VARIABLE log)
   check_decoders(${src}/decode-shared.raw "${report}")
   if(NOT log STREQUAL "")
     message(FATAL_ERROR "${variant} wrote to standard error unasked: ${log}")

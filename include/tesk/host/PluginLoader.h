@@ -17,7 +17,11 @@ public:
     // the plug-in in <prefix>/lib/tesk/plugins, outside that path: pass its
     // full path (CMake: tesk_quor_PLUGIN; pkg-config: the plugindir variable
     // of tesk_host).
+#if defined(_WIN32)
+    static constexpr const char* kDefaultPluginName = "tesk_quor.dll";
+#else
     static constexpr const char* kDefaultPluginName = "libtesk_quor.so";
+#endif
 
     // Opens the library at path (the default one for an empty path), calls
     // its tesk_pluginCreate with a new CPluginHost logging to sink. Throws

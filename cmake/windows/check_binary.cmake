@@ -1,0 +1,55 @@
+# Checks a Windows binary with objdump -p: it exports exactly the expected
+# names and imports from system DLLs only.
+#   cmake -DOBJDUMP=... -DBINARY=... [-DEXPORTS=a;b] [-DEXPORTS_HEADER=quor.h]
+#         -DSYSTEM_DLLS=KERNEL32.dll,... -P check_binary.cmake
+# EXPORTS_HEADER adds every function the header declares with QUOR_API.
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${BINARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${BINARY}: objdump -p failed")
+endif()
+get_filename_component(name ${BINARY} NAME)
+# Brackets would group list elements: the table's "[   n]" become "<   n>".
+string(REPLACE "[" "<" dump "${dump}")
+string(REPLACE "]" ">" dump "${dump}")
+string(REPLACE "," ";" system_dlls "${SYSTEM_DLLS}")
+string(TOUPPER "${system_dlls}" system_upper)
+
+set(expected ${EXPORTS})
+if(EXPORTS_HEADER)
+  file(READ ${EXPORTS_HEADER} header)
+  string(REGEX MATCHALL "QUOR_API[^;(]*[ *](Quor_[A-Za-z0-9_]+)\\(" declarations "${header}")
+  foreach(declaration ${declarations})
+    string(REGEX REPLACE ".*[ *](Quor_[A-Za-z0-9_]+)\\($" "\\1" function "${declaration}")
+    list(APPEND expected ${function})
+  endforeach()
+endif()
+list(SORT expected)
+
+# The export table lists "<   n> name" lines after its heading.
+set(exports "")
+string(FIND "${dump}" "<Ordinal/Name Pointer> Table" table)
+if(table GREATER -1)
+  string(SUBSTRING "${dump}" ${table} -1 table_text)
+  string(REGEX MATCH "Table\n(\t< *[0-9]+> [^\n]+\n)+" rows "${table_text}")
+  string(REGEX MATCHALL "> [^\n]+" entries "${rows}")
+  foreach(entry ${entries})
+    string(SUBSTRING "${entry}" 2 -1 export)
+    list(APPEND exports ${export})
+  endforeach()
+endif()
+list(SORT exports)
+if(NOT "${exports}" STREQUAL "${expected}")
+  message(FATAL_ERROR "${name} exports [${exports}], expected [${expected}]")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+foreach(import ${imports})
+  string(SUBSTRING "${import}" 10 -1 dll)
+  string(TOUPPER "${dll}" dll_upper)
+  if(NOT dll_upper IN_LIST system_upper)
+    message(FATAL_ERROR "${name} imports ${dll}, which is no system DLL")
+  endif()
+  list(APPEND imported ${dll})
+endforeach()
+message(STATUS "${name}: exports [${exports}], imports [${imported}]")
