@@ -25,8 +25,8 @@ struct StreamReport {
     // tagsNote says why there are none when they could not be read.
     std::vector<std::pair<std::string, std::string>> tags;
     std::string tagsNote;
-    int bits = 16;           // the sample size a decode with the same options writes
-    bool isFloat = false;    // and whether its samples are float
+    int bits = 16;        // the sample size a decode with the same options writes
+    bool isFloat = false; // and whether its samples are float
 };
 
 // Fills the report's tags: lookup gives the value of a key, "" for none.

@@ -64,8 +64,8 @@ inline CliFiles cliFiles(const std::string& folder, const std::string& text) {
     // compiler cache gives it) is taken from there, wherever the test runs.
     const std::filesystem::path textFile = std::filesystem::path(TESK_QUOR_BINARY_DIR) / text;
     CliFiles files{generatedStream(folder, "two_s.mp2", two),
-                   generatedStream(folder, "other.mp2", other), textFile.lexically_normal().string(),
-                   ""};
+                   generatedStream(folder, "other.mp2", other),
+                   textFile.lexically_normal().string(), ""};
     files.joined = (std::filesystem::path(files.in).parent_path() / "joined.mp2").string();
     const std::string bytes = readAll(files.in) + readAll(files.in2);
     tesk::quor::streamgen::WriteFile(files.joined + "." + std::to_string(::getpid()),
@@ -292,10 +292,14 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
          "",
          false,
          [](Dir dir, const ProgramRun&) { EXPECT_FALSE(fs::exists(dir / "x.wav")); }},
+        // Frames of which none decodes give concealment only: no file is kept.
         {{"decode", TESK_QUOR_SOURCE_DIR "/tools/fuzz/corpus/quor_fuzz/noaudio-two-frames-layer1",
-          "-o", "-"},
+          "-o", "{dir}/n.wav"},
          1,
-         ": no audio found\n"},
+         ": no audio found\n",
+         "",
+         false,
+         [](Dir dir, const ProgramRun&) { EXPECT_FALSE(fs::exists(dir / "n.wav")); }},
         {{"info", "{in}"}, 0, "frames: 77", "", false, opensBehindJunk(path, files)},
         // A name is bytes: a Latin-1 name opens, and is shown escaped.
         {{"info", "{dir}/lat\xE9\n.mp2"},

@@ -33,9 +33,15 @@ public:
     CPluginLoader(const CPluginLoader&) = delete;
     CPluginLoader& operator=(const CPluginLoader&) = delete;
 
-    const zelm::P<common::ITESKPlugin>& getPlugin() const { return m_plugin; }
-    const zelm::P<CPluginHost>& getHost() const { return m_host; }
-    const std::string& getPath() const { return m_path; }
+    const zelm::P<common::ITESKPlugin>& getPlugin() const {
+        return m_plugin;
+    }
+    const zelm::P<CPluginHost>& getHost() const {
+        return m_host;
+    }
+    const std::string& getPath() const {
+        return m_path;
+    }
 
 private:
     std::string m_path;
