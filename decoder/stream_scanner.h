@@ -177,8 +177,6 @@ private:
         bool held = false;
     };
     HeldFrame held_;
-    // A held frame was handed out in front of the chain found after it.
-    bool resumeChain_ = false;
 };
 
 } // namespace tesk::quor
