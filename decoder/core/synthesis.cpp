@@ -272,7 +272,7 @@ inline void round_lanes(const Floats8& sum, Ints8& outside, Ints8& rounded) {
 }
 
 // The negated sum of the lanes.
-inline int count_lanes(Ints8 flags) {
+inline int count_lanes(const Ints8& flags) {
     int count = 0;
     for (int lane = 0; lane < 8; ++lane) {
         count -= flags[lane];

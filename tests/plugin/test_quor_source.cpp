@@ -218,8 +218,9 @@ TEST_F(QuorSourceTest, EverySeekConvertsTheRestOfTheStreamInFull) {
         }
     }
     for (const auto& [path, stride, stepMs, rates] : sweeps) {
+        const std::string& file = path;
         const auto open = [&](int rate) {
-            const P<IAudioSource> source = create(path, std::abs(rate), 0, 2);
+            const P<IAudioSource> source = create(file, std::abs(rate), 0, 2);
             source->setOption(tesk::audio::sourceOption(tesk::audio::SourceOption::Gapless, 1));
             source->setOption(tesk::audio::sourceOption(tesk::audio::SourceOption::ResamplerQuality,
                                                         rate < 0 ? 1 : 0));
