@@ -28,6 +28,24 @@ test::Decoded DecodeBytes(const std::vector<std::uint8_t>& bytes) {
     return decoded;
 }
 
+// The number of samples a float decode of the bytes delivers.
+std::size_t FloatSampleCount(const std::vector<std::uint8_t>& bytes) {
+    test::MemoryInput input;
+    input.bytes = bytes;
+    QuorHandle handle = nullptr;
+    Quor_Create(&handle, input.Callbacks(), &input, QUOR_VERSION);
+    Quor_SetOption(handle, QUOR_OPTION_SAMPLE_FORMAT, QUOR_SAMPLES_FLOAT);
+    std::vector<std::uint8_t> buffer(16384);
+    std::size_t count = 0;
+    std::int32_t delivered = 0;
+    while (Quor_Decode(handle, buffer.data(), static_cast<std::int32_t>(buffer.size()),
+                       &delivered) == QUOR_OK) {
+        count += static_cast<std::size_t>(delivered) / sizeof(float);
+    }
+    Quor_Destroy(handle);
+    return count;
+}
+
 int Peak(const std::vector<std::int16_t>& samples, std::size_t from = 0) {
     int peak = 0;
     for (std::size_t i = from; i < samples.size(); ++i) {
@@ -80,7 +98,8 @@ TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
                 (damage.kind == DamageKind::kProtectedBits && !source.crc)) {
                 continue;
             }
-            const test::Decoded damaged = DecodeBytes(Damaged(stream, damage));
+            const std::vector<std::uint8_t> bytes = Damaged(stream, damage);
+            const test::Decoded damaged = DecodeBytes(bytes);
             const std::string name = std::string(source.name) + ", damage " +
                                      std::to_string(static_cast<int>(damage.kind));
             EXPECT_EQ(damaged.result, QUOR_END) << name;
@@ -89,6 +108,7 @@ TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
                 clean.samples.size() - (cut ? (damage.count - 1) * frameSamples : 0);
             const std::size_t size = damaged.samples.size();
             EXPECT_EQ(size, expected) << name;
+            EXPECT_EQ(FloatSampleCount(bytes), size) << name << ", float samples";
             EXPECT_LE(Peak(damaged.samples), programPeak * 112 / 100) << name;
             // Frames from three after the damage, aligned at the end.
             const std::size_t from = (kFrame + (cut ? 0 : damage.count) + 3) * frameSamples;
