@@ -9,6 +9,8 @@
 
 #include "decoder/stream_tags.h"
 #include "test_support.h"
+
+#ifdef TESK_QUOR_HAVE_STREAMGEN
 #include "tests/support/tag_bytes.h"
 #include "tools/streamgen/streamgen.h"
 
@@ -173,3 +175,5 @@ TEST_F(StreamTagsTest, EncoderTagGivesReplayGainWhereTextTagsGiveNone) {
 
 } // namespace
 } // namespace tesk::quor::test
+
+#endif

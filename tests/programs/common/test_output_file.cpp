@@ -84,15 +84,16 @@ TEST(WavHeader, TakesRf64PastFourGiBInTheRoomKept) {
 
 // Times are rounded to the tenth before the minutes are taken.
 TEST(ProgressLine, CarriesTheRoundingIntoTheMinutes) {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = open_memstream(&text, &size);
+    std::FILE* stream = std::tmpfile();
+    ASSERT_NE(stream, nullptr);
     {
         tesk::cli::ProgressLine line(true, stream);
         line.begin("", 3599.96);
         line.show(59.98);
     }
+    std::rewind(stream);
+    char text[256] = {};
+    const std::size_t size = std::fread(text, 1, sizeof text - 1, stream);
     std::fclose(stream);
     EXPECT_NE(std::string(text, size).find("1:00.0 / 60:00.0"), std::string::npos) << text;
-    std::free(text);
 }
