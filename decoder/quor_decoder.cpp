@@ -343,14 +343,19 @@ void ConcealInto(FrameDecoder& decoder, Samples& frame, const CFrameHeader& head
 
 } // namespace
 
-bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
+// Readies the frame decoder for the frame that starts at sample `start`:
+// every frame is synthesised in the phase a decode from the start gives it,
+// also after a seek or a frame that did not decode.
+void CQuorDecoder::ReadyFrameDecoder(std::int64_t start) {
     if (resetNeeded_) {
         frame_decoder_reset(*frameDecoder_);
         resetNeeded_ = false;
     }
-    // Every frame is synthesised in the phase a decode from the start gives
-    // it, also after a seek or a frame that did not decode.
     set_synthesis_phase(frameDecoder_->synthesis, start / kSubbands);
+}
+
+bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
+    ReadyFrameDecoder(start);
     const bool twoChannels = streamInfo_.channels == 2;
     floatHeld_ = sampleFormat_ != QUOR_SAMPLES_INT16;
     if (floatHeld_) {
@@ -360,11 +365,7 @@ bool CQuorDecoder::DecodeHeldFrame(std::int64_t start) {
 }
 
 void CQuorDecoder::ConcealFrame(std::int64_t start) {
-    if (resetNeeded_) {
-        frame_decoder_reset(*frameDecoder_);
-        resetNeeded_ = false;
-    }
-    set_synthesis_phase(frameDecoder_->synthesis, start / kSubbands);
+    ReadyFrameDecoder(start);
     const CFrameHeader& header = scanner_.CurrentHeader();
     const bool twoChannels = streamInfo_.channels == 2;
     floatHeld_ = sampleFormat_ != QUOR_SAMPLES_INT16;

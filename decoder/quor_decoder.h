@@ -73,6 +73,7 @@ private:
     bool LoneFrameIsJunk();
     bool GaveNoAudio() const;
     void PassOverFrame();
+    void ReadyFrameDecoder(std::int64_t start);
     bool DecodeHeldFrame(std::int64_t start);
     // One frame of concealment in place of a frame that did not decode or
     // is missing from the stream.
