@@ -108,6 +108,7 @@ std::int32_t CQuorDecoder::Prepare() {
     droppedSeen_ = scanner_.DroppedFrames();
     framePending_ = scanner_.GetState() == CFrameScanner::kFrameComplete;
     nextFrameStart_ = FrameStart(0);
+    heldFrame_ = 0;
     if (LoneFrameIsJunk()) {
         preparationError_ = QUOR_ERROR_DECODE;
         return preparationError_;
@@ -408,6 +409,18 @@ std::int32_t CQuorDecoder::GapFrames(double gap, const CFrameHeader& header) {
     return whole ? static_cast<std::int32_t>(std::clamp(frames, 0.0, 1e6)) : 0;
 }
 
+// Numbers the frame the scanner just handed out. An input whose frames were
+// not counted (one that cannot seek) shows its leading
+// frames only as the decode reaches them: each moves the frames after it
+// back by its length, so that the audio starts at the same sample, in the
+// same synthesis phase, as with the counting pass.
+void CQuorDecoder::FollowLeadingFrames() {
+    ++heldFrame_;
+    if (streamInfo_.FindsLeadingFrame(scanner_, heldFrame_)) {
+        nextFrameStart_ -= scanner_.CurrentHeader().GetSamplesPerFrame();
+    }
+}
+
 // Every frame takes its place in time, whether it decodes or not, and frames
 // missing from the stream are concealed, so that the samples of later
 // frames keep theirs.
@@ -418,6 +431,7 @@ std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
         }
         framePending_ = true;
         missingFrames_ = MissingFrames();
+        FollowLeadingFrames();
     } else if (expectedPosition_ < 0) {
         MissingFrames();
     }
@@ -472,6 +486,7 @@ void CQuorDecoder::Restart(std::int64_t frame) {
     missingFrames_ = 0;
     droppedSeen_ = scanner_.DroppedFrames();
     nextFrameStart_ = FrameStart(frame);
+    heldFrame_ = frame - 1;
 }
 
 bool CQuorDecoder::WalkFrames(std::int32_t position, std::int64_t count,

@@ -84,6 +84,7 @@ private:
     std::int32_t MissingFrames();
     // Frames lost in a gap of `gap` bytes in front of a frame of `header`.
     std::int32_t GapFrames(double gap, const CFrameHeader& header);
+    void FollowLeadingFrames();
     void AfterFrame(std::int64_t start);
     // Gapless trimming: whether it applies, the samples it removes at the
     // start, and where the kept audio ends (in samples from the start of the
@@ -161,6 +162,9 @@ private:
     std::int32_t missingFrames_ = 0;
     // The scanner's dropped frames already concealed.
     std::int32_t droppedSeen_ = 0;
+    // The number of the frame the scanner holds, counted from the first
+    // frame (0).
+    std::int64_t heldFrame_ = 0;
 };
 
 } // namespace tesk::quor

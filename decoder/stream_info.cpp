@@ -121,6 +121,7 @@ bool CStreamInfo::ReadTagFrame(const CFrameScanner& scanner) {
 // most 511 bytes of it, and gives no output for a frame whose data begins
 // further back; the audio starts with the first frame that gives output.
 void CStreamInfo::CountLeadingFrame(const CFrameScanner& scanner) {
+    ++examinedFrames_;
     const CFrameHeader& header = scanner.CurrentHeader();
     if (audioStarted_ || header.layer != 3) {
         audioStarted_ = true;
@@ -135,6 +136,15 @@ void CStreamInfo::CountLeadingFrame(const CFrameScanner& scanner) {
     }
     heldMainData_ = usable + header.MainDataBytes();
     ++leadingFrames;
+}
+
+bool CStreamInfo::FindsLeadingFrame(const CFrameScanner& scanner, std::int64_t frame) {
+    if (frame != examinedFrames_) {
+        return false;
+    }
+    const std::int64_t before = leadingFrames;
+    CountLeadingFrame(scanner);
+    return leadingFrames > before;
 }
 
 void CStreamInfo::IndexFrame(std::int32_t position) {
@@ -210,8 +220,10 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     variableBitRate_ = false;
     audioStarted_ = false;
     heldMainData_ = 0;
+    examinedFrames_ = 0;
     if (ReadTagFrame(scanner)) {
         leadingFrames = 1;
+        examinedFrames_ = 1;
     } else {
         CountLeadingFrame(scanner);
     }

@@ -49,6 +49,12 @@ public:
     // The indexed frame nearest at or before a frame (counted from the first
     // frame, 0): its number and stream position. Needs a frame index.
     std::pair<std::int64_t, std::int32_t> IndexedFrame(std::int64_t frame) const;
+    // Examines frame number `frame` (counted from the first frame, 0), which
+    // the scanner holds, for a leading frame, once and in order: the pass
+    // over the stream examines every frame, a decode of an input without the
+    // pass the frames it reaches. True when the frame is found to lead; it
+    // is counted in leadingFrames.
+    bool FindsLeadingFrame(const CFrameScanner& scanner, std::int64_t frame);
 
     std::int32_t audioLength = -1;
     std::int32_t firstFramePosition = 0;
@@ -97,6 +103,8 @@ private:
     // for the next frame.
     bool audioStarted_ = false;
     std::int32_t heldMainData_ = 0;
+    // Frames examined for leading frames so far.
+    std::int64_t examinedFrames_ = 0;
     // Bytes of the frames counted, and whether their bit rates differ from
     // the first frame's.
     std::int64_t countedBytes_ = 0;

@@ -69,14 +69,16 @@ std::vector<std::string> StreamNames() {
     return names;
 }
 
-std::vector<std::int16_t> ReadReference(const fs::path& path) {
+std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>()};
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::int16_t> ReadReference(const fs::path& path) {
+    const std::vector<std::uint8_t> bytes = ReadBytes(path);
     std::vector<std::int16_t> samples(bytes.size() / 2);
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
-                                               (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8));
+        samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     }
     return samples;
 }
@@ -112,6 +114,14 @@ TEST_P(Conformance, DecodesLikeTheReference) {
     }
     Quor_Destroy(handle);
     EXPECT_EQ(decoded.result, QUOR_END);
+    // Read as a pipe is (no seek, no length), the stream gives the same samples.
+    test::MemoryInput piped;
+    piped.bytes = ReadBytes(stream);
+    piped.seekable = false;
+    piped.knowsLength = false;
+    ASSERT_EQ(Quor_Create(&handle, piped.Callbacks(), &piped, QUOR_VERSION), QUOR_OK);
+    EXPECT_TRUE(test::DecodeAll(handle).samples == decoded.samples) << "read as a pipe";
+    Quor_Destroy(handle);
     EXPECT_EQ(static_cast<std::int64_t>(decoded.samples.size()), expected.decodedSamples);
 
     const auto compared = static_cast<std::size_t>(std::min<std::int64_t>(
