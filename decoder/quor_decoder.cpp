@@ -203,6 +203,11 @@ std::int32_t KnownFrames(const CStreamInfo& info) {
     return stated ? info.xing.frameCount : -1;
 }
 
+// The MPEG version of a header as the interface gives it: 10, 20 or 25.
+std::int32_t VersionCode(const CFrameHeader& header) {
+    return header.mpeg25 != 0 ? 25 : header.lsf != 0 ? 20 : 10;
+}
+
 } // namespace
 
 std::int32_t CQuorDecoder::GetStreamFormat(QuorStreamFormat& format) {
@@ -211,13 +216,20 @@ std::int32_t CQuorDecoder::GetStreamFormat(QuorStreamFormat& format) {
         return result;
     }
     const CFrameHeader& first = streamInfo_.firstFrame;
-    format.version = first.mpeg25 != 0 ? 25 : first.lsf != 0 ? 20 : 10;
+    format.version = VersionCode(first);
     format.layer = first.layer;
     format.mode = first.mode;
     format.frames = KnownFrames(streamInfo_);
     if (version_ >= 5) {
         format.sampleFormat = sampleFormat_;
         format.bytesPerSample = BytesPerSample(sampleFormat_);
+    }
+    if (version_ >= 6) {
+        const CFrameHeader& part = deliveredHeader_ ? *deliveredHeader_ : first;
+        format.deliveredRate = part.sampleRate;
+        format.deliveredVersion = VersionCode(part);
+        format.deliveredLayer = part.layer;
+        format.deliveredMode = part.mode;
     }
     return QUOR_OK;
 }
@@ -252,7 +264,8 @@ std::int32_t CQuorDecoder::Deliver(void* buffer, std::int32_t size, std::int32_t
     audioDelivered_ = audioDelivered_ || n > 0;
     position_ = frameStart_ + bytesDelivered_ / blockAlign_ - TrimStart();
     if (format_.sampleRate > 0) {
-        currentTime_ = static_cast<double>(position_) * 1000.0 / format_.sampleRate;
+        currentTime_ = partTime_ +
+                       static_cast<double>(position_ - partPosition_) * 1000.0 / format_.sampleRate;
     }
     return OutputBytes(n);
 }
@@ -421,6 +434,16 @@ void CQuorDecoder::FollowLeadingFrames() {
     }
 }
 
+// The frame decoder takes the frames of one layer, version and sample rate:
+// a part in another format starts it anew, as a stream's first frame does.
+void CQuorDecoder::FollowFormatChange() {
+    const CFrameHeader& header = scanner_.CurrentHeader();
+    if (lastHeader_ && !header.SameStream(*lastHeader_)) {
+        resetNeeded_ = true;
+    }
+    lastHeader_ = header;
+}
+
 // Every frame takes its place in time, whether it decodes or not, and frames
 // missing from the stream are concealed, so that the samples of later
 // frames keep theirs.
@@ -432,6 +455,7 @@ std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
         framePending_ = true;
         missingFrames_ = MissingFrames();
         FollowLeadingFrames();
+        FollowFormatChange();
     } else if (expectedPosition_ < 0) {
         MissingFrames();
     }
@@ -465,6 +489,12 @@ void CQuorDecoder::AfterFrame(std::int64_t start) {
     if (from >= to) {
         return;
     }
+    deliveredHeader_ = scanner_.CurrentHeader();
+    if (!firstFrame_ && frame.sampleRate != format_.sampleRate) {
+        // A part of another rate: its time runs on from the last sample's.
+        partPosition_ = from - TrimStart();
+        partTime_ = currentTime_;
+    }
     if (firstFrame_ || !frame.SameFormat(format_)) {
         frame.CopyFormatTo(format_);
         blockAlign_ = BlockAlign(format_);
@@ -487,6 +517,7 @@ void CQuorDecoder::Restart(std::int64_t frame) {
     droppedSeen_ = scanner_.DroppedFrames();
     nextFrameStart_ = FrameStart(frame);
     heldFrame_ = frame - 1;
+    lastHeader_.reset();
 }
 
 bool CQuorDecoder::WalkFrames(std::int32_t position, std::int64_t count,
@@ -578,6 +609,8 @@ std::int32_t CQuorDecoder::SeekToTime(std::int32_t milliseconds) {
     fromStart_ = milliseconds == 0;
     position_ = target;
     currentTime_ = milliseconds;
+    partPosition_ = 0;
+    partTime_ = 0.0;
     return QUOR_OK;
 }
 

@@ -85,6 +85,7 @@ private:
     // Frames lost in a gap of `gap` bytes in front of a frame of `header`.
     std::int32_t GapFrames(double gap, const CFrameHeader& header);
     void FollowLeadingFrames();
+    void FollowFormatChange();
     void AfterFrame(std::int64_t start);
     // Gapless trimming: whether it applies, the samples it removes at the
     // start, and where the kept audio ends (in samples from the start of the
@@ -135,6 +136,16 @@ private:
     std::int64_t frameStart_ = 0;
     std::int64_t deliverFrom_ = 0;
     std::int64_t position_ = 0;
+    // Where the part of the stream at the delivered rate began: its first
+    // position and that position's time in milliseconds. Each part's
+    // samples count at their own rate.
+    std::int64_t partPosition_ = 0;
+    double partTime_ = 0.0;
+    // The header of the frame delivered from last; none before the first.
+    std::optional<CFrameHeader> deliveredHeader_;
+    // The header of the frame the scanner handed out last; none after a
+    // restart.
+    std::optional<CFrameHeader> lastHeader_;
     bool gapless_ = false;
     // No seek to a time after 0 was made, and whether a sample was delivered.
     bool fromStart_ = true;

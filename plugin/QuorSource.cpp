@@ -80,6 +80,24 @@ std::int32_t toMilliseconds(double seconds) {
     return static_cast<std::int32_t>(std::clamp(ms, double{INT32_MIN}, double{INT32_MAX}));
 }
 
+// One chunk of the samples of two in a row, stamped with the first one's
+// time; either may be empty.
+P<audio::IAudioChunk> joinedChunks(const P<audio::IAudioChunk>& first,
+                                   const P<audio::IAudioChunk>& second,
+                                   zelm::IMemoryManager& memory) {
+    if (!first || first->getSize() == 0) {
+        return second;
+    }
+    if (!second || second->getSize() == 0) {
+        return first;
+    }
+    const P<zelm::IMemoryBlock> block = memory.allocate(first->getSize() + second->getSize());
+    std::memcpy(block->getData(), first->getData(), static_cast<std::size_t>(first->getSize()));
+    std::memcpy(block->getData() + first->getSize(), second->getData(),
+                static_cast<std::size_t>(second->getSize()));
+    return P<audio::IAudioChunk>(new audio::CAudioChunk(first->getTime(), block.get()));
+}
+
 } // namespace
 
 CQuorSource::CQuorSource(const P<common::IPluginHost>& host, const String& pluginName,
@@ -258,7 +276,13 @@ void CQuorSource::followRate(std::int64_t first) {
     m_partSeconds = timeOf(first);
     m_partPosition = first;
     m_fileRate = rate;
+    m_partTail = m_converter ? m_converter->flush() : P<audio::IAudioChunk>();
     makeConverter(m_partSeconds, true);
+    zelm::CStringFormat line("CQuorSource: %s: the sample rate changes to %d Hz at %f s");
+    line.doString(m_uri->toString());
+    line.doInt(rate, true);
+    line.doDouble(m_partSeconds);
+    m_host->getLog()->log(kLogLevel, line.toString());
 }
 
 // A chunk is stamped with the time of its first sample. Only the end gives
@@ -297,7 +321,9 @@ P<audio::IAudioChunk> CQuorSource::decodeBlock() {
     const std::int64_t first = decoderPosition() - bytes / (m_fileBytesPerSample * m_fileChannels);
     followRate(first);
     if (m_converter) {
-        return m_converter->convert(block->getData(), block->getSize(), -1);
+        return joinedChunks(std::exchange(m_partTail, {}),
+                            m_converter->convert(block->getData(), block->getSize(), -1),
+                            *m_host->getMemoryManager());
     }
     return P<audio::IAudioChunk>(new audio::CAudioChunk(timeOf(first), block.get()));
 }

@@ -83,7 +83,8 @@ private:
     // the part of the stream it lies in.
     double timeOf(std::int64_t position) const;
     // A part of another sample rate follows from sample `first` on: the
-    // converter takes it to the format the source opened with.
+    // converter takes it to the format the source opened with, after the
+    // converter of the part before hands out what it still holds.
     void followRate(std::int64_t first);
 
     zelm::P<zelm::IURI> m_uri;
@@ -104,6 +105,9 @@ private:
     std::int64_t m_partPosition = 0;
     zelm::String m_pluginName;
     zelm::P<samplerateconverter::CSampleRateConverter> m_converter;
+    // The end of the part before a change of rate, which the first chunk of
+    // the new part carries in front of its own samples.
+    zelm::P<audio::IAudioChunk> m_partTail;
     zelm::P<zelm::IBase> m_metaData;
     double m_duration = -1.0;
     double m_hostTime = 0.0;

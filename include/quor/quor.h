@@ -68,8 +68,11 @@ extern "C" {
  * QUOR_ERROR_NOAUDIO (see Quor_Decode), adds the tags (Quor_GetTag,
  * Quor_GetPicture and Quor_GetTagKey) and the output sample formats
  * (QUOR_OPTION_SAMPLE_FORMAT) with the sample fields of QuorStreamFormat.
+ * Version 6 adds the delivered fields of QuorStreamFormat: the rate,
+ * version, layer and mode of the part of the stream the last Quor_Decode
+ * delivered, so that a caller sees a change of format where it happens.
  */
-#define QUOR_VERSION 5
+#define QUOR_VERSION 6
 
 /*
  * Result codes. Each function below lists the ones it returns; Quor_StrError
@@ -113,8 +116,9 @@ extern "C" {
 #define QUOR_ERROR_NOAUDIO (-12)
 
 /* Stream information, filled by Quor_GetFileInfo. It describes the first
- * frame; a stream whose frames change rate or channel count later on is
- * delivered in each frame's own format. */
+ * frame; a stream whose sample rate changes later on is delivered at each
+ * part's own rate (see the delivered fields of QuorStreamFormat), always
+ * with the channels of the first frame. */
 typedef struct QuorFileInfo {
     int32_t durationMs; /* duration in milliseconds, -1 when unknown */
     int32_t isVBR;      /* 1 when the first frame holds a Xing header, else 0 */
@@ -137,6 +141,15 @@ typedef struct QuorStreamFormat {
      * record ends above and these are not written: */
     int32_t sampleFormat;   /* the QUOR_SAMPLES_ value Quor_Decode delivers */
     int32_t bytesPerSample; /* bytes of one sample of one channel: 2, 3 or 4 */
+    /* From version 6 on, likewise: the frames the last Quor_Decode delivered
+     * samples of (the first frame before any). They differ from the fields
+     * above, and from QuorFileInfo.sampleRate, once a joined stream goes on
+     * in another format; the channels delivered stay those of the first
+     * frame. */
+    int32_t deliveredRate;    /* sample rate in Hz, as Quor_GetDeliveredRate */
+    int32_t deliveredVersion; /* as version */
+    int32_t deliveredLayer;   /* as layer */
+    int32_t deliveredMode;    /* as mode */
 } QuorStreamFormat;
 
 /*
@@ -222,8 +235,10 @@ QUOR_API int32_t Quor_GetFileInfo(QuorHandle handle, QuorFileInfo* info);
  * Fills format with the coding of the stream: the version, layer and mode of
  * its first frame and its frame count (counted in the pass that preparing
  * makes, else the Xing header's count, else -1); from version 5 on also the
- * sample format Quor_Decode delivers as the options stand. Prepares the
- * decoder as Quor_GetFileInfo does.
+ * sample format Quor_Decode delivers as the options stand; from version 6
+ * on also the format of the samples the last Quor_Decode delivered, which
+ * a caller may ask for after every decode. Prepares the decoder as
+ * Quor_GetFileInfo does.
  * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or format is NULL;
  * QUOR_ERROR_DECODE when the input is not an MPEG audio stream;
  * QUOR_ERROR_MEMORY.
@@ -327,7 +342,8 @@ QUOR_API int32_t Quor_SeekToTime(QuorHandle handle, int32_t timeMs);
 /*
  * Sets *timeMs to the time of the next sample to be delivered, in
  * milliseconds from the start of the stream, truncated toward zero; 0 before
- * the first delivery. It reads nothing from the input.
+ * the first delivery. Each part of a stream that changes its sample rate
+ * counts at its own rate. It reads nothing from the input.
  * Returns QUOR_OK; QUOR_ERROR_PARAM when handle or timeMs is NULL.
  */
 QUOR_API int32_t Quor_GetTime(QuorHandle handle, int32_t* timeMs);

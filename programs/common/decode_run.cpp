@@ -117,8 +117,11 @@ void makeOutputFolder(const std::string& output) {
     }
 }
 
+// Tells a reader's note on its own line: "PROGRAM: INPUT: note: ...".
+using NoteTeller = std::function<void(const std::string& note)>;
+
 void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTarget& target,
-               ProgressLine& progress, const std::string& name) {
+               ProgressLine& progress, const std::string& name, const NoteTeller& tell) {
     const PcmFormat format = reader.format();
     const double bytesPerSecond =
         static_cast<double>(format.sampleRate) * format.channels * format.bytesPerSample;
@@ -130,6 +133,11 @@ void decodeOne(AudioReader& reader, const CommonOptions& options, const OutputTa
                       expectedBytes(remaining, format, limit));
     while (output.getDataBytes() < limit) {
         const std::span<const std::uint8_t> bytes = readKeeping(reader, output);
+        const std::string note = reader.takeNote();
+        if (!note.empty()) {
+            progress.end();
+            tell(note);
+        }
         if (bytes.empty()) {
             break;
         }
@@ -217,7 +225,9 @@ int decodeAll(const std::string& program, const CommonOptions& options, const Re
         const std::string name = options.inputs.size() > 1 ? input : std::string();
         try {
             const std::unique_ptr<AudioReader> reader = open(input);
-            decodeOne(*reader, options, target, progress, name);
+            decodeOne(*reader, options, target, progress, name, [&](const std::string& note) {
+                reportFailure(program, subjectName(input, false), "note: " + note);
+            });
         } catch (const InputError& e) {
             progress.end();
             reportFailure(program, subjectName(input, false), e.what());

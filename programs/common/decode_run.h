@@ -30,6 +30,9 @@ public:
     // The next PCM bytes, whole sample frames; empty at the end. Throws
     // InputError.
     virtual std::span<const std::uint8_t> read() = 0;
+    // What the last read has to tell besides its bytes (a change of format
+    // in the stream), once; "" for nothing.
+    virtual std::string takeNote() { return {}; }
 };
 
 // Opens input and moves to the start time. Throws InputError.

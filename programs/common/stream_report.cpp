@@ -27,10 +27,6 @@ std::string known(int value) {
     return value < 0 ? std::string() : std::to_string(value);
 }
 
-std::string versionName(int version) {
-    return version == 25 ? "MPEG-2.5" : "MPEG-" + std::to_string(version / 10);
-}
-
 std::string modeName(int mode) {
     static constexpr std::array<const char*, 4> kModes = {"stereo", "joint stereo", "dual channel",
                                                           "mono"};
@@ -108,6 +104,10 @@ std::string asJson(const std::vector<Field>& fields) {
 }
 
 } // namespace
+
+std::string versionName(int version) {
+    return version == 25 ? "MPEG-2.5" : "MPEG-" + std::to_string(version / 10);
+}
 
 void addTags(StreamReport& report, const std::function<std::string(const char* key)>& lookup) {
     if (Quor_GetTagKey(0) == nullptr) {

@@ -34,6 +34,9 @@ struct StreamReport {
 // so.
 void addTags(StreamReport& report, const std::function<std::string(const char* key)>& lookup);
 
+// "MPEG-1", "MPEG-2" or "MPEG-2.5" for the interface's version code.
+std::string versionName(int version);
+
 // The report as text lines or, with json, as one JSON object on one line.
 std::string formatReport(const StreamReport& report, bool json);
 

@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "programs/common/decode_run.h"
 #include "programs/common/plain_errors.h"
 #include "programs/common/stream_report.h"
 #include "quor/quor.h"
+#include "resampling/sample_rate_converter.h"
 
 namespace tesk::quor::cli {
 
@@ -65,6 +69,70 @@ std::size_t toUnsignedBytes(std::uint8_t* bytes, std::size_t size) {
     }
     return size / 2;
 }
+
+// The parts of a joined stream that come at another sample rate go through
+// the plug-in's converter (its high-quality resampler) to the rate the
+// stream opened with, so that one output holds the whole stream; parts at
+// the opening rate pass as they are. The decoder keeps the opening channel
+// count and sample format in every part.
+class PartConverter {
+public:
+    PartConverter(const common::PcmFormat& opening, std::int32_t decodedBytes)
+        : m_opening(opening), m_decodedBytes(decodedBytes), m_rate(opening.sampleRate) {}
+
+    // Appends the bytes of one decode, delivered at rate, to out in the
+    // opening format. A new rate first ends the part before it.
+    void add(std::span<const std::uint8_t> bytes, std::int32_t rate,
+             std::vector<std::uint8_t>& out) {
+        if (rate != m_rate) {
+            finish(out);
+            m_rate = rate;
+            if (rate != m_opening.sampleRate) {
+                m_converter = converterFrom(rate);
+            }
+        }
+        if (!m_converter) {
+            out.insert(out.end(), bytes.begin(), bytes.end());
+            return;
+        }
+        append(
+            m_converter->convert(bytes.data(), static_cast<std::int32_t>(bytes.size()), kAnyLayout),
+            out);
+    }
+
+    // Appends what the converter of a converted part still holds.
+    void finish(std::vector<std::uint8_t>& out) {
+        if (m_converter) {
+            append(m_converter->flush(), out);
+            m_converter.reset();
+        }
+    }
+
+private:
+    using Converter = samplerateconverter::CSampleRateConverter;
+    static constexpr std::int32_t kAnyLayout = -1;
+
+    zelm::P<Converter> converterFrom(std::int32_t rate) const {
+        samplerateconverter::ConversionOptions options;
+        options.highQuality = true;
+        options.floatSource = m_opening.isFloat;
+        options.floatTarget = m_opening.isFloat;
+        return Converter::create(rate, m_opening.channels, m_decodedBytes, m_opening.sampleRate,
+                                 m_opening.channels, m_decodedBytes, {}, options);
+    }
+
+    static void append(const zelm::P<tesk::audio::IAudioChunk>& chunk,
+                       std::vector<std::uint8_t>& out) {
+        if (chunk && chunk->getSize() > 0) {
+            out.insert(out.end(), chunk->getData(), chunk->getData() + chunk->getSize());
+        }
+    }
+
+    common::PcmFormat m_opening;
+    std::int32_t m_decodedBytes;
+    std::int32_t m_rate;
+    zelm::P<Converter> m_converter;
+};
 
 // The decoder on the input with its stream information; throws
 // InputError naming the cause.
@@ -149,6 +217,7 @@ public:
 
     QuorDecoder* handle() const { return m_handle.get(); }
     const QuorFileInfo& info() const { return m_info; }
+    const QuorStreamFormat& format() const { return m_format; }
 
 private:
     std::string m_input;
@@ -165,7 +234,10 @@ public:
         : m_stream(input, options), m_bits(options.bits), m_isFloat(options.floatSamples),
           // At least one sample frame of the samples asked of the library.
           m_buffer(static_cast<std::size_t>(std::max(
-              options.bufferBytes, m_stream.info().channels * std::max(options.bits / 8, 2)))) {
+              options.bufferBytes, m_stream.info().channels * std::max(options.bits / 8, 2)))),
+          m_parts({m_stream.info().sampleRate, m_stream.info().channels, 0, m_isFloat},
+                  std::max(options.bits / 8, 2)),
+          m_delivered(m_stream.format()) {
         if (options.start > 0.0) {
             m_start = options.start;
             m_stream.check(Quor_SeekToTime(m_stream.handle(),
@@ -181,36 +253,50 @@ public:
     double remaining() override { return m_stream.info().durationMs / 1000.0 - m_start; }
 
     std::span<const std::uint8_t> read() override {
-        for (;;) {
+        m_converted.clear();
+        while (m_converted.empty()) {
             std::int32_t delivered = 0;
             const auto size = static_cast<std::int32_t>(m_buffer.size());
             const double seconds = m_stream.seconds();
             const std::int32_t result =
                 Quor_Decode(m_stream.handle(), m_buffer.data(), size, &delivered);
             if (result == QUOR_END) {
-                return {};
+                m_parts.finish(m_converted);
+                break;
             }
             m_stream.check(result, false);
             if (delivered > 0) {
-                checkRate(seconds);
-                const auto bytes = static_cast<std::size_t>(delivered);
-                return {m_buffer.data(),
-                        m_bits == 8 ? toUnsignedBytes(m_buffer.data(), bytes) : bytes};
+                followFormat(seconds);
+                m_parts.add({m_buffer.data(), static_cast<std::size_t>(delivered)},
+                            m_delivered.deliveredRate, m_converted);
             }
         }
+        const std::size_t bytes = m_converted.size();
+        return {m_converted.data(),
+                m_bits == 8 ? toUnsignedBytes(m_converted.data(), bytes) : bytes};
     }
 
+    std::string takeNote() override { return std::exchange(m_note, {}); }
+
 private:
-    // The output keeps one sample rate: a part of another rate ends the
-    // decode (the plug-in, and so tesk, converts it instead).
-    void checkRate(double seconds) {
-        std::int32_t rate = m_stream.info().sampleRate;
-        m_stream.check(Quor_GetDeliveredRate(m_stream.handle(), &rate), false);
-        if (rate != m_stream.info().sampleRate) {
-            char at[32];
-            std::snprintf(at, sizeof at, "%.1f", seconds);
-            throw common::InputError("the sample rate changes to " + std::to_string(rate) +
-                                     " Hz at " + at + " s (tesk converts it)");
+    // Notes a change of sample rate, version or layer in the samples just
+    // delivered, which began at `seconds`.
+    void followFormat(double seconds) {
+        QuorStreamFormat now{};
+        m_stream.check(Quor_GetStreamFormat(m_stream.handle(), &now), false);
+        if (now.deliveredRate == m_delivered.deliveredRate &&
+            now.deliveredVersion == m_delivered.deliveredVersion &&
+            now.deliveredLayer == m_delivered.deliveredLayer) {
+            return;
+        }
+        m_delivered = now;
+        char text[160];
+        std::snprintf(text, sizeof text, "at %.3f s the stream goes on as %s layer %d at %d Hz",
+                      seconds, common::versionName(now.deliveredVersion).c_str(),
+                      now.deliveredLayer, now.deliveredRate);
+        m_note = text;
+        if (now.deliveredRate != m_stream.info().sampleRate) {
+            m_note += ", converted to " + std::to_string(m_stream.info().sampleRate) + " Hz";
         }
     }
 
@@ -218,6 +304,11 @@ private:
     int m_bits;
     bool m_isFloat;
     std::vector<std::uint8_t> m_buffer;
+    PartConverter m_parts;
+    // The format of the part delivered last, and the note of its start.
+    QuorStreamFormat m_delivered;
+    std::string m_note;
+    std::vector<std::uint8_t> m_converted;
     double m_start = 0.0;
 };
 

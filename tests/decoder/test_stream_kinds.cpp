@@ -2,6 +2,7 @@
 // the end, seekable or not, with the samples of the plain stream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -104,9 +105,10 @@ TEST(StreamKinds, ModeChangesKeepTheOpeningChannelCountAndARateChangeGoesOn) {
     const std::size_t stereoFrames = stream.frameOffsets.size();
     Join(stream, Make(Layer::kII, ChannelMode::kMono, 11520));
     const std::size_t frames = stream.frameOffsets.size();
-    Join(stream, Make(Layer::kII, ChannelMode::kStereo, 11520, 48000));
+    const Stream last = Make(Layer::kIII, ChannelMode::kStereo, 11520, 48000);
+    Join(stream, last);
     // Callers of version 4 see the decode end at the change; later ones get
-    // the new part too.
+    // the new part too, as it decodes alone.
     EXPECT_EQ(DecodeBytes(stream.bytes, true, 4).result, QUOR_ERROR_DECODE);
     EXPECT_EQ(DecodeBytes(stream.bytes, true, 4).samples.size(), frames * 2304);
     decoded = DecodeBytes(stream.bytes);
@@ -114,6 +116,23 @@ TEST(StreamKinds, ModeChangesKeepTheOpeningChannelCountAndARateChangeGoesOn) {
     ASSERT_EQ(decoded.samples.size(), stream.frameOffsets.size() * 2304);
     for (std::size_t i = stereoFrames * 2304; i < frames * 2304; i += 2) {
         ASSERT_EQ(decoded.samples[i], decoded.samples[i + 1]) << i;
+    }
+    const std::vector<std::int16_t> alone = DecodeBytes(last.bytes).samples;
+    EXPECT_TRUE(std::equal(alone.begin(), alone.end(), decoded.samples.end() - alone.size()));
+    // Callers of version 6 are told the format of the last part; the time
+    // counts each part at its own rate.
+    for (const std::int32_t version : {5, QUOR_VERSION}) {
+        test::MemoryInput input;
+        input.bytes = stream.bytes;
+        Opened d(input, version);
+        test::DecodeAll(d.handle);
+        QuorStreamFormat format{};
+        std::int32_t ms = 0;
+        ASSERT_EQ(Quor_GetStreamFormat(d.handle, &format), QUOR_OK);
+        ASSERT_EQ(Quor_GetTime(d.handle, &ms), QUOR_OK);
+        EXPECT_EQ(format.deliveredLayer * format.deliveredRate, version == 5 ? 0 : 3 * 48000);
+        const double seconds = frames * 1152 / 44100.0 + alone.size() / 2 / 48000.0;
+        EXPECT_EQ(ms, static_cast<std::int32_t>(seconds * 1000));
     }
 }
 

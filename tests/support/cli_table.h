@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 
 #include "tests/support/file_bytes.h"
 #include "tests/support/generated_stream.h"
+#include "tests/support/sample_values.h"
 
 namespace tesk_quor_test {
 
@@ -319,6 +321,25 @@ inline std::vector<CliCase> commonCliCases(const std::string& program, const std
          "",
          false,
          keepsFilesWhole(program, path, files)},
+        // 77 frames at 44100 Hz, then 39 at 32000 Hz converted to 44100 Hz:
+        // the first part as the first stream gives it alone, the second
+        // heard to its end.
+        {{"decode", "{joined}", "-o", "{dir}/j.raw"},
+         0,
+         "",
+         "",
+         false,
+         [=](Dir dir, const ProgramRun&) {
+             const std::string joined = readAll(dir / "j.raw");
+             EXPECT_NEAR(static_cast<double>(joined.size()), 4.0 * 1152 * (77 + 39 * 1.378125),
+                         16.0);
+             runRow(path, {{"decode", "{in}", "-o", "{dir}/in.raw"}, 0, ""}, files, dir);
+             EXPECT_TRUE(joined.substr(0, 77 * 4608) == readAll(dir / "in.raw"));
+             const std::vector<double> end = sampleValues(
+                 reinterpret_cast<const std::uint8_t*>(joined.data()) + joined.size() - 4410 * 4,
+                 4410 * 4, 2, false);
+             EXPECT_GT(*std::max_element(end.begin(), end.end()), 1000.0);
+         }},
     };
 }
 

@@ -256,15 +256,15 @@ TEST(TeskProgram, CommandLineTable) {
         {{"decode", "{in}", "-o", "x.wav", "--preamp", "21"},
          2,
          "--preamp accepts decibels from -20 to 20, not '21'"},
-        // 77 frames at 44100 Hz, then 39 at 32000 Hz converted to 44100 Hz.
-        {{"decode", "{joined}", "-o", "{dir}/j.raw"},
+        // The part at 32000 Hz converted to 48000 Hz with the first part.
+        {{"decode", "{joined}", "-o", "{dir}/j.raw", "--rate", "48000"},
          0,
          "",
          "",
          false,
          [](const fs::path& dir, const ProgramRun&) {
              EXPECT_NEAR(static_cast<double>(fs::file_size(dir / "j.raw")),
-                         4.0 * 1152 * (77 + 39 * 44100.0 / 32000), 64.0);
+                         4.0 * 1152 * (77 * 48000 / 44100.0 + 39 * 1.5), 16.0);
          }},
         {{"decode", "{in}", "-o", "x.wav", "--rate", "7999"},
          2,
