@@ -109,6 +109,7 @@ std::int32_t CQuorDecoder::Prepare() {
     framePending_ = scanner_.GetState() == CFrameScanner::kFrameComplete;
     nextFrameStart_ = FrameStart(0);
     heldFrame_ = 0;
+    lastHeader_ = scanner_.CurrentHeader();
     if (LoneFrameIsJunk()) {
         preparationError_ = QUOR_ERROR_DECODE;
         return preparationError_;
@@ -423,10 +424,10 @@ std::int32_t CQuorDecoder::GapFrames(double gap, const CFrameHeader& header) {
 }
 
 // Numbers the frame the scanner just handed out. An input whose frames were
-// not counted (one that cannot seek) shows its leading
-// frames only as the decode reaches them: each moves the frames after it
-// back by its length, so that the audio starts at the same sample, in the
-// same synthesis phase, as with the counting pass.
+// not counted (one that cannot seek) shows its leading frames only as the
+// decode reaches them: each moves the frames after it back by its length,
+// so that the audio starts at the same sample, in the same synthesis phase,
+// as with the counting pass.
 void CQuorDecoder::FollowLeadingFrames() {
     ++heldFrame_;
     if (streamInfo_.FindsLeadingFrame(scanner_, heldFrame_)) {
