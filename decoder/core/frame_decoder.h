@@ -38,6 +38,10 @@ inline constexpr int kMaxLeadingBytes = 2880; // bytes in front of a header kept
 
 struct AllocationTable;
 
+// Time slots over which a concealment fades the audio out, and the audio
+// after it back in (cos^2 and sin^2 gains).
+inline constexpr int kFadeSlots = 18;
+
 struct FrameHeader {
     int channels = 0;    // 1 for single channel, else 2
     int joint_bound = 0; // first sub-band sharing its allocation (Layers I and II)
@@ -136,10 +140,17 @@ struct FrameDecoder {
     // CRC words are checked once one frame of the stream passed its check;
     // until then a stream may carry wrong words throughout and still play.
     bool crc_passed = false;
-    // Time slots still to rise from silence after a concealment that
-    // followed decoded audio (frames concealed at the start, whose data lies
-    // before the stream, are silence already).
-    int fade_in_slots = 0;
+    // The next slot of the rise from silence after a concealment that
+    // followed decoded audio (kFadeSlots once risen; frames concealed at the
+    // start, whose data lies before the stream, are silence already), and
+    // whether it rises over a Layer III granule's uncancelled aliasing.
+    int rise_slot = kFadeSlots;
+    bool rise_aliased = false;
+    // The fade of a concealment: its length in slots (0 while audio
+    // decodes) and the sample frames of it written, over consecutive
+    // concealments.
+    int fade_out_slots = 0;
+    int fade_out_done = 0;
     bool decoded_audio = false;
 };
 
@@ -187,10 +198,6 @@ bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
 // (full scale 32768; capacity in floats).
 bool DecodeFrame(FrameDecoder& decoder, float* samples, int capacity, const std::uint8_t* bytes,
                  int length, DecodedFrame& result);
-
-// Time slots over which a concealment fades the audio out, and the audio
-// after it back in (cos^2 and sin^2 gains).
-inline constexpr int kFadeSlots = 18;
 
 // synthesize_blocks16 for decoded frames: after a concealment the first
 // kFadeSlots slots rise from silence.
