@@ -41,7 +41,8 @@ constexpr const char* kUsage =
     "  --mode stereo|joint|dual|mono   channel mode; default stereo\n"
     "  --bitrate KBPS           default 128\n"
     "  --samples N              samples per channel; default 44100\n"
-    "  --signal tones|sweep|noise|sine default tones\n"
+    "  --signal tones|sweep|noise|sine|music   default tones; music: Layer III from the\n"
+    "                           own writer, as --music, in a stream that takes the options\n"
     "  --sine HZ                the sine's frequency; default 1000\n"
     "  --id3v2 BYTES            an ID3v2 tag of BYTES after its header\n"
     "  --id3v2-footer           the tag ends with a footer\n"
@@ -57,12 +58,13 @@ constexpr const char* kUsage =
     "  --ape BYTES              a trailing APEv2 tag with an item of BYTES\n"
     "  --ape-header             the APEv2 tag starts with a header\n"
     "  --lyrics3                a trailing Lyrics3 v2 block\n"
-    "  --crc                    a CRC word in every frame (Layer II)\n"
+    "  --crc                    a CRC word in every frame (Layer II, --music, --signal music)\n"
     "  --damage KIND:FRAME[:N]  damage N frames (default 1) from frame FRAME (0 first) on;\n"
     "                           KIND: cut (from the frame's middle, N frames gone), zero,\n"
     "                           sync (broken sync word), side-info (part2_3_length 4095,\n"
     "                           Layer III), protected (allocation bits flipped), junk\n"
-    "                           (1000 bytes with header-like words in front of the frame)\n";
+    "                           (1000 bytes with header-like words in front of the frame),\n"
+    "                           crc-word (the CRC words inverted)\n";
 
 bool Number(const char* text, std::int32_t& value) {
     const std::string_view s = text;
@@ -81,8 +83,8 @@ bool Choice(std::string_view name, std::string_view value, StreamOptions& option
         }
         return false;
     }
-    static constexpr std::string_view kSignals[] = {"tones", "sweep", "noise", "sine"};
-    for (int i = 0; i < 4; ++i) {
+    static constexpr std::string_view kSignals[] = {"tones", "sweep", "noise", "sine", "music"};
+    for (int i = 0; i < 5; ++i) {
         if (value == kSignals[i]) {
             options.signal = static_cast<Signal>(i);
             return true;
@@ -123,8 +125,8 @@ bool Valued(std::string_view name, const char* value, StreamOptions& options) {
 
 // KIND:FRAME[:COUNT] of --damage.
 std::optional<Damage> ParseDamage(std::string_view text) {
-    static constexpr std::string_view kKinds[] = {"cut",       "zero",      "sync",
-                                                  "side-info", "protected", "junk"};
+    static constexpr std::string_view kKinds[] = {"cut",       "zero", "sync",    "side-info",
+                                                  "protected", "junk", "crc-word"};
     const std::size_t colon = text.find(':');
     const auto* kind = std::find(std::begin(kKinds), std::end(kKinds), text.substr(0, colon));
     if (colon == std::string_view::npos || kind == std::end(kKinds)) {
@@ -203,6 +205,7 @@ MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
     music.seconds = static_cast<double>(options.samplesPerChannel) / options.sampleRate;
     music.intensity = extras.intensity;
     music.seed = static_cast<std::uint32_t>(extras.seed);
+    music.crc = options.crc;
     return music;
 }
 

@@ -25,6 +25,7 @@ struct MusicOptions {
     bool intensity = false;     // joint stereo: intensity stereo above a bound
     bool blockSwitching = true; // short blocks on transients
     bool mixedBlocks = true;    // some transients take mixed blocks
+    bool crc = false;           // a CRC word protects every frame
     std::uint32_t seed = 1;
 };
 

@@ -19,6 +19,7 @@ extern "C" {
 
 #include "decoder/frame_header.h"
 #include "decoder/stream_info.h"
+#include "tools/streamgen/music_corpus.h"
 
 namespace tesk::quor::streamgen {
 
@@ -53,6 +54,8 @@ double SignalValue(const StreamOptions& options, std::int32_t channel, std::int3
     case Signal::kNoise:
         noise = noise * 1664525u + 1013904223u;
         return 0.3 * (static_cast<double>(noise >> 8) / 8388608.0 - 1.0);
+    case Signal::kMusic:
+        break;
     }
     return 0.0;
 }
@@ -139,6 +142,31 @@ std::vector<std::uint8_t> EncodeLayer3(const StreamOptions& options,
     out.insert(out.end(), data, data + written);
     shine_close(encoder);
     return out;
+}
+
+std::vector<std::uint8_t> EncodeMusic(const StreamOptions& options) {
+    if (options.layer != Layer::kIII) {
+        throw std::runtime_error("the music signal is written as Layer III only");
+    }
+    MusicOptions music;
+    music.sampleRate = options.sampleRate;
+    music.mode = options.mode;
+    music.bitRateKbps = options.bitRateKbps;
+    music.seconds = static_cast<double>(options.samplesPerChannel) / options.sampleRate;
+    music.crc = options.crc;
+    try {
+        return MusicStream(music);
+    } catch (const std::invalid_argument& e) {
+        throw std::runtime_error(std::string("music: ") + e.what());
+    }
+}
+
+std::vector<std::uint8_t> Encode(const StreamOptions& options) {
+    if (options.signal == Signal::kMusic) {
+        return EncodeMusic(options);
+    }
+    const std::vector<std::int16_t> pcm = Synthesise(options);
+    return options.layer == Layer::kII ? EncodeLayer2(options, pcm) : EncodeLayer3(options, pcm);
 }
 
 // Offsets of the back-to-back frames from the start of audio.
@@ -285,9 +313,7 @@ std::vector<std::int16_t> Synthesise(const StreamOptions& options) {
 }
 
 Stream Generate(const StreamOptions& options) {
-    const std::vector<std::int16_t> pcm = Synthesise(options);
-    std::vector<std::uint8_t> audio =
-        options.layer == Layer::kII ? EncodeLayer2(options, pcm) : EncodeLayer3(options, pcm);
+    std::vector<std::uint8_t> audio = Encode(options);
     audio.resize(audio.size() - std::min<std::size_t>(
                                     audio.size(), static_cast<std::size_t>(options.truncateBytes)));
     CFrameHeader first;
