@@ -407,18 +407,18 @@ double falling_gain(double fraction) {
     return c * c;
 }
 
-// The gain of slot `slot` (0 first) of the rise after a concealment: 1
-// after kFadeSlots slots. Layers I and II rise by sin^2. The first Layer III
+// The gain of slot `slot` (0 first) of a rise over `length` slots after a
+// concealment: 1 after them. Layers I and II rise by sin^2. The first Layer III
 // granule after a concealment has no overlap to cancel the aliasing of its
 // first half, which adds to each sample its mirror image, weighted by the
 // window's falling half w' where the sample has the rising half w: the gain
 // w / (w + w') keeps the sum within the signal's level.
-double rise_gain(int slot, bool aliased) {
-    if (slot >= kFadeSlots) {
+double rise_gain(int slot, int length, bool aliased) {
+    if (slot >= length) {
         return 1.0;
     }
     constexpr double kQuarterTurn = 1.5707963267948966;
-    const double angle = kQuarterTurn * (slot + 0.5) / kFadeSlots;
+    const double angle = kQuarterTurn * (slot + 0.5) / length;
     const double s = std::sin(angle);
     return aliased ? s / (s + std::cos(angle)) : s * s;
 }
@@ -511,7 +511,11 @@ void conceal_rest(FrameDecoder& decoder, int samples_per_channel, unsigned char*
         fade_samples(decoder, reinterpret_cast<std::int16_t*>(output + start), frames, channels);
     }
     silence_synthesis(decoder.synthesis);
-    decoder.rise_slot = decoder.decoded_audio ? 0 : kFadeSlots;
+    decoder.rise_slot = 0;
+    decoder.rise_slots = 0;
+    if (decoder.decoded_audio) {
+        decoder.rise_slots = decoder.header.layer == 1 ? kLayer1RiseSlots : kFadeSlots;
+    }
     decoder.rise_aliased = decoder.header.layer == 3;
 }
 
@@ -829,7 +833,8 @@ int frame_decoder_init(FrameDecoder& decoder) {
     decoder.resync = true;
     decoder.conceal = false;
     decoder.crc_passed = false;
-    decoder.rise_slot = kFadeSlots;
+    decoder.rise_slot = 0;
+    decoder.rise_slots = 0;
     decoder.rise_aliased = false;
     decoder.fade_out_slots = 0;
     decoder.fade_out_done = 0;
@@ -860,7 +865,7 @@ int synthesize_rising(FrameDecoder& decoder, const Block* const* blocks, int cha
     decoder.decoded_audio = true;
     decoder.fade_out_slots = 0;
     decoder.fade_out_done = 0;
-    if (decoder.rise_slot >= kFadeSlots) {
+    if (decoder.rise_slot >= decoder.rise_slots) {
         return synthesize_blocks16(decoder, blocks, channels, count, output, position);
     }
     // Up to 36 slots per channel (a Layer II frame, or both granules of a
@@ -869,14 +874,14 @@ int synthesize_rising(FrameDecoder& decoder, const Block* const* blocks, int cha
     const Block* ramped[2] = {rising[0][0], rising[1][0]};
     for (int ch = 0; ch < channels; ++ch) {
         for (int t = 0; t < count; ++t) {
-            const auto gain =
-                static_cast<Block>(rise_gain(decoder.rise_slot + t, decoder.rise_aliased));
+            const auto gain = static_cast<Block>(
+                rise_gain(decoder.rise_slot + t, decoder.rise_slots, decoder.rise_aliased));
             for (int sb = 0; sb < kSubbands; ++sb) {
                 rising[ch][t][sb] = blocks[ch][kSubbands * t + sb] * gain;
             }
         }
     }
-    decoder.rise_slot = std::min(decoder.rise_slot + count, kFadeSlots);
+    decoder.rise_slot = std::min(decoder.rise_slot + count, decoder.rise_slots);
     return synthesize_blocks16(decoder, ramped, channels, count, output, position);
 }
 

@@ -74,6 +74,10 @@ struct Source {
 TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
     constexpr std::int32_t kFrame = 8;
     const Source sources[] = {
+        {"Layer I stereo CRC", Layer::kI, ChannelMode::kStereo, 44100, 256, true},
+        {"Layer I joint tones", Layer::kI, ChannelMode::kJointStereo, 32000, 192, false,
+         Signal::kTones},
+        {"Layer I LSF mono CRC", Layer::kI, ChannelMode::kMono, 24000, 128, true},
         {"Layer II stereo", Layer::kII, ChannelMode::kStereo, 44100, 192},
         {"Layer II stereo tones", Layer::kII, ChannelMode::kStereo, 44100, 192, false,
          Signal::kTones},

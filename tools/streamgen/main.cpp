@@ -36,7 +36,8 @@ constexpr const char* kUsage =
     "  --intensity              with --music and --mode joint: intensity stereo\n"
     "  --seed N                 with --music: the seed; default 1\n"
     "  --corpus                 write the music corpus, one FOLDER/NAME.mp3 per stream\n"
-    "  --layer 2|3              encoder: twolame (Layer II) or shine (Layer III); default 2\n"
+    "  --layer 1|2|3            the own Layer I writer, twolame (Layer II) or shine\n"
+    "                           (Layer III); default 2\n"
     "  --rate HZ                sample rate; default 44100\n"
     "  --mode stereo|joint|dual|mono   channel mode; default stereo\n"
     "  --bitrate KBPS           default 128\n"
@@ -58,7 +59,8 @@ constexpr const char* kUsage =
     "  --ape BYTES              a trailing APEv2 tag with an item of BYTES\n"
     "  --ape-header             the APEv2 tag starts with a header\n"
     "  --lyrics3                a trailing Lyrics3 v2 block\n"
-    "  --crc                    a CRC word in every frame (Layer II, --music, --signal music)\n"
+    "  --crc                    a CRC word in every frame (Layers I and II, --music, --signal "
+    "music)\n"
     "  --damage KIND:FRAME[:N]  damage N frames (default 1) from frame FRAME (0 first) on;\n"
     "                           KIND: cut (from the frame's middle, N frames gone), zero,\n"
     "                           sync (broken sync word), side-info (part2_3_length 4095,\n"
@@ -106,8 +108,8 @@ bool Valued(std::string_view name, const char* value, StreamOptions& options) {
         return n > 0;
     }
     if (name == "--layer") {
-        options.layer = n == 3 ? Layer::kIII : Layer::kII;
-        return n == 2 || n == 3;
+        options.layer = static_cast<Layer>(n);
+        return n >= 1 && n <= 3;
     }
     std::int32_t* const targets[] = {&options.sampleRate,        &options.bitRateKbps,
                                      &options.samplesPerChannel, &options.id3v2Size,

@@ -19,6 +19,7 @@ extern "C" {
 
 #include "decoder/frame_header.h"
 #include "decoder/stream_info.h"
+#include "tools/streamgen/layer1_writer.h"
 #include "tools/streamgen/music_corpus.h"
 
 namespace tesk::quor::streamgen {
@@ -164,6 +165,9 @@ std::vector<std::uint8_t> EncodeMusic(const StreamOptions& options) {
 std::vector<std::uint8_t> Encode(const StreamOptions& options) {
     if (options.signal == Signal::kMusic) {
         return EncodeMusic(options);
+    }
+    if (options.layer == Layer::kI) {
+        return Layer1Stream(options);
     }
     const std::vector<std::int16_t> pcm = Synthesise(options);
     return options.layer == Layer::kII ? EncodeLayer2(options, pcm) : EncodeLayer3(options, pcm);
