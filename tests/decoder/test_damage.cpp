@@ -87,6 +87,7 @@ TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
         {"Layer III stereo tones", Layer::kIII, ChannelMode::kStereo, 44100, 128, false,
          Signal::kTones},
         {"Layer III mono", Layer::kIII, ChannelMode::kMono, 48000, 64},
+        {"Layer III mono tones", Layer::kIII, ChannelMode::kMono, 48000, 64, false, Signal::kTones},
         {"Layer III LSF", Layer::kIII, ChannelMode::kJointStereo, 22050, 64},
         {"Layer III LSF sine", Layer::kIII, ChannelMode::kJointStereo, 22050, 64, false,
          Signal::kSine},
@@ -102,7 +103,7 @@ TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
         {DamageKind::kCut, kFrame, 3},           {DamageKind::kZeroFrames, kFrame, 3},
         {DamageKind::kBreakSync, kFrame, 1},     {DamageKind::kSideInfo, kFrame, 1},
         {DamageKind::kProtectedBits, kFrame, 9}, {DamageKind::kJunk, kFrame, 1},
-        {DamageKind::kCrcWord, kFrame, 1},
+        {DamageKind::kCrcWord, kFrame, 1},       {DamageKind::kZeroFrames, kFrame + 4, 3},
     };
     for (const Source& source : sources) {
         StreamOptions options;
@@ -146,7 +147,7 @@ TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
             EXPECT_LE(Peak(damaged.samples), programPeak * 106 / 100) << name; // +0.5 dB
             // Frames from three (settle) after the damage, aligned at the end.
             const std::size_t from =
-                (kFrame + (cut ? 0 : damage.count) + source.settle) * frameSamples;
+                (damage.frame + (cut ? 0 : damage.count) + source.settle) * frameSamples;
             const std::size_t shift = clean.samples.size() - std::min(size, clean.samples.size());
             int largest = 0;
             for (std::size_t i = from; i < size && i + shift < clean.samples.size(); ++i) {
