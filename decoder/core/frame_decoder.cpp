@@ -434,13 +434,12 @@ double ring_out_value(const FrameDecoder& decoder, int ch, int t, int sb) {
                                              : state.subbands[ch][t][sb];
 }
 
-// Scales `frames` interleaved sample frames of a concealment by the cos^2
-// fade, going on from where the concealment's fade stands.
+// Scales `frames` interleaved sample frames by a cos^2 fade over the first
+// `length` of them.
 template <typename Sample>
-void fade_samples(FrameDecoder& decoder, Sample* samples, int frames, int channels) {
-    const double length = decoder.fade_out_slots * kSubbands;
+void fade_samples(Sample* samples, int frames, int channels, int length) {
     for (int i = 0; i < frames; ++i) {
-        const double gain = falling_gain((decoder.fade_out_done + i + 0.5) / length);
+        const double gain = falling_gain((i + 0.5) / length);
         for (int ch = 0; ch < channels; ++ch) {
             Sample& sample = samples[i * channels + ch];
             if constexpr (std::is_same_v<Sample, float>) {
@@ -450,7 +449,6 @@ void fade_samples(FrameDecoder& decoder, Sample* samples, int frames, int channe
             }
         }
     }
-    decoder.fade_out_done += frames;
 }
 
 // The synthesis filter forgets its past blocks, as after that many silent
@@ -464,8 +462,8 @@ void silence_synthesis(SynthesisState& synthesis) {
 // samples, the audio fades out to silence: Layer III rings out its last
 // overlap (zero lines through the hybrid synthesis), Layers I and II pass
 // zero sub-band samples, and the output of the synthesis falls by a cos^2
-// fade over kFadeSlots slots (or the slots the concealment has, when fewer),
-// which carries on over consecutive concealments. A fade on the output,
+// fade over kFadeSlots slots (or the slots the concealment has, when
+// fewer). A fade on the output,
 // unlike one on the sub-band samples, cannot swell: what the synthesis
 // rings out of a tone rises above the tone's level once its newest blocks
 // are silent, and the overlap's aliasing goes uncancelled. The synthesis
@@ -482,9 +480,7 @@ void conceal_rest(FrameDecoder& decoder, int samples_per_channel, unsigned char*
     if (slots <= 0) {
         return;
     }
-    if (decoder.fade_out_slots == 0) {
-        decoder.fade_out_slots = std::min(slots, kFadeSlots);
-    }
+    const int length = kSubbands * std::min(slots, kFadeSlots);
     const GranuleInfo silent;
     alignas(32) double ring[2][kFadeSlots][kSubbands];
     while (slots > 0) {
@@ -506,9 +502,9 @@ void conceal_rest(FrameDecoder& decoder, int samples_per_channel, unsigned char*
     }
     const int frames = (done - start) / (bytes * channels);
     if (decoder.synthesis.output == SampleOutput::kFloat) {
-        fade_samples(decoder, reinterpret_cast<float*>(output + start), frames, channels);
+        fade_samples(reinterpret_cast<float*>(output + start), frames, channels, length);
     } else {
-        fade_samples(decoder, reinterpret_cast<std::int16_t*>(output + start), frames, channels);
+        fade_samples(reinterpret_cast<std::int16_t*>(output + start), frames, channels, length);
     }
     silence_synthesis(decoder.synthesis);
     decoder.rise_slot = 0;
@@ -836,8 +832,6 @@ int frame_decoder_init(FrameDecoder& decoder) {
     decoder.rise_slot = 0;
     decoder.rise_slots = 0;
     decoder.rise_aliased = false;
-    decoder.fade_out_slots = 0;
-    decoder.fade_out_done = 0;
     decoder.decoded_audio = false;
     init_synthesis_tables();
     init_layer3_tables(kSubbands);
@@ -863,8 +857,6 @@ template <typename Block>
 int synthesize_rising(FrameDecoder& decoder, const Block* const* blocks, int channels, int count,
                       unsigned char* output, int& position) {
     decoder.decoded_audio = true;
-    decoder.fade_out_slots = 0;
-    decoder.fade_out_done = 0;
     if (decoder.rise_slot >= decoder.rise_slots) {
         return synthesize_blocks16(decoder, blocks, channels, count, output, position);
     }

@@ -151,11 +151,6 @@ struct FrameDecoder {
     int rise_slot = 0;
     int rise_slots = 0;
     bool rise_aliased = false;
-    // The fade of a concealment: its length in slots (0 while audio
-    // decodes) and the sample frames of it written, over consecutive
-    // concealments.
-    int fade_out_slots = 0;
-    int fade_out_done = 0;
     bool decoded_audio = false;
 };
 
