@@ -452,7 +452,9 @@ void fade_samples(Sample* samples, int frames, int channels, int length) {
 }
 
 // The synthesis filter forgets its past blocks, as after that many silent
-// ones, so that nothing of the audio before a concealment sounds after it.
+// ones, so that nothing of the audio before a concealment sounds after it:
+// a concealment shorter than the filter's memory (a Layer I frame, an LSF
+// Layer III frame) leaves some of its unfaded input there.
 void silence_synthesis(SynthesisState& synthesis) {
     std::memset(synthesis.halves, 0, sizeof synthesis.halves);
     std::memset(synthesis.history, 0, sizeof synthesis.history);
@@ -463,11 +465,11 @@ void silence_synthesis(SynthesisState& synthesis) {
 // overlap (zero lines through the hybrid synthesis), Layers I and II pass
 // zero sub-band samples, and the output of the synthesis falls by a cos^2
 // fade over kFadeSlots slots (or the slots the concealment has, when
-// fewer). A fade on the output,
-// unlike one on the sub-band samples, cannot swell: what the synthesis
-// rings out of a tone rises above the tone's level once its newest blocks
-// are silent, and the overlap's aliasing goes uncancelled. The synthesis
-// then forgets its past, and the audio after rises from silence.
+// fewer). A fade on the output, unlike one on the sub-band samples, cannot
+// swell: what the synthesis rings out of a tone rises above the tone's level
+// once its newest blocks are silent, and the overlap's aliasing goes
+// uncancelled. The synthesis then forgets its past, and the audio after
+// rises from silence.
 void conceal_rest(FrameDecoder& decoder, int samples_per_channel, unsigned char* output,
                   int& done) {
     static constexpr double kZeros[kLinesPerGranule] = {};

@@ -1,7 +1,8 @@
 // Damaged, cut and joined streams: every case keeps the clean decode's
 // length (a cut loses the whole frames it cut; the frame cut in two is
 // concealed), never comes out more than half a decibel louder than the
-// clean program, and decodes every frame from three after the damage as the
+// clean program nor clicks (no second difference above the program's), and
+// decodes every frame from three after the damage as the
 // clean stream does. CRC words wrong throughout leave the samples alone.
 #include <gtest/gtest.h>
 
@@ -53,6 +54,16 @@ int Peak(const std::vector<std::int16_t>& samples, std::size_t from = 0) {
         peak = std::max(peak, std::abs(int{samples[i]}));
     }
     return peak;
+}
+
+// The largest second difference of a channel's samples: a click's mark.
+int Roughness(const std::vector<std::int16_t>& samples, std::size_t channels) {
+    int largest = 0;
+    for (std::size_t i = 2 * channels; i < samples.size(); ++i) {
+        largest = std::max(
+            largest, std::abs(samples[i] - 2 * samples[i - channels] + samples[i - 2 * channels]));
+    }
+    return largest;
 }
 
 struct Source {
@@ -117,6 +128,8 @@ TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
         const Stream stream = Generate(options);
         const test::Decoded clean = DecodeBytes(stream.bytes);
         const int programPeak = Peak(clean.samples);
+        const auto channels = static_cast<std::size_t>(stream.channels);
+        const int programRoughness = Roughness(clean.samples, channels);
         if (source.crc) {
             // An encoder that writes every word wrong: the stream plays as unprotected.
             const Damage words{DamageKind::kCrcWord, 0,
@@ -145,6 +158,7 @@ TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
             EXPECT_EQ(size, expected) << name;
             EXPECT_EQ(FloatSampleCount(bytes), size) << name << ", float samples";
             EXPECT_LE(Peak(damaged.samples), programPeak * 106 / 100) << name; // +0.5 dB
+            EXPECT_LE(Roughness(damaged.samples, channels), programRoughness) << name << ", click";
             // Frames from three (settle) after the damage, aligned at the end.
             const std::size_t from =
                 (damage.frame + (cut ? 0 : damage.count) + source.settle) * frameSamples;
