@@ -200,14 +200,9 @@ bool DressingOption(std::string_view name, const char* value, Dressing& dressing
 }
 
 MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
-    MusicOptions music;
-    music.sampleRate = options.sampleRate;
-    music.mode = options.mode;
-    music.bitRateKbps = options.bitRateKbps;
-    music.seconds = static_cast<double>(options.samplesPerChannel) / options.sampleRate;
+    MusicOptions music = MusicOptionsOf(options);
     music.intensity = extras.intensity;
     music.seed = static_cast<std::uint32_t>(extras.seed);
-    music.crc = options.crc;
     return music;
 }
 

@@ -349,6 +349,16 @@ std::vector<Layer3Frame> Compose(const MusicOptions& options, Layer3Writer& writ
 
 } // namespace
 
+MusicOptions MusicOptionsOf(const StreamOptions& options) {
+    MusicOptions music;
+    music.sampleRate = options.sampleRate;
+    music.mode = options.mode;
+    music.bitRateKbps = options.bitRateKbps;
+    music.seconds = static_cast<double>(options.samplesPerChannel) / options.sampleRate;
+    music.crc = options.crc;
+    return music;
+}
+
 std::vector<Layer3Frame> MusicFrames(const MusicOptions& options) {
     Layer3Writer writer;
     return Compose(options, writer);

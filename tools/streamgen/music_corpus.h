@@ -29,6 +29,9 @@ struct MusicOptions {
     std::uint32_t seed = 1;
 };
 
+// The rate, mode, bit rate, length and CRC of stream options.
+MusicOptions MusicOptionsOf(const StreamOptions& options);
+
 // The frames of a stream; Layer3Writer or WriteLayer3 turns them into bytes.
 std::vector<Layer3Frame> MusicFrames(const MusicOptions& options);
 

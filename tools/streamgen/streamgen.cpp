@@ -149,14 +149,8 @@ std::vector<std::uint8_t> EncodeMusic(const StreamOptions& options) {
     if (options.layer != Layer::kIII) {
         throw std::runtime_error("the music signal is written as Layer III only");
     }
-    MusicOptions music;
-    music.sampleRate = options.sampleRate;
-    music.mode = options.mode;
-    music.bitRateKbps = options.bitRateKbps;
-    music.seconds = static_cast<double>(options.samplesPerChannel) / options.sampleRate;
-    music.crc = options.crc;
     try {
-        return MusicStream(music);
+        return MusicStream(MusicOptionsOf(options));
     } catch (const std::invalid_argument& e) {
         throw std::runtime_error(std::string("music: ") + e.what());
     }
