@@ -19,10 +19,20 @@ namespace tesk::quor {
 // builds.
 using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
 
-// Eight floats side by side, the lanes of single precision, likewise; four
-// floats fill one SSE2 register on either build.
+// Eight floats side by side, the lanes of single precision on the AVX2
+// build. Four floats fill one SSE2 register: the baseline build runs single
+// precision four lanes wide, since a vector wider than the target's
+// registers is kept in memory and its comparisons, selections and shuffles
+// are done lane by lane through it, and two doubles are its lanes for the
+// alias reduction likewise.
 using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
 using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
+using Doubles2 = double __attribute__((vector_size(2 * sizeof(double))));
+
+// The number of lanes of a vector of floats or doubles.
+template <typename Lanes> constexpr int lane_count() {
+    return static_cast<int>(sizeof(Lanes) / sizeof(Lanes{}[0]));
+}
 
 // Column j of the 4 x 4 matrix whose rows are rows[0..3], for j = 0..3.
 inline void transpose4(const Lanes4* rows, Lanes4* columns) {
@@ -34,6 +44,19 @@ inline void transpose4(const Lanes4* rows, Lanes4* columns) {
     columns[1] = __builtin_shufflevector(odd01, odd23, 0, 1, 4, 5);
     columns[2] = __builtin_shufflevector(even01, even23, 2, 3, 6, 7);
     columns[3] = __builtin_shufflevector(odd01, odd23, 2, 3, 6, 7);
+}
+
+// The same for four floats, through the interleavings of low and high
+// halves that SSE2 does in one instruction each.
+inline void transpose4(const Floats4* rows, Floats4* columns) {
+    const Floats4 low01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 1, 5);
+    const Floats4 high01 = __builtin_shufflevector(rows[0], rows[1], 2, 6, 3, 7);
+    const Floats4 low23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 1, 5);
+    const Floats4 high23 = __builtin_shufflevector(rows[2], rows[3], 2, 6, 3, 7);
+    columns[0] = __builtin_shufflevector(low01, low23, 0, 1, 4, 5);
+    columns[1] = __builtin_shufflevector(low01, low23, 2, 3, 6, 7);
+    columns[2] = __builtin_shufflevector(high01, high23, 0, 1, 4, 5);
+    columns[3] = __builtin_shufflevector(high01, high23, 2, 3, 6, 7);
 }
 
 // The lanes in reverse order.
