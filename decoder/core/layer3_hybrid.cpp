@@ -261,8 +261,21 @@ template <typename T> inline void store_samples(Real<T>* to, const T& samples) {
     std::memcpy(to, &samples, sizeof samples);
 }
 
-// Lines k to k + 3 of four neighbouring sub-bands from `first` on at to[k]
-// to to[k + 3]: a 4 x 4 transposition of rows of four lines.
+// Lines k to k + 3 of two neighbouring sub-bands from `first` on at to[k]
+// to to[k + 3]: two 2 x 2 transpositions of rows of two lines.
+inline void load_four_lines(const double* first, int k, Doubles2* to) {
+    for (int pair = 0; pair < 4; pair += 2) {
+        Doubles2 low;
+        Doubles2 high;
+        std::memcpy(&low, first + k + pair, sizeof low);
+        std::memcpy(&high, first + kLinesPerSubband + k + pair, sizeof high);
+        to[k + pair] = __builtin_shufflevector(low, high, 0, 2);
+        to[k + pair + 1] = __builtin_shufflevector(low, high, 1, 3);
+    }
+}
+
+// The same for four neighbouring sub-bands: a 4 x 4 transposition of rows
+// of four lines.
 inline void load_four_lines(const double* first, int k, Lanes4* to) {
     Lanes4 rows[4];
     for (int j = 0; j < 4; ++j) {
@@ -416,10 +429,11 @@ inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int c
 }
 
 // The hybrid synthesis with its transforms inlined, once per precision and
-// vector path.
+// vector path. The baseline build transforms two sub-bands at a time in
+// double precision and four in single, in vectors of one register.
 [[gnu::flatten]] void hybrid_synthesis_double_baseline(Layer3State& state, const double* lines,
                                                        int channel, const GranuleInfo& granule) {
-    hybrid_synthesis_body<Lanes4>(state, lines, channel, granule);
+    hybrid_synthesis_body<Doubles2>(state, lines, channel, granule);
 }
 
 TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_double_avx2(Layer3State& state,
@@ -428,8 +442,6 @@ TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_double_avx2(Layer3State& s
     hybrid_synthesis_body<Lanes4>(state, lines, channel, granule);
 }
 
-// The baseline build transforms single precision four sub-bands at a time,
-// in vectors of one register.
 [[gnu::flatten]] void hybrid_synthesis_single_baseline(Layer3State& state, const double* lines,
                                                        int channel, const GranuleInfo& granule) {
     hybrid_synthesis_body<Floats4>(state, lines, channel, granule);

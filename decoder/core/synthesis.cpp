@@ -226,31 +226,23 @@ int clip_and_round(double sum) {
 using Masks4 = std::int64_t __attribute__((vector_size(4 * sizeof(std::int64_t))));
 using Ints4 = std::int32_t __attribute__((vector_size(4 * sizeof(std::int32_t))));
 using Shorts4 = std::int16_t __attribute__((vector_size(4 * sizeof(std::int16_t))));
+using Masks2 = std::int64_t __attribute__((vector_size(2 * sizeof(std::int64_t))));
+using Ints2 = std::int32_t __attribute__((vector_size(2 * sizeof(std::int32_t))));
+using Shorts2 = std::int16_t __attribute__((vector_size(2 * sizeof(std::int16_t))));
 
-// clip_and_round of the 32 sums of a block, four at a time; returns the sum
-// of their clip_count. A sum that is not a number gives -32768, as the
-// clipping takes the bound whenever the sum is not above it.
-inline int round_block(const double* sums, std::int16_t* pcm) {
-    const Lanes4 low = Lanes4{} - 32768.0;
-    const Lanes4 high = Lanes4{} + 32767.0;
-    const Masks4 half = __builtin_bit_cast(Masks4, Lanes4{} + 0.5);
-    const Masks4 sign = Masks4{} + std::numeric_limits<std::int64_t>::min();
-    Masks4 outside{};
-    for (int n = 0; n < kSubbands; n += 4) {
-        Lanes4 sum;
-        std::memcpy(&sum, sums + n, sizeof sum);
-        // Each compare gives -1 in the lanes where it holds.
-        outside += (sum > high) | (sum < low);
-        const Lanes4 raised = sum > low ? sum : low;
-        const Lanes4 clipped = raised < high ? raised : high;
-        const Lanes4 away =
-            __builtin_bit_cast(Lanes4, half | (__builtin_bit_cast(Masks4, clipped) & sign));
-        const Shorts4 rounded =
-            __builtin_convertvector(__builtin_convertvector(clipped + away, Ints4), Shorts4);
-        std::memcpy(pcm + n, &rounded, sizeof rounded);
-    }
-    return static_cast<int>(-(outside[0] + outside[1] + outside[2] + outside[3]));
-}
+// The integer vectors of the rounding of doubles with the lanes of Doubles
+// (Lanes4 or Doubles2).
+template <typename Doubles> struct RoundingTypes {
+    using Masks = Masks4;
+    using Ints = Ints4;
+    using Shorts = Shorts4;
+};
+
+template <> struct RoundingTypes<Doubles2> {
+    using Masks = Masks2;
+    using Ints = Ints2;
+    using Shorts = Shorts2;
+};
 
 using Ints8 = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
 using Shorts8 = std::int16_t __attribute__((vector_size(8 * sizeof(std::int16_t))));
@@ -259,11 +251,21 @@ using Shorts8 = std::int16_t __attribute__((vector_size(8 * sizeof(std::int16_t)
 template <typename Lanes>
 using IntsOf = std::conditional_t<std::is_same_v<Lanes, Floats8>, Ints8, Ints4>;
 
-// The sums clipped to the 16-bit range: a bound where a sum lies outside
-// it or is not a number.
+// The negated sum of the lanes.
+template <typename Ints> inline int count_lanes(const Ints& flags) {
+    int count = 0;
+    for (int lane = 0; lane < lane_count<Ints>(); ++lane) {
+        count -= static_cast<int>(flags[lane]);
+    }
+    return count;
+}
+
+// The sums (floats or doubles) clipped to the 16-bit range: a bound where
+// a sum lies outside it or is not a number.
 template <typename Lanes> inline void clip_lanes(const Lanes& sum, Lanes& clipped) {
-    const Lanes low = Lanes{} - 32768.0F;
-    const Lanes high = Lanes{} + 32767.0F;
+    using Real = std::remove_cvref_t<decltype(sum[0])>;
+    const Lanes low = Lanes{} - Real{32768};
+    const Lanes high = Lanes{} + Real{32767};
     const Lanes raised = sum > low ? sum : low;
     clipped = raised < high ? raised : high;
 }
@@ -274,7 +276,58 @@ template <typename Lanes> inline void clip_lanes(const Lanes& sum, Lanes& clippe
 inline void clip_lanes(const Floats4& sum, Floats4& clipped) {
     clipped = _mm_min_ps(_mm_max_ps(sum, Floats4{} - 32768.0F), Floats4{} + 32767.0F);
 }
+
+inline void clip_lanes(const Doubles2& sum, Doubles2& clipped) {
+    clipped = _mm_min_pd(_mm_max_pd(sum, Doubles2{} - 32768.0), Doubles2{} + 32767.0);
+}
 #endif
+
+// Adds -1 to `outside` in the lanes whose sum lies above high or below low
+// (not for a sum that is not a number).
+template <typename Doubles, typename Masks>
+inline void count_outside(const Doubles& sum, const Doubles& low, const Doubles& high,
+                          Masks& outside) {
+    // Each compare gives -1 in the lanes where it holds.
+    outside += (sum > high) | (sum < low);
+}
+
+#if defined(__SSE2__)
+// The same through SSE2's compares, which GCC otherwise turns into scalar
+// code for two lanes.
+inline void count_outside(const Doubles2& sum, const Doubles2& low, const Doubles2& high,
+                          Masks2& outside) {
+    outside +=
+        __builtin_bit_cast(Masks2, _mm_or_pd(_mm_cmpgt_pd(sum, high), _mm_cmplt_pd(sum, low)));
+}
+#endif
+
+// clip_and_round of the 32 sums of a block, in the lanes of Doubles (Lanes4,
+// or Doubles2 for the baseline build's registers); returns the sum of their
+// clip_count. A sum that is not a number gives -32768, as the clipping
+// takes the bound whenever the sum is not above it.
+template <typename Doubles> inline int round_block(const double* sums, std::int16_t* pcm) {
+    using Masks = typename RoundingTypes<Doubles>::Masks;
+    using Ints = typename RoundingTypes<Doubles>::Ints;
+    using Shorts = typename RoundingTypes<Doubles>::Shorts;
+    const Doubles low = Doubles{} - 32768.0;
+    const Doubles high = Doubles{} + 32767.0;
+    const Masks half = __builtin_bit_cast(Masks, Doubles{} + 0.5);
+    const Masks sign = Masks{} + std::numeric_limits<std::int64_t>::min();
+    Masks outside{};
+    for (int n = 0; n < kSubbands; n += lane_count<Doubles>()) {
+        Doubles sum;
+        std::memcpy(&sum, sums + n, sizeof sum);
+        count_outside(sum, low, high, outside);
+        Doubles clipped;
+        clip_lanes(sum, clipped);
+        const Doubles away =
+            __builtin_bit_cast(Doubles, half | (__builtin_bit_cast(Masks, clipped) & sign));
+        const Shorts rounded =
+            __builtin_convertvector(__builtin_convertvector(clipped + away, Ints), Shorts);
+        std::memcpy(pcm + n, &rounded, sizeof rounded);
+    }
+    return count_lanes(outside);
+}
 
 // Sums in single precision rounded without leaving it: each clipped and
 // cut to its integer part, which moves one away from zero when the cut
@@ -290,15 +343,6 @@ inline void round_lanes(const Lanes& sum, Ints& outside, Ints& rounded) {
     const Ints whole = __builtin_convertvector(clipped, Ints);
     const Lanes fraction = clipped - __builtin_convertvector(whole, Lanes);
     rounded = whole + __builtin_convertvector(fraction + fraction, Ints);
-}
-
-// The negated sum of the lanes.
-template <typename Ints> inline int count_lanes(const Ints& flags) {
-    int count = 0;
-    for (int lane = 0; lane < lane_count<Ints>(); ++lane) {
-        count -= flags[lane];
-    }
-    return count;
 }
 
 // Eight rounded samples (within the 16-bit range) from one row of eight or
@@ -388,12 +432,13 @@ inline void window_block(const double* r, int o, double* sums) {
 }
 
 // The 32 windowed sums of a block in the output form: rounded to 16 bits
-// (returning the clip count), or as floats (nothing clipped).
-inline int emit_block(const double* sums, std::int16_t* pcm) {
-    return round_block(sums, pcm);
+// in the lanes of Doubles (returning the clip count), or as floats (nothing
+// clipped).
+template <typename Doubles> inline int emit_block(const double* sums, std::int16_t* pcm) {
+    return round_block<Doubles>(sums, pcm);
 }
 
-inline int emit_block(const double* sums, float* out) {
+template <typename Doubles> inline int emit_block(const double* sums, float* out) {
     for (int n = 0; n < kSubbands; ++n) {
         out[n] = static_cast<float>(sums[n]);
     }
@@ -402,7 +447,7 @@ inline int emit_block(const double* sums, float* out) {
 
 // Windows a block whose DCT is x into pcm, after moving the ring on for
 // channel 0.
-template <typename Sample>
+template <typename Doubles, typename Sample>
 inline int window_values(SynthesisState& state, const double* x, int channel, Sample* pcm) {
     if (channel == 0) {
         state.ring_index = (state.ring_index + 15) % 16;
@@ -411,7 +456,7 @@ inline int window_values(SynthesisState& state, const double* x, int channel, Sa
     const double* r = store_block(state, x, channel, offset);
     double sums[kSubbands];
     window_block(r, offset, sums);
-    return emit_block(sums, pcm);
+    return emit_block<Doubles>(sums, pcm);
 }
 
 // The DCTs of four blocks (32 samples each, `stride` doubles apart), side by
@@ -488,8 +533,8 @@ inline void transpose_lanes(const Floats4* rows, Floats4* columns) {
 
 // `count` (1 to 4) blocks of each channel: block t of channel c at
 // blocks[c] + 32 t, in the order of single blocks (per block, channel 0
-// first).
-template <typename Sample>
+// first), rounded in the lanes of Doubles.
+template <typename Doubles, typename Sample>
 inline int synthesize_blocks_double(SynthesisState& state, const double* const* blocks,
                                     int channels, int count, Sample (*pcm)[2][kSubbands]) {
     double x[8][kSubbands];
@@ -497,7 +542,7 @@ inline int synthesize_blocks_double(SynthesisState& state, const double* const* 
     int clips = 0;
     for (int t = 0; t < count; ++t) {
         for (int c = 0; c < channels; ++c) {
-            clips += window_values(state, x[4 * c + t], c, pcm[t][c]);
+            clips += window_values<Doubles>(state, x[4 * c + t], c, pcm[t][c]);
         }
     }
     return clips;
@@ -692,7 +737,9 @@ template <typename Real, typename Lanes, typename Sample, typename Block>
 inline int synthesize_group_body(SynthesisState& state, const Block* const* blocks, int channels,
                                  int count, Sample (*pcm)[2][kSubbands]) {
     if constexpr (std::is_same_v<Real, double>) {
-        return synthesize_blocks_double(state, blocks, channels, count, pcm);
+        // The doubles of a vector as wide as Lanes.
+        using Doubles = std::conditional_t<sizeof(Lanes) == sizeof(Lanes4), Lanes4, Doubles2>;
+        return synthesize_blocks_double<Doubles>(state, blocks, channels, count, pcm);
     } else {
         int clips = 0;
         for (int c = 0; c < channels; ++c) {
@@ -801,7 +848,7 @@ void init_synthesis_tables() {
 }
 
 int round_block_to_pcm16(const double* sums, std::int16_t* pcm) {
-    return round_block(sums, pcm);
+    return round_block<Doubles2>(sums, pcm);
 }
 
 int round_block_to_pcm16(const float* sums, std::int16_t* pcm) {
