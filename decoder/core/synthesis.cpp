@@ -73,6 +73,7 @@ template <typename T> struct LaneOf { using type = T; };
 template <> struct LaneOf<Lanes4> { using type = double; };
 template <> struct LaneOf<Floats8> { using type = float; };
 template <> struct LaneOf<Floats4> { using type = float; };
+template <> struct LaneOf<Doubles2> { using type = double; };
 
 // c(i) for i = 0..256: the window coefficient D(i) with the sign of the
 // second and fourth 64-entry quarters inverted.
@@ -478,6 +479,34 @@ inline void dct_four_blocks(const double* blocks, int stride, double (*x)[kSubba
     }
 }
 
+// The same for two blocks.
+inline void dct_two_blocks(const double* blocks, int stride, double (*x)[kSubbands]) {
+    Doubles2 in[kSubbands];
+    for (int k = 0; k < kSubbands; ++k) {
+        in[k] = Doubles2{blocks[k], blocks[stride + k]};
+    }
+    Doubles2 out[kSubbands];
+    fast_dct<kSubbands>(synthesis_tables(), in, out);
+    for (int m = 0; m < kSubbands; m += 2) {
+        const Doubles2 first = __builtin_shufflevector(out[m], out[m + 1], 0, 2);
+        const Doubles2 second = __builtin_shufflevector(out[m], out[m + 1], 1, 3);
+        std::memcpy(x[0] + m, &first, sizeof first);
+        std::memcpy(x[1] + m, &second, sizeof second);
+    }
+}
+
+// The DCTs of four blocks in the lanes of Doubles: all four side by side in
+// Lanes4, two and two in Doubles2.
+template <typename Doubles>
+inline void dct_side_by_side(const double* blocks, int stride, double (*x)[kSubbands]) {
+    if constexpr (std::is_same_v<Doubles, Lanes4>) {
+        dct_four_blocks(blocks, stride, x);
+    } else {
+        dct_two_blocks(blocks, stride, x);
+        dct_two_blocks(blocks + 2 * stride, stride, x + 2);
+    }
+}
+
 // The most blocks per channel a group holds: four side by side in double
 // precision, and in single precision the lanes of the path's vector.
 inline int group_blocks() {
@@ -488,13 +517,14 @@ inline int group_blocks() {
 }
 
 // The DCTs of `count` (1 to 4) blocks of each channel (block t of channel c
-// at blocks[c] + 32 t) into row 4 c + t of x: four side by side, fewer one
-// by one.
+// at blocks[c] + 32 t) into row 4 c + t of x: four in the lanes of Doubles,
+// fewer one by one.
+template <typename Doubles>
 inline void dct_blocks(const double* const* blocks, int channels, int count,
                        double (*x)[kSubbands]) {
     for (int c = 0; c < channels; ++c) {
         if (count == 4) {
-            dct_four_blocks(blocks[c], kSubbands, x + 4 * c);
+            dct_side_by_side<Doubles>(blocks[c], kSubbands, x + 4 * c);
             continue;
         }
         for (int t = 0; t < count; ++t) {
@@ -538,7 +568,7 @@ template <typename Doubles, typename Sample>
 inline int synthesize_blocks_double(SynthesisState& state, const double* const* blocks,
                                     int channels, int count, Sample (*pcm)[2][kSubbands]) {
     double x[8][kSubbands];
-    dct_blocks(blocks, channels, count, x);
+    dct_blocks<Doubles>(blocks, channels, count, x);
     int clips = 0;
     for (int t = 0; t < count; ++t) {
         for (int c = 0; c < channels; ++c) {
