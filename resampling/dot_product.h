@@ -23,4 +23,27 @@ constexpr int kSharedRowLanes = 8;
 // The fastest kernels for this processor.
 const DotKernels& dotKernels();
 
+// Dot products for a kernel of up to kLanes lanes; lanes left unused repeat
+// the first one.
+// Only the lanes in use are set: clearing the arrays for every batch would
+// cost more than a short dot product.
+template <int kLanes> struct DotBatch {
+    const float* windows[kLanes];
+    const float* rows[kLanes];
+    float sums[kLanes];
+    int lanes = 0;
+
+    void add(const float* window, const float* row) {
+        windows[lanes] = window;
+        rows[lanes++] = row;
+    }
+    void run(DotKernel dot, int stride) {
+        for (int lane = lanes; lane < kLanes; ++lane) {
+            windows[lane] = windows[0];
+            rows[lane] = rows[0];
+        }
+        dot(windows, rows, stride, sums);
+    }
+};
+
 } // namespace tesk::samplerateconverter
