@@ -54,6 +54,36 @@ inline void roundInPlace(float* values, int count) {
     }
 }
 
+// An unsigned 8-bit sample of a 16-bit one: round(x / 256) + 128, halves
+// away from zero, within 0 to 255.
+inline std::uint8_t toUnsignedByte(double value) {
+    return static_cast<std::uint8_t>(std::clamp(std::lround(value / 256.0) + 128, 0L, 255L));
+}
+
+// toUnsignedByte of count 16-bit samples.
+inline void toUnsignedBytes(const std::int16_t* samples, int count, std::uint8_t* bytes) {
+    int k = 0;
+#if defined(__SSE2__)
+    // round(x / 256) + 128 is (x + 32768 + 128 - (x < 0)) >> 8 on unsigned
+    // 16-bit lanes, the addition saturating where the rounding reaches 256.
+    const __m128i bias = _mm_set1_epi16(-32768);
+    const __m128i half = _mm_set1_epi16(128);
+    for (; k + 16 <= count; k += 16) {
+        __m128i parts[2] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + k)),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + k + 8))};
+        for (__m128i& part : parts) {
+            const __m128i nudge = _mm_sub_epi16(half, _mm_srli_epi16(part, 15));
+            part = _mm_srli_epi16(_mm_adds_epu16(_mm_xor_si128(part, bias), nudge), 8);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + k),
+                         _mm_packus_epi16(parts[0], parts[1]));
+    }
+#endif
+    for (; k < count; ++k) {
+        bytes[k] = toUnsignedByte(samples[k]);
+    }
+}
+
 // count 16-bit samples as floats.
 inline void widenToFloats(const std::int16_t* samples, int count, float* values) {
     int k = 0;

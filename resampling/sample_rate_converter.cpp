@@ -122,7 +122,8 @@ CSampleRateConverter::CSampleRateConverter(std::int32_t sourceRate, std::int32_t
       m_targetRate(targetRate), m_targetChannelCount(targetChannelCount),
       m_targetBytesPerSample(targetBytesPerSample), m_planarOutput(planarOutput),
       m_options(options), m_wholeSamples(targetBytesPerSample <= 2),
-      m_sameRate(sourceRate == targetRate) {
+      m_sameRate(sourceRate == targetRate),
+      m_mixesFrames(m_sameRate && m_wholeSamples && sourceBytesPerSample == 2 && !planarOutput) {
     checkFormat();
     m_channelConverter = zelm::P<CChannelConverter>(new CChannelConverter(
         m_sourceChannelCount, m_targetChannelCount, CChannelConverter::kAnyLayout, m_options.gain));
@@ -282,11 +283,11 @@ std::int64_t CSampleRateConverter::outputBound(const zelm::P<zelm::IMemoryBlock>
 // An unsigned 8-bit sample: round(x / 256) + 128 within 0 to 255, after
 // the dither when it is on.
 std::uint8_t CSampleRateConverter::toUnsignedByte(std::int16_t sample) {
-    double value = sample / 256.0;
+    double value = sample;
     if (m_options.dither) {
-        value += uniform(m_ditherState) + uniform(m_ditherState) - 1.0;
+        value += (uniform(m_ditherState) + uniform(m_ditherState) - 1.0) * 256.0;
     }
-    return static_cast<std::uint8_t>(std::clamp(std::lround(value) + 128, 0L, 255L));
+    return samplerateconverter::toUnsignedByte(value);
 }
 
 void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs,
@@ -346,6 +347,9 @@ CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_
                                                                std::int32_t acmod,
                                                                std::int64_t limit) {
     const std::int32_t frames = byteCount / m_sourceChannelCount / m_sourceBytesPerSample;
+    if (m_mixesFrames) {
+        return mixed(bytes, frames, acmod, limit);
+    }
 
     // Every allocation happens before the state changes, so a call that
     // throws leaves the stream as it was.
@@ -376,6 +380,36 @@ CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_
     m_planes = std::move(planes);
     m_planeOffsets = std::move(offsets);
     return packed(outputs, produced, chunk);
+}
+
+CSampleRateConverter::Converted CSampleRateConverter::mixed(const std::uint8_t* bytes,
+                                                            std::int32_t frames, std::int32_t acmod,
+                                                            std::int64_t limit) {
+    const auto kept = static_cast<std::int32_t>(std::min<std::int64_t>(frames, limit));
+    const zelm::P<zelm::IMemoryBlock> chunk = allocate(chunkBytes(kept));
+    const auto* source = reinterpret_cast<const std::int16_t*>(bytes);
+    const zelm::P<CChannelConverter> converter = channelConverterFor(acmod);
+    if (m_targetBytesPerSample == 2) {
+        converter->mixFrames(kept, source, reinterpret_cast<std::int16_t*>(chunk->getData()));
+        return {chunk, kept};
+    }
+    const std::int32_t count = kept * m_targetChannelCount;
+    zelm::P<zelm::IMemoryBlock> samples;
+    const std::int16_t* mixedSamples = source;
+    if (!converter->passesThrough()) {
+        samples = allocate(static_cast<std::int64_t>(count) * 2);
+        converter->mixFrames(kept, source, reinterpret_cast<std::int16_t*>(samples->getData()));
+        mixedSamples = reinterpret_cast<const std::int16_t*>(samples->getData());
+    }
+    std::uint8_t* out = chunk->getData();
+    if (!m_options.dither) {
+        toUnsignedBytes(mixedSamples, count, out);
+        return {chunk, kept};
+    }
+    for (std::int32_t j = 0; j < count; ++j) {
+        out[j] = toUnsignedByte(mixedSamples[j]);
+    }
+    return {chunk, kept};
 }
 
 std::int64_t CSampleRateConverter::chunkBytes(std::int64_t frames) const {

@@ -129,6 +129,8 @@ public:
         std::int32_t getAcmod() const { return m_acmod; }
         // weights()[k][c]: the share of source channel c in target plane k.
         const MixWeights& weights() const { return m_weights; }
+        // Every channel goes to the plane of its own number unchanged.
+        bool passesThrough() const { return m_passesThrough; }
 
         // Converts frameCount frames. sources[c] addresses channel c of the
         // first frame, frames lie sourceStride bytes apart; targets[k] is
@@ -142,6 +144,11 @@ public:
         // else it is kept as mixed.
         void convert(std::int32_t frameCount, FloatSourcePointers sources,
                      std::int32_t sourceStride, FloatTargetPointers targets, bool rounded) const;
+        // Interleaved 16-bit frames of the source's channels into interleaved
+        // frames of the target's, every sample summed and rounded as convert
+        // sums and rounds it.
+        void mixFrames(std::int32_t frameCount, const std::int16_t* source,
+                       std::int16_t* target) const;
 
     private:
         static constexpr int kSilentPlane = -1;
@@ -157,6 +164,12 @@ public:
                       const std::array<const Sample*, kMaxChannels>& sources, std::ptrdiff_t step,
                       float* sums) const;
 
+        // The frames from first on, four at a time, of a source and a target
+        // of kSource and kTarget channels; returns the frames left.
+        template <int kSource, int kTarget>
+        std::int32_t mixFours(std::int32_t frameCount, const std::int16_t* source,
+                              std::int16_t* target) const;
+
         std::int32_t m_sourceChannelCount;
         std::int32_t m_targetChannelCount;
         std::int32_t m_acmod;
@@ -165,6 +178,7 @@ public:
         std::array<int, kMaxChannels> m_copyOf{};
         // Every plane is a copy or silence: no arithmetic is needed.
         bool m_onlyCopies = false;
+        bool m_passesThrough = false;
     };
 
 private:
@@ -198,6 +212,10 @@ private:
     // packed output holds at most limit frames.
     Converted resample(const std::uint8_t* bytes, std::int32_t byteCount, std::int32_t acmod,
                        std::int64_t limit);
+    // The same rates, 16-bit source frames and interleaved 8 or 16-bit ones
+    // out: the frames are mixed straight into the chunk.
+    Converted mixed(const std::uint8_t* bytes, std::int32_t frames, std::int32_t acmod,
+                    std::int64_t limit);
     zelm::P<tesk::audio::IAudioChunk> stamp(const Converted& converted);
     // The first frames of each plane packed into chunk, which has room.
     Converted packed(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs, std::int32_t frames,
@@ -222,6 +240,8 @@ private:
     bool m_wholeSamples;
     // The rates agree: the planes go to the packing as they are.
     bool m_sameRate;
+    // The frames take the path of mixed.
+    bool m_mixesFrames;
     std::uint64_t m_framesProduced = 0;
     // Source frames taken and target frames handed out since construction.
     std::uint64_t m_framesIn = 0;
