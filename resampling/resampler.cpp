@@ -332,6 +332,10 @@ int av_resample(ResampleContext* context, short* dst, const short* src, int* con
     return written;
 }
 
+int av_resample_taps(const ResampleContext* context) {
+    return context->bank->taps();
+}
+
 void av_resample_close(ResampleContext* context) {
     delete context;
 }

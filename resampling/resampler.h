@@ -42,6 +42,10 @@ int av_resample(ResampleContext* context, short* dst, const short* src, int* con
 int av_resample(ResampleContext* context, float* dst, const float* src, int* consumed, int src_size,
                 int dst_size, int update_ctx);
 
+// The taps of the context's filter: an output sample is written once the
+// input holds all of them.
+int av_resample_taps(const ResampleContext* context);
+
 // Frees a context made by av_resample_init; null is accepted.
 void av_resample_close(ResampleContext* context);
 

@@ -335,11 +335,19 @@ void CSampleRateConverter::packPlane(const float* samples, std::int32_t produced
     }
 }
 
-zelm::P<zelm::IMemoryBlock> CSampleRateConverter::silentSecond() const {
-    zelm::P<zelm::IMemoryBlock> silence = allocate(
-        static_cast<std::int64_t>(m_sourceBytesPerSample) * m_sourceChannelCount * m_sourceRate);
-    silence->fill(0);
-    return silence;
+zelm::P<zelm::IMemoryBlock> CSampleRateConverter::silence(std::int64_t frames) const {
+    zelm::P<zelm::IMemoryBlock> block =
+        allocate(static_cast<std::int64_t>(m_sourceBytesPerSample) * m_sourceChannelCount * frames);
+    block->fill(0);
+    return block;
+}
+
+int CSampleRateConverter::resamplerTaps() const {
+    if (m_sameRate) {
+        return 0;
+    }
+    return m_options.highQuality ? m_studioResamplers.front().taps()
+                                 : av_resample_taps(m_contexts.front().get());
 }
 
 CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_t* bytes,
@@ -440,11 +448,11 @@ CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int
     if (byteCount < 0) {
         fail("CSampleRateConverter::convert: invalid byte count '%d'", byteCount);
     }
-    zelm::P<zelm::IMemoryBlock> silence;
+    zelm::P<zelm::IMemoryBlock> second;
     if (data == nullptr || byteCount == 0) {
-        silence = silentSecond();
-        data = silence->getData();
-        byteCount = silence->getSize();
+        second = silence(m_sourceRate);
+        data = second->getData();
+        byteCount = second->getSize();
     }
     const Converted converted = resample(static_cast<const std::uint8_t*>(data), byteCount, acmod,
                                          std::numeric_limits<std::int64_t>::max());
@@ -453,19 +461,22 @@ CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int
     return stamp(converted);
 }
 
-// A second of silence reaches past the taps of any filter the resampler
-// uses, so one block completes the stream.
+// The silence after the stream reaches past the taps of the last output
+// sample, a step of the rate ratio to spare, so one block completes it.
 zelm::P<tesk::audio::IAudioChunk> CSampleRateConverter::flush() {
     const auto sourceRate = static_cast<std::uint64_t>(m_sourceRate);
-    const std::uint64_t total =
-        (m_framesIn * static_cast<std::uint64_t>(m_targetRate) * 2 + sourceRate) / (2 * sourceRate);
+    const auto targetRate = static_cast<std::uint64_t>(m_targetRate);
+    const std::uint64_t total = (m_framesIn * targetRate * 2 + sourceRate) / (2 * sourceRate);
     if (m_framesOut >= total) {
         return {};
     }
-    const zelm::P<zelm::IMemoryBlock> silence = silentSecond();
+    const std::uint64_t remaining = total - m_framesOut;
+    const std::uint64_t reach = ((remaining + 1) * sourceRate + targetRate - 1) / targetRate;
+    const zelm::P<zelm::IMemoryBlock> tail =
+        silence(static_cast<std::int64_t>(reach) + resamplerTaps() + 2);
     const Converted converted =
-        resample(silence->getData(), silence->getSize(), CChannelConverter::kAnyLayout,
-                 static_cast<std::int64_t>(total - m_framesOut));
+        resample(tail->getData(), tail->getSize(), CChannelConverter::kAnyLayout,
+                 static_cast<std::int64_t>(remaining));
     return converted.frames > 0 ? stamp(converted) : zelm::P<tesk::audio::IAudioChunk>();
 }
 

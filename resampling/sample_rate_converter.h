@@ -202,7 +202,8 @@ private:
                                                              std::int32_t frames,
                                                              std::int32_t acmod) const;
     std::int64_t outputBound(const zelm::P<zelm::IMemoryBlock>& plane) const;
-    zelm::P<zelm::IMemoryBlock> silentSecond() const;
+    zelm::P<zelm::IMemoryBlock> silence(std::int64_t frames) const;
+    int resamplerTaps() const;
     // Converted frames packed in the target format.
     struct Converted {
         zelm::P<zelm::IMemoryBlock> block;

@@ -73,6 +73,8 @@ public:
     int resample(float* dst, const std::int16_t* src, int* consumed, int srcSize, int dstSize);
     int resample(float* dst, const float* src, int* consumed, int srcSize, int dstSize);
 
+    int taps() const { return m_filter->taps(); }
+
 private:
     template <class Sample, class Source>
     int run(Sample* dst, const Source* src, int* consumed, int srcSize, int dstSize);
