@@ -5,6 +5,7 @@
 #include "resampling/sample_conversion.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <new>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 namespace tesk::samplerateconverter {
@@ -24,6 +26,7 @@ constexpr double kKaiserBeta = 8.0;
 constexpr int kMaxLog2PhaseCount = 16;
 constexpr int kMaxFilterLength = 1024;
 constexpr std::int64_t kMostTabledPositions = 1 << 16;
+constexpr int kMaxPlanes = kRowLanes;
 // Filters are read in whole kernel steps of this many coefficients.
 constexpr int kRowStep = 8;
 // Banks kept for the rate pairs used last, so that the converters a seek
@@ -214,53 +217,92 @@ struct Position {
     }
 };
 
-// Writes output samples, a kernel's lanes at a time, while fewer than count
-// are written and the next one's first tap, at base + (index - origin), is at
-// most last. Every sample is summed the same way whatever its lane, so any
-// split of the stream into blocks gives the same output. Whole batches
-// within both limits fill their lanes without checking each one.
-int runRows(ResampleContext& context, float* dst, int count, const float* base, std::int64_t origin,
-            std::int64_t last) {
+// The channels of one call, which share the position and the filter bank of
+// the first one's context.
+struct Planes {
+    ResampleContext* const* contexts;
+    int count;
+    // Per plane: where input position origin lies, and the output.
+    std::array<const float*, kMaxPlanes> bases;
+    float* const* dst;
+};
+
+// Writes output samples of kPlanes planes while fewer than count are
+// written and the next one's first tap, at base + (index - origin), is at
+// most last. A kernel's lanes take the planes of as many positions as fit,
+// the planes sharing the row. Every sample is summed the same way whatever
+// its lane, so any split of the stream into blocks gives the same output.
+// Whole batches within both limits fill their lanes without checking each
+// position.
+template <int kPlanes>
+int runRows(const Planes& planes, int written, int count, std::int64_t origin, std::int64_t last) {
+    constexpr int kPerBatch = kRowLanes / kPlanes;
+    ResampleContext& context = *planes.contexts[0];
     const FilterBank& bank = *context.bank;
     const DotKernel dot = context.dot;
     const int stride = bank.stride();
     Position at{context.index, context.frac, context.inRate / context.outRate,
                 context.inRate % context.outRate, context.outRate};
-    const std::int64_t batchTravel = (kRowLanes - 1) * (at.indexStep + 1);
+    const std::int64_t batchTravel = (kPerBatch - 1) * (at.indexStep + 1);
     const std::int32_t* table = bank.rowTable();
     const float* rows = bank.rows();
-    int written = 0;
+    std::array<const float*, kPlanes> bases{};
+    std::array<float*, kPlanes> dst{};
+    std::copy_n(planes.bases.begin(), kPlanes, bases.begin());
+    std::copy_n(planes.dst, kPlanes, dst.begin());
     DotBatch<kRowLanes> batch;
     while (written < count && at.index <= last) {
         batch.lanes = 0;
-        if (table != nullptr && count - written >= kRowLanes && at.index + batchTravel <= last) {
-            for (int lane = 0; lane < kRowLanes; ++lane) {
-                batch.windows[lane] = base + (at.index - origin);
-                batch.rows[lane] = rows + table[at.frac];
+        int positions = 0;
+        if (table != nullptr && count - written >= kPerBatch && at.index + batchTravel <= last) {
+            for (; positions < kPerBatch; ++positions) {
+                const float* row = rows + table[at.frac];
+                for (int plane = 0; plane < kPlanes; ++plane) {
+                    batch.windows[positions * kPlanes + plane] = bases[plane] + (at.index - origin);
+                    batch.rows[positions * kPlanes + plane] = row;
+                }
                 at.step();
             }
-            dot(batch.windows, batch.rows, stride, dst + written);
-            written += kRowLanes;
-            continue;
+            batch.lanes = kPerBatch * kPlanes;
+        } else {
+            for (; positions < kPerBatch && written + positions < count && at.index <= last;
+                 ++positions) {
+                const float* row = bank.row(at.frac);
+                for (int plane = 0; plane < kPlanes; ++plane) {
+                    batch.add(bases[plane] + (at.index - origin), row);
+                }
+                at.step();
+            }
         }
-        while (batch.lanes < count - written && batch.lanes < kRowLanes && at.index <= last) {
-            batch.add(base + (at.index - origin), bank.row(at.frac));
-            at.step();
-        }
-        const int filled = batch.lanes;
         batch.run(dot, stride);
-        std::copy_n(batch.sums, filled, dst + written);
-        written += filled;
+        for (int j = 0; j < positions; ++j) {
+            for (int plane = 0; plane < kPlanes; ++plane) {
+                dst[plane][written + j] = batch.sums[j * kPlanes + plane];
+            }
+        }
+        written += positions;
     }
     context.index = at.index;
     context.frac = at.frac;
     return written;
 }
 
+using RunRows = int (*)(const Planes&, int, int, std::int64_t, std::int64_t);
+
+template <std::size_t... kCounts> constexpr auto rowRunners(std::index_sequence<kCounts...>) {
+    return std::array<RunRows, sizeof...(kCounts)>{&runRows<static_cast<int>(kCounts) + 1>...};
+}
+
+// runRows for the plane count of the call.
+int runRows(const Planes& planes, int written, int count, std::int64_t origin, std::int64_t last) {
+    static constexpr auto kRunners = rowRunners(std::make_index_sequence<kMaxPlanes>());
+    return kRunners[static_cast<std::size_t>(planes.count - 1)](planes, written, count, origin,
+                                                                last);
+}
+
 // The samples from the next output's first tap to the block's end, silence
 // before the stream's start, then a row of silence.
-const float* padEdge(ResampleContext& context, const float* src, int srcSize) {
-    const std::int64_t from = context.index;
+const float* padEdge(ResampleContext& context, std::int64_t from, const float* src, int srcSize) {
     const auto size = static_cast<std::size_t>(srcSize - from + context.bank->stride());
     context.edge.assign(size, 0.0f);
     const std::int64_t first = std::max<std::int64_t>(from, 0);
@@ -268,17 +310,20 @@ const float* padEdge(ResampleContext& context, const float* src, int srcSize) {
     return context.edge.data();
 }
 
-int resampleFloats(ResampleContext& context, float* dst, const float* src, int srcSize,
-                   int dstSize) {
+int resampleFloats(Planes& planes, const float* const* src, int srcSize, int dstSize) {
+    const ResampleContext& context = *planes.contexts[0];
     const int taps = context.bank->taps();
     int written = 0;
     if (context.index >= 0) {
-        written = runRows(context, dst, dstSize, src, 0, srcSize - context.bank->stride());
+        std::copy_n(src, planes.count, planes.bases.begin());
+        written = runRows(planes, 0, dstSize, 0, srcSize - context.bank->stride());
     }
     if (written < dstSize && context.index + taps <= srcSize) {
         const std::int64_t origin = context.index;
-        written += runRows(context, dst + written, dstSize - written,
-                           padEdge(context, src, srcSize), origin, srcSize - taps);
+        for (int plane = 0; plane < planes.count; ++plane) {
+            planes.bases[plane] = padEdge(*planes.contexts[plane], origin, src[plane], srcSize);
+        }
+        written = runRows(planes, written, dstSize, origin, srcSize - taps);
     }
     return written;
 }
@@ -290,17 +335,33 @@ bool validArguments(const ResampleContext* context, const void* dst, const void*
 }
 
 // Reports what the caller may drop and keeps the position for the next
-// block, or goes back to the one before the call.
-void settle(ResampleContext& context, int* consumed, int src_size, int update_ctx,
-            std::int64_t index, std::int64_t frac) {
-    const std::int64_t used = std::clamp<std::int64_t>(context.index, 0, src_size);
+// block in every plane's context, or goes back to the one before the call.
+void settle(const Planes& planes, int* consumed, int src_size, int update_ctx, std::int64_t index,
+            std::int64_t frac) {
+    ResampleContext& first = *planes.contexts[0];
+    const std::int64_t used = std::clamp<std::int64_t>(first.index, 0, src_size);
     *consumed = static_cast<int>(used);
     if (update_ctx != 0) {
-        context.index -= used;
+        first.index -= used;
     } else {
-        context.index = index;
-        context.frac = frac;
+        first.index = index;
+        first.frac = frac;
     }
+    for (int plane = 1; plane < planes.count; ++plane) {
+        planes.contexts[plane]->index = first.index;
+        planes.contexts[plane]->frac = first.frac;
+    }
+}
+
+int resamplePlanes(ResampleContext* const* contexts, int count, float* const* dst,
+                   const float* const* src, int* consumed, int src_size, int dst_size,
+                   int update_ctx) {
+    Planes planes{contexts, count, {}, dst};
+    const std::int64_t index = contexts[0]->index;
+    const std::int64_t frac = contexts[0]->frac;
+    const int written = resampleFloats(planes, src, src_size, dst_size);
+    settle(planes, consumed, src_size, update_ctx, index, frac);
+    return written;
 }
 
 } // namespace
@@ -310,11 +371,24 @@ int av_resample(ResampleContext* context, float* dst, const float* src, int* con
     if (!validArguments(context, dst, src, consumed, src_size, dst_size)) {
         return -1;
     }
-    const std::int64_t index = context->index;
-    const std::int64_t frac = context->frac;
-    const int written = resampleFloats(*context, dst, src, src_size, dst_size);
-    settle(*context, consumed, src_size, update_ctx, index, frac);
-    return written;
+    return resamplePlanes(&context, 1, &dst, &src, consumed, src_size, dst_size, update_ctx);
+}
+
+int av_resample_planes(ResampleContext* const* contexts, int planes, float* const* dst,
+                       const float* const* src, int* consumed, int src_size, int dst_size) {
+    if (contexts == nullptr || dst == nullptr || src == nullptr || planes < 1 ||
+        planes > kMaxPlanes) {
+        return -1;
+    }
+    for (int plane = 0; plane < planes; ++plane) {
+        const ResampleContext* context = contexts[plane];
+        if (!validArguments(context, dst[plane], src[plane], consumed, src_size, dst_size) ||
+            context->bank != contexts[0]->bank || context->index != contexts[0]->index ||
+            context->frac != contexts[0]->frac) {
+            return -1;
+        }
+    }
+    return resamplePlanes(contexts, planes, dst, src, consumed, src_size, dst_size, 1);
 }
 
 int av_resample(ResampleContext* context, short* dst, const short* src, int* consumed, int src_size,

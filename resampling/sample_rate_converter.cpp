@@ -155,12 +155,30 @@ void CSampleRateConverter::makeResamplers() {
     }
 }
 
-int CSampleRateConverter::resamplePlane(std::size_t plane, float* dst, const float* src,
-                                        int* consumed, int srcSize) {
-    if (m_options.highQuality) {
-        return m_studioResamplers[plane].resample(dst, src, consumed, srcSize, kOutputSamples);
+// Resamples every plane; returns the samples written to each and the input
+// each consumed. The fast resamplers share one position, so they run together.
+int CSampleRateConverter::resamplePlanes(const std::vector<zelm::P<zelm::IMemoryBlock>>& planes,
+                                         const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs,
+                                         int* consumed) {
+    const int srcSize = planes.front()->getSize() / 4;
+    std::array<const float*, kMaxChannels> src{};
+    std::array<float*, kMaxChannels> dst{};
+    for (std::size_t k = 0; k < planes.size(); ++k) {
+        src[k] = reinterpret_cast<const float*>(planes[k]->getData());
+        dst[k] = reinterpret_cast<float*>(outputs[k]->getData());
     }
-    return av_resample(m_contexts[plane].get(), dst, src, consumed, srcSize, kOutputSamples, 1);
+    if (!m_options.highQuality) {
+        std::array<ResampleContext*, kMaxChannels> contexts{};
+        std::transform(m_contexts.begin(), m_contexts.end(), contexts.begin(),
+                       [](const Context& context) { return context.get(); });
+        return av_resample_planes(contexts.data(), static_cast<int>(planes.size()), dst.data(),
+                                  src.data(), consumed, srcSize, kOutputSamples);
+    }
+    int written = 0;
+    for (std::size_t k = 0; k < planes.size(); ++k) {
+        written = m_studioResamplers[k].resample(dst[k], src[k], consumed, srcSize, kOutputSamples);
+    }
+    return written;
 }
 
 CSampleRateConverter::~CSampleRateConverter() = default;
@@ -248,8 +266,7 @@ zelm::P<zelm::IMemoryBlock> CSampleRateConverter::convertToFloats(const std::uin
 std::vector<zelm::P<zelm::IMemoryBlock>>
 CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byteCount,
                                       std::int32_t frames, std::int32_t acmod) const {
-    const std::int32_t carry =
-        m_planes.empty() ? 0 : m_planes.front()->getSize() - m_planeOffsets.front();
+    const std::int32_t carry = m_planes.empty() ? 0 : m_planes.front()->getSize() - m_planeOffset;
     const zelm::P<zelm::IMemoryBlock> values = convertToFloats(data, byteCount);
     const zelm::P<CChannelConverter> converter = channelConverterFor(acmod);
     std::vector<zelm::P<zelm::IMemoryBlock>> planes;
@@ -258,7 +275,7 @@ CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byt
         planes.push_back(allocate(carry + static_cast<std::int64_t>(frames) * 4));
         std::uint8_t* plane = planes.back()->getData();
         if (carry > 0) {
-            std::memcpy(plane, m_planes[k]->getData() + m_planeOffsets[k],
+            std::memcpy(plane, m_planes[k]->getData() + m_planeOffset,
                         static_cast<std::size_t>(carry));
         }
         targets[k] = reinterpret_cast<float*>(plane + carry);
@@ -373,20 +390,11 @@ CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_
     }
     zelm::P<zelm::IMemoryBlock> chunk = allocate(chunkBytes(outputBound(planes.front())));
 
-    std::vector<std::int32_t> offsets(planes.size());
-    std::int32_t produced = 0;
-    for (std::size_t k = 0; k < planes.size(); ++k) {
-        int consumed = 0;
-        const int written = resamplePlane(k, reinterpret_cast<float*>(outputs[k]->getData()),
-                                          reinterpret_cast<const float*>(planes[k]->getData()),
-                                          &consumed, planes[k]->getSize() / 4);
-        if (k == 0) {
-            produced = static_cast<std::int32_t>(std::min<std::int64_t>(written, limit));
-        }
-        offsets[k] = consumed * 4;
-    }
+    int consumed = 0;
+    const int written = resamplePlanes(planes, outputs, &consumed);
+    const auto produced = static_cast<std::int32_t>(std::min<std::int64_t>(written, limit));
     m_planes = std::move(planes);
-    m_planeOffsets = std::move(offsets);
+    m_planeOffset = consumed * 4;
     return packed(outputs, produced, chunk);
 }
 

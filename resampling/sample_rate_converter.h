@@ -190,7 +190,8 @@ private:
     void checkFormat() const;
     zelm::P<CChannelConverter> channelConverterFor(std::int32_t acmod) const;
     void makeResamplers();
-    int resamplePlane(std::size_t plane, float* dst, const float* src, int* consumed, int srcSize);
+    int resamplePlanes(const std::vector<zelm::P<zelm::IMemoryBlock>>& planes,
+                       const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs, int* consumed);
     std::uint8_t toUnsignedByte(std::int16_t sample);
     zelm::P<zelm::IMemoryBlock> allocate(std::int64_t bytes) const;
     zelm::P<zelm::IMemoryBlock> convertToFloats(const std::uint8_t* data,
@@ -248,7 +249,8 @@ private:
     std::uint64_t m_framesIn = 0;
     std::uint64_t m_framesOut = 0;
     std::vector<zelm::P<zelm::IMemoryBlock>> m_planes;
-    std::vector<std::int32_t> m_planeOffsets;
+    // Bytes of every plane the resamplers consumed.
+    std::int32_t m_planeOffset = 0;
     std::vector<Context> m_contexts;
     std::vector<CStudioResampler> m_studioResamplers;
     zelm::P<CChannelConverter> m_channelConverter;
