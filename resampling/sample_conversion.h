@@ -103,4 +103,41 @@ inline void widenToFloats(const std::int16_t* samples, int count, float* values)
     }
 }
 
+// count interleaved stereo 16-bit frames as float planes.
+inline void splitToFloats(const std::int16_t* frames, int count, float* left, float* right) {
+    int k = 0;
+#if defined(__SSE2__)
+    // Each frame in a 32-bit lane: the left sample moved into the top half
+    // and both shifted down with their signs.
+    for (; k + 4 <= count; k += 4) {
+        const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frames + 2 * k));
+        _mm_storeu_ps(left + k, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16)));
+        _mm_storeu_ps(right + k, _mm_cvtepi32_ps(_mm_srai_epi32(pairs, 16)));
+    }
+#endif
+    for (; k < count; ++k) {
+        left[k] = frames[2 * k];
+        right[k] = frames[2 * k + 1];
+    }
+}
+
+// roundToSample of count values of two planes, interleaved into stereo
+// frames.
+inline void roundInterleaved(const float* left, const float* right, int count,
+                             std::int16_t* frames) {
+    int k = 0;
+#if defined(__SSE2__)
+    for (; k + 4 <= count; k += 4) {
+        const __m128i both = _mm_packs_epi32(_mm_cvtps_epi32(_mm_loadu_ps(left + k)),
+                                             _mm_cvtps_epi32(_mm_loadu_ps(right + k)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(frames + 2 * k),
+                         _mm_unpacklo_epi16(both, _mm_srli_si128(both, 8)));
+    }
+#endif
+    for (; k < count; ++k) {
+        frames[2 * k] = roundToSample(left[k]);
+        frames[2 * k + 1] = roundToSample(right[k]);
+    }
+}
+
 } // namespace tesk::samplerateconverter

@@ -68,6 +68,9 @@ std::int64_t saturated(float value, double scale, double limit) {
 void packShorts(const float* values, std::int32_t count, std::ptrdiff_t step, std::uint8_t* out) {
     std::array<std::int16_t, 8> batch{};
     std::int32_t j = 0;
+    for (; step == 2 && j + 8 <= count; j += 8, out += 16) {
+        roundToSamples(values + j, reinterpret_cast<std::int16_t*>(out));
+    }
     for (; j + 8 <= count; j += 8) {
         roundToSamples(values + j, batch.data());
         for (const std::int16_t sample : batch) {
@@ -267,7 +270,6 @@ std::vector<zelm::P<zelm::IMemoryBlock>>
 CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byteCount,
                                       std::int32_t frames, std::int32_t acmod) const {
     const std::int32_t carry = m_planes.empty() ? 0 : m_planes.front()->getSize() - m_planeOffset;
-    const zelm::P<zelm::IMemoryBlock> values = convertToFloats(data, byteCount);
     const zelm::P<CChannelConverter> converter = channelConverterFor(acmod);
     std::vector<zelm::P<zelm::IMemoryBlock>> planes;
     FloatTargetPointers targets{};
@@ -280,6 +282,16 @@ CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byt
         }
         targets[k] = reinterpret_cast<float*>(plane + carry);
     }
+    if (m_sourceBytesPerSample == 2 && converter->passesThrough() && m_sourceChannelCount <= 2) {
+        const auto* shorts = reinterpret_cast<const std::int16_t*>(data);
+        if (m_sourceChannelCount == 2) {
+            splitToFloats(shorts, frames, targets[0], targets[1]);
+        } else {
+            widenToFloats(shorts, frames, targets[0]);
+        }
+        return planes;
+    }
+    const zelm::P<zelm::IMemoryBlock> values = convertToFloats(data, byteCount);
     FloatSourcePointers sources{};
     const auto* first = reinterpret_cast<const float*>(values->getData());
     for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
@@ -309,6 +321,12 @@ std::uint8_t CSampleRateConverter::toUnsignedByte(std::int16_t sample) {
 
 void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs,
                                 std::int32_t produced, std::uint8_t* chunk) {
+    if (!m_planarOutput && m_targetBytesPerSample == 2 && outputs.size() == 2) {
+        roundInterleaved(reinterpret_cast<const float*>(outputs[0]->getData()),
+                         reinterpret_cast<const float*>(outputs[1]->getData()), produced,
+                         reinterpret_cast<std::int16_t*>(chunk));
+        return;
+    }
     const std::ptrdiff_t sampleStep =
         m_planarOutput ? m_targetBytesPerSample
                        : static_cast<std::ptrdiff_t>(m_targetBytesPerSample) * m_targetChannelCount;
