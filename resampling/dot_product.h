@@ -4,17 +4,28 @@
 // time so that the processor overlaps them, using the widest vector unit it
 // offers (chosen once, at first use).
 
+#include <cstdint>
+
 namespace tesk::samplerateconverter {
 
 // out[i] = sum of x[i][k] * h[i][k] for k below count, for each lane i;
 // count is a multiple of 8.
 using DotKernel = void (*)(const float* const* x, const float* const* h, int count, float* out);
 
+// out[p][j] = sum of planes[p][offsets[j] + k] * rows[j][k] for k below
+// count, for every position j below positionCount and plane p below
+// planeCount (1 to 8): several channels filtered at the same positions.
+// Each sum is added up as the rows kernel adds up a lane.
+using PositionKernel = void (*)(const float* const* planes, int planeCount,
+                                const std::int64_t* offsets, const float* const* rows,
+                                int positionCount, int count, float* const* out);
+
 struct DotKernels {
     // kRowLanes lanes, each with a row of its own.
     DotKernel rows;
     // kSharedRowLanes lanes that all use h[0]: the row is read once for all.
     DotKernel sharedRow;
+    PositionKernel positions;
 };
 
 constexpr int kRowLanes = 8;

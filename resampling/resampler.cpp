@@ -13,7 +13,6 @@
 #include <mutex>
 #include <new>
 #include <numeric>
-#include <utility>
 #include <vector>
 
 namespace tesk::samplerateconverter {
@@ -155,7 +154,7 @@ std::shared_ptr<const FilterBank> bankFor(const BankShape& shape) {
 
 struct ResampleContext {
     std::shared_ptr<const FilterBank> bank;
-    DotKernel dot = nullptr;
+    PositionKernel positions = nullptr;
     // The rate ratio in lowest terms: each output sample advances the input
     // position by inRate / outRate samples.
     std::int64_t inRate = 0;
@@ -189,7 +188,7 @@ ResampleContext* av_resample_init(int out_rate, int in_rate, int filter_length,
         const int taps = std::min(2 * halfTaps, kMaxFilterLength);
         context->bank = bankFor(
             {context->inRate, context->outRate, taps, 1 << log2_phase_count, narrowing * cutoff});
-        context->dot = dotKernels().rows;
+        context->positions = dotKernels().positions;
         context->index = -centreTap(taps);
         return context.release();
     } catch (const std::bad_alloc&) {
@@ -227,77 +226,50 @@ struct Planes {
     float* const* dst;
 };
 
-// Writes output samples of kPlanes planes while fewer than count are
-// written and the next one's first tap, at base + (index - origin), is at
-// most last. A kernel's lanes take the planes of as many positions as fit,
-// the planes sharing the row. Every sample is summed the same way whatever
-// its lane, so any split of the stream into blocks gives the same output.
-// Whole batches within both limits fill their lanes without checking each
-// position.
-template <int kPlanes>
+// Writes output samples of every plane while fewer than count are written
+// and the next one's first tap, at base + (index - origin), is at most last,
+// a run of positions at a time. Every sample is summed the same way, so any
+// split of the stream into blocks gives the same output. Whole runs within
+// both limits step without checking each position.
 int runRows(const Planes& planes, int written, int count, std::int64_t origin, std::int64_t last) {
-    constexpr int kPerBatch = kRowLanes / kPlanes;
+    constexpr int kRun = 64;
     ResampleContext& context = *planes.contexts[0];
     const FilterBank& bank = *context.bank;
-    const DotKernel dot = context.dot;
-    const int stride = bank.stride();
+    const PositionKernel kernel = context.positions;
     Position at{context.index, context.frac, context.inRate / context.outRate,
                 context.inRate % context.outRate, context.outRate};
-    const std::int64_t batchTravel = (kPerBatch - 1) * (at.indexStep + 1);
+    const std::int64_t runTravel = (kRun - 1) * (at.indexStep + 1);
     const std::int32_t* table = bank.rowTable();
     const float* rows = bank.rows();
-    std::array<const float*, kPlanes> bases{};
-    std::array<float*, kPlanes> dst{};
-    std::copy_n(planes.bases.begin(), kPlanes, bases.begin());
-    std::copy_n(planes.dst, kPlanes, dst.begin());
-    DotBatch<kRowLanes> batch;
+    std::array<std::int64_t, kRun> offsets{};
+    std::array<const float*, kRun> filters{};
+    std::array<float*, kMaxPlanes> dst{};
     while (written < count && at.index <= last) {
-        batch.lanes = 0;
         int positions = 0;
-        if (table != nullptr && count - written >= kPerBatch && at.index + batchTravel <= last) {
-            for (; positions < kPerBatch; ++positions) {
-                const float* row = rows + table[at.frac];
-                for (int plane = 0; plane < kPlanes; ++plane) {
-                    batch.windows[positions * kPlanes + plane] = bases[plane] + (at.index - origin);
-                    batch.rows[positions * kPlanes + plane] = row;
-                }
+        if (table != nullptr && count - written >= kRun && at.index + runTravel <= last) {
+            for (; positions < kRun; ++positions) {
+                offsets[positions] = at.index - origin;
+                filters[positions] = rows + table[at.frac];
                 at.step();
             }
-            batch.lanes = kPerBatch * kPlanes;
         } else {
-            for (; positions < kPerBatch && written + positions < count && at.index <= last;
+            for (; positions < kRun && written + positions < count && at.index <= last;
                  ++positions) {
-                const float* row = bank.row(at.frac);
-                for (int plane = 0; plane < kPlanes; ++plane) {
-                    batch.add(bases[plane] + (at.index - origin), row);
-                }
+                offsets[positions] = at.index - origin;
+                filters[positions] = bank.row(at.frac);
                 at.step();
             }
         }
-        batch.run(dot, stride);
-        for (int j = 0; j < positions; ++j) {
-            for (int plane = 0; plane < kPlanes; ++plane) {
-                dst[plane][written + j] = batch.sums[j * kPlanes + plane];
-            }
+        for (int plane = 0; plane < planes.count; ++plane) {
+            dst[plane] = planes.dst[plane] + written;
         }
+        kernel(planes.bases.data(), planes.count, offsets.data(), filters.data(), positions,
+               bank.stride(), dst.data());
         written += positions;
     }
     context.index = at.index;
     context.frac = at.frac;
     return written;
-}
-
-using RunRows = int (*)(const Planes&, int, int, std::int64_t, std::int64_t);
-
-template <std::size_t... kCounts> constexpr auto rowRunners(std::index_sequence<kCounts...>) {
-    return std::array<RunRows, sizeof...(kCounts)>{&runRows<static_cast<int>(kCounts) + 1>...};
-}
-
-// runRows for the plane count of the call.
-int runRows(const Planes& planes, int written, int count, std::int64_t origin, std::int64_t last) {
-    static constexpr auto kRunners = rowRunners(std::make_index_sequence<kMaxPlanes>());
-    return kRunners[static_cast<std::size_t>(planes.count - 1)](planes, written, count, origin,
-                                                                last);
 }
 
 // The samples from the next output's first tap to the block's end, silence
