@@ -282,9 +282,8 @@ std::int32_t CSampleRateConverter::CChannelConverter::mixFours(std::int32_t fram
     for (; n + 4 <= frameCount; n += 4) {
         __m128 in[kSource];
         if constexpr (kSource == 2) {
-            const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * n));
-            in[0] = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16));
-            in[1] = _mm_cvtepi32_ps(_mm_srai_epi32(pairs, 16));
+            splitFrames(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * n)), in[0],
+                        in[1]);
         } else {
             const __m128i samples = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + n));
             in[0] = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(samples, samples), 16));
@@ -298,9 +297,8 @@ std::int32_t CSampleRateConverter::CChannelConverter::mixFours(std::int32_t fram
             out[k] = _mm_cvtps_epi32(sum);
         }
         if constexpr (kTarget == 2) {
-            const __m128i both = _mm_packs_epi32(out[0], out[1]);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 2 * n),
-                             _mm_unpacklo_epi16(both, _mm_srli_si128(both, 8)));
+                             interleaveFrames(out[0], out[1]));
         } else {
             _mm_storel_epi64(reinterpret_cast<__m128i*>(target + n),
                              _mm_packs_epi32(out[0], out[0]));

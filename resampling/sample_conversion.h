@@ -103,16 +103,34 @@ inline void widenToFloats(const std::int16_t* samples, int count, float* values)
     }
 }
 
+#if defined(__SSE2__)
+// Four stereo 16-bit frames as vectors of their left and right samples:
+// each frame in a 32-bit lane, the left sample moved into the top half and
+// both shifted down with their signs.
+inline void splitFrames(__m128i frames, __m128& left, __m128& right) {
+    left = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(frames, 16), 16));
+    right = _mm_cvtepi32_ps(_mm_srai_epi32(frames, 16));
+}
+
+// Four left and four right 32-bit samples as four stereo 16-bit frames,
+// saturated.
+inline __m128i interleaveFrames(__m128i left, __m128i right) {
+    const __m128i both = _mm_packs_epi32(left, right);
+    return _mm_unpacklo_epi16(both, _mm_srli_si128(both, 8));
+}
+#endif
+
 // count interleaved stereo 16-bit frames as float planes.
 inline void splitToFloats(const std::int16_t* frames, int count, float* left, float* right) {
     int k = 0;
 #if defined(__SSE2__)
-    // Each frame in a 32-bit lane: the left sample moved into the top half
-    // and both shifted down with their signs.
     for (; k + 4 <= count; k += 4) {
-        const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frames + 2 * k));
-        _mm_storeu_ps(left + k, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16)));
-        _mm_storeu_ps(right + k, _mm_cvtepi32_ps(_mm_srai_epi32(pairs, 16)));
+        __m128 lefts;
+        __m128 rights;
+        splitFrames(_mm_loadu_si128(reinterpret_cast<const __m128i*>(frames + 2 * k)), lefts,
+                    rights);
+        _mm_storeu_ps(left + k, lefts);
+        _mm_storeu_ps(right + k, rights);
     }
 #endif
     for (; k < count; ++k) {
@@ -128,10 +146,9 @@ inline void roundInterleaved(const float* left, const float* right, int count,
     int k = 0;
 #if defined(__SSE2__)
     for (; k + 4 <= count; k += 4) {
-        const __m128i both = _mm_packs_epi32(_mm_cvtps_epi32(_mm_loadu_ps(left + k)),
-                                             _mm_cvtps_epi32(_mm_loadu_ps(right + k)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(frames + 2 * k),
-                         _mm_unpacklo_epi16(both, _mm_srli_si128(both, 8)));
+                         interleaveFrames(_mm_cvtps_epi32(_mm_loadu_ps(left + k)),
+                                          _mm_cvtps_epi32(_mm_loadu_ps(right + k))));
     }
 #endif
     for (; k < count; ++k) {
