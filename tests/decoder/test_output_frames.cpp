@@ -36,7 +36,7 @@ TEST(OutputFrames, PackedSamplesRoundSaturateAndScaleInEveryFormat) {
     const float inf = std::numeric_limits<float>::infinity();
     const std::vector<float> values = {1.5f / 256,  2.5f / 256, -1.5f / 256, 32767.9f, -32769.0f,
                                        inf,         -inf,       NAN,         1e30f,    -1e30f,
-                                       0.75f / 256, 32767.999f, -0.5f / 256};
+                                       0.75f / 256, 32768.0f,   -0.5f / 256};
     const auto count = static_cast<std::int32_t>(values.size());
     for (const auto& [format, bytes, scale] :
          {std::tuple{QUOR_SAMPLES_INT24, 3, 256.0}, std::tuple{QUOR_SAMPLES_INT32, 4, 65536.0},

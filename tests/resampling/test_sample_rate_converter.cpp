@@ -129,6 +129,9 @@ TEST(SampleRateConverterSamples, EightBitOutputIsRoundedAroundSilenceAt128) {
     EXPECT_EQ(
         bytesOf(convert(*converter, toBytes(samples))),
         (Bytes{128, 255, 0, 192, 64, 128, 129, 127, 127, 255, 254, 1, 2, 129, 130, 127, 126, 128}));
+    f.options.gain = 0.5f;
+    EXPECT_EQ(bytesOf(convert(*makeConverter(f), toBytes({16384, -16384, 0}))),
+              (Bytes{160, 96, 128}));
 }
 
 std::vector<std::int16_t> stereoSine(int rate, double seconds) {
