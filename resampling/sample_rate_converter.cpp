@@ -487,22 +487,20 @@ CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int
     return stamp(converted);
 }
 
-// The silence after the stream reaches past the taps of the last output
-// sample, a step of the rate ratio to spare, so one block completes it.
+// The last output sample lies before the stream's end, so its taps reach at
+// most half a filter past it: a filter's length of silence completes the
+// stream in one block.
 zelm::P<tesk::audio::IAudioChunk> CSampleRateConverter::flush() {
     const auto sourceRate = static_cast<std::uint64_t>(m_sourceRate);
-    const auto targetRate = static_cast<std::uint64_t>(m_targetRate);
-    const std::uint64_t total = (m_framesIn * targetRate * 2 + sourceRate) / (2 * sourceRate);
+    const std::uint64_t total =
+        (m_framesIn * static_cast<std::uint64_t>(m_targetRate) * 2 + sourceRate) / (2 * sourceRate);
     if (m_framesOut >= total) {
         return {};
     }
-    const std::uint64_t remaining = total - m_framesOut;
-    const std::uint64_t reach = ((remaining + 1) * sourceRate + targetRate - 1) / targetRate;
-    const zelm::P<zelm::IMemoryBlock> tail =
-        silence(static_cast<std::int64_t>(reach) + resamplerTaps() + 2);
+    const zelm::P<zelm::IMemoryBlock> tail = silence(resamplerTaps());
     const Converted converted =
         resample(tail->getData(), tail->getSize(), CChannelConverter::kAnyLayout,
-                 static_cast<std::int64_t>(remaining));
+                 static_cast<std::int64_t>(total - m_framesOut));
     return converted.frames > 0 ? stamp(converted) : zelm::P<tesk::audio::IAudioChunk>();
 }
 
