@@ -103,11 +103,7 @@ positionsAvx2(const float* const* planes, const std::int64_t* offsets, const flo
                 x[j * kPlanes + plane] = planes[plane] + offsets[position];
             }
         }
-        __m256 sums[kRowLanes];
-#pragma GCC unroll 8
-        for (int lane = 0; lane < kRowLanes; ++lane) {
-            sums[lane] = _mm256_setzero_ps();
-        }
+        __m256 sums[kRowLanes] = {};
         for (int k = 0; k < count; k += 8) {
 #pragma GCC unroll 8
             for (int j = 0; j < kPerBatch; ++j) {
