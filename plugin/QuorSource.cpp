@@ -298,10 +298,10 @@ P<audio::IAudioChunk> CQuorSource::decode() {
     return chunk && chunk->getSize() > 0 ? chunk : P<audio::IAudioChunk>();
 }
 
-// The chunk of one decoded block, which may be empty.
+// The chunk of one decoded block, which may be empty. The block is not
+// cleared first: its size is cut to the bytes the decoder wrote.
 P<audio::IAudioChunk> CQuorSource::decodeBlock() {
     const P<zelm::IMemoryBlock> block = m_host->getMemoryManager()->allocate(kBlockSize);
-    block->fill(0);
     std::int32_t bytes = 0;
     const int result = Quor_Decode(m_decoder, block->getData(), block->getSize(), &bytes);
     if (result == QUOR_ERROR_NOAUDIO) {
