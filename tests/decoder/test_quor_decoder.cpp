@@ -267,7 +267,7 @@ TEST(QuorDecoderStreams, SeeksLandOnTheSampleAskedInEveryPartOfAJoinedStream) {
     std::int64_t tick = 0, sample = 0;
     for (const auto& [layer, rate, kbps, perFrame] : {std::tuple{Layer::kII, 44100, 128, 1152},
                                                       {Layer::kIII, 48000, 128, 1152},
-                                                      {Layer::kIII, 24000, 64, 576},
+                                                      {Layer::kIII, 8000, 8, 576},
                                                       {Layer::kII, 32000, 96, 1152}}) {
         const streamgen::Stream part =
             streamgen::Generate({layer, rate, streamgen::ChannelMode::kStereo, kbps, 20000});
