@@ -71,22 +71,6 @@ std::string shortMonoFile() {
     return streamFile("short_mono.mp3", options);
 }
 
-// Two seconds at 44100 Hz, then one at 32000 Hz from 2.0114 s on.
-std::string joinedFile() {
-    gen::StreamOptions first;
-    first.samplesPerChannel = 2 * 44100;
-    gen::StreamOptions second;
-    second.sampleRate = 32000;
-    const std::string opening = streamFile("two_s.mp2", first);
-    const std::string bytes =
-        tesk_quor_test::readAll(opening) + tesk_quor_test::readAll(streamFile("32000.mp2", second));
-    const std::string path = fs::path(opening).replace_filename("joined.mp2").string();
-    const std::string temporary = path + "." + std::to_string(::getpid());
-    gen::WriteFile(temporary, {bytes.begin(), bytes.end()});
-    fs::rename(temporary, path);
-    return path;
-}
-
 // The whole stream as the decoder library decodes it by itself.
 struct DirectDecoding {
     std::vector<std::uint8_t> pcm;
@@ -289,15 +273,19 @@ TEST_F(QuorSourceTest, SeekRestartsTheStampsAtTheSeekTime) {
         }
         source->close();
     }
-    // In the second part of a joined stream, too, the rest of the stream
-    // follows (from sample round(0.4886 s x 32000) of the part on).
-    const P<IAudioSource> source = create(joinedFile(), 44100, 2, 2);
+    // A seek into a joined part at 32000 Hz: stamped 14.5 s, the rest from its sample 15948 on.
+    const gen::StreamOptions second{gen::Layer::kII, 32000};
+    const std::string joined = fs::path(longStereoFile()).replace_filename("joined.mp2").string();
+    std::ofstream(joined, std::ios::binary)
+        << tesk_quor_test::readAll(longStereoFile())
+        << tesk_quor_test::readAll(streamFile("32k.mp2", second));
+    const P<IAudioSource> source = create(joined, 44100, 2, 2);
     source->open();
-    source->seek(2.5);
+    source->seek(14.5);
     const std::vector<P<IAudioChunk>> chunks = drain(*source);
     ASSERT_FALSE(chunks.empty());
-    EXPECT_NEAR(chunks.front()->getTime(), 2.5, 0.5 / 32000);
-    EXPECT_NEAR(bytesOf(chunks).size() / 4.0, (39 * 1152 - 15634) * 44100 / 32000.0, 16.0);
+    EXPECT_NEAR(chunks.front()->getTime(), 14.5, 0.5 / 32000);
+    EXPECT_NEAR(bytesOf(chunks).size() / 4.0, (39 * 1152 - 15948) * 44100 / 32000.0, 16.0);
 }
 
 TEST_F(QuorSourceTest, DecodeOrSeekBeforeOpenNamesQuorErrorParam) {

@@ -33,17 +33,6 @@ TEST(QuorProgram, CommandLineTable) {
          "quor: standard input: note: at 2.011 s the stream goes on as MPEG-1 layer 2 at 32000 "
          "Hz, converted to 44100 Hz\n",
          "{joined}"},
-        // Started 2.5 s in: from sample round(0.4886 s x 32000) of the second
-        // part, converted.
-        {{"decode", "{joined}", "-o", "{dir}/late.raw", "--start", "2.5"},
-         0,
-         "note: the start time 2.500 s lies in a part of MPEG-1 layer 2 at 32000 Hz",
-         "",
-         false,
-         [](const std::filesystem::path& dir, const ProgramRun&) {
-             EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(dir / "late.raw")),
-                         4 * (39 * 1152 - 15634) * 1.378125, 16.0);
-         }},
         {{"decode", "{in}", "-o", "x.wav", "--buffer", "2"},
          2,
          "--buffer accepts 4 to 16777216, not '2'"},
