@@ -156,7 +156,10 @@ CFrameScanner::Verdict CFrameScanner::Judge(const CFrameHeader& first,
         return search_.fill == search_.capacity && !SearchCanSlide() ? Verdict::kReject
                                                                      : Verdict::kWait;
     }
-    return chain.wholeFrames >= 1 ? Verdict::kAccept : Verdict::kReject;
+    // A short chain of another format is taken for a pseudo frame in the
+    // data (a change of format needs a whole chain).
+    const bool change = FoundStream() && !first.SameStream(reference_);
+    return chain.wholeFrames >= 1 && !change ? Verdict::kAccept : Verdict::kReject;
 }
 
 CFrameScanner::Verdict CFrameScanner::ExamineFreeFormat(const CFrameHeader& first) {

@@ -6,6 +6,7 @@
 #include <zelm/StringFormat.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <span>
@@ -181,6 +182,7 @@ CSampleRateConverter::CChannelConverter::CChannelConverter(std::int32_t sourceCh
 // of zeros is silence.
 void CSampleRateConverter::CChannelConverter::findCopies() {
     m_onlyCopies = true;
+    m_passesThrough = m_sourceChannelCount == m_targetChannelCount;
     for (std::int32_t k = 0; k < m_targetChannelCount; ++k) {
         const auto& row = m_weights[k];
         const auto used = std::count_if(row.begin(), row.end(), [](float w) { return w != 0.0f; });
@@ -188,6 +190,7 @@ void CSampleRateConverter::CChannelConverter::findCopies() {
         m_copyOf[k] =
             used == 1 && one != row.end() ? static_cast<int>(one - row.begin()) : kSilentPlane;
         m_onlyCopies = m_onlyCopies && (used == 0 || m_copyOf[k] != kSilentPlane);
+        m_passesThrough = m_passesThrough && m_copyOf[k] == k;
     }
 }
 
@@ -258,6 +261,79 @@ void CSampleRateConverter::CChannelConverter::convert(std::int32_t frameCount,
         sumPlane(k, frameCount, sources, step, targets[k]);
         if (rounded) {
             roundInPlace(targets[k], frameCount);
+        }
+    }
+}
+
+// Each vector lane holds one frame: sums in the scalar order, rounded and
+// saturated by the packing.
+template <int kSource, int kTarget>
+std::int32_t CSampleRateConverter::CChannelConverter::mixFours(std::int32_t frameCount,
+                                                               const std::int16_t* source,
+                                                               std::int16_t* target) const {
+    std::int32_t n = 0;
+#if defined(__SSE2__)
+    __m128 weights[kTarget][kSource];
+    for (int k = 0; k < kTarget; ++k) {
+        for (int c = 0; c < kSource; ++c) {
+            weights[k][c] = _mm_set1_ps(m_weights[k][c]);
+        }
+    }
+    for (; n + 4 <= frameCount; n += 4) {
+        __m128 in[kSource];
+        if constexpr (kSource == 2) {
+            splitFrames(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * n)), in[0],
+                        in[1]);
+        } else {
+            const __m128i samples = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + n));
+            in[0] = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(samples, samples), 16));
+        }
+        __m128i out[kTarget];
+        for (int k = 0; k < kTarget; ++k) {
+            __m128 sum = _mm_mul_ps(weights[k][0], in[0]);
+            for (int c = 1; c < kSource; ++c) {
+                sum = _mm_add_ps(sum, _mm_mul_ps(weights[k][c], in[c]));
+            }
+            out[k] = _mm_cvtps_epi32(sum);
+        }
+        if constexpr (kTarget == 2) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 2 * n),
+                             interleaveFrames(out[0], out[1]));
+        } else {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(target + n),
+                             _mm_packs_epi32(out[0], out[0]));
+        }
+    }
+#else
+    static_cast<void>(frameCount);
+    static_cast<void>(source);
+    static_cast<void>(target);
+#endif
+    return n;
+}
+
+void CSampleRateConverter::CChannelConverter::mixFrames(std::int32_t frameCount,
+                                                        const std::int16_t* source,
+                                                        std::int16_t* target) const {
+    const std::int32_t sourceCount = m_sourceChannelCount;
+    const std::int32_t targetCount = m_targetChannelCount;
+    std::int32_t n = 0;
+    if (sourceCount <= 2 && targetCount <= 2) {
+        using Run = std::int32_t (CChannelConverter::*)(std::int32_t, const std::int16_t*,
+                                                        std::int16_t*) const;
+        static constexpr Run kRuns[2][2] = {
+            {&CChannelConverter::mixFours<1, 1>, &CChannelConverter::mixFours<1, 2>},
+            {&CChannelConverter::mixFours<2, 1>, &CChannelConverter::mixFours<2, 2>}};
+        n = (this->*kRuns[sourceCount - 1][targetCount - 1])(frameCount, source, target);
+    }
+    for (; n < frameCount; ++n) {
+        const std::int16_t* in = source + static_cast<std::ptrdiff_t>(n) * sourceCount;
+        for (std::int32_t k = 0; k < targetCount; ++k) {
+            float sum = 0.0f;
+            for (std::int32_t c = 0; c < sourceCount; ++c) {
+                sum += m_weights[k][c] * static_cast<float>(in[c]);
+            }
+            target[static_cast<std::ptrdiff_t>(n) * targetCount + k] = roundToSample(sum);
         }
     }
 }

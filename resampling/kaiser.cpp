@@ -29,12 +29,15 @@ double sinc(double x) {
     return std::sin(arg) / arg;
 }
 
-double kaiser(double offset, double halfWidth, double beta) {
-    const double ratio = offset / halfWidth;
+KaiserWindow::KaiserWindow(double halfWidth, double beta)
+    : m_halfWidth(halfWidth), m_beta(beta), m_centre(besselI0(beta)) {}
+
+double KaiserWindow::operator()(double offset) const {
+    const double ratio = offset / m_halfWidth;
     if (ratio <= -1.0 || ratio >= 1.0) {
         return 0.0;
     }
-    return besselI0(beta * std::sqrt(1.0 - ratio * ratio)) / besselI0(beta);
+    return besselI0(m_beta * std::sqrt(1.0 - ratio * ratio)) / m_centre;
 }
 
 } // namespace tesk::samplerateconverter

@@ -7,8 +7,20 @@ namespace tesk::samplerateconverter {
 // sin(pi x) / (pi x), 1 at 0.
 double sinc(double x);
 
-// The Kaiser window of shape beta at offset from its centre; 0 at and beyond
-// halfWidth.
-double kaiser(double offset, double halfWidth, double beta);
+// The Kaiser window of shape beta, 0 at and beyond halfWidth from its
+// centre. The Bessel value of its centre, by which every point is divided,
+// is computed once.
+class KaiserWindow {
+public:
+    KaiserWindow(double halfWidth, double beta);
+
+    // The window at offset from its centre.
+    double operator()(double offset) const;
+
+private:
+    double m_halfWidth;
+    double m_beta;
+    double m_centre;
+};
 
 } // namespace tesk::samplerateconverter

@@ -1,19 +1,19 @@
 #include "resampling/resampler.h"
 
+#include "resampling/dot_product.h"
 #include "resampling/kaiser.h"
+#include "resampling/sample_conversion.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <numeric>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <xmmintrin.h>
-#endif
 
 namespace tesk::samplerateconverter {
 
@@ -25,12 +25,136 @@ constexpr double kKaiserBeta = 8.0;
 constexpr int kMaxLog2PhaseCount = 16;
 constexpr int kMaxFilterLength = 1024;
 constexpr std::int64_t kMostTabledPositions = 1 << 16;
+constexpr int kMaxPlanes = kRowLanes;
+// Filters are read in whole kernel steps of this many coefficients.
+constexpr int kRowStep = 8;
+// Banks kept for the rate pairs used last, so that the converters a seek
+// makes anew reuse them.
+constexpr std::size_t kKeptBanks = 4;
+
+// What a bank is designed from.
+struct BankShape {
+    std::int64_t inRate = 0;
+    std::int64_t outRate = 0;
+    int taps = 0;
+    int phaseCount = 0;
+    double bandwidth = 0.0;
+
+    bool operator==(const BankShape&) const = default;
+};
+
+int centreTap(int taps) {
+    return taps / 2 - 1;
+}
+
+// phaseCount + 1 filters of taps coefficients, each in a row of stride
+// floats (zeros past the taps); the last one is the first shifted by a
+// whole sample, so that rounding to the nearest phase never has to step
+// to the next input sample. One bank serves every channel of a rate pair.
+class FilterBank {
+public:
+    explicit FilterBank(const BankShape& shape)
+        : m_shape(shape), m_stride((shape.taps + kRowStep - 1) / kRowStep * kRowStep) {
+        design();
+        tabulateRows();
+    }
+
+    int taps() const { return m_shape.taps; }
+    int stride() const { return m_stride; }
+
+    // The filter nearest to the position frac / outRate past an input sample.
+    // The start of each frac's row, or null when the output rate is too large
+    // for a table.
+    const std::int32_t* rowTable() const {
+        return m_rowOfFrac.empty() ? nullptr : m_rowOfFrac.data();
+    }
+    const float* rows() const { return m_rows.data(); }
+
+    const float* row(std::int64_t frac) const {
+        return m_rows.data() +
+               (m_rowOfFrac.empty() ? rowStart(frac) : m_rowOfFrac[static_cast<std::size_t>(frac)]);
+    }
+
+private:
+    std::int64_t rowStart(std::int64_t frac) const {
+        const std::int64_t phaseCount = m_shape.phaseCount;
+        const std::int64_t outRate = m_shape.outRate;
+        const std::int64_t phase = (2 * frac * phaseCount + outRate) / (2 * outRate);
+        return phase * m_stride;
+    }
+
+    // Row p tap t is row (phaseCount - p) tap (taps - 1 - t): the offsets are
+    // opposite and the filter is even, so the second half is mirrored.
+    void design() {
+        const int taps = m_shape.taps;
+        const int phaseCount = m_shape.phaseCount;
+        const int centre = centreTap(taps);
+        const KaiserWindow window(taps / 2.0, kKaiserBeta);
+        m_rows.assign(static_cast<std::size_t>(phaseCount + 1) * m_stride, 0.0f);
+        std::vector<double> filter(static_cast<std::size_t>(taps));
+        for (int phase = 0; phase <= phaseCount / 2; ++phase) {
+            const double shift = static_cast<double>(phase) / phaseCount;
+            for (int tap = 0; tap < taps; ++tap) {
+                const double offset = (tap - centre) - shift;
+                filter[tap] = sinc(m_shape.bandwidth * offset) * window(offset);
+            }
+            const double gain = std::accumulate(filter.begin(), filter.end(), 0.0);
+            float* out = rowAt(phase);
+            for (int tap = 0; tap < taps; ++tap) {
+                out[tap] = static_cast<float>(filter[tap] / gain);
+            }
+        }
+        for (int phase = phaseCount / 2 + 1; phase <= phaseCount; ++phase) {
+            const float* mirror = rowAt(phaseCount - phase);
+            std::reverse_copy(mirror, mirror + taps, rowAt(phase));
+        }
+    }
+
+    float* rowAt(int phase) { return m_rows.data() + static_cast<std::size_t>(phase) * m_stride; }
+
+    // For a reduced output rate up to kMostTabledPositions: the row of each
+    // frac, so that no output sample divides.
+    void tabulateRows() {
+        if (m_shape.outRate > kMostTabledPositions) {
+            return;
+        }
+        m_rowOfFrac.resize(static_cast<std::size_t>(m_shape.outRate));
+        for (std::int64_t frac = 0; frac < m_shape.outRate; ++frac) {
+            m_rowOfFrac[static_cast<std::size_t>(frac)] = static_cast<std::int32_t>(rowStart(frac));
+        }
+    }
+
+    BankShape m_shape;
+    int m_stride;
+    std::vector<float> m_rows;
+    std::vector<std::int32_t> m_rowOfFrac;
+};
+
+std::shared_ptr<const FilterBank> bankFor(const BankShape& shape) {
+    struct Design {
+        BankShape shape;
+        std::shared_ptr<const FilterBank> bank;
+    };
+    static std::mutex lock;
+    static std::deque<Design> recent;
+    const std::lock_guard<std::mutex> guard(lock);
+    const auto found = std::find_if(recent.begin(), recent.end(),
+                                    [&](const Design& design) { return design.shape == shape; });
+    if (found != recent.end()) {
+        return found->bank;
+    }
+    if (recent.size() == kKeptBanks) {
+        recent.pop_back();
+    }
+    recent.push_front({shape, std::make_shared<const FilterBank>(shape)});
+    return recent.front().bank;
+}
 
 } // namespace
 
 struct ResampleContext {
-    int taps = 0;
-    int phaseCount = 0;
+    std::shared_ptr<const FilterBank> bank;
+    PositionKernel positions = nullptr;
     // The rate ratio in lowest terms: each output sample advances the input
     // position by inRate / outRate samples.
     std::int64_t inRate = 0;
@@ -39,113 +163,13 @@ struct ResampleContext {
     // relative to the start of the next source block, plus frac / outRate.
     std::int64_t index = 0;
     std::int64_t frac = 0;
-    // phaseCount + 1 filters of taps coefficients; the last one is the
-    // first shifted by a whole sample, so that rounding to the nearest phase
-    // never has to step to the next input sample.
-    std::vector<float> bank;
-    // For a reduced output rate up to kMostTabledPositions: the start in bank
-    // of the filter of each frac, so that no output sample divides.
-    std::vector<std::int32_t> filterOfFrac;
+    // The edges of a block padded with silence: before the stream's start,
+    // and past the block's end, where a row reaches beyond its taps.
+    std::vector<float> edge;
+    // 16-bit blocks as floats, and their output before rounding.
+    std::vector<float> widened;
+    std::vector<float> unrounded;
 };
-
-namespace {
-
-int centreTap(int taps) {
-    return taps / 2 - 1;
-}
-
-// The start in the bank of the filter nearest to the position frac / outRate
-// past an input sample.
-std::int64_t filterStart(const ResampleContext& context, std::int64_t frac) {
-    const std::int64_t phaseCount = context.phaseCount;
-    const std::int64_t phase = (2 * frac * phaseCount + context.outRate) / (2 * context.outRate);
-    return phase * context.taps;
-}
-
-void tabulateFilters(ResampleContext& context) {
-    if (context.outRate > kMostTabledPositions) {
-        return;
-    }
-    context.filterOfFrac.resize(static_cast<std::size_t>(context.outRate));
-    for (std::int64_t frac = 0; frac < context.outRate; ++frac) {
-        context.filterOfFrac[static_cast<std::size_t>(frac)] =
-            static_cast<std::int32_t>(filterStart(context, frac));
-    }
-}
-
-void buildFilterBank(ResampleContext& context, double bandwidth) {
-    const int taps = context.taps;
-    const int centre = centreTap(taps);
-    const double halfWidth = taps / 2.0;
-    context.bank.resize(static_cast<std::size_t>(context.phaseCount + 1) * taps);
-    std::vector<double> filter(static_cast<std::size_t>(taps));
-    for (int phase = 0; phase <= context.phaseCount; ++phase) {
-        const double shift = static_cast<double>(phase) / context.phaseCount;
-        for (int tap = 0; tap < taps; ++tap) {
-            const double offset = (tap - centre) - shift;
-            filter[tap] = sinc(bandwidth * offset) * kaiser(offset, halfWidth, kKaiserBeta);
-        }
-        const double gain = std::accumulate(filter.begin(), filter.end(), 0.0);
-        float* out = &context.bank[static_cast<std::size_t>(phase) * taps];
-        for (int tap = 0; tap < taps; ++tap) {
-            out[tap] = static_cast<float>(filter[tap] / gain);
-        }
-    }
-}
-
-void store(short& out, float value) {
-    const long rounded = std::lrint(value);
-    out = static_cast<short>(std::clamp<long>(rounded, -32768, 32767));
-}
-
-void store(float& out, float value) {
-    out = value;
-}
-
-// Four running sums keep the additions independent of each other.
-template <class Sample> float dotFull(const Sample* src, const float* filter, int taps) {
-    std::array<float, 4> sums{};
-    int tap = 0;
-    for (; tap + 4 <= taps; tap += 4) {
-        for (int lane = 0; lane < 4; ++lane) {
-            sums[lane] += static_cast<float>(src[tap + lane]) * filter[tap + lane];
-        }
-    }
-    for (; tap < taps; ++tap) {
-        sums[0] += static_cast<float>(src[tap]) * filter[tap];
-    }
-    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
-}
-
-#if defined(__SSE2__)
-// The same four running sums, one per vector lane, on float samples: the
-// same additions in the same order, so the same result to the bit.
-template <> float dotFull(const float* src, const float* filter, int taps) {
-    __m128 sums = _mm_setzero_ps();
-    int tap = 0;
-    for (; tap + 4 <= taps; tap += 4) {
-        sums = _mm_add_ps(sums, _mm_mul_ps(_mm_loadu_ps(src + tap), _mm_loadu_ps(filter + tap)));
-    }
-    std::array<float, 4> lanes{};
-    _mm_storeu_ps(lanes.data(), sums);
-    for (; tap < taps; ++tap) {
-        lanes[0] += src[tap] * filter[tap];
-    }
-    return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
-}
-#endif
-
-// The first taps lie before the start of the stream, which reads as silence.
-template <class Sample>
-float dotPrimed(const Sample* src, std::int64_t index, const float* filter, int taps) {
-    float sum = 0.0f;
-    for (int tap = static_cast<int>(-index); tap < taps; ++tap) {
-        sum += static_cast<float>(src[index + tap]) * filter[tap];
-    }
-    return sum;
-}
-
-} // namespace
 
 ResampleContext* av_resample_init(int out_rate, int in_rate, int filter_length,
                                   int log2_phase_count, int linear, double cutoff) {
@@ -161,12 +185,11 @@ ResampleContext* av_resample_init(int out_rate, int in_rate, int filter_length,
         context->outRate = out_rate / divisor;
         const double narrowing = std::min(1.0, static_cast<double>(out_rate) / in_rate);
         const int halfTaps = static_cast<int>(std::ceil(filter_length / (2.0 * narrowing)));
-        context->taps = std::min(2 * halfTaps, kMaxFilterLength);
-        context->phaseCount = 1 << log2_phase_count;
-        context->index = -centreTap(context->taps);
-        context->frac = 0;
-        buildFilterBank(*context, narrowing * cutoff);
-        tabulateFilters(*context);
+        const int taps = std::min(2 * halfTaps, kMaxFilterLength);
+        context->bank = bankFor(
+            {context->inRate, context->outRate, taps, 1 << log2_phase_count, narrowing * cutoff});
+        context->positions = dotKernels().positions;
+        context->index = -centreTap(taps);
         return context.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -175,28 +198,15 @@ ResampleContext* av_resample_init(int out_rate, int in_rate, int filter_length,
 
 namespace {
 
-template <class Sample>
-int resampleWith(ResampleContext* context, Sample* dst, const Sample* src, int* consumed,
-                 int src_size, int dst_size, int update_ctx) {
-    if (context == nullptr || dst == nullptr || consumed == nullptr || src_size < 0 ||
-        dst_size < 0 || (src == nullptr && src_size > 0)) {
-        return -1;
-    }
-    const int taps = context->taps;
-    const std::int64_t outRate = context->outRate;
-    const std::int64_t indexStep = context->inRate / outRate;
-    const std::int64_t fracStep = context->inRate % outRate;
-    std::int64_t index = context->index;
-    std::int64_t frac = context->frac;
-    int written = 0;
-    while (written < dst_size && index + taps <= src_size) {
-        const std::int64_t start = context->filterOfFrac.empty()
-                                       ? filterStart(*context, frac)
-                                       : context->filterOfFrac[static_cast<std::size_t>(frac)];
-        const float* filter = &context->bank[static_cast<std::size_t>(start)];
-        const float sum =
-            index >= 0 ? dotFull(src + index, filter, taps) : dotPrimed(src, index, filter, taps);
-        store(dst[written++], sum);
+// The input position of the next output sample, stepped by the rate ratio.
+struct Position {
+    std::int64_t index;
+    std::int64_t frac;
+    std::int64_t indexStep;
+    std::int64_t fracStep;
+    std::int64_t outRate;
+
+    void step() {
         index += indexStep;
         frac += fracStep;
         if (frac >= outRate) {
@@ -204,25 +214,172 @@ int resampleWith(ResampleContext* context, Sample* dst, const Sample* src, int* 
             ++index;
         }
     }
-    const std::int64_t used = std::clamp<std::int64_t>(index, 0, src_size);
+};
+
+// The channels of one call, which share the position and the filter bank of
+// the first one's context.
+struct Planes {
+    ResampleContext* const* contexts;
+    int count;
+    // Per plane: where input position origin lies, and the output.
+    std::array<const float*, kMaxPlanes> bases;
+    float* const* dst;
+};
+
+// Writes output samples of every plane while fewer than count are written
+// and the next one's first tap, at base + (index - origin), is at most last,
+// a run of positions at a time. Every sample is summed the same way, so any
+// split of the stream into blocks gives the same output. Whole runs within
+// both limits step without checking each position.
+int runRows(const Planes& planes, int written, int count, std::int64_t origin, std::int64_t last) {
+    constexpr int kRun = 64;
+    ResampleContext& context = *planes.contexts[0];
+    const FilterBank& bank = *context.bank;
+    const PositionKernel kernel = context.positions;
+    Position at{context.index, context.frac, context.inRate / context.outRate,
+                context.inRate % context.outRate, context.outRate};
+    const std::int64_t runTravel = (kRun - 1) * (at.indexStep + 1);
+    const std::int32_t* table = bank.rowTable();
+    const float* rows = bank.rows();
+    std::array<std::int64_t, kRun> offsets{};
+    std::array<const float*, kRun> filters{};
+    std::array<float*, kMaxPlanes> dst{};
+    while (written < count && at.index <= last) {
+        int positions = 0;
+        if (table != nullptr && count - written >= kRun && at.index + runTravel <= last) {
+            for (; positions < kRun; ++positions) {
+                offsets[positions] = at.index - origin;
+                filters[positions] = rows + table[at.frac];
+                at.step();
+            }
+        } else {
+            for (; positions < kRun && written + positions < count && at.index <= last;
+                 ++positions) {
+                offsets[positions] = at.index - origin;
+                filters[positions] = bank.row(at.frac);
+                at.step();
+            }
+        }
+        for (int plane = 0; plane < planes.count; ++plane) {
+            dst[plane] = planes.dst[plane] + written;
+        }
+        kernel(planes.bases.data(), planes.count, offsets.data(), filters.data(), positions,
+               bank.stride(), dst.data());
+        written += positions;
+    }
+    context.index = at.index;
+    context.frac = at.frac;
+    return written;
+}
+
+// The samples from the next output's first tap to the block's end, silence
+// before the stream's start, then a row of silence.
+const float* padEdge(ResampleContext& context, std::int64_t from, const float* src, int srcSize) {
+    const auto size = static_cast<std::size_t>(srcSize - from + context.bank->stride());
+    context.edge.assign(size, 0.0f);
+    const std::int64_t first = std::max<std::int64_t>(from, 0);
+    std::copy(src + first, src + srcSize, context.edge.begin() + (first - from));
+    return context.edge.data();
+}
+
+int resampleFloats(Planes& planes, const float* const* src, int srcSize, int dstSize) {
+    const ResampleContext& context = *planes.contexts[0];
+    const int taps = context.bank->taps();
+    int written = 0;
+    if (context.index >= 0) {
+        std::copy_n(src, planes.count, planes.bases.begin());
+        written = runRows(planes, 0, dstSize, 0, srcSize - context.bank->stride());
+    }
+    if (written < dstSize && context.index + taps <= srcSize) {
+        const std::int64_t origin = context.index;
+        for (int plane = 0; plane < planes.count; ++plane) {
+            planes.bases[plane] = padEdge(*planes.contexts[plane], origin, src[plane], srcSize);
+        }
+        written = runRows(planes, written, dstSize, origin, srcSize - taps);
+    }
+    return written;
+}
+
+bool validArguments(const ResampleContext* context, const void* dst, const void* src,
+                    const int* consumed, int src_size, int dst_size) {
+    return context != nullptr && dst != nullptr && consumed != nullptr && src_size >= 0 &&
+           dst_size >= 0 && (src != nullptr || src_size == 0);
+}
+
+// Reports what the caller may drop and keeps the position for the next
+// block in every plane's context, or goes back to the one before the call.
+void settle(const Planes& planes, int* consumed, int src_size, int update_ctx, std::int64_t index,
+            std::int64_t frac) {
+    ResampleContext& first = *planes.contexts[0];
+    const std::int64_t used = std::clamp<std::int64_t>(first.index, 0, src_size);
     *consumed = static_cast<int>(used);
     if (update_ctx != 0) {
-        context->index = index - used;
-        context->frac = frac;
+        first.index -= used;
+    } else {
+        first.index = index;
+        first.frac = frac;
     }
+    for (int plane = 1; plane < planes.count; ++plane) {
+        planes.contexts[plane]->index = first.index;
+        planes.contexts[plane]->frac = first.frac;
+    }
+}
+
+int resamplePlanes(ResampleContext* const* contexts, int count, float* const* dst,
+                   const float* const* src, int* consumed, int src_size, int dst_size,
+                   int update_ctx) {
+    Planes planes{contexts, count, {}, dst};
+    const std::int64_t index = contexts[0]->index;
+    const std::int64_t frac = contexts[0]->frac;
+    const int written = resampleFloats(planes, src, src_size, dst_size);
+    settle(planes, consumed, src_size, update_ctx, index, frac);
     return written;
 }
 
 } // namespace
 
-int av_resample(ResampleContext* context, short* dst, const short* src, int* consumed, int src_size,
-                int dst_size, int update_ctx) {
-    return resampleWith(context, dst, src, consumed, src_size, dst_size, update_ctx);
-}
-
 int av_resample(ResampleContext* context, float* dst, const float* src, int* consumed, int src_size,
                 int dst_size, int update_ctx) {
-    return resampleWith(context, dst, src, consumed, src_size, dst_size, update_ctx);
+    if (!validArguments(context, dst, src, consumed, src_size, dst_size)) {
+        return -1;
+    }
+    return resamplePlanes(&context, 1, &dst, &src, consumed, src_size, dst_size, update_ctx);
+}
+
+int av_resample_planes(ResampleContext* const* contexts, int planes, float* const* dst,
+                       const float* const* src, int* consumed, int src_size, int dst_size) {
+    if (contexts == nullptr || dst == nullptr || src == nullptr || planes < 1 ||
+        planes > kMaxPlanes) {
+        return -1;
+    }
+    for (int plane = 0; plane < planes; ++plane) {
+        const ResampleContext* context = contexts[plane];
+        if (!validArguments(context, dst[plane], src[plane], consumed, src_size, dst_size) ||
+            context->bank != contexts[0]->bank || context->index != contexts[0]->index ||
+            context->frac != contexts[0]->frac) {
+            return -1;
+        }
+    }
+    return resamplePlanes(contexts, planes, dst, src, consumed, src_size, dst_size, 1);
+}
+
+int av_resample(ResampleContext* context, short* dst, const short* src, int* consumed, int src_size,
+                int dst_size, int update_ctx) {
+    if (!validArguments(context, dst, src, consumed, src_size, dst_size)) {
+        return -1;
+    }
+    context->widened.resize(static_cast<std::size_t>(src_size));
+    widenToFloats(src, src_size, context->widened.data());
+    context->unrounded.resize(static_cast<std::size_t>(dst_size));
+    const int written = av_resample(context, context->unrounded.data(), context->widened.data(),
+                                    consumed, src_size, dst_size, update_ctx);
+    std::transform(context->unrounded.begin(), context->unrounded.begin() + written, dst,
+                   roundToSample);
+    return written;
+}
+
+int av_resample_taps(const ResampleContext* context) {
+    return context->bank->taps();
 }
 
 void av_resample_close(ResampleContext* context) {

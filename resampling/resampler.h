@@ -42,6 +42,19 @@ int av_resample(ResampleContext* context, short* dst, const short* src, int* con
 int av_resample(ResampleContext* context, float* dst, const float* src, int* consumed, int src_size,
                 int dst_size, int update_ctx);
 
+// Resamples the same span of planes channels (1 to 8) at once, as
+// av_resample with update_ctx 1 does each: contexts[k], src[k] and dst[k]
+// are channel k's. The contexts must have been made alike and fed blocks of
+// the same sizes, so that they stand at the same position; the channels
+// then share its computation and each filter row. Returns -1 for arguments
+// av_resample refuses or contexts that differ.
+int av_resample_planes(ResampleContext* const* contexts, int planes, float* const* dst,
+                       const float* const* src, int* consumed, int src_size, int dst_size);
+
+// The taps of the context's filter: an output sample is written once the
+// input holds all of them.
+int av_resample_taps(const ResampleContext* context);
+
 // Frees a context made by av_resample_init; null is accepted.
 void av_resample_close(ResampleContext* context);
 

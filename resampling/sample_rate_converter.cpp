@@ -68,6 +68,9 @@ std::int64_t saturated(float value, double scale, double limit) {
 void packShorts(const float* values, std::int32_t count, std::ptrdiff_t step, std::uint8_t* out) {
     std::array<std::int16_t, 8> batch{};
     std::int32_t j = 0;
+    for (; step == 2 && j + 8 <= count; j += 8, out += 16) {
+        roundToSamples(values + j, reinterpret_cast<std::int16_t*>(out));
+    }
     for (; j + 8 <= count; j += 8) {
         roundToSamples(values + j, batch.data());
         for (const std::int16_t sample : batch) {
@@ -122,7 +125,8 @@ CSampleRateConverter::CSampleRateConverter(std::int32_t sourceRate, std::int32_t
       m_targetRate(targetRate), m_targetChannelCount(targetChannelCount),
       m_targetBytesPerSample(targetBytesPerSample), m_planarOutput(planarOutput),
       m_options(options), m_wholeSamples(targetBytesPerSample <= 2),
-      m_sameRate(sourceRate == targetRate) {
+      m_sameRate(sourceRate == targetRate),
+      m_mixesFrames(m_sameRate && m_wholeSamples && sourceBytesPerSample == 2 && !planarOutput) {
     checkFormat();
     m_channelConverter = zelm::P<CChannelConverter>(new CChannelConverter(
         m_sourceChannelCount, m_targetChannelCount, CChannelConverter::kAnyLayout, m_options.gain));
@@ -154,12 +158,30 @@ void CSampleRateConverter::makeResamplers() {
     }
 }
 
-int CSampleRateConverter::resamplePlane(std::size_t plane, float* dst, const float* src,
-                                        int* consumed, int srcSize) {
-    if (m_options.highQuality) {
-        return m_studioResamplers[plane].resample(dst, src, consumed, srcSize, kOutputSamples);
+// Resamples every plane; returns the samples written to each and the input
+// each consumed. The fast resamplers share one position, so they run together.
+int CSampleRateConverter::resamplePlanes(const std::vector<zelm::P<zelm::IMemoryBlock>>& planes,
+                                         const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs,
+                                         int* consumed) {
+    const int srcSize = planes.front()->getSize() / 4;
+    std::array<const float*, kMaxChannels> src{};
+    std::array<float*, kMaxChannels> dst{};
+    for (std::size_t k = 0; k < planes.size(); ++k) {
+        src[k] = reinterpret_cast<const float*>(planes[k]->getData());
+        dst[k] = reinterpret_cast<float*>(outputs[k]->getData());
     }
-    return av_resample(m_contexts[plane].get(), dst, src, consumed, srcSize, kOutputSamples, 1);
+    if (!m_options.highQuality) {
+        std::array<ResampleContext*, kMaxChannels> contexts{};
+        std::transform(m_contexts.begin(), m_contexts.end(), contexts.begin(),
+                       [](const Context& context) { return context.get(); });
+        return av_resample_planes(contexts.data(), static_cast<int>(planes.size()), dst.data(),
+                                  src.data(), consumed, srcSize, kOutputSamples);
+    }
+    int written = 0;
+    for (std::size_t k = 0; k < planes.size(); ++k) {
+        written = m_studioResamplers[k].resample(dst[k], src[k], consumed, srcSize, kOutputSamples);
+    }
+    return written;
 }
 
 CSampleRateConverter::~CSampleRateConverter() = default;
@@ -247,9 +269,7 @@ zelm::P<zelm::IMemoryBlock> CSampleRateConverter::convertToFloats(const std::uin
 std::vector<zelm::P<zelm::IMemoryBlock>>
 CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byteCount,
                                       std::int32_t frames, std::int32_t acmod) const {
-    const std::int32_t carry =
-        m_planes.empty() ? 0 : m_planes.front()->getSize() - m_planeOffsets.front();
-    const zelm::P<zelm::IMemoryBlock> values = convertToFloats(data, byteCount);
+    const std::int32_t carry = m_planes.empty() ? 0 : m_planes.front()->getSize() - m_planeOffset;
     const zelm::P<CChannelConverter> converter = channelConverterFor(acmod);
     std::vector<zelm::P<zelm::IMemoryBlock>> planes;
     FloatTargetPointers targets{};
@@ -257,11 +277,21 @@ CSampleRateConverter::convertChannels(const std::uint8_t* data, std::int32_t byt
         planes.push_back(allocate(carry + static_cast<std::int64_t>(frames) * 4));
         std::uint8_t* plane = planes.back()->getData();
         if (carry > 0) {
-            std::memcpy(plane, m_planes[k]->getData() + m_planeOffsets[k],
+            std::memcpy(plane, m_planes[k]->getData() + m_planeOffset,
                         static_cast<std::size_t>(carry));
         }
         targets[k] = reinterpret_cast<float*>(plane + carry);
     }
+    if (m_sourceBytesPerSample == 2 && converter->passesThrough() && m_sourceChannelCount <= 2) {
+        const auto* shorts = reinterpret_cast<const std::int16_t*>(data);
+        if (m_sourceChannelCount == 2) {
+            splitToFloats(shorts, frames, targets[0], targets[1]);
+        } else {
+            widenToFloats(shorts, frames, targets[0]);
+        }
+        return planes;
+    }
+    const zelm::P<zelm::IMemoryBlock> values = convertToFloats(data, byteCount);
     FloatSourcePointers sources{};
     const auto* first = reinterpret_cast<const float*>(values->getData());
     for (std::int32_t c = 0; c < m_sourceChannelCount; ++c) {
@@ -282,15 +312,21 @@ std::int64_t CSampleRateConverter::outputBound(const zelm::P<zelm::IMemoryBlock>
 // An unsigned 8-bit sample: round(x / 256) + 128 within 0 to 255, after
 // the dither when it is on.
 std::uint8_t CSampleRateConverter::toUnsignedByte(std::int16_t sample) {
-    double value = sample / 256.0;
+    double value = sample;
     if (m_options.dither) {
-        value += uniform(m_ditherState) + uniform(m_ditherState) - 1.0;
+        value += (uniform(m_ditherState) + uniform(m_ditherState) - 1.0) * 256.0;
     }
-    return static_cast<std::uint8_t>(std::clamp(std::lround(value) + 128, 0L, 255L));
+    return samplerateconverter::toUnsignedByte(value);
 }
 
 void CSampleRateConverter::pack(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs,
                                 std::int32_t produced, std::uint8_t* chunk) {
+    if (!m_planarOutput && m_targetBytesPerSample == 2 && outputs.size() == 2) {
+        roundInterleaved(reinterpret_cast<const float*>(outputs[0]->getData()),
+                         reinterpret_cast<const float*>(outputs[1]->getData()), produced,
+                         reinterpret_cast<std::int16_t*>(chunk));
+        return;
+    }
     const std::ptrdiff_t sampleStep =
         m_planarOutput ? m_targetBytesPerSample
                        : static_cast<std::ptrdiff_t>(m_targetBytesPerSample) * m_targetChannelCount;
@@ -334,11 +370,19 @@ void CSampleRateConverter::packPlane(const float* samples, std::int32_t produced
     }
 }
 
-zelm::P<zelm::IMemoryBlock> CSampleRateConverter::silentSecond() const {
-    zelm::P<zelm::IMemoryBlock> silence = allocate(
-        static_cast<std::int64_t>(m_sourceBytesPerSample) * m_sourceChannelCount * m_sourceRate);
-    silence->fill(0);
-    return silence;
+zelm::P<zelm::IMemoryBlock> CSampleRateConverter::silence(std::int64_t frames) const {
+    zelm::P<zelm::IMemoryBlock> block =
+        allocate(static_cast<std::int64_t>(m_sourceBytesPerSample) * m_sourceChannelCount * frames);
+    block->fill(0);
+    return block;
+}
+
+int CSampleRateConverter::resamplerTaps() const {
+    if (m_sameRate) {
+        return 0;
+    }
+    return m_options.highQuality ? m_studioResamplers.front().taps()
+                                 : av_resample_taps(m_contexts.front().get());
 }
 
 CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_t* bytes,
@@ -346,6 +390,9 @@ CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_
                                                                std::int32_t acmod,
                                                                std::int64_t limit) {
     const std::int32_t frames = byteCount / m_sourceChannelCount / m_sourceBytesPerSample;
+    if (m_mixesFrames) {
+        return mixed(bytes, frames, acmod, limit);
+    }
 
     // Every allocation happens before the state changes, so a call that
     // throws leaves the stream as it was.
@@ -361,21 +408,42 @@ CSampleRateConverter::Converted CSampleRateConverter::resample(const std::uint8_
     }
     zelm::P<zelm::IMemoryBlock> chunk = allocate(chunkBytes(outputBound(planes.front())));
 
-    std::vector<std::int32_t> offsets(planes.size());
-    std::int32_t produced = 0;
-    for (std::size_t k = 0; k < planes.size(); ++k) {
-        int consumed = 0;
-        const int written = resamplePlane(k, reinterpret_cast<float*>(outputs[k]->getData()),
-                                          reinterpret_cast<const float*>(planes[k]->getData()),
-                                          &consumed, planes[k]->getSize() / 4);
-        if (k == 0) {
-            produced = static_cast<std::int32_t>(std::min<std::int64_t>(written, limit));
-        }
-        offsets[k] = consumed * 4;
-    }
+    int consumed = 0;
+    const int written = resamplePlanes(planes, outputs, &consumed);
+    const auto produced = static_cast<std::int32_t>(std::min<std::int64_t>(written, limit));
     m_planes = std::move(planes);
-    m_planeOffsets = std::move(offsets);
+    m_planeOffset = consumed * 4;
     return packed(outputs, produced, chunk);
+}
+
+CSampleRateConverter::Converted CSampleRateConverter::mixed(const std::uint8_t* bytes,
+                                                            std::int32_t frames, std::int32_t acmod,
+                                                            std::int64_t limit) {
+    const auto kept = static_cast<std::int32_t>(std::min<std::int64_t>(frames, limit));
+    const zelm::P<zelm::IMemoryBlock> chunk = allocate(chunkBytes(kept));
+    const auto* source = reinterpret_cast<const std::int16_t*>(bytes);
+    const zelm::P<CChannelConverter> converter = channelConverterFor(acmod);
+    if (m_targetBytesPerSample == 2) {
+        converter->mixFrames(kept, source, reinterpret_cast<std::int16_t*>(chunk->getData()));
+        return {chunk, kept};
+    }
+    const std::int32_t count = kept * m_targetChannelCount;
+    zelm::P<zelm::IMemoryBlock> samples;
+    const std::int16_t* mixedSamples = source;
+    if (!converter->passesThrough()) {
+        samples = allocate(static_cast<std::int64_t>(count) * 2);
+        converter->mixFrames(kept, source, reinterpret_cast<std::int16_t*>(samples->getData()));
+        mixedSamples = reinterpret_cast<const std::int16_t*>(samples->getData());
+    }
+    std::uint8_t* out = chunk->getData();
+    if (!m_options.dither) {
+        toUnsignedBytes(mixedSamples, count, out);
+        return {chunk, kept};
+    }
+    for (std::int32_t j = 0; j < count; ++j) {
+        out[j] = toUnsignedByte(mixedSamples[j]);
+    }
+    return {chunk, kept};
 }
 
 std::int64_t CSampleRateConverter::chunkBytes(std::int64_t frames) const {
@@ -406,11 +474,11 @@ CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int
     if (byteCount < 0) {
         fail("CSampleRateConverter::convert: invalid byte count '%d'", byteCount);
     }
-    zelm::P<zelm::IMemoryBlock> silence;
+    zelm::P<zelm::IMemoryBlock> second;
     if (data == nullptr || byteCount == 0) {
-        silence = silentSecond();
-        data = silence->getData();
-        byteCount = silence->getSize();
+        second = silence(m_sourceRate);
+        data = second->getData();
+        byteCount = second->getSize();
     }
     const Converted converted = resample(static_cast<const std::uint8_t*>(data), byteCount, acmod,
                                          std::numeric_limits<std::int64_t>::max());
@@ -419,8 +487,9 @@ CSampleRateConverter::convert(const void* data, std::int32_t byteCount, std::int
     return stamp(converted);
 }
 
-// A second of silence reaches past the taps of any filter the resampler
-// uses, so one block completes the stream.
+// The last output sample lies before the stream's end, so its taps reach at
+// most half a filter past it: a filter's length of silence completes the
+// stream in one block.
 zelm::P<tesk::audio::IAudioChunk> CSampleRateConverter::flush() {
     const auto sourceRate = static_cast<std::uint64_t>(m_sourceRate);
     const std::uint64_t total =
@@ -428,9 +497,9 @@ zelm::P<tesk::audio::IAudioChunk> CSampleRateConverter::flush() {
     if (m_framesOut >= total) {
         return {};
     }
-    const zelm::P<zelm::IMemoryBlock> silence = silentSecond();
+    const zelm::P<zelm::IMemoryBlock> tail = silence(resamplerTaps());
     const Converted converted =
-        resample(silence->getData(), silence->getSize(), CChannelConverter::kAnyLayout,
+        resample(tail->getData(), tail->getSize(), CChannelConverter::kAnyLayout,
                  static_cast<std::int64_t>(total - m_framesOut));
     return converted.frames > 0 ? stamp(converted) : zelm::P<tesk::audio::IAudioChunk>();
 }

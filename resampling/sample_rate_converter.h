@@ -129,6 +129,8 @@ public:
         std::int32_t getAcmod() const { return m_acmod; }
         // weights()[k][c]: the share of source channel c in target plane k.
         const MixWeights& weights() const { return m_weights; }
+        // Every channel goes to the plane of its own number unchanged.
+        bool passesThrough() const { return m_passesThrough; }
 
         // Converts frameCount frames. sources[c] addresses channel c of the
         // first frame, frames lie sourceStride bytes apart; targets[k] is
@@ -142,6 +144,11 @@ public:
         // else it is kept as mixed.
         void convert(std::int32_t frameCount, FloatSourcePointers sources,
                      std::int32_t sourceStride, FloatTargetPointers targets, bool rounded) const;
+        // Interleaved 16-bit frames of the source's channels into interleaved
+        // frames of the target's, every sample summed and rounded as convert
+        // sums and rounds it.
+        void mixFrames(std::int32_t frameCount, const std::int16_t* source,
+                       std::int16_t* target) const;
 
     private:
         static constexpr int kSilentPlane = -1;
@@ -157,6 +164,12 @@ public:
                       const std::array<const Sample*, kMaxChannels>& sources, std::ptrdiff_t step,
                       float* sums) const;
 
+        // The frames from first on, four at a time, of a source and a target
+        // of kSource and kTarget channels; returns the frames left.
+        template <int kSource, int kTarget>
+        std::int32_t mixFours(std::int32_t frameCount, const std::int16_t* source,
+                              std::int16_t* target) const;
+
         std::int32_t m_sourceChannelCount;
         std::int32_t m_targetChannelCount;
         std::int32_t m_acmod;
@@ -165,6 +178,7 @@ public:
         std::array<int, kMaxChannels> m_copyOf{};
         // Every plane is a copy or silence: no arithmetic is needed.
         bool m_onlyCopies = false;
+        bool m_passesThrough = false;
     };
 
 private:
@@ -176,7 +190,8 @@ private:
     void checkFormat() const;
     zelm::P<CChannelConverter> channelConverterFor(std::int32_t acmod) const;
     void makeResamplers();
-    int resamplePlane(std::size_t plane, float* dst, const float* src, int* consumed, int srcSize);
+    int resamplePlanes(const std::vector<zelm::P<zelm::IMemoryBlock>>& planes,
+                       const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs, int* consumed);
     std::uint8_t toUnsignedByte(std::int16_t sample);
     zelm::P<zelm::IMemoryBlock> allocate(std::int64_t bytes) const;
     zelm::P<zelm::IMemoryBlock> convertToFloats(const std::uint8_t* data,
@@ -188,7 +203,8 @@ private:
                                                              std::int32_t frames,
                                                              std::int32_t acmod) const;
     std::int64_t outputBound(const zelm::P<zelm::IMemoryBlock>& plane) const;
-    zelm::P<zelm::IMemoryBlock> silentSecond() const;
+    zelm::P<zelm::IMemoryBlock> silence(std::int64_t frames) const;
+    int resamplerTaps() const;
     // Converted frames packed in the target format.
     struct Converted {
         zelm::P<zelm::IMemoryBlock> block;
@@ -198,6 +214,10 @@ private:
     // packed output holds at most limit frames.
     Converted resample(const std::uint8_t* bytes, std::int32_t byteCount, std::int32_t acmod,
                        std::int64_t limit);
+    // The same rates, 16-bit source frames and interleaved 8 or 16-bit ones
+    // out: the frames are mixed straight into the chunk.
+    Converted mixed(const std::uint8_t* bytes, std::int32_t frames, std::int32_t acmod,
+                    std::int64_t limit);
     zelm::P<tesk::audio::IAudioChunk> stamp(const Converted& converted);
     // The first frames of each plane packed into chunk, which has room.
     Converted packed(const std::vector<zelm::P<zelm::IMemoryBlock>>& outputs, std::int32_t frames,
@@ -222,12 +242,15 @@ private:
     bool m_wholeSamples;
     // The rates agree: the planes go to the packing as they are.
     bool m_sameRate;
+    // The frames take the path of mixed.
+    bool m_mixesFrames;
     std::uint64_t m_framesProduced = 0;
     // Source frames taken and target frames handed out since construction.
     std::uint64_t m_framesIn = 0;
     std::uint64_t m_framesOut = 0;
     std::vector<zelm::P<zelm::IMemoryBlock>> m_planes;
-    std::vector<std::int32_t> m_planeOffsets;
+    // Bytes of every plane the resamplers consumed.
+    std::int32_t m_planeOffset = 0;
     std::vector<Context> m_contexts;
     std::vector<CStudioResampler> m_studioResamplers;
     zelm::P<CChannelConverter> m_channelConverter;

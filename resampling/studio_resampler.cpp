@@ -110,13 +110,13 @@ void CStudioFilter::design(double bandwidth, double beta) {
     const std::int64_t rows = m_exact ? m_phaseCount : m_phaseCount + 1;
     m_bank.assign(static_cast<std::size_t>(rows * m_stride), 0.0f);
     const int centre = centreTap(m_taps);
-    const double halfWidth = m_taps / 2.0;
+    const KaiserWindow window(m_taps / 2.0, beta);
     std::vector<double> filter(static_cast<std::size_t>(m_taps));
     for (std::int64_t phase = 0; phase < rows; ++phase) {
         const double shift = static_cast<double>(phase) / static_cast<double>(m_phaseCount);
         for (int tap = 0; tap < m_taps; ++tap) {
             const double offset = (tap - centre) - shift;
-            filter[tap] = sinc(bandwidth * offset) * kaiser(offset, halfWidth, beta);
+            filter[tap] = sinc(bandwidth * offset) * window(offset);
         }
         const double gain = std::accumulate(filter.begin(), filter.end(), 0.0);
         float* out = m_bank.data() + static_cast<std::size_t>(phase) * m_stride;
@@ -192,29 +192,6 @@ template <class Source> const float* CStudioResampler::prepare(const Source* src
     return m_window.data() + lead;
 }
 
-// Dot products for a kernel of up to kLanes lanes; lanes left unused repeat
-// the first one.
-// Only the lanes in use are set: clearing the arrays for every batch would
-// cost more than a short dot product.
-template <int kLanes> struct CStudioResampler::Batch {
-    const float* windows[kLanes];
-    const float* rows[kLanes];
-    float sums[kLanes];
-    int lanes = 0;
-
-    void add(const float* window, const float* row) {
-        windows[lanes] = window;
-        rows[lanes++] = row;
-    }
-    void run(DotKernel dot, int stride) {
-        for (int lane = lanes; lane < kLanes; ++lane) {
-            windows[lane] = windows[0];
-            rows[lane] = rows[0];
-        }
-        dot(windows, rows, stride, sums);
-    }
-};
-
 // The number of output samples whose taps lie within srcSize samples,
 // at most dstSize.
 int CStudioResampler::outputsWithin(int srcSize, int dstSize) const {
@@ -245,7 +222,7 @@ void CStudioResampler::runExact(Sample* dst, const float* window, int count) {
     const std::int64_t inStep = filter.inStep();
     const std::int64_t outStep = filter.outStep();
     const int rowsUsed = static_cast<int>(std::min<std::int64_t>(count, outStep));
-    Batch<kRowLanes> leftovers;
+    DotBatch<kRowLanes> leftovers;
     Sample* leftoverDst[kRowLanes] = {};
     for (int first = 0; first < rowsUsed; ++first) {
         const std::int64_t travel = m_frac + first * inStep;
@@ -253,7 +230,7 @@ void CStudioResampler::runExact(Sample* dst, const float* window, int count) {
         const float* at = window + m_index + travel / outStep;
         std::int64_t j = first;
         for (; (count - 1 - j) / outStep >= kSharedRowLanes / 2; j += kSharedRowLanes * outStep) {
-            Batch<kSharedRowLanes> batch;
+            DotBatch<kSharedRowLanes> batch;
             for (std::int64_t k = j; k < count && batch.lanes < kSharedRowLanes;
                  k += outStep, at += inStep) {
                 batch.add(at, row);
@@ -273,7 +250,7 @@ void CStudioResampler::runExact(Sample* dst, const float* window, int count) {
 }
 
 template <class Sample>
-void CStudioResampler::runLeftovers(Batch<kRowLanes>& batch, Sample* const* dst) const {
+void CStudioResampler::runLeftovers(DotBatch<kRowLanes>& batch, Sample* const* dst) const {
     if (batch.lanes == 0) {
         return;
     }
@@ -293,7 +270,7 @@ void CStudioResampler::runInterpolated(Sample* dst, const float* window, int cou
     const std::int64_t outStep = filter.outStep();
     constexpr int kPerBatch = kRowLanes / 2;
     for (int j = 0; j < count; j += kPerBatch) {
-        Batch<kRowLanes> batch;
+        DotBatch<kRowLanes> batch;
         float weights[kPerBatch] = {};
         for (int k = j; k < count && k < j + kPerBatch; ++k) {
             const std::int64_t travel = m_frac + (k - j) * inStep;

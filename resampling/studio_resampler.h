@@ -73,16 +73,16 @@ public:
     int resample(float* dst, const std::int16_t* src, int* consumed, int srcSize, int dstSize);
     int resample(float* dst, const float* src, int* consumed, int srcSize, int dstSize);
 
-private:
-    template <int kLanes> struct Batch;
+    int taps() const { return m_filter->taps(); }
 
+private:
     template <class Sample, class Source>
     int run(Sample* dst, const Source* src, int* consumed, int srcSize, int dstSize);
     template <class Source> const float* prepare(const Source* src, int srcSize);
     int outputsWithin(int srcSize, int dstSize) const;
     void advance(int count);
     template <class Sample> void runExact(Sample* dst, const float* window, int count);
-    template <class Sample> void runLeftovers(Batch<kRowLanes>& batch, Sample* const* dst) const;
+    template <class Sample> void runLeftovers(DotBatch<kRowLanes>& batch, Sample* const* dst) const;
     template <class Sample> void runInterpolated(Sample* dst, const float* window, int count);
 
     std::shared_ptr<const CStudioFilter> m_filter;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "decoder/core/layer12.h"
 #include "decoder/core/layer3.h"
@@ -395,15 +396,31 @@ int samples_per_frame(const FrameHeader& header) {
     return header.layer == 3 && header.lsf != 0 ? 576 : 1152;
 }
 
-// The gain of fade slot `slot` (0 first): cos^2 falling from 1 to 0 over
-// kFadeSlots slots, or sin^2 rising; 0 or 1 after them.
-double fade_gain(int slot, bool rising) {
-    if (slot >= kFadeSlots) {
-        return rising ? 1.0 : 0.0;
+// cos^2 of a quarter turn times `fraction`: 1 falling to 0 as the fraction
+// goes from 0 to 1, and 0 from there on.
+double falling_gain(double fraction) {
+    if (fraction >= 1.0) {
+        return 0.0;
     }
     constexpr double kQuarterTurn = 1.5707963267948966;
-    const double c = std::cos(kQuarterTurn * (slot + 0.5) / kFadeSlots);
-    return rising ? 1.0 - c * c : c * c;
+    const double c = std::cos(kQuarterTurn * fraction);
+    return c * c;
+}
+
+// The gain of slot `slot` (0 first) of a rise over `length` slots after a
+// concealment: 1 after them. Layers I and II rise by sin^2. The first Layer III
+// granule after a concealment has no overlap to cancel the aliasing of its
+// first half, which adds to each sample its mirror image, weighted by the
+// window's falling half w' where the sample has the rising half w: the gain
+// w / (w + w') keeps the sum within the signal's level.
+double rise_gain(int slot, int length, bool aliased) {
+    if (slot >= length) {
+        return 1.0;
+    }
+    constexpr double kQuarterTurn = 1.5707963267948966;
+    const double angle = kQuarterTurn * (slot + 0.5) / length;
+    const double s = std::sin(angle);
+    return aliased ? s / (s + std::cos(angle)) : s * s;
 }
 
 // Sample sb of time slot t that the Layer III overlap rings out in channel
@@ -417,43 +434,87 @@ double ring_out_value(const FrameDecoder& decoder, int ch, int t, int sb) {
                                              : state.subbands[ch][t][sb];
 }
 
+// Scales `frames` interleaved sample frames by a cos^2 fade over the first
+// `length` of them.
+template <typename Sample>
+void fade_samples(Sample* samples, int frames, int channels, int length) {
+    for (int i = 0; i < frames; ++i) {
+        const double gain = falling_gain((i + 0.5) / length);
+        for (int ch = 0; ch < channels; ++ch) {
+            Sample& sample = samples[i * channels + ch];
+            if constexpr (std::is_same_v<Sample, float>) {
+                sample = static_cast<float>(sample * gain);
+            } else {
+                sample = static_cast<Sample>(std::lround(sample * gain));
+            }
+        }
+    }
+}
+
+// The synthesis filter forgets its past blocks, as after that many silent
+// ones, so that nothing of the audio before a concealment sounds after it:
+// a concealment shorter than the filter's memory (a Layer I frame, an LSF
+// Layer III frame) leaves some of its unfaded input there.
+void silence_synthesis(SynthesisState& synthesis) {
+    std::memset(synthesis.halves, 0, sizeof synthesis.halves);
+    std::memset(synthesis.history, 0, sizeof synthesis.history);
+}
+
 // From output position `done` to the end of a frame of samples_per_channel
-// samples, the audio fades out to silence through the synthesis: Layer III
-// rings out its last overlap (zero lines through the hybrid synthesis),
-// faded so that its aliasing, which the next granule would have cancelled,
-// comes out no louder than the audio before; Layers I and II pass zero
-// sub-band samples. The audio after rises from silence.
+// samples, the audio fades out to silence: Layer III rings out its last
+// overlap (zero lines through the hybrid synthesis), Layers I and II pass
+// zero sub-band samples, and the output of the synthesis falls by a cos^2
+// fade over kFadeSlots slots (or the slots the concealment has, when
+// fewer). A fade on the output, unlike one on the sub-band samples, cannot
+// swell: what the synthesis rings out of a tone rises above the tone's level
+// once its newest blocks are silent, and the overlap's aliasing goes
+// uncancelled. The synthesis then forgets its past, and the audio after
+// rises from silence.
 void conceal_rest(FrameDecoder& decoder, int samples_per_channel, unsigned char* output,
                   int& done) {
     static constexpr double kZeros[kLinesPerGranule] = {};
     const int channels = decoder.header.channels;
-    const int slot_bytes = kSubbands * sample_bytes(decoder.synthesis.output) * channels;
+    const int bytes = sample_bytes(decoder.synthesis.output);
+    const int slot_bytes = kSubbands * bytes * channels;
     done -= done % slot_bytes;
+    const int start = done;
     int slots = samples_per_channel / kSubbands - done / slot_bytes;
     if (slots <= 0) {
         return;
     }
+    const int length = kSubbands * std::min(slots, kFadeSlots);
     const GranuleInfo silent;
-    alignas(32) double faded[2][kFadeSlots][kSubbands];
-    for (int slot = 0; slots > 0; slot += kFadeSlots) {
+    alignas(32) double ring[2][kFadeSlots][kSubbands];
+    while (slots > 0) {
         const int count = std::min(slots, kFadeSlots);
-        const double* blocks[2] = {faded[0][0], faded[1][0]};
+        const double* blocks[2] = {ring[0][0], ring[1][0]};
         for (int ch = 0; ch < channels; ++ch) {
             if (decoder.header.layer == 3) {
                 decoder.layer3.slot_granule = 0;
                 hybrid_synthesis(decoder.layer3, kZeros, ch, silent);
             }
             for (int t = 0; t < count; ++t) {
-                const double gain = fade_gain(slot + t, false);
                 for (int sb = 0; sb < kSubbands; ++sb) {
-                    faded[ch][t][sb] = ring_out_value(decoder, ch, t, sb) * gain;
+                    ring[ch][t][sb] = ring_out_value(decoder, ch, t, sb);
                 }
             }
         }
         synthesize_blocks16(decoder, blocks, channels, count, output, done);
         slots -= count;
     }
-    decoder.fade_in_slots = decoder.decoded_audio ? kFadeSlots : 0;
+    const int frames = (done - start) / (bytes * channels);
+    if (decoder.synthesis.output == SampleOutput::kFloat) {
+        fade_samples(reinterpret_cast<float*>(output + start), frames, channels, length);
+    } else {
+        fade_samples(reinterpret_cast<std::int16_t*>(output + start), frames, channels, length);
+    }
+    silence_synthesis(decoder.synthesis);
+    decoder.rise_slot = 0;
+    decoder.rise_slots = 0;
+    if (decoder.decoded_audio) {
+        decoder.rise_slots = decoder.header.layer == 1 ? kLayer1RiseSlots : kFadeSlots;
+    }
+    decoder.rise_aliased = decoder.header.layer == 3;
 }
 
 bool layer12_crc_fails(FrameDecoder& decoder) {
@@ -770,7 +831,9 @@ int frame_decoder_init(FrameDecoder& decoder) {
     decoder.resync = true;
     decoder.conceal = false;
     decoder.crc_passed = false;
-    decoder.fade_in_slots = 0;
+    decoder.rise_slot = 0;
+    decoder.rise_slots = 0;
+    decoder.rise_aliased = false;
     decoder.decoded_audio = false;
     init_synthesis_tables();
     init_layer3_tables(kSubbands);
@@ -796,23 +859,23 @@ template <typename Block>
 int synthesize_rising(FrameDecoder& decoder, const Block* const* blocks, int channels, int count,
                       unsigned char* output, int& position) {
     decoder.decoded_audio = true;
-    if (decoder.fade_in_slots == 0) {
+    if (decoder.rise_slot >= decoder.rise_slots) {
         return synthesize_blocks16(decoder, blocks, channels, count, output, position);
     }
     // Up to 36 slots per channel (a Layer II frame, or both granules of a
     // Layer III frame).
     alignas(32) Block rising[2][36][kSubbands];
     const Block* ramped[2] = {rising[0][0], rising[1][0]};
-    const int first = kFadeSlots - decoder.fade_in_slots;
     for (int ch = 0; ch < channels; ++ch) {
         for (int t = 0; t < count; ++t) {
-            const auto gain = static_cast<Block>(fade_gain(first + t, true));
+            const auto gain = static_cast<Block>(
+                rise_gain(decoder.rise_slot + t, decoder.rise_slots, decoder.rise_aliased));
             for (int sb = 0; sb < kSubbands; ++sb) {
                 rising[ch][t][sb] = blocks[ch][kSubbands * t + sb] * gain;
             }
         }
     }
-    decoder.fade_in_slots = std::max(decoder.fade_in_slots - count, 0);
+    decoder.rise_slot = std::min(decoder.rise_slot + count, decoder.rise_slots);
     return synthesize_blocks16(decoder, ramped, channels, count, output, position);
 }
 

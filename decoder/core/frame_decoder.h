@@ -38,6 +38,13 @@ inline constexpr int kMaxLeadingBytes = 2880; // bytes in front of a header kept
 
 struct AllocationTable;
 
+// Time slots over which a concealment fades the audio out, and the audio
+// after it back in (cos^2 and sin^2 gains).
+inline constexpr int kFadeSlots = 18;
+// Layer I rises over fewer: the synthesis filter carries a rise 15 slots
+// on, and the third 12-slot frame after a lost one is to be clean.
+inline constexpr int kLayer1RiseSlots = 9;
+
 struct FrameHeader {
     int channels = 0;    // 1 for single channel, else 2
     int joint_bound = 0; // first sub-band sharing its allocation (Layers I and II)
@@ -136,10 +143,14 @@ struct FrameDecoder {
     // CRC words are checked once one frame of the stream passed its check;
     // until then a stream may carry wrong words throughout and still play.
     bool crc_passed = false;
-    // Time slots still to rise from silence after a concealment that
-    // followed decoded audio (frames concealed at the start, whose data lies
-    // before the stream, are silence already).
-    int fade_in_slots = 0;
+    // The next slot of the rise from silence after a concealment that
+    // followed decoded audio, and the slots it rises over (0 when frames
+    // concealed at the start, whose data lies before the stream, are silence
+    // already), and whether it rises over a Layer III granule's uncancelled
+    // aliasing.
+    int rise_slot = 0;
+    int rise_slots = 0;
+    bool rise_aliased = false;
     bool decoded_audio = false;
 };
 
@@ -188,12 +199,8 @@ bool DecodeFrame(FrameDecoder& decoder, std::int16_t* samples, int capacity,
 bool DecodeFrame(FrameDecoder& decoder, float* samples, int capacity, const std::uint8_t* bytes,
                  int length, DecodedFrame& result);
 
-// Time slots over which a concealment fades the audio out, and the audio
-// after it back in (cos^2 and sin^2 gains).
-inline constexpr int kFadeSlots = 18;
-
 // synthesize_blocks16 for decoded frames: after a concealment the first
-// kFadeSlots slots rise from silence.
+// kFadeSlots slots (Layer I: kLayer1RiseSlots) rise from silence.
 int synthesize_decoded(FrameDecoder& decoder, const double* const* blocks, int channels, int count,
                        unsigned char* output, int& position);
 int synthesize_decoded(FrameDecoder& decoder, const float* const* blocks, int channels, int count,

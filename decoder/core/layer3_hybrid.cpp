@@ -13,38 +13,51 @@ namespace {
 constexpr int kLinesPerSubband = 18;
 constexpr int kShortBlockType = 2;
 
-// The eight butterflies at a sub-band boundary, four side by side: butterfly
-// i joins lower line 17 - i and upper line i, so the lower lines are taken
-// in reverse order.
-void alias_butterflies(double* lines, int boundary) {
+// The lanes of a vector of two or four doubles in reverse order.
+template <typename Lanes> inline void reverse_lanes(Lanes& lanes) {
+    if constexpr (lane_count<Lanes>() == 2) {
+        lanes = __builtin_shufflevector(lanes, lanes, 1, 0);
+    } else {
+        lanes = TESK_QUOR_REVERSED(lanes);
+    }
+}
+
+// The eight butterflies at a sub-band boundary, side by side in the lanes
+// of Lanes (Lanes4, or Doubles2 for the baseline build's registers):
+// butterfly i joins lower line 17 - i and upper line i, so the lower lines
+// are taken in reverse order.
+template <typename Lanes> void alias_butterflies(double* lines, int boundary) {
+    constexpr int kLanes = lane_count<Lanes>();
     const Layer3Tables& tables = layer3_tables();
     double* lower_end = lines + kLinesPerSubband * (boundary + 1);
     double* upper = lower_end;
-    for (int first = 0; first < 8; first += 4) {
-        Lanes4 lower_lines;
-        Lanes4 b;
-        Lanes4 cs;
-        Lanes4 ca;
-        std::memcpy(&lower_lines, lower_end - 4 - first, sizeof lower_lines);
+    for (int first = 0; first < 8; first += kLanes) {
+        Lanes a;
+        Lanes b;
+        Lanes cs;
+        Lanes ca;
+        std::memcpy(&a, lower_end - kLanes - first, sizeof a);
         std::memcpy(&b, upper + first, sizeof b);
         std::memcpy(&cs, tables.alias_cs + first, sizeof cs);
         std::memcpy(&ca, tables.alias_ca + first, sizeof ca);
-        const Lanes4 a = TESK_QUOR_REVERSED(lower_lines);
-        const Lanes4 new_lower = TESK_QUOR_REVERSED(a * cs - b * ca);
-        const Lanes4 new_upper = b * cs + a * ca;
-        std::memcpy(lower_end - 4 - first, &new_lower, sizeof new_lower);
+        reverse_lanes(a);
+        Lanes new_lower = a * cs - b * ca;
+        reverse_lanes(new_lower);
+        const Lanes new_upper = b * cs + a * ca;
+        std::memcpy(lower_end - kLanes - first, &new_lower, sizeof new_lower);
         std::memcpy(upper + first, &new_upper, sizeof new_upper);
     }
 }
 
 // The transforms below are written once for one sub-band (T = double or
-// float) and for neighbouring sub-bands side by side (T = Lanes4 or
-// Floats8, lane j holding sub-band s + j); every lane does the operations of
-// the one-sub-band version in the same order, so both give the same samples
-// to the bit.
+// float) and for neighbouring sub-bands side by side (T = Lanes4, Floats8
+// or Floats4, lane j holding sub-band s + j); every lane does the
+// operations of the one-sub-band version in the same order, so all give the
+// same samples to the bit.
 
 template <typename T>
-constexpr bool kSingle = std::is_same_v<T, float> || std::is_same_v<T, Floats8>;
+constexpr bool kSingle =
+    std::is_same_v<T, float> || std::is_same_v<T, Floats8> || std::is_same_v<T, Floats4>;
 
 // The real type of one lane of T.
 template <typename T> using Real = std::conditional_t<kSingle<T>, float, double>;
@@ -56,6 +69,19 @@ const ImdctTables<Real<T>, std::conditional_t<kSingle<T>, Floats8, Lanes4>>& imd
         return layer3_tables().imdct_single;
     } else {
         return layer3_tables().imdct;
+    }
+}
+
+// Entry i of a window in the lanes of T: the window's own entry, or the
+// first lanes of a wider one. The lanes of a window alternate between the
+// even and the odd sub-bands' entries, so the first four serve four
+// sub-bands from an even one as well.
+template <typename T, typename W> inline void window_entry(const W* window, int i, T& entry) {
+    if constexpr (std::is_same_v<T, W>) {
+        entry = window[i];
+    } else {
+        static_assert(sizeof(T) < sizeof(W));
+        std::memcpy(&entry, window + i, sizeof entry);
     }
 }
 
@@ -83,16 +109,21 @@ template <bool add, typename T> void put_negated_product(T& z, const T& a, const
 // x_i = y_(i + n/2) for i < n/2, -y_(3n/2 - 1 - i) for n/2 <= i < 3n/2 and
 // -y_(i - 3n/2) above. Writes the windowed 2n outputs to z, or adds them
 // to it.
-template <int n, bool add, typename T> void window_dct4(const T* y, const T* window, T* z) {
+template <int n, bool add, typename T, typename W>
+void window_dct4(const T* y, const W* window, T* z) {
     constexpr int half = n / 2;
+    T w;
     for (int i = 0; i < half; ++i) {
-        put_product<add>(z[i], y[i + half], window[i]);
+        window_entry(window, i, w);
+        put_product<add>(z[i], y[i + half], w);
     }
     for (int i = half; i < 3 * half; ++i) {
-        put_negated_product<add>(z[i], y[3 * half - 1 - i], window[i]);
+        window_entry(window, i, w);
+        put_negated_product<add>(z[i], y[3 * half - 1 - i], w);
     }
     for (int i = 3 * half; i < 2 * n; ++i) {
-        put_negated_product<add>(z[i], y[i - 3 * half], window[i]);
+        window_entry(window, i, w);
+        put_negated_product<add>(z[i], y[i - 3 * half], w);
     }
 }
 
@@ -173,7 +204,7 @@ template <typename T> void dct4_18(const T* x, T* y) {
 }
 
 // 36 windowed IMDCT outputs of one sub-band's 18 lines.
-template <typename T> void long_imdct(const T* lines, const T* window, T* z) {
+template <typename T, typename W> void long_imdct(const T* lines, const W* window, T* z) {
     T y[18];
     dct4_18(lines, y);
     window_dct4<18, false>(y, window, z);
@@ -181,7 +212,7 @@ template <typename T> void long_imdct(const T* lines, const T* window, T* z) {
 
 // The three short windows of one sub-band (lines in window-interleaved
 // order), overlapped into a 36-sample frame.
-template <typename T> void short_imdct(const T* lines, const T* window, T* z) {
+template <typename T, typename W> void short_imdct(const T* lines, const W* window, T* z) {
     for (int i = 0; i < 36; ++i) {
         z[i] = T{};
     }
@@ -192,7 +223,8 @@ template <typename T> void short_imdct(const T* lines, const T* window, T* z) {
     }
 }
 
-template <typename T> void imdct(const T* lines, unsigned block_type, const T* window, T* z) {
+template <typename T, typename W>
+void imdct(const T* lines, unsigned block_type, const W* window, T* z) {
     if (block_type == kShortBlockType) {
         short_imdct(lines, window, z);
     } else {
@@ -229,12 +261,36 @@ template <typename T> inline void store_samples(Real<T>* to, const T& samples) {
     std::memcpy(to, &samples, sizeof samples);
 }
 
-// Lines k to k + 3 of four neighbouring sub-bands from `first` on at to[k]
-// to to[k + 3]: a 4 x 4 transposition of rows of four lines.
+// Lines k to k + 3 of two neighbouring sub-bands from `first` on at to[k]
+// to to[k + 3]: two 2 x 2 transpositions of rows of two lines.
+inline void load_four_lines(const double* first, int k, Doubles2* to) {
+    for (int pair = 0; pair < 4; pair += 2) {
+        Doubles2 low;
+        Doubles2 high;
+        std::memcpy(&low, first + k + pair, sizeof low);
+        std::memcpy(&high, first + kLinesPerSubband + k + pair, sizeof high);
+        to[k + pair] = __builtin_shufflevector(low, high, 0, 2);
+        to[k + pair + 1] = __builtin_shufflevector(low, high, 1, 3);
+    }
+}
+
+// The same for four neighbouring sub-bands: a 4 x 4 transposition of rows
+// of four lines.
 inline void load_four_lines(const double* first, int k, Lanes4* to) {
     Lanes4 rows[4];
     for (int j = 0; j < 4; ++j) {
         std::memcpy(&rows[j], first + kLinesPerSubband * j + k, sizeof rows[j]);
+    }
+    transpose4(rows, to + k);
+}
+
+// The same in single precision.
+inline void load_four_lines(const double* first, int k, Floats4* to) {
+    Floats4 rows[4];
+    for (int j = 0; j < 4; ++j) {
+        Lanes4 lines;
+        std::memcpy(&lines, first + kLinesPerSubband * j + k, sizeof lines);
+        rows[j] = __builtin_convertvector(lines, Floats4);
     }
     transpose4(rows, to + k);
 }
@@ -307,25 +363,25 @@ template <typename T> void pass_lanes(int s, Overlap<Real<T>> overlap, Real<T> (
 
 namespace {
 
-inline void antialias_body(double* lines, const GranuleInfo& granule) {
+template <typename Lanes> inline void antialias_body(double* lines, const GranuleInfo& granule) {
     if (granule.block_type == kShortBlockType) {
         if (granule.mixed_block_flag != 0) {
-            alias_butterflies(lines, 0);
+            alias_butterflies<Lanes>(lines, 0);
         }
         return;
     }
     for (int k = 0; k + 1 < static_cast<int>(granule.active_subbands); ++k) {
-        alias_butterflies(lines, k);
+        alias_butterflies<Lanes>(lines, k);
     }
 }
 
 // The alias reduction with its butterflies inlined, once per vector path.
 [[gnu::flatten]] void antialias_baseline(double* lines, const GranuleInfo& granule) {
-    antialias_body(lines, granule);
+    antialias_body<Doubles2>(lines, granule);
 }
 
 TESK_QUOR_AVX2 [[gnu::flatten]] void antialias_avx2(double* lines, const GranuleInfo& granule) {
-    antialias_body(lines, granule);
+    antialias_body<Lanes4>(lines, granule);
 }
 
 // The two halves of the channel's overlap in the precision of T.
@@ -373,10 +429,11 @@ inline void hybrid_synthesis_body(Layer3State& state, const double* lines, int c
 }
 
 // The hybrid synthesis with its transforms inlined, once per precision and
-// vector path.
+// vector path. The baseline build transforms two sub-bands at a time in
+// double precision and four in single, in vectors of one register.
 [[gnu::flatten]] void hybrid_synthesis_double_baseline(Layer3State& state, const double* lines,
                                                        int channel, const GranuleInfo& granule) {
-    hybrid_synthesis_body<Lanes4>(state, lines, channel, granule);
+    hybrid_synthesis_body<Doubles2>(state, lines, channel, granule);
 }
 
 TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_double_avx2(Layer3State& state,
@@ -387,7 +444,7 @@ TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_double_avx2(Layer3State& s
 
 [[gnu::flatten]] void hybrid_synthesis_single_baseline(Layer3State& state, const double* lines,
                                                        int channel, const GranuleInfo& granule) {
-    hybrid_synthesis_body<Floats8>(state, lines, channel, granule);
+    hybrid_synthesis_body<Floats4>(state, lines, channel, granule);
 }
 
 TESK_QUOR_AVX2 [[gnu::flatten]] void hybrid_synthesis_single_avx2(Layer3State& state,

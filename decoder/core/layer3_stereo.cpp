@@ -118,14 +118,15 @@ bool short_intensity(double* left, double* right, const IntensityPositions& posi
 
 namespace {
 
-inline void mid_side_body(double* left, double* right, int lines) {
-    for (int i = 0; i < lines; i += 4) {
-        Lanes4 mid;
-        Lanes4 side;
+// Lanes: Lanes4, or Doubles2 for the baseline build's registers.
+template <typename Lanes> inline void mid_side_body(double* left, double* right, int lines) {
+    for (int i = 0; i < lines; i += lane_count<Lanes>()) {
+        Lanes mid;
+        Lanes side;
         std::memcpy(&mid, left + i, sizeof mid);
         std::memcpy(&side, right + i, sizeof side);
-        const Lanes4 sum = mid + side;
-        const Lanes4 difference = mid - side;
+        const Lanes sum = mid + side;
+        const Lanes difference = mid - side;
         std::memcpy(left + i, &sum, sizeof sum);
         std::memcpy(right + i, &difference, sizeof difference);
     }
@@ -133,11 +134,11 @@ inline void mid_side_body(double* left, double* right, int lines) {
 
 // The mid/side loop once per vector path.
 void mid_side_baseline(double* left, double* right, int lines) {
-    mid_side_body(left, right, lines);
+    mid_side_body<Doubles2>(left, right, lines);
 }
 
 TESK_QUOR_AVX2 void mid_side_avx2(double* left, double* right, int lines) {
-    mid_side_body(left, right, lines);
+    mid_side_body<Lanes4>(left, right, lines);
 }
 
 } // namespace

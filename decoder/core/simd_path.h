@@ -11,6 +11,8 @@
 // variable TESK_QUOR_SIMD to "baseline" forces the baseline build, so that
 // both can be tested on one machine.
 
+#include <type_traits>
+
 namespace tesk::quor {
 
 // Four doubles side by side: two SSE2 registers on the baseline build, one
@@ -19,21 +21,56 @@ namespace tesk::quor {
 // builds.
 using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
 
-// Eight floats side by side, the lanes of single precision, likewise; four
-// floats fill one SSE2 register on either build.
+// Eight floats side by side, the lanes of single precision on the AVX2
+// build; four floats, one SSE2 register, on the baseline build, and two
+// doubles for its alias reduction and mid/side stereo. A vector wider than
+// the target's registers is kept in memory, its comparisons, selections and
+// shuffles done lane by lane through it.
 using Floats8 = float __attribute__((vector_size(8 * sizeof(float))));
 using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
+using Doubles2 = double __attribute__((vector_size(2 * sizeof(double))));
 
-// Column j of the 4 x 4 matrix whose rows are rows[0..3], for j = 0..3.
-inline void transpose4(const Lanes4* rows, Lanes4* columns) {
-    const Lanes4 even01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 2, 6);
-    const Lanes4 odd01 = __builtin_shufflevector(rows[0], rows[1], 1, 5, 3, 7);
-    const Lanes4 even23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 2, 6);
-    const Lanes4 odd23 = __builtin_shufflevector(rows[2], rows[3], 1, 5, 3, 7);
-    columns[0] = __builtin_shufflevector(even01, even23, 0, 1, 4, 5);
-    columns[1] = __builtin_shufflevector(odd01, odd23, 0, 1, 4, 5);
-    columns[2] = __builtin_shufflevector(even01, even23, 2, 3, 6, 7);
-    columns[3] = __builtin_shufflevector(odd01, odd23, 2, 3, 6, 7);
+// The number of lanes of a vector of floats or doubles.
+template <typename Lanes> constexpr int lane_count() {
+    return static_cast<int>(sizeof(Lanes) / sizeof(Lanes{}[0]));
+}
+
+// Rows a and b interleaved lane by lane into two vectors, the way the
+// target shuffles in one instruction each: four doubles take their even and
+// their odd lanes (AVX2 shuffles within 128-bit halves), four floats their
+// low and their high halves (SSE2).
+inline void interleave(const Lanes4& a, const Lanes4& b, Lanes4& even, Lanes4& odd) {
+    even = __builtin_shufflevector(a, b, 0, 4, 2, 6);
+    odd = __builtin_shufflevector(a, b, 1, 5, 3, 7);
+}
+
+inline void interleave(const Floats4& a, const Floats4& b, Floats4& low, Floats4& high) {
+    low = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+    high = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+}
+
+// The first halves of a and b side by side, and their second halves.
+template <typename Four>
+inline void join_halves(const Four& a, const Four& b, Four& low, Four& high) {
+    low = __builtin_shufflevector(a, b, 0, 1, 4, 5);
+    high = __builtin_shufflevector(a, b, 2, 3, 6, 7);
+}
+
+// Column j of the 4 x 4 matrix whose rows are rows[0..3], for j = 0..3
+// (Four: Lanes4 or Floats4): rows 0 and 1 and rows 2 and 3 interleaved,
+// and the halves of the interleavings joined. Even and odd lanes give
+// columns 0 and 2 and columns 1 and 3; low and high halves give columns 0
+// and 1 and columns 2 and 3.
+template <typename Four> inline void transpose4(const Four* rows, Four* columns) {
+    constexpr int kNext = std::is_same_v<Four, Lanes4> ? 2 : 1;
+    Four first01;
+    Four second01;
+    Four first23;
+    Four second23;
+    interleave(rows[0], rows[1], first01, second01);
+    interleave(rows[2], rows[3], first23, second23);
+    join_halves(first01, first23, columns[0], columns[kNext]);
+    join_halves(second01, second23, columns[3 - kNext], columns[3]);
 }
 
 // The lanes in reverse order.

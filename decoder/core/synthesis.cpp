@@ -72,6 +72,8 @@ constexpr Tap tap_of(int j, int m) {
 template <typename T> struct LaneOf { using type = T; };
 template <> struct LaneOf<Lanes4> { using type = double; };
 template <> struct LaneOf<Floats8> { using type = float; };
+template <> struct LaneOf<Floats4> { using type = float; };
+template <> struct LaneOf<Doubles2> { using type = double; };
 
 // c(i) for i = 0..256: the window coefficient D(i) with the sign of the
 // second and fourth 64-entry quarters inverted.
@@ -225,71 +227,158 @@ int clip_and_round(double sum) {
 using Masks4 = std::int64_t __attribute__((vector_size(4 * sizeof(std::int64_t))));
 using Ints4 = std::int32_t __attribute__((vector_size(4 * sizeof(std::int32_t))));
 using Shorts4 = std::int16_t __attribute__((vector_size(4 * sizeof(std::int16_t))));
+using Masks2 = std::int64_t __attribute__((vector_size(2 * sizeof(std::int64_t))));
+using Ints2 = std::int32_t __attribute__((vector_size(2 * sizeof(std::int32_t))));
+using Shorts2 = std::int16_t __attribute__((vector_size(2 * sizeof(std::int16_t))));
 
-// clip_and_round of the 32 sums of a block, four at a time; returns the sum
-// of their clip_count. A sum that is not a number gives -32768, as the
-// clipping takes the bound whenever the sum is not above it.
-inline int round_block(const double* sums, std::int16_t* pcm) {
-    const Lanes4 low = Lanes4{} - 32768.0;
-    const Lanes4 high = Lanes4{} + 32767.0;
-    const Masks4 half = __builtin_bit_cast(Masks4, Lanes4{} + 0.5);
-    const Masks4 sign = Masks4{} + std::numeric_limits<std::int64_t>::min();
-    Masks4 outside{};
-    for (int n = 0; n < kSubbands; n += 4) {
-        Lanes4 sum;
-        std::memcpy(&sum, sums + n, sizeof sum);
-        // Each compare gives -1 in the lanes where it holds.
-        outside += (sum > high) | (sum < low);
-        const Lanes4 raised = sum > low ? sum : low;
-        const Lanes4 clipped = raised < high ? raised : high;
-        const Lanes4 away =
-            __builtin_bit_cast(Lanes4, half | (__builtin_bit_cast(Masks4, clipped) & sign));
-        const Shorts4 rounded =
-            __builtin_convertvector(__builtin_convertvector(clipped + away, Ints4), Shorts4);
-        std::memcpy(pcm + n, &rounded, sizeof rounded);
-    }
-    return static_cast<int>(-(outside[0] + outside[1] + outside[2] + outside[3]));
-}
+// The integer vectors of the rounding of doubles with the lanes of Doubles
+// (Lanes4 or Doubles2).
+template <typename Doubles> struct RoundingTypes {
+    using Masks = Masks4;
+    using Ints = Ints4;
+    using Shorts = Shorts4;
+};
+
+template <> struct RoundingTypes<Doubles2> {
+    using Masks = Masks2;
+    using Ints = Ints2;
+    using Shorts = Shorts2;
+};
 
 using Ints8 = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
 using Shorts8 = std::int16_t __attribute__((vector_size(8 * sizeof(std::int16_t))));
 
-// Eight sums in single precision rounded without leaving it: each clipped
-// and cut to its integer part, which moves one away from zero when the cut
-// fraction is at least a half, that is by twice the fraction cut to its
-// integer part (-1, 0 or 1). Every step is exact, so the result is that of
-// the double rounding of the same sums. Lanes clipped (or not a number)
-// count -1 in `outside`.
-inline void round_lanes(const Floats8& sum, Ints8& outside, Ints8& rounded) {
-    const Floats8 low = Floats8{} - 32768.0F;
-    const Floats8 high = Floats8{} + 32767.0F;
-    const Floats8 raised = sum > low ? sum : low;
-    const Floats8 clipped = raised < high ? raised : high;
-    outside += clipped != sum;
-    const Ints8 whole = __builtin_convertvector(clipped, Ints8);
-    const Floats8 fraction = clipped - __builtin_convertvector(whole, Floats8);
-    rounded = whole + __builtin_convertvector(fraction + fraction, Ints8);
-}
+// The integers with the lanes of the floats Lanes.
+template <typename Lanes>
+using IntsOf = std::conditional_t<std::is_same_v<Lanes, Floats8>, Ints8, Ints4>;
 
 // The negated sum of the lanes.
-inline int count_lanes(const Ints8& flags) {
+template <typename Ints> inline int count_lanes(const Ints& flags) {
     int count = 0;
-    for (int lane = 0; lane < 8; ++lane) {
-        count -= flags[lane];
+    for (int lane = 0; lane < lane_count<Ints>(); ++lane) {
+        count -= static_cast<int>(flags[lane]);
     }
     return count;
 }
 
-// round_block for sums in single precision, eight at a time.
-inline int round_block(const float* sums, std::int16_t* pcm) {
-    Ints8 outside{};
-    for (int n = 0; n < kSubbands; n += 8) {
-        Floats8 sum;
+// The sums (floats or doubles) clipped to the 16-bit range: a bound where
+// a sum lies outside it or is not a number.
+template <typename Lanes> inline void clip_lanes(const Lanes& sum, Lanes& clipped) {
+    using Real = std::remove_cvref_t<decltype(sum[0])>;
+    const Lanes low = Lanes{} - Real{32768};
+    const Lanes high = Lanes{} + Real{32767};
+    const Lanes raised = sum > low ? sum : low;
+    clipped = raised < high ? raised : high;
+}
+
+#if defined(__SSE2__)
+// The same by the SSE2 maximum and minimum, which give their second operand
+// where either is not a number.
+inline void clip_lanes(const Floats4& sum, Floats4& clipped) {
+    clipped = _mm_min_ps(_mm_max_ps(sum, Floats4{} - 32768.0F), Floats4{} + 32767.0F);
+}
+
+inline void clip_lanes(const Doubles2& sum, Doubles2& clipped) {
+    clipped = _mm_min_pd(_mm_max_pd(sum, Doubles2{} - 32768.0), Doubles2{} + 32767.0);
+}
+#endif
+
+// Adds -1 to `outside` in the lanes whose sum lies above high or below low
+// (not for a sum that is not a number).
+template <typename Doubles, typename Masks>
+inline void count_outside(const Doubles& sum, const Doubles& low, const Doubles& high,
+                          Masks& outside) {
+    // Each compare gives -1 in the lanes where it holds.
+    outside += (sum > high) | (sum < low);
+}
+
+#if defined(__SSE2__)
+// The same through SSE2's compares, which GCC otherwise turns into scalar
+// code for two lanes.
+inline void count_outside(const Doubles2& sum, const Doubles2& low, const Doubles2& high,
+                          Masks2& outside) {
+    outside +=
+        __builtin_bit_cast(Masks2, _mm_or_pd(_mm_cmpgt_pd(sum, high), _mm_cmplt_pd(sum, low)));
+}
+#endif
+
+// clip_and_round of the 32 sums of a block, in the lanes of Doubles (Lanes4,
+// or Doubles2 for the baseline build's registers); returns the sum of their
+// clip_count. A sum that is not a number gives -32768, as the clipping
+// takes the bound whenever the sum is not above it.
+template <typename Doubles> inline int round_block(const double* sums, std::int16_t* pcm) {
+    using Masks = typename RoundingTypes<Doubles>::Masks;
+    using Ints = typename RoundingTypes<Doubles>::Ints;
+    using Shorts = typename RoundingTypes<Doubles>::Shorts;
+    const Doubles low = Doubles{} - 32768.0;
+    const Doubles high = Doubles{} + 32767.0;
+    const Masks half = __builtin_bit_cast(Masks, Doubles{} + 0.5);
+    const Masks sign = Masks{} + std::numeric_limits<std::int64_t>::min();
+    Masks outside{};
+    for (int n = 0; n < kSubbands; n += lane_count<Doubles>()) {
+        Doubles sum;
         std::memcpy(&sum, sums + n, sizeof sum);
-        Ints8 whole;
-        round_lanes(sum, outside, whole);
-        const Shorts8 rounded = __builtin_convertvector(whole, Shorts8);
+        count_outside(sum, low, high, outside);
+        Doubles clipped;
+        clip_lanes(sum, clipped);
+        const Doubles away =
+            __builtin_bit_cast(Doubles, half | (__builtin_bit_cast(Masks, clipped) & sign));
+        const Shorts rounded =
+            __builtin_convertvector(__builtin_convertvector(clipped + away, Ints), Shorts);
         std::memcpy(pcm + n, &rounded, sizeof rounded);
+    }
+    return count_lanes(outside);
+}
+
+// Sums in single precision rounded without leaving it: each clipped and
+// cut to its integer part, which moves one away from zero when the cut
+// fraction is at least a half, that is by twice the fraction cut to its
+// integer part (-1, 0 or 1). Every step is exact, so the result is that of
+// the double rounding of the same sums. Lanes clipped (or not a number)
+// count -1 in `outside`.
+template <typename Lanes, typename Ints = IntsOf<Lanes>>
+inline void round_lanes(const Lanes& sum, Ints& outside, Ints& rounded) {
+    Lanes clipped;
+    clip_lanes(sum, clipped);
+    outside += clipped != sum;
+    const Ints whole = __builtin_convertvector(clipped, Ints);
+    const Lanes fraction = clipped - __builtin_convertvector(whole, Lanes);
+    rounded = whole + __builtin_convertvector(fraction + fraction, Ints);
+}
+
+// Eight rounded samples (within the 16-bit range) from one row of eight or
+// two rows of four, stored at out.
+inline void store_pcm(const Ints8* row, std::int16_t* out) {
+    const Shorts8 samples = __builtin_convertvector(*row, Shorts8);
+    std::memcpy(out, &samples, sizeof samples);
+}
+
+inline void store_pcm(const Ints4* rows, std::int16_t* out) {
+#if defined(__SSE2__)
+    // In range, packing with saturation keeps every value.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_packs_epi32(__builtin_bit_cast(__m128i, rows[0]),
+                                     __builtin_bit_cast(__m128i, rows[1])));
+#else
+    for (int half = 0; half < 2; ++half) {
+        const Shorts4 samples = __builtin_convertvector(rows[half], Shorts4);
+        std::memcpy(out + 4 * half, &samples, sizeof samples);
+    }
+#endif
+}
+
+// round_block for sums in single precision, four lanes at a time as the
+// baseline build rounds them.
+inline int round_block(const float* sums, std::int16_t* pcm) {
+    Ints4 outside{};
+    for (int n = 0; n < kSubbands; n += 8) {
+        Ints4 rounded[2];
+        for (int half = 0; half < 2; ++half) {
+            Floats4 sum;
+            std::memcpy(&sum, sums + n + 4 * half, sizeof sum);
+            round_lanes(sum, outside, rounded[half]);
+        }
+        store_pcm(rounded, pcm + n);
     }
     return count_lanes(outside);
 }
@@ -344,12 +433,13 @@ inline void window_block(const double* r, int o, double* sums) {
 }
 
 // The 32 windowed sums of a block in the output form: rounded to 16 bits
-// (returning the clip count), or as floats (nothing clipped).
-inline int emit_block(const double* sums, std::int16_t* pcm) {
-    return round_block(sums, pcm);
+// in the lanes of Doubles (returning the clip count), or as floats (nothing
+// clipped).
+template <typename Doubles> inline int emit_block(const double* sums, std::int16_t* pcm) {
+    return round_block<Doubles>(sums, pcm);
 }
 
-inline int emit_block(const double* sums, float* out) {
+template <typename Doubles> inline int emit_block(const double* sums, float* out) {
     for (int n = 0; n < kSubbands; ++n) {
         out[n] = static_cast<float>(sums[n]);
     }
@@ -358,7 +448,7 @@ inline int emit_block(const double* sums, float* out) {
 
 // Windows a block whose DCT is x into pcm, after moving the ring on for
 // channel 0.
-template <typename Sample>
+template <typename Doubles, typename Sample>
 inline int window_values(SynthesisState& state, const double* x, int channel, Sample* pcm) {
     if (channel == 0) {
         state.ring_index = (state.ring_index + 15) % 16;
@@ -367,7 +457,7 @@ inline int window_values(SynthesisState& state, const double* x, int channel, Sa
     const double* r = store_block(state, x, channel, offset);
     double sums[kSubbands];
     window_block(r, offset, sums);
-    return emit_block(sums, pcm);
+    return emit_block<Doubles>(sums, pcm);
 }
 
 // The DCTs of four blocks (32 samples each, `stride` doubles apart), side by
@@ -389,20 +479,52 @@ inline void dct_four_blocks(const double* blocks, int stride, double (*x)[kSubba
     }
 }
 
-// The most blocks per channel a group holds in the precision Real: four
-// side by side in double, eight in single precision.
-template <typename Real> constexpr int group_blocks() {
-    return std::is_same_v<Real, float> ? 8 : 4;
+// The same for two blocks.
+inline void dct_two_blocks(const double* blocks, int stride, double (*x)[kSubbands]) {
+    Doubles2 in[kSubbands];
+    for (int k = 0; k < kSubbands; ++k) {
+        in[k] = Doubles2{blocks[k], blocks[stride + k]};
+    }
+    Doubles2 out[kSubbands];
+    fast_dct<kSubbands>(synthesis_tables(), in, out);
+    for (int m = 0; m < kSubbands; m += 2) {
+        const Doubles2 first = __builtin_shufflevector(out[m], out[m + 1], 0, 2);
+        const Doubles2 second = __builtin_shufflevector(out[m], out[m + 1], 1, 3);
+        std::memcpy(x[0] + m, &first, sizeof first);
+        std::memcpy(x[1] + m, &second, sizeof second);
+    }
+}
+
+// The DCTs of four blocks in the lanes of Doubles: all four side by side in
+// Lanes4, two and two in Doubles2.
+template <typename Doubles>
+inline void dct_side_by_side(const double* blocks, int stride, double (*x)[kSubbands]) {
+    if constexpr (std::is_same_v<Doubles, Lanes4>) {
+        dct_four_blocks(blocks, stride, x);
+    } else {
+        dct_two_blocks(blocks, stride, x);
+        dct_two_blocks(blocks + 2 * stride, stride, x + 2);
+    }
+}
+
+// The most blocks per channel a group holds: four side by side in double
+// precision, and in single precision the lanes of the path's vector.
+inline int group_blocks() {
+    if (precision() == Precision::kDouble) {
+        return 4;
+    }
+    return simd_path() == SimdPath::kAvx2 ? lane_count<Floats8>() : lane_count<Floats4>();
 }
 
 // The DCTs of `count` (1 to 4) blocks of each channel (block t of channel c
-// at blocks[c] + 32 t) into row 4 c + t of x: four side by side, fewer one
-// by one.
+// at blocks[c] + 32 t) into row 4 c + t of x: four in the lanes of Doubles,
+// fewer one by one.
+template <typename Doubles>
 inline void dct_blocks(const double* const* blocks, int channels, int count,
                        double (*x)[kSubbands]) {
     for (int c = 0; c < channels; ++c) {
         if (count == 4) {
-            dct_four_blocks(blocks[c], kSubbands, x + 4 * c);
+            dct_side_by_side<Doubles>(blocks[c], kSubbands, x + 4 * c);
             continue;
         }
         for (int t = 0; t < count; ++t) {
@@ -412,7 +534,7 @@ inline void dct_blocks(const double* const* blocks, int channels, int count,
 }
 
 // Column j of the 8 x 8 matrix whose rows are rows[0..7], for j = 0..7.
-inline void transpose8(const Floats8* rows, Floats8* columns) {
+inline void transpose_lanes(const Floats8* rows, Floats8* columns) {
     Floats8 pairs[8];
     for (int i = 0; i < 8; i += 2) {
         pairs[i] = __builtin_shufflevector(rows[i], rows[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
@@ -434,35 +556,56 @@ inline void transpose8(const Floats8* rows, Floats8* columns) {
     }
 }
 
+// The same for a 4 x 4 matrix.
+inline void transpose_lanes(const Floats4* rows, Floats4* columns) {
+    transpose4(rows, columns);
+}
+
 // `count` (1 to 4) blocks of each channel: block t of channel c at
 // blocks[c] + 32 t, in the order of single blocks (per block, channel 0
-// first).
-template <typename Sample>
+// first), rounded in the lanes of Doubles.
+template <typename Doubles, typename Sample>
 inline int synthesize_blocks_double(SynthesisState& state, const double* const* blocks,
                                     int channels, int count, Sample (*pcm)[2][kSubbands]) {
     double x[8][kSubbands];
-    dct_blocks(blocks, channels, count, x);
+    dct_blocks<Doubles>(blocks, channels, count, x);
     int clips = 0;
     for (int t = 0; t < count; ++t) {
         for (int c = 0; c < channels; ++c) {
-            clips += window_values(state, x[4 * c + t], c, pcm[t][c]);
+            clips += window_values<Doubles>(state, x[4 * c + t], c, pcm[t][c]);
         }
     }
     return clips;
 }
 
-// Single precision runs a group of up to eight consecutive blocks of one
-// channel in the lanes of a vector, from the DCT through the windowing to
-// the rounding, and turns them into one row per block only at the end.
+// Single precision runs a group of consecutive blocks of one channel in the
+// lanes of a vector (Lanes: Floats8 or Floats4, as many blocks as lanes),
+// from the DCT through the windowing to the rounding, and turns them into
+// one row per block only at the end.
 
-// The `count` (1 to 8) blocks at block, 32 samples each, rounded to single
-// precision and turned into lanes: in[k] holds sample k of each block (the
-// last block repeated in the lanes beyond count).
-inline void load_lanes(const float* block, int count, Floats8* in);
+// The `count` (1 to the lane count) blocks at block, 32 samples each, in
+// single precision, turned into lanes: in[k] holds sample k of each block
+// (the last block repeated in the lanes beyond count).
+template <typename Lanes> inline void load_lanes(const float* block, int count, Lanes* in) {
+    constexpr int kLanes = lane_count<Lanes>();
+    const float* rows[kLanes];
+    for (int j = 0; j < kLanes; ++j) {
+        rows[j] = block + kSubbands * std::min(j, count - 1);
+    }
+    Lanes tile[kLanes];
+    for (int m = 0; m < kSubbands; m += kLanes) {
+        for (int j = 0; j < kLanes; ++j) {
+            std::memcpy(&tile[j], rows[j] + m, sizeof tile[j]);
+        }
+        transpose_lanes(tile, in + m);
+    }
+}
 
-inline void load_lanes(const double* block, int count, Floats8* in) {
-    float rows[8][kSubbands];
-    for (int j = 0; j < 8; ++j) {
+// The same for blocks in double precision, rounded to single first.
+template <typename Lanes> inline void load_lanes(const double* block, int count, Lanes* in) {
+    constexpr int kLanes = lane_count<Lanes>();
+    float rows[kLanes][kSubbands];
+    for (int j = 0; j < kLanes; ++j) {
         const double* row = block + kSubbands * std::min(j, count - 1);
         for (int k = 0; k < kSubbands; k += 4) {
             Lanes4 values;
@@ -471,22 +614,13 @@ inline void load_lanes(const double* block, int count, Floats8* in) {
             std::memcpy(rows[j] + k, &rounded, sizeof rounded);
         }
     }
-    load_lanes(rows[0], 8, in);
+    load_lanes(rows[0], kLanes, in);
 }
 
-// The same for blocks in single precision: turned into lanes only.
-inline void load_lanes(const float* block, int count, Floats8* in) {
-    const float* rows[8];
-    for (int j = 0; j < 8; ++j) {
-        rows[j] = block + kSubbands * std::min(j, count - 1);
-    }
-    Floats8 tile[8];
-    for (int m = 0; m < kSubbands; m += 8) {
-        for (int j = 0; j < 8; ++j) {
-            std::memcpy(&tile[j], rows[j] + m, sizeof tile[j]);
-        }
-        transpose8(tile, in + m);
-    }
+// Tap m of output j (see SynthesisTables::taps) in every lane of Lanes.
+template <typename Lanes>
+inline void load_tap(const SynthesisTables& tables, int j, int m, Lanes& tap) {
+    std::memcpy(&tap, &tables.taps[j][m], sizeof tap);
 }
 
 // Windows the lanes of a group whose DCT outputs are stored at `end` of
@@ -494,13 +628,14 @@ inline void load_lanes(const float* block, int count, Floats8* in) {
 // block, its terms added from the newest block back. Outputs j and 32 - j
 // read the same values, so they run together. Unrolled whole, so that
 // every term's row, offset and tap are fixed.
+template <typename Lanes>
 inline void window_lanes(const float (*history)[kSynthesisHistory], int end,
-                         const SynthesisTables& tables, Floats8* sums) {
+                         const SynthesisTables& tables, Lanes* sums) {
 #pragma GCC unroll 17
     for (int j = 0; j <= kSubbands / 2; ++j) {
         const bool paired = j > 0 && j < kSubbands / 2;
-        Floats8 low{};
-        Floats8 high{};
+        Lanes low{};
+        Lanes high{};
         bool first = true;
 #pragma GCC unroll 16
         for (int m = 0; m < kSynthesisTaps; ++m) {
@@ -508,11 +643,14 @@ inline void window_lanes(const float (*history)[kSynthesisHistory], int end,
             if (tap.sign == 0) {
                 continue;
             }
-            Floats8 values;
+            Lanes values;
             std::memcpy(&values, history[tap.row] + end - m, sizeof values);
-            low = first ? tables.taps[j][m] * values : low + tables.taps[j][m] * values;
+            Lanes tap_low;
+            load_tap(tables, j, m, tap_low);
+            low = first ? tap_low * values : low + tap_low * values;
             if (paired) {
-                const Floats8& tap_high = tables.taps[kSubbands - j][m];
+                Lanes tap_high;
+                load_tap(tables, kSubbands - j, m, tap_high);
                 high = first ? tap_high * values : high + tap_high * values;
             }
             first = false;
@@ -525,49 +663,70 @@ inline void window_lanes(const float (*history)[kSynthesisHistory], int end,
 }
 
 // The lanes turned into rows for the first `count` blocks: lane t of
-// lanes[j] into pcm[t][channel][j], each row of eight written by `store`.
-template <typename Sample, typename Store>
-inline void store_lanes(const Floats8* lanes, int count, Sample (*pcm)[2][kSubbands], int channel,
+// lanes[j] into pcm[t][channel][j], eight outputs of a block at a time (in
+// one row of eight lanes or two of four) written by `store`.
+template <typename Lanes, typename Sample, typename Store>
+inline void store_lanes(const Lanes* lanes, int count, Sample (*pcm)[2][kSubbands], int channel,
                         Store store) {
-    Floats8 tile[8];
+    constexpr int kLanes = lane_count<Lanes>();
+    constexpr int kParts = 8 / kLanes;
+    Lanes tiles[kParts][kLanes];
     for (int m = 0; m < kSubbands; m += 8) {
-        transpose8(lanes + m, tile);
-        for (int t = 0; t < count; ++t) {
-            store(tile[t], pcm[t][channel] + m);
+        for (int part = 0; part < kParts; ++part) {
+            transpose_lanes(lanes + m + kLanes * part, tiles[part]);
         }
+        for (int t = 0; t < count; ++t) {
+            Lanes rows[kParts];
+            for (int part = 0; part < kParts; ++part) {
+                rows[part] = tiles[part][t];
+            }
+            store(rows, pcm[t][channel] + m);
+        }
+    }
+}
+
+// The numbers of the lanes.
+template <typename Ints> inline void number_lanes(Ints& numbers) {
+    for (int lane = 0; lane < lane_count<Ints>(); ++lane) {
+        numbers[lane] = lane;
     }
 }
 
 // The sums of the group's first `count` blocks rounded to 16 bits; returns
 // the number of clipped samples.
-inline int emit_lanes(const Floats8* sums, int count, std::int16_t (*pcm)[2][kSubbands],
+template <typename Lanes>
+inline int emit_lanes(const Lanes* sums, int count, std::int16_t (*pcm)[2][kSubbands],
                       int channel) {
-    Ints8 outside{};
-    Floats8 rounded[kSubbands];
+    using Ints = IntsOf<Lanes>;
+    Ints outside{};
+    Lanes rounded[kSubbands];
     for (int j = 0; j < kSubbands; ++j) {
-        Ints8 whole;
+        Ints whole;
         round_lanes(sums[j], outside, whole);
-        rounded[j] = __builtin_bit_cast(Floats8, whole);
+        rounded[j] = __builtin_bit_cast(Lanes, whole);
     }
-    store_lanes(rounded, count, pcm, channel, [](const Floats8& row, std::int16_t* out) {
-        const Shorts8 samples = __builtin_convertvector(__builtin_bit_cast(Ints8, row), Shorts8);
-        std::memcpy(out, &samples, sizeof samples);
+    store_lanes(rounded, count, pcm, channel, [](const Lanes* rows, std::int16_t* out) {
+        Ints whole[8 / lane_count<Lanes>()];
+        std::memcpy(whole, rows, sizeof whole);
+        store_pcm(whole, out);
     });
-    const Ints8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+    Ints lane;
+    number_lanes(lane);
     return count_lanes(outside & (lane < count));
 }
 
 // The sums as floats: nothing clipped.
-inline int emit_lanes(const Floats8* sums, int count, float (*pcm)[2][kSubbands], int channel) {
+template <typename Lanes>
+inline int emit_lanes(const Lanes* sums, int count, float (*pcm)[2][kSubbands], int channel) {
     store_lanes(sums, count, pcm, channel,
-                [](const Floats8& row, float* out) { std::memcpy(out, &row, sizeof row); });
+                [](const Lanes* rows, float* out) { std::memcpy(out, rows, 8 * sizeof(float)); });
     return 0;
 }
 
 // Keeps the last blocks a window reads at the start of the history rows
-// when the next group might not fit behind them.
-inline void make_room(float (*history)[kSynthesisHistory], int& end) {
-    if (end + 8 <= kSynthesisHistory) {
+// when the next group of `lanes` blocks might not fit behind them.
+inline void make_room(float (*history)[kSynthesisHistory], int& end, int lanes) {
+    if (end + lanes <= kSynthesisHistory) {
         return;
     }
     constexpr int kKept = kSynthesisTaps - 1;
@@ -577,60 +736,64 @@ inline void make_room(float (*history)[kSynthesisHistory], int& end) {
     end = kKept;
 }
 
-// `count` (1 to 8) consecutive blocks of one channel at block, into
-// pcm[t][channel].
-template <typename Sample, typename Block>
+// `count` (1 to the lane count) consecutive blocks of one channel at block,
+// into pcm[t][channel].
+template <typename Lanes, typename Sample, typename Block>
 inline int synthesize_lanes(SynthesisState& state, const Block* block, int channel, int count,
                             Sample (*pcm)[2][kSubbands]) {
     const SynthesisTables& tables = synthesis_tables();
-    Floats8 in[kSubbands];
+    Lanes in[kSubbands];
     load_lanes(block, count, in);
-    Floats8 out[kSubbands];
+    Lanes out[kSubbands];
     fast_dct<kSubbands>(tables, in, out);
     float(*history)[kSynthesisHistory] = state.history[channel];
     int& end = state.history_end[channel];
     for (int k = 0; k < kSubbands; ++k) {
         std::memcpy(history[k] + end, &out[k], sizeof out[k]);
     }
-    Floats8 sums[kSubbands];
+    Lanes sums[kSubbands];
     window_lanes(history, end, tables, sums);
     const int clips = emit_lanes(sums, count, pcm, channel);
     end += count;
-    make_room(history, end);
+    make_room(history, end, lane_count<Lanes>());
     return clips;
 }
 
 // `count` (1 to group_blocks) blocks of each channel: block t of channel c
-// at blocks[c] + 32 t, into pcm[t][c]. Blocks in single precision (Block
-// float) go to the single-precision synthesis only.
-template <typename Real, typename Sample, typename Block>
+// at blocks[c] + 32 t, into pcm[t][c], single precision in the lanes of
+// Lanes. Blocks in single precision (Block float) go to the
+// single-precision synthesis only.
+template <typename Real, typename Lanes, typename Sample, typename Block>
 inline int synthesize_group_body(SynthesisState& state, const Block* const* blocks, int channels,
                                  int count, Sample (*pcm)[2][kSubbands]) {
     if constexpr (std::is_same_v<Real, double>) {
-        return synthesize_blocks_double(state, blocks, channels, count, pcm);
+        // The doubles of a vector as wide as Lanes.
+        using Doubles = std::conditional_t<sizeof(Lanes) == sizeof(Lanes4), Lanes4, Doubles2>;
+        return synthesize_blocks_double<Doubles>(state, blocks, channels, count, pcm);
     } else {
         int clips = 0;
         for (int c = 0; c < channels; ++c) {
-            clips += synthesize_lanes(state, blocks[c], c, count, pcm);
+            clips += synthesize_lanes<Lanes>(state, blocks[c], c, count, pcm);
         }
         return clips;
     }
 }
 
 // The synthesis of a group of blocks with the matrixing and windowing
-// inlined, once per vector path and precision.
+// inlined, once per vector path and precision; the baseline build keeps
+// single precision in vectors of one register.
 template <typename Real, typename Sample, typename Block>
 [[gnu::flatten]] int synthesize_group_baseline(SynthesisState& state, const Block* const* blocks,
                                                int channels, int count,
                                                Sample (*pcm)[2][kSubbands]) {
-    return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
+    return synthesize_group_body<Real, Floats4>(state, blocks, channels, count, pcm);
 }
 
 template <typename Real, typename Sample, typename Block>
 TESK_QUOR_AVX2 [[gnu::flatten]] int synthesize_group_avx2(SynthesisState& state,
                                                           const Block* const* blocks, int channels,
                                                           int count, Sample (*pcm)[2][kSubbands]) {
-    return synthesize_group_body<Real>(state, blocks, channels, count, pcm);
+    return synthesize_group_body<Real, Floats8>(state, blocks, channels, count, pcm);
 }
 
 // The synthesis of a group into samples of the type Sample (std::int16_t
@@ -715,7 +878,7 @@ void init_synthesis_tables() {
 }
 
 int round_block_to_pcm16(const double* sums, std::int16_t* pcm) {
-    return round_block(sums, pcm);
+    return round_block<Doubles2>(sums, pcm);
 }
 
 int round_block_to_pcm16(const float* sums, std::int16_t* pcm) {
@@ -734,8 +897,7 @@ template <typename Sample, typename Block>
 int synthesize_blocks_as(SynthesisState& state, const Block* const* blocks, int channels, int count,
                          unsigned char* output, int& position) {
     const int stride = static_cast<int>(sizeof(Sample)) * channels;
-    const int most =
-        precision() == Precision::kSingle ? group_blocks<float>() : group_blocks<double>();
+    const int most = group_blocks();
     int clips = 0;
     for (int t = 0; t < count; t += most) {
         const int group = std::min(most, count - t);

@@ -80,5 +80,36 @@ TEST(ChannelConverterMix, ConvertWritesRoundedSumsFrameByFrame) {
     EXPECT_EQ(left[0], std::lround((1001 + a * 300 + a * 500) * scale));
 }
 
+// Mixing interleaved frames gives the samples of the planes convert writes,
+// for every pair of counts (vectors for one or two channels, and a tail).
+TEST(ChannelConverterMix, MixedFramesEqualTheConvertedPlanes) {
+    constexpr std::int32_t kFrames = 11;
+    std::vector<std::int16_t> source(kFrames * Converter::kMaxChannels);
+    for (std::size_t n = 0; n < source.size(); ++n) {
+        source[n] = static_cast<std::int16_t>(n % 3 == 0 ? 32767 - n : n * 7919 - 30000);
+    }
+    for (std::int32_t from = 1; from <= Converter::kMaxChannels; ++from) {
+        for (std::int32_t to = 1; to <= Converter::kMaxChannels; ++to) {
+            SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
+            const ChannelConverter converter(from, to, kAny, 1.5f);
+            Converter::SourcePointers sources{};
+            Converter::TargetPointers targets{};
+            std::vector<std::int16_t> planes(kFrames * to);
+            for (std::int32_t c = 0; c < from; ++c) {
+                sources[c] = source.data() + c;
+            }
+            for (std::int32_t k = 0; k < to; ++k) {
+                targets[k] = planes.data() + k * kFrames;
+            }
+            converter.convert(kFrames, sources, from * 2, targets);
+            std::vector<std::int16_t> frames(kFrames * to);
+            converter.mixFrames(kFrames, source.data(), frames.data());
+            for (std::int32_t n = 0; n < kFrames * to; ++n) {
+                EXPECT_EQ(frames[n], planes[(n % to) * kFrames + n / to]) << n;
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace tesk::samplerateconverter

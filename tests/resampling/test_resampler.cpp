@@ -160,5 +160,64 @@ TEST(ResamplerContinuation, OutputCountFollowsTheExactRateRatio) {
     }
 }
 
+// Channels resampled together give each channel's own stream, in blocks of
+// any size; contexts at different positions are refused.
+TEST(ResamplerContinuation, PlanesTogetherGiveEachChannelsOwnStream) {
+    const int pairs[][3] = {{44100, 48000, 2}, {48000, 44100, 3}, {44099, 48001, 1}};
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> blockSize(1, 2000);
+    for (const auto& [inRate, outRate, planes] : pairs) {
+        std::vector<Context> contexts;
+        std::vector<ResampleContext*> raw;
+        std::vector<std::vector<float>> input;
+        std::vector<std::vector<float>> output(static_cast<std::size_t>(planes));
+        for (int plane = 0; plane < planes; ++plane) {
+            contexts.push_back(makeContext(inRate, outRate));
+            raw.push_back(contexts.back().get());
+            const std::vector<short> tone = sine(inRate, 300.0 + 500.0 * plane, 20000.0, inRate);
+            input.emplace_back(tone.begin(), tone.end());
+        }
+        std::vector<float> dst(4096 * static_cast<std::size_t>(planes));
+        for (std::size_t start = 0; input[0].size() - start > 64;) {
+            const int size = std::min(blockSize(random), static_cast<int>(input[0].size() - start));
+            std::vector<const float*> src;
+            std::vector<float*> out;
+            for (int plane = 0; plane < planes; ++plane) {
+                src.push_back(input[plane].data() + start);
+                out.push_back(dst.data() + 4096 * plane);
+            }
+            int consumed = 0;
+            const int written = av_resample_planes(raw.data(), planes, out.data(), src.data(),
+                                                   &consumed, size, 4096);
+            ASSERT_GE(written, 0);
+            for (int plane = 0; plane < planes; ++plane) {
+                output[plane].insert(output[plane].end(), out[plane], out[plane] + written);
+            }
+            start += static_cast<std::size_t>(consumed);
+        }
+        for (int plane = 0; plane < planes; ++plane) {
+            const Context alone = makeContext(inRate, outRate);
+            std::vector<float> whole(input[plane].size() * 2);
+            int consumed = 0;
+            const int written = av_resample(alone.get(), whole.data(), input[plane].data(),
+                                            &consumed, static_cast<int>(input[plane].size()),
+                                            static_cast<int>(whole.size()), 1);
+            ASSERT_GT(output[plane].size() + 100, static_cast<std::size_t>(written));
+            whole.resize(output[plane].size());
+            EXPECT_EQ(output[plane], whole) << inRate << " -> " << outRate << ", plane " << plane;
+        }
+    }
+    const Context ahead = makeContext(44100, 48000);
+    const Context behind = makeContext(44100, 48000);
+    std::vector<float> src(100, 0.0f);
+    std::vector<float> dst(200);
+    int consumed = 0;
+    ASSERT_GT(av_resample(ahead.get(), dst.data(), src.data(), &consumed, 100, 200, 1), 0);
+    ResampleContext* both[] = {ahead.get(), behind.get()};
+    const float* sources[] = {src.data(), src.data()};
+    float* targets[] = {dst.data(), dst.data() + 100};
+    EXPECT_EQ(av_resample_planes(both, 2, targets, sources, &consumed, 100, 100), -1);
+}
+
 } // namespace
 } // namespace tesk::samplerateconverter

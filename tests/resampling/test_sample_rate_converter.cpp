@@ -14,6 +14,7 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tesk::samplerateconverter {
@@ -121,10 +122,16 @@ TEST(SampleRateConverterSamples, EightBitOutputIsRoundedAroundSilenceAt128) {
     Format f = withTarget(48000, 1, 1);
     f.sourceChannels = 1;
     auto converter = makeConverter(f);
-    const std::vector<std::int16_t> samples = {0,   32767, -32768, 16384, -16384,
-                                               127, 128,   -128,   -129};
-    EXPECT_EQ(bytesOf(convert(*converter, toBytes(samples))),
-              (Bytes{128, 255, 0, 192, 64, 128, 129, 127, 127}));
+    // Enough for a vector's rounding and a scalar tail.
+    const std::vector<std::int16_t> samples = {0,      32767, -32768, 16384, -16384, 127,
+                                               128,    -128,  -129,   32384, 32383,  -32384,
+                                               -32383, 383,   384,    -383,  -384,   1};
+    EXPECT_EQ(
+        bytesOf(convert(*converter, toBytes(samples))),
+        (Bytes{128, 255, 0, 192, 64, 128, 129, 127, 127, 255, 254, 1, 2, 129, 130, 127, 126, 128}));
+    f.options.gain = 0.5f;
+    EXPECT_EQ(bytesOf(convert(*makeConverter(f), toBytes({16384, -16384, 0}))),
+              (Bytes{160, 96, 128}));
 }
 
 std::vector<std::int16_t> stereoSine(int rate, double seconds) {
@@ -212,11 +219,14 @@ TEST(SampleRateConverterStream, ChunkTimesAdvanceByThePreviousChunkLength) {
 // frames, the last chunk stamped where the others end; at equal rates the
 // samples come out unchanged and at once. A second flush has nothing left.
 TEST(SampleRateConverterStream, FlushCompletesTheStream) {
-    const std::pair<std::int32_t, std::int32_t> rates[] = {
-        {44100, 48000}, {48000, 44100}, {8000, 44100}, {44100, 8000}, {22050, 22050}};
-    for (const auto& [from, to] : rates) {
+    const std::tuple<std::int32_t, std::int32_t, bool> rates[] = {
+        {44100, 48000, false}, {48000, 44100, false}, {8000, 44100, false}, {44100, 8000, false},
+        {22050, 22050, false}, {44100, 48000, true},  {48000, 8000, true},  {8000, 96000, true}};
+    for (const auto& [from, to, highQuality] : rates) {
         const std::vector<std::int16_t> input = stereoSine(from, 0.377);
-        auto converter = makeConverter(resampling(from, to));
+        Format f = resampling(from, to);
+        f.options.highQuality = highQuality;
+        auto converter = makeConverter(f);
         Stream stream = feed(*converter, input, {1000, 1000000});
         const Chunk last = converter->flush();
         ASSERT_EQ(static_cast<bool>(last), from != to) << "equal rates give every frame at once";

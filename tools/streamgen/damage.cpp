@@ -62,6 +62,14 @@ void DamageFrame(const Stream& stream, DamageKind kind, std::int32_t frame,
         bytes[body] ^= 0xFF;
         bytes[body + 1] ^= 0xFF;
         break;
+    case DamageKind::kCrcWord:
+        if (!crc) {
+            throw std::invalid_argument("damage: frame " + std::to_string(frame) +
+                                        " carries no CRC word");
+        }
+        bytes[start + 4] ^= 0xFF;
+        bytes[start + 5] ^= 0xFF;
+        break;
     case DamageKind::kCut:
     case DamageKind::kJunk:
         break;

@@ -1,7 +1,7 @@
 // Damage as files suffer it, applied to a generated stream: a cut joined to
 // a later part, frames zeroed whole, a broken sync word, side information
-// that does not add up, flipped bits under a frame's CRC word, and junk with
-// header-like words between frames.
+// that does not add up, flipped bits under a frame's CRC word, junk with
+// header-like words between frames, and wrong CRC words.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,7 @@ enum class DamageKind {
     kSideInfo,      // Layer III: the first granule's part2_3_length set to 4095
     kProtectedBits, // the allocation bits of `count` frames flipped
     kJunk,          // 1000 bytes of junk with header-like words put in front of the frame
+    kCrcWord,       // the CRC word of `count` protected frames inverted
 };
 
 struct Damage {

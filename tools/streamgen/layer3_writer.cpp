@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "tools/streamgen/bit_writer.h"
 #include "tools/streamgen/generated/layer3_encoding.h"
 
 namespace tesk::quor::streamgen {
@@ -43,34 +44,6 @@ int Channels(const Layer3Header& header) {
 int Granules(int rateIndex) {
     return IsLsf(rateIndex) ? 1 : 2;
 }
-
-class BitWriter {
-public:
-    void Put(std::uint32_t value, int bits) {
-        for (int i = bits - 1; i >= 0; --i) {
-            PutBit((value >> i) & 1U);
-        }
-    }
-    void Append(const BitWriter& other) {
-        for (int i = 0; i < other.size_; ++i) {
-            PutBit((other.bytes_[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1U);
-        }
-    }
-    int size() const { return size_; }
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-
-private:
-    void PutBit(std::uint32_t bit) {
-        if (size_ % 8 == 0) {
-            bytes_.push_back(0);
-        }
-        bytes_.back() = static_cast<std::uint8_t>(bytes_.back() | (bit << (7 - size_ % 8)));
-        ++size_;
-    }
-
-    std::vector<std::uint8_t> bytes_;
-    int size_ = 0;
-};
 
 // Where a granule is: for messages and for the frame-wide fields it needs.
 struct GranuleContext {
@@ -630,19 +603,6 @@ void PutGranuleSideInfo(BitWriter& w, const GranuleContext& c, const CodedGranul
     }
     w.Put(g.scalefacScale ? 1 : 0, 1);
     w.Put(static_cast<std::uint32_t>(coded.count1Table), 1);
-}
-
-std::uint16_t Crc16(const std::vector<std::uint8_t>& bytes, int bits) {
-    std::uint32_t crc = 0xFFFF;
-    for (int i = 0; i < bits; ++i) {
-        const std::uint32_t bit = (bytes[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1U;
-        const bool flip = ((crc >> 15) & 1U) != bit;
-        crc = (crc << 1) & 0xFFFF;
-        if (flip) {
-            crc ^= 0x8005;
-        }
-    }
-    return static_cast<std::uint16_t>(crc);
 }
 
 // A frame coded up to its placement in the stream.

@@ -36,12 +36,14 @@ constexpr const char* kUsage =
     "  --intensity              with --music and --mode joint: intensity stereo\n"
     "  --seed N                 with --music: the seed; default 1\n"
     "  --corpus                 write the music corpus, one FOLDER/NAME.mp3 per stream\n"
-    "  --layer 2|3              encoder: twolame (Layer II) or shine (Layer III); default 2\n"
+    "  --layer 1|2|3            the own Layer I writer, twolame (Layer II) or shine\n"
+    "                           (Layer III); default 2\n"
     "  --rate HZ                sample rate; default 44100\n"
     "  --mode stereo|joint|dual|mono   channel mode; default stereo\n"
     "  --bitrate KBPS           default 128\n"
     "  --samples N              samples per channel; default 44100\n"
-    "  --signal tones|sweep|noise|sine default tones\n"
+    "  --signal tones|sweep|noise|sine|music   default tones; music: Layer III from the\n"
+    "                           own writer, as --music, in a stream that takes the options\n"
     "  --sine HZ                the sine's frequency; default 1000\n"
     "  --id3v2 BYTES            an ID3v2 tag of BYTES after its header\n"
     "  --id3v2-footer           the tag ends with a footer\n"
@@ -57,12 +59,14 @@ constexpr const char* kUsage =
     "  --ape BYTES              a trailing APEv2 tag with an item of BYTES\n"
     "  --ape-header             the APEv2 tag starts with a header\n"
     "  --lyrics3                a trailing Lyrics3 v2 block\n"
-    "  --crc                    a CRC word in every frame (Layer II)\n"
+    "  --crc                    a CRC word in every frame (Layers I and II, --music, --signal "
+    "music)\n"
     "  --damage KIND:FRAME[:N]  damage N frames (default 1) from frame FRAME (0 first) on;\n"
     "                           KIND: cut (from the frame's middle, N frames gone), zero,\n"
     "                           sync (broken sync word), side-info (part2_3_length 4095,\n"
     "                           Layer III), protected (allocation bits flipped), junk\n"
-    "                           (1000 bytes with header-like words in front of the frame)\n";
+    "                           (1000 bytes with header-like words in front of the frame),\n"
+    "                           crc-word (the CRC words inverted)\n";
 
 bool Number(const char* text, std::int32_t& value) {
     const std::string_view s = text;
@@ -81,8 +85,8 @@ bool Choice(std::string_view name, std::string_view value, StreamOptions& option
         }
         return false;
     }
-    static constexpr std::string_view kSignals[] = {"tones", "sweep", "noise", "sine"};
-    for (int i = 0; i < 4; ++i) {
+    static constexpr std::string_view kSignals[] = {"tones", "sweep", "noise", "sine", "music"};
+    for (int i = 0; i < 5; ++i) {
         if (value == kSignals[i]) {
             options.signal = static_cast<Signal>(i);
             return true;
@@ -104,8 +108,8 @@ bool Valued(std::string_view name, const char* value, StreamOptions& options) {
         return n > 0;
     }
     if (name == "--layer") {
-        options.layer = n == 3 ? Layer::kIII : Layer::kII;
-        return n == 2 || n == 3;
+        options.layer = static_cast<Layer>(n);
+        return n >= 1 && n <= 3;
     }
     std::int32_t* const targets[] = {&options.sampleRate,        &options.bitRateKbps,
                                      &options.samplesPerChannel, &options.id3v2Size,
@@ -123,8 +127,8 @@ bool Valued(std::string_view name, const char* value, StreamOptions& options) {
 
 // KIND:FRAME[:COUNT] of --damage.
 std::optional<Damage> ParseDamage(std::string_view text) {
-    static constexpr std::string_view kKinds[] = {"cut",       "zero",      "sync",
-                                                  "side-info", "protected", "junk"};
+    static constexpr std::string_view kKinds[] = {"cut",       "zero", "sync",    "side-info",
+                                                  "protected", "junk", "crc-word"};
     const std::size_t colon = text.find(':');
     const auto* kind = std::find(std::begin(kKinds), std::end(kKinds), text.substr(0, colon));
     if (colon == std::string_view::npos || kind == std::end(kKinds)) {
@@ -196,11 +200,7 @@ bool DressingOption(std::string_view name, const char* value, Dressing& dressing
 }
 
 MusicOptions MusicOf(const StreamOptions& options, const Extras& extras) {
-    MusicOptions music;
-    music.sampleRate = options.sampleRate;
-    music.mode = options.mode;
-    music.bitRateKbps = options.bitRateKbps;
-    music.seconds = static_cast<double>(options.samplesPerChannel) / options.sampleRate;
+    MusicOptions music = MusicOptionsOf(options);
     music.intensity = extras.intensity;
     music.seed = static_cast<std::uint32_t>(extras.seed);
     return music;

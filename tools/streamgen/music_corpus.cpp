@@ -59,6 +59,7 @@ private:
         header.mode = options.mode;
         header.bitRateKbps = options.bitRateKbps;
         header.original = true;
+        header.crc = options.crc;
         return header;
     }
 
@@ -264,7 +265,8 @@ void Music::Budget(const Layer3Frame& frame, int reservoirBytes, bool transient,
                    std::array<int, 2>& targets) const {
     const int channels = Channels();
     const int granules = Lsf() ? 1 : 2;
-    const int head = 4 + (Lsf() ? (channels == 1 ? 9 : 17) : (channels == 1 ? 17 : 32));
+    const int head = 4 + (frame.header.crc ? 2 : 0) +
+                     (Lsf() ? (channels == 1 ? 9 : 17) : (channels == 1 ? 17 : 32));
     const int frameBits = 8 * (Layer3FrameBytes(frame.header) - head) - 16;
     const int reservoirBits = 8 * std::min(reservoirBytes, Lsf() ? 255 : 511);
     const int total =
@@ -346,6 +348,16 @@ std::vector<Layer3Frame> Compose(const MusicOptions& options, Layer3Writer& writ
 }
 
 } // namespace
+
+MusicOptions MusicOptionsOf(const StreamOptions& options) {
+    MusicOptions music;
+    music.sampleRate = options.sampleRate;
+    music.mode = options.mode;
+    music.bitRateKbps = options.bitRateKbps;
+    music.seconds = static_cast<double>(options.samplesPerChannel) / options.sampleRate;
+    music.crc = options.crc;
+    return music;
+}
 
 std::vector<Layer3Frame> MusicFrames(const MusicOptions& options) {
     Layer3Writer writer;

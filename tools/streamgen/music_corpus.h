@@ -25,8 +25,12 @@ struct MusicOptions {
     bool intensity = false;     // joint stereo: intensity stereo above a bound
     bool blockSwitching = true; // short blocks on transients
     bool mixedBlocks = true;    // some transients take mixed blocks
+    bool crc = false;           // a CRC word protects every frame
     std::uint32_t seed = 1;
 };
+
+// The rate, mode, bit rate, length and CRC of stream options.
+MusicOptions MusicOptionsOf(const StreamOptions& options);
 
 // The frames of a stream; Layer3Writer or WriteLayer3 turns them into bytes.
 std::vector<Layer3Frame> MusicFrames(const MusicOptions& options);

@@ -19,6 +19,8 @@ extern "C" {
 
 #include "decoder/frame_header.h"
 #include "decoder/stream_info.h"
+#include "tools/streamgen/layer1_writer.h"
+#include "tools/streamgen/music_corpus.h"
 
 namespace tesk::quor::streamgen {
 
@@ -53,6 +55,8 @@ double SignalValue(const StreamOptions& options, std::int32_t channel, std::int3
     case Signal::kNoise:
         noise = noise * 1664525u + 1013904223u;
         return 0.3 * (static_cast<double>(noise >> 8) / 8388608.0 - 1.0);
+    case Signal::kMusic:
+        break;
     }
     return 0.0;
 }
@@ -139,6 +143,28 @@ std::vector<std::uint8_t> EncodeLayer3(const StreamOptions& options,
     out.insert(out.end(), data, data + written);
     shine_close(encoder);
     return out;
+}
+
+std::vector<std::uint8_t> EncodeMusic(const StreamOptions& options) {
+    if (options.layer != Layer::kIII) {
+        throw std::runtime_error("the music signal is written as Layer III only");
+    }
+    try {
+        return MusicStream(MusicOptionsOf(options));
+    } catch (const std::invalid_argument& e) {
+        throw std::runtime_error(std::string("music: ") + e.what());
+    }
+}
+
+std::vector<std::uint8_t> Encode(const StreamOptions& options) {
+    if (options.signal == Signal::kMusic) {
+        return EncodeMusic(options);
+    }
+    if (options.layer == Layer::kI) {
+        return Layer1Stream(options);
+    }
+    const std::vector<std::int16_t> pcm = Synthesise(options);
+    return options.layer == Layer::kII ? EncodeLayer2(options, pcm) : EncodeLayer3(options, pcm);
 }
 
 // Offsets of the back-to-back frames from the start of audio.
@@ -285,9 +311,7 @@ std::vector<std::int16_t> Synthesise(const StreamOptions& options) {
 }
 
 Stream Generate(const StreamOptions& options) {
-    const std::vector<std::int16_t> pcm = Synthesise(options);
-    std::vector<std::uint8_t> audio =
-        options.layer == Layer::kII ? EncodeLayer2(options, pcm) : EncodeLayer3(options, pcm);
+    std::vector<std::uint8_t> audio = Encode(options);
     audio.resize(audio.size() - std::min<std::size_t>(
                                     audio.size(), static_cast<std::size_t>(options.truncateBytes)));
     CFrameHeader first;

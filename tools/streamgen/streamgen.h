@@ -1,5 +1,7 @@
 // Test-stream generator: encodes deterministic synthesised signals as MPEG
-// audio (Layer II through twolame, Layer III through shine) and dresses the
+// audio (Layer II through twolame, Layer III through shine, or Layer III
+// with the statistics of encoded music from the own writer; Layer I from the
+// own writer, layer1_writer.h) and dresses the
 // stream with the things real files carry: ID3v2 tags, a Xing or Info frame,
 // junk before the first frame, an ID3v1 tag, or a cut-off end.
 #pragma once
@@ -10,9 +12,11 @@
 
 namespace tesk::quor::streamgen {
 
-enum class Layer { kII = 2, kIII = 3 };
+enum class Layer { kI = 1, kII = 2, kIII = 3 };
 enum class ChannelMode { kStereo, kJointStereo, kDualChannel, kMono };
-enum class Signal { kTones, kSweep, kNoise, kSine };
+// kMusic: Layer III written by the own writer (music_corpus.h), no encoding
+// of a signal.
+enum class Signal { kTones, kSweep, kNoise, kSine, kMusic };
 enum class VbrFrame { kNone, kXing, kInfo };
 
 struct StreamOptions {
@@ -22,7 +26,7 @@ struct StreamOptions {
     std::int32_t bitRateKbps = 128;
     std::int32_t samplesPerChannel = 44100;
     Signal signal = Signal::kTones;
-    bool crc = false;       // Layer II: a CRC word protects every frame
+    bool crc = false;       // a CRC word protects every frame (Layers I and II, or kMusic)
     double sineHz = 1000.0; // kSine: this one tone at half full scale, the same on every channel
     std::int32_t id3v2Size = -1; // tag body bytes; -1 for no tag
     bool id3v2Footer = false;
