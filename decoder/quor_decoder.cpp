@@ -157,16 +157,27 @@ std::int64_t CQuorDecoder::AudioEnd() const {
     return FrameStart(streamInfo_.frameCount) - padding;
 }
 
+std::int64_t CQuorDecoder::Origin() const {
+    return streamInfo_.leadingFrames * streamInfo_.firstFrame.GetSamplesPerFrame() + TrimStart();
+}
+
 std::int64_t CQuorDecoder::SampleOfTime(std::int32_t milliseconds) const {
-    return (static_cast<std::int64_t>(milliseconds) * streamInfo_.sampleRate + 500) / 1000;
+    const std::int64_t ticks = std::int64_t{milliseconds} * (CStreamInfo::kTicksPerSecond / 1000);
+    return streamInfo_.TickSample(streamInfo_.SampleTick(Origin()) + ticks) - Origin();
+}
+
+double CQuorDecoder::TimeOfPosition(std::int64_t position) const {
+    const std::int64_t ticks =
+        streamInfo_.SampleTick(position + Origin()) - streamInfo_.SampleTick(Origin());
+    return static_cast<double>(ticks) * 1000.0 / CStreamInfo::kTicksPerSecond;
 }
 
 std::int64_t CQuorDecoder::FrameStart(std::int64_t frame) const {
-    return (frame - streamInfo_.leadingFrames) * streamInfo_.firstFrame.GetSamplesPerFrame();
+    return streamInfo_.FrameSample(frame) - (Origin() - TrimStart());
 }
 
 std::int64_t CQuorDecoder::FrameOf(std::int64_t sample) const {
-    return sample / streamInfo_.firstFrame.GetSamplesPerFrame() + streamInfo_.leadingFrames;
+    return streamInfo_.SampleFrame(sample + Origin() - TrimStart());
 }
 
 std::int32_t CQuorDecoder::GetFileInfo(QuorFileInfo& info) {
@@ -176,9 +187,9 @@ std::int32_t CQuorDecoder::GetFileInfo(QuorFileInfo& info) {
     }
     info.durationMs = streamInfo_.durationMs;
     if (Trimming() && streamInfo_.frameCount > 0) {
-        const std::int64_t kept = std::max<std::int64_t>(AudioEnd() - TrimStart(), 0);
+        const double kept = std::max(TimeOfPosition(AudioEnd() - TrimStart()), 0.0);
         info.durationMs = static_cast<std::int32_t>(
-            std::min(kept * 1000 / streamInfo_.sampleRate, kLargestInput));
+            std::min(std::floor(kept), static_cast<double>(kLargestInput)));
     }
     info.isVBR = streamInfo_.hasXing ? 1 : 0;
     info.bitRate = streamInfo_.bitRate;
@@ -539,7 +550,8 @@ bool CQuorDecoder::WalkFrames(std::int32_t position, std::int64_t count,
 
 bool CQuorDecoder::FindPreRollStart(std::int64_t settled, std::int64_t& start,
                                     std::int32_t& position) {
-    const std::int32_t reach = ReservoirReach(streamInfo_.firstFrame);
+    const CStreamInfo::Part& part = streamInfo_.PartOfFrame(settled);
+    const std::int32_t reach = ReservoirReach(part.header);
     std::vector<FrameSpan> frames;
     for (std::int64_t back = reach > 0 ? CStreamInfo::kIndexStride : 0;; back *= 2) {
         const auto [known, knownPosition] = streamInfo_.IndexedFrame(settled - back);
@@ -548,11 +560,11 @@ bool CQuorDecoder::FindPreRollStart(std::int64_t settled, std::int64_t& start,
         }
         std::int64_t frame = settled;
         std::int32_t needed = reach;
-        while (needed > 0 && frame > known) {
+        while (needed > 0 && frame > std::max(known, part.frame)) {
             --frame;
             needed -= frames[static_cast<std::size_t>(frame - known)].mainDataBytes;
         }
-        if (needed <= 0 || known == 0) {
+        if (needed <= 0 || known <= part.frame) {
             start = frame;
             position = frames[static_cast<std::size_t>(frame - known)].position;
             return true;
@@ -599,9 +611,7 @@ std::int32_t CQuorDecoder::SeekToTime(std::int32_t milliseconds) {
         const std::int64_t frame = std::min(FrameOf(TrimStart() + target), streamInfo_.frameCount);
         std::int64_t start = 0;
         std::int32_t position = 0;
-        if (!FindPreRollStart(std::max<std::int64_t>(frame - kSettlingFrames, 0), start,
-                              position) ||
-            !input_.Seek(position)) {
+        if (!FindPreRollStart(SettledFrame(frame), start, position) || !input_.Seek(position)) {
             return QUOR_ERROR_SEEK;
         }
         Restart(start);
@@ -610,9 +620,22 @@ std::int32_t CQuorDecoder::SeekToTime(std::int32_t milliseconds) {
     fromStart_ = milliseconds == 0;
     position_ = target;
     currentTime_ = milliseconds;
-    partPosition_ = 0;
-    partTime_ = 0.0;
+    // The part of the target counts from its start on; its first delivered
+    // frame is no change of part.
+    partPosition_ =
+        std::max<std::int64_t>(streamInfo_.PartOfSample(target + Origin()).sample - Origin(), 0);
+    partTime_ = TimeOfPosition(partPosition_);
+    firstFrame_ = true;
     return QUOR_OK;
+}
+
+std::int64_t CQuorDecoder::SettledFrame(std::int64_t frame) const {
+    std::int64_t settled = frame - kSettlingFrames;
+    const std::int64_t next = streamInfo_.NextPartFrame(frame);
+    if (next >= 0) {
+        settled = std::min(settled, next - CFrameScanner::kChainFrames);
+    }
+    return std::max(settled, streamInfo_.PartOfFrame(frame).frame);
 }
 
 std::int32_t CQuorDecoder::GetDeliveredRate(std::int32_t& sampleRate) {

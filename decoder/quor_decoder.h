@@ -93,16 +93,29 @@ private:
     bool Trimming() const;
     std::int64_t TrimStart() const;
     std::int64_t AudioEnd() const;
+    // The sample of the stream (before trimming and leading frames) that
+    // the first kept sample is.
+    std::int64_t Origin() const;
+    // The position nearest to a time, and the exact time of a position
+    // (both from the first kept sample), each part of a joined stream at its
+    // own rate.
     std::int64_t SampleOfTime(std::int32_t milliseconds) const;
+    double TimeOfPosition(std::int64_t position) const;
     // Where frame n (counted from the first frame, 0) starts, and the frame
     // that holds a sample.
     std::int64_t FrameStart(std::int64_t frame) const;
     std::int64_t FrameOf(std::int64_t sample) const;
     std::int32_t SeekByPosition(std::int32_t milliseconds);
+    // The first frame to decode whole in front of the frame that holds a
+    // seek target: kSettlingFrames before it, not before the start of its
+    // part (where the frame decoder starts anew anyway), and far enough in
+    // front of the next part for the scanner to find a chain of frames
+    // there.
+    std::int64_t SettledFrame(std::int64_t frame) const;
     // The frame to start decoding from so that frame settled, and every frame
     // after it, decodes as in a decode from the start: far enough back that
     // a Layer III frame finds all the data its reservoir may take from
-    // earlier frames. False when the input cannot be read there.
+    // earlier frames of its part. False when the input cannot be read there.
     bool FindPreRollStart(std::int64_t settled, std::int64_t& start, std::int32_t& position);
     // Stream positions and Layer III main data bytes of count frames from a
     // known frame's position on.

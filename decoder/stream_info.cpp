@@ -29,6 +29,10 @@ std::int32_t DurationMs(std::int64_t samples, std::int32_t sampleRate) {
     return Limited(samples * 1000 / sampleRate);
 }
 
+std::int64_t TicksPerSample(const CFrameHeader& header) {
+    return CStreamInfo::kTicksPerSecond / header.sampleRate;
+}
+
 } // namespace
 
 std::int32_t XingOffset(const CFrameHeader& header) {
@@ -161,6 +165,47 @@ std::pair<std::int64_t, std::int32_t> CStreamInfo::IndexedFrame(std::int64_t fra
     return {static_cast<std::int64_t>(entry) * kIndexStride, frameIndex[entry]};
 }
 
+const CStreamInfo::Part& CStreamInfo::PartAt(std::int64_t Part::*field, std::int64_t value) const {
+    const auto after = std::upper_bound(
+        parts.begin() + 1, parts.end(), value,
+        [field](std::int64_t wanted, const Part& part) { return wanted < part.*field; });
+    return *(after - 1);
+}
+
+std::int64_t CStreamInfo::NextPartFrame(std::int64_t frame) const {
+    const auto next =
+        std::upper_bound(parts.begin(), parts.end(), frame,
+                         [](std::int64_t wanted, const Part& part) { return wanted < part.frame; });
+    return next == parts.end() ? -1 : next->frame;
+}
+
+void CStreamInfo::AddPart(std::int64_t frame, std::int64_t sample, const CFrameHeader& header) {
+    const Part& last = parts.back();
+    parts.push_back(
+        {frame, sample, last.tick + (sample - last.sample) * TicksPerSample(last.header), header});
+}
+
+std::int64_t CStreamInfo::FrameSample(std::int64_t frame) const {
+    const Part& part = PartOfFrame(frame);
+    return part.sample + (frame - part.frame) * part.header.GetSamplesPerFrame();
+}
+
+std::int64_t CStreamInfo::SampleFrame(std::int64_t sample) const {
+    const Part& part = PartOfSample(sample);
+    return part.frame + (sample - part.sample) / part.header.GetSamplesPerFrame();
+}
+
+std::int64_t CStreamInfo::SampleTick(std::int64_t sample) const {
+    const Part& part = PartOfSample(sample);
+    return part.tick + (sample - part.sample) * TicksPerSample(part.header);
+}
+
+std::int64_t CStreamInfo::TickSample(std::int64_t tick) const {
+    const Part& part = PartAt(&Part::tick, tick);
+    const std::int64_t period = TicksPerSample(part.header);
+    return part.sample + (2 * (tick - part.tick) + period) / (2 * period);
+}
+
 std::int32_t CStreamInfo::FindAudioEnd(IFileAccess& file) {
     const std::int32_t length = file.GetLength();
     if (!file.CanSeek() || length <= 0) {
@@ -181,15 +226,19 @@ bool CStreamInfo::CountFrames(CFrameScanner& scanner, IFileAccess& file,
     IndexFrame(firstFramePosition);
     while (scanner.GetFrame(file)) {
         const CFrameHeader& header = scanner.CurrentHeader();
-        // A part of another sample rate counts in the first part's samples.
-        samples += std::int64_t{header.GetSamplesPerFrame()} * first.sampleRate / header.sampleRate;
+        if (!header.SameStream(parts.back().header)) {
+            AddPart(frameCount, samples, header);
+        }
+        samples += header.GetSamplesPerFrame();
         countedBytes_ += header.frameLength;
         variableBitRate_ = variableBitRate_ || header.bitRate != first.bitRate;
         IndexFrame(scanner.FramePosition());
         CountLeadingFrame(scanner);
     }
-    // Leading frames, whose data lies before the stream, give no output.
-    durationMs = DurationMs(samples - leadingFrames * first.GetSamplesPerFrame(), first.sampleRate);
+    // Leading frames, whose data lies before the stream, give no output; the
+    // parts' durations add up.
+    const std::int64_t lead = leadingFrames * first.GetSamplesPerFrame();
+    durationMs = Limited((SampleTick(samples) - SampleTick(lead)) * 1000 / kTicksPerSecond);
     if (!file.Seek(firstFramePosition)) {
         return false;
     }
@@ -215,6 +264,7 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     audioLength = length < 0 ? -1 : std::max(length - firstFramePosition, 0);
     const CFrameHeader first = scanner.CurrentHeader();
     firstFrame = first;
+    parts.assign(1, {0, 0, 0, first});
     leadingFrames = 0;
     countedBytes_ = 0;
     variableBitRate_ = false;

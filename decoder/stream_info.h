@@ -85,7 +85,38 @@ public:
     std::int64_t frameCount = 0;
     std::vector<std::int32_t> frameIndex;
 
+    // A stream whose layer, version or sample rate changes part-way is made
+    // of parts, each of frames of one length in samples at one rate. Samples
+    // count from the start of the first frame (0), each part's at its own
+    // rate; times run in ticks, of which every sample rate's sample period
+    // holds a whole number. A stream whose frames were not counted has the
+    // first frame's part alone.
+    static constexpr std::int64_t kTicksPerSecond = 14112000;
+    struct Part {
+        std::int64_t frame = 0;  // its first frame
+        std::int64_t sample = 0; // where its first frame starts
+        std::int64_t tick = 0;   // the time of that sample
+        CFrameHeader header;     // of its first frame
+    };
+    std::vector<Part> parts;
+    const Part& PartOfFrame(std::int64_t frame) const { return PartAt(&Part::frame, frame); }
+    const Part& PartOfSample(std::int64_t sample) const { return PartAt(&Part::sample, sample); }
+    // The first frame of the part after the one that holds a frame; -1 when
+    // that part is the last.
+    std::int64_t NextPartFrame(std::int64_t frame) const;
+    // Where a frame starts, the frame that holds a sample, the time of a
+    // sample and the sample nearest to a time (the later one at a tie).
+    std::int64_t FrameSample(std::int64_t frame) const;
+    std::int64_t SampleFrame(std::int64_t sample) const;
+    std::int64_t SampleTick(std::int64_t sample) const;
+    std::int64_t TickSample(std::int64_t tick) const;
+
 private:
+    // The last part whose field is at or before the value; the first part
+    // for values before it.
+    const Part& PartAt(std::int64_t Part::*field, std::int64_t value) const;
+    // A part begins at frame number `frame`, `sample` samples into the stream.
+    void AddPart(std::int64_t frame, std::int64_t sample, const CFrameHeader& header);
     void BuildSeekTable();
     // Where the audio ends in front of trailing metadata; the input length
     // when it cannot be read from the end, -1 when it is unknown.

@@ -190,6 +190,7 @@ void CQuorSource::readFileInfo() {
     m_endOfStream = false;
     m_fileChannels = info.channels;
     m_fileRate = info.sampleRate;
+    m_openingRate = info.sampleRate;
     m_fileBytesPerSample = 2;
     m_partSeconds = 0.0;
     m_partPosition = 0;
@@ -239,7 +240,8 @@ void CQuorSource::close() {
 }
 
 // The decoder lands on the sample of the time asked for; the chunks after a
-// seek are stamped from that sample's time on.
+// seek are stamped from that sample's time on, at the rate of the part the
+// first of them comes from.
 void CQuorSource::seek(double seconds) {
     const std::int32_t ms = toMilliseconds(seconds);
     const int result = Quor_SeekToTime(m_decoder, ms);
@@ -248,11 +250,16 @@ void CQuorSource::seek(double seconds) {
     }
     // A seek leaves the end behind: a host may play the stream again.
     m_endOfStream = false;
-    m_partSeconds = 0.0;
-    m_partPosition = 0;
+    m_partPosition = decoderPosition();
+    m_partSeconds = landingSeconds(ms, m_partPosition);
     if (m_converter) {
-        makeConverter(static_cast<double>(decoderPosition()) / m_fileRate, true);
+        makeConverter(m_partSeconds, true);
     }
+}
+
+double CQuorSource::landingSeconds(std::int32_t ms, std::int64_t position) const {
+    const std::int64_t opening = (std::int64_t{ms} * m_openingRate + 500) / 1000;
+    return position == opening ? static_cast<double>(position) / m_openingRate : ms / 1000.0;
 }
 
 std::int64_t CQuorSource::decoderPosition() {

@@ -82,6 +82,11 @@ private:
     // The time of the decoder's sample `position`, counted at the rate of
     // the part of the stream it lies in.
     double timeOf(std::int64_t position) const;
+    // The time of the sample `position` a seek to ms landed on: in the
+    // opening part sample round(ms x rate / 1000), whose time is exact; in
+    // a later part of a joined stream the sample nearest to ms, taken to
+    // lie at ms (half a sample off at most).
+    double landingSeconds(std::int32_t ms, std::int64_t position) const;
     // A part of another sample rate follows from sample `first` on: the
     // converter takes it to the format the source opened with, after the
     // converter of the part before hands out what it still holds.
@@ -97,6 +102,8 @@ private:
     std::int32_t m_outChannels = 0;
     std::int32_t m_outBytesPerSample = 0;
     std::int32_t m_fileRate = 0;
+    // The rate of the stream's first frame.
+    std::int32_t m_openingRate = 0;
     std::int32_t m_fileChannels = 0;
     std::int32_t m_fileBytesPerSample = 0;
     // Where the part of the stream at m_fileRate begins, in seconds and in

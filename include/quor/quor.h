@@ -120,7 +120,8 @@ extern "C" {
  * part's own rate (see the delivered fields of QuorStreamFormat), always
  * with the channels of the first frame. */
 typedef struct QuorFileInfo {
-    int32_t durationMs; /* duration in milliseconds, -1 when unknown */
+    int32_t durationMs; /* duration in milliseconds, -1 when unknown; the sum of
+                         * the parts' when the sample rate changes */
     int32_t isVBR;      /* 1 when the first frame holds a Xing header, else 0 */
     int32_t bitRate;    /* bit rate in bit/s, -1 when unknown */
     int32_t sampleRate; /* sample rate in Hz */
@@ -323,7 +324,10 @@ QUOR_API int32_t Quor_Decode(QuorHandle handle, void* buffer, int32_t size, int3
  * Moves to a time in milliseconds from the start of the stream: the first
  * sample delivered after Quor_SeekToTime(ms) is sample round(ms * rate / 1000)
  * of the stream (rate: QuorFileInfo.sampleRate), with the value a decode from
- * the start gives there, and Quor_GetTime then reads ms. The decoder counts
+ * the start gives there, and Quor_GetTime then reads ms. In a stream whose
+ * later parts have another sample rate, layer or version, each part counts
+ * at its own rate: the sample delivered first is the one of the part that
+ * holds ms nearest to it. The decoder counts
  * frames from the nearest frame whose position it noted while counting them,
  * decodes from a few frames before the target (for Layer III also the frames
  * whose data the following frames take from the bit reservoir) to rebuild

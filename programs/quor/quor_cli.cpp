@@ -280,10 +280,12 @@ public:
 
 private:
     // Notes a change of sample rate, version or layer in the samples just
-    // delivered, which began at `seconds`.
+    // delivered, which began at `seconds`: where the change lies, or that
+    // the start time lies in a later part of such a format.
     void followFormat(double seconds) {
         QuorStreamFormat now{};
         m_stream.check(Quor_GetStreamFormat(m_stream.handle(), &now), false);
+        const bool first = !std::exchange(m_begun, true);
         if (now.deliveredRate == m_delivered.deliveredRate &&
             now.deliveredVersion == m_delivered.deliveredVersion &&
             now.deliveredLayer == m_delivered.deliveredLayer) {
@@ -291,7 +293,9 @@ private:
         }
         m_delivered = now;
         char text[160];
-        std::snprintf(text, sizeof text, "at %.3f s the stream goes on as %s layer %d at %d Hz",
+        std::snprintf(text, sizeof text,
+                      first ? "the start time %.3f s lies in a part of %s layer %d at %d Hz"
+                            : "at %.3f s the stream goes on as %s layer %d at %d Hz",
                       seconds, common::versionName(now.deliveredVersion).c_str(),
                       now.deliveredLayer, now.deliveredRate);
         m_note = text;
@@ -308,6 +312,7 @@ private:
     // The format of the part delivered last, and the note of its start.
     QuorStreamFormat m_delivered;
     std::string m_note;
+    bool m_begun = false; // samples were delivered
     std::vector<std::uint8_t> m_converted;
     double m_start = 0.0;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -250,6 +251,41 @@ TEST(QuorDecoderStreams, SeeksLandOnTheSampleAskedInEveryKindOfStream) {
         for (const std::int32_t ms : {info.durationMs - 1, 1, frameMs, info.durationMs / 2, 0}) {
             EXPECT_EQ(test::SeekDifference(d.handle, whole.samples, info, ms), 0)
                 << info.sampleRate << " Hz, " << ms << " ms";
+        }
+    }
+}
+
+// A joined stream counts each part at its own rate (ticks of 1/14112000 s): a
+// seek into a part's start, middle or last frame lands on the sample nearest
+// the time, and the time at the end reads the duration, the parts' sum.
+TEST(QuorDecoderStreams, SeeksLandOnTheSampleAskedInEveryPartOfAJoinedStream) {
+    using enum streamgen::Layer;
+    MemoryInput input;
+    std::vector<std::array<std::int64_t, 3>> parts{{0, 0, 0}}; // start tick and sample, period
+    for (const auto& [layer, rate, kbps] :
+         {std::tuple{kII, 44100, 128}, {kIII, 48000, 128}, {kIII, 8000, 8}, {kII, 32000, 96}}) {
+        const streamgen::Stream part =
+            streamgen::Generate({layer, rate, streamgen::ChannelMode::kStereo, kbps, 20000});
+        input.bytes.insert(input.bytes.end(), part.bytes.begin(), part.bytes.end());
+        const std::int64_t samples = std::ssize(part.frameOffsets) * (rate < 32000 ? 576 : 1152);
+        parts.back()[2] = 14112000 / rate;
+        parts.push_back(
+            {parts.back()[0] + samples * parts.back()[2], parts.back()[1] + samples, 0});
+    }
+    Opened d(input);
+    const test::Decoded whole = test::DecodeAll(d.handle);
+    QuorFileInfo info{};
+    ASSERT_EQ(Quor_GetFileInfo(d.handle, &info), QUOR_OK);
+    EXPECT_EQ(info.durationMs, parts.back()[0] / 14112);
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        const auto [start, first, period] = parts[i];
+        const std::int64_t end = parts[i + 1][0];
+        for (const std::int64_t ms : {start / 14112 + 1, (start + end) / 28224, end / 14112 - 1}) {
+            const std::int64_t nearest = first + (2 * (ms * 14112 - start) + period) / (2 * period);
+            std::int32_t last = 0;
+            EXPECT_EQ(
+                test::SeekDifference(d.handle, whole.samples, info, std::int32_t(ms), nearest), 0);
+            EXPECT_TRUE(Quor_GetTime(d.handle, &last) == QUOR_OK && last == info.durationMs) << ms;
         }
     }
 }

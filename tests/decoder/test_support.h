@@ -120,11 +120,13 @@ inline Decoded DecodeAll(QuorHandle handle, std::int32_t bufferBytes = 4608) {
 }
 
 // Seeks to ms and decodes to the end; the largest difference from the whole
-// decode from sample round(ms x rate / 1000) on, or -1 when the lengths, the
-// position or the time right after the seek disagree.
+// decode from sample round(ms x rate / 1000) (or `expected`) on, or -1 when
+// the lengths, the position or the time right after the seek disagree.
 inline std::int32_t SeekDifference(QuorHandle handle, const std::vector<std::int16_t>& whole,
-                                   const QuorFileInfo& info, std::int32_t ms) {
-    const std::int64_t first = (static_cast<std::int64_t>(ms) * info.sampleRate + 500) / 1000;
+                                   const QuorFileInfo& info, std::int32_t ms,
+                                   std::int64_t expected = -1) {
+    const std::int64_t first =
+        expected >= 0 ? expected : (static_cast<std::int64_t>(ms) * info.sampleRate + 500) / 1000;
     std::int64_t position = -1;
     std::int32_t time = -1;
     const bool sought = Quor_SeekToTime(handle, ms) == QUOR_OK &&

@@ -273,6 +273,19 @@ TEST_F(QuorSourceTest, SeekRestartsTheStampsAtTheSeekTime) {
         }
         source->close();
     }
+    // A seek into a joined part at 32000 Hz: stamped 14.5 s, the rest from its sample 15948 on.
+    const gen::StreamOptions second{gen::Layer::kII, 32000};
+    const std::string joined = fs::path(longStereoFile()).replace_filename("joined.mp2").string();
+    std::ofstream(joined, std::ios::binary)
+        << tesk_quor_test::readAll(longStereoFile())
+        << tesk_quor_test::readAll(streamFile("32k.mp2", second));
+    const P<IAudioSource> source = create(joined, 44100, 2, 2);
+    source->open();
+    source->seek(14.5);
+    const std::vector<P<IAudioChunk>> chunks = drain(*source);
+    ASSERT_FALSE(chunks.empty());
+    EXPECT_NEAR(chunks.front()->getTime(), 14.5, 0.5 / 32000);
+    EXPECT_NEAR(bytesOf(chunks).size() / 4.0, (39 * 1152 - 15948) * 44100 / 32000.0, 16.0);
 }
 
 TEST_F(QuorSourceTest, DecodeOrSeekBeforeOpenNamesQuorErrorParam) {
