@@ -402,9 +402,11 @@ template <bool kTwo, bool kEscapes, bool kInside, int kStep>
 }
 
 // Decodes `count` pairs from line on at `step` apart. Returns nonzero when
-// a value is. kInside: every refill reads inside the buffer. kStep: the
-// step when known in advance (1, the lines of long blocks), else 0.
-template <bool kEscapes, bool kInside, int kStep = 0>
+// a value is. kLooks: through the table's pair lookup, else code by code
+// (with escapes, one pair a refill). kInside: every refill reads inside
+// the buffer. kStep: the step when known in advance (1, the lines of long
+// blocks), else 0.
+template <bool kEscapes, bool kLooks, bool kInside, int kStep = 0>
 [[gnu::always_inline]] inline unsigned decode_pair_run(BitCache& bits, const PairTable& table,
                                                        double band_value, double* line,
                                                        int runtime_step, int count) {
@@ -413,6 +415,15 @@ template <bool kEscapes, bool kInside, int kStep = 0>
     const int step = kStep > 0 ? kStep : runtime_step;
     unsigned nonzero = 0;
     int left = count;
+    if constexpr (!kLooks) {
+        static_assert(kEscapes);
+        for (; left > 0; --left, line += 2 * step) {
+            refill<kInside>(bits);
+            nonzero |=
+                static_cast<unsigned>(decode_pair<kEscapes>(bits, table, band_value, line, step));
+        }
+        return nonzero;
+    }
     while (left > 1) {
         refill<kInside>(bits);
         decode_look<true, kEscapes, kInside, kStep>(bits, table, band_value, line, step, left,
@@ -437,14 +448,14 @@ template <bool kEscapes, bool kInside, int kStep = 0>
 //
 // The lookups give each pair's whole length, so the next code's position
 // never waits for the values of this one.
-template <bool kEscapes, typename Cursor>
+template <bool kEscapes, bool kLooks, typename Cursor>
 [[gnu::noinline]] int decode_region_pairs(BitCache& cache, double* lines, Cursor& bands, int pairs,
                                           unsigned table_select, int& used) {
     const Layer3Tables& tables = layer3_tables();
-    const PairTable table{huffman_tables[table_select].tree,
-                          tables.huffman_lookup[table_select].entries,
-                          &tables.pair_lookup[pair_lookup_index(static_cast<int>(table_select))],
-                          signed_powers(), huffman_tables[table_select].linbits};
+    const PairTable table{
+        huffman_tables[table_select].tree, tables.huffman_lookup[table_select].entries,
+        kLooks ? &tables.pair_lookup[pair_lookup_index(static_cast<int>(table_select))] : nullptr,
+        signed_powers(), huffman_tables[table_select].linbits};
     // A local copy: the stores to the lines cannot change it, so it stays
     // in registers.
     BitCache bits = cache;
@@ -466,12 +477,13 @@ template <bool kEscapes, typename Cursor>
                                      ? (bits.buffer.size - bits.next_byte - 16) / 8
                                      : 0;
         const int inside = static_cast<int>(std::min<std::size_t>(room, count));
-        unsigned nonzero =
-            step == 1
-                ? decode_pair_run<kEscapes, true, 1>(bits, table, band_value, line, step, inside)
-                : decode_pair_run<kEscapes, true>(bits, table, band_value, line, step, inside);
+        unsigned nonzero = step == 1
+                               ? decode_pair_run<kEscapes, kLooks, true, 1>(bits, table, band_value,
+                                                                            line, step, inside)
+                               : decode_pair_run<kEscapes, kLooks, true>(bits, table, band_value,
+                                                                         line, step, inside);
         if (inside < count) {
-            nonzero |= decode_pair_run<kEscapes, false>(
+            nonzero |= decode_pair_run<kEscapes, kLooks, false>(
                 bits, table, band_value, line + 2 * step * inside, step, count - inside);
         }
         if (nonzero != 0) {
@@ -488,9 +500,12 @@ template <bool kEscapes, typename Cursor>
 template <typename Cursor>
 int decode_region(BitCache& cache, double* lines, Cursor& bands, int pairs, unsigned table_select,
                   int& used) {
-    return huffman_tables[table_select].linbits > 0
-               ? decode_region_pairs<true>(cache, lines, bands, pairs, table_select, used)
-               : decode_region_pairs<false>(cache, lines, bands, pairs, table_select, used);
+    if (huffman_tables[table_select].linbits == 0) {
+        return decode_region_pairs<false, true>(cache, lines, bands, pairs, table_select, used);
+    }
+    return table_select < kFirstTableWithoutPairLookup
+               ? decode_region_pairs<true, true>(cache, lines, bands, pairs, table_select, used)
+               : decode_region_pairs<true, false>(cache, lines, bands, pairs, table_select, used);
 }
 
 // The longest count1 quadruple: a 6-bit code and four sign bits.

@@ -51,11 +51,13 @@ struct PairLookup {
     std::uint8_t values[1 << kPairLookupBits][4];
 };
 
-// The tables whose pair lookups differ: 0-15 their own, 16-23 and 24-31
-// share a tree each (and escape values leave the lookup).
-inline constexpr int kPairLookupCount = 18;
+// Tables 0-23 have pair lookups: 0-15 their own, 16-23 one for their
+// shared tree (escape values leave the lookup). The codes of tables 24-31
+// are too long for a look to hold their pairs often enough to pay.
+inline constexpr int kPairLookupCount = 17;
+inline constexpr int kFirstTableWithoutPairLookup = 24;
 inline constexpr int pair_lookup_index(int table) {
-    return table < 16 ? table : (table < 24 ? 16 : 17);
+    return table < 16 ? table : 16;
 }
 
 // Walks the tree of pair table `table` along every pattern of

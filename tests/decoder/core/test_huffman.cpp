@@ -135,7 +135,7 @@ SignedPair signed_pair(const ListedCode& code, bool x_negative, bool escape_tabl
 // too when both fit.
 TEST_F(HuffmanListing, PairLookupHoldsThePairsThatFitWithTheirSigns) {
     auto lookup = std::make_unique<PairLookup>();
-    for (int table = 0; table < quad_table_a; ++table) {
+    for (int table = 0; table < kFirstTableWithoutPairLookup; ++table) {
         build_pair_lookup(table, *lookup);
         const bool escape_table = huffman_tables[table].linbits > 0;
         for (const ListedCode& first_code : own_codes(table).codes) {
