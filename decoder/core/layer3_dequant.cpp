@@ -14,6 +14,8 @@
 namespace tesk::quor {
 namespace {
 
+using Doubles2 = double __attribute__((vector_size(2 * sizeof(double))));
+
 // Preemphasis shifts of the long bands, applied when preflag is set.
 constexpr unsigned kPretab[kLongBands] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                           1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
@@ -188,8 +190,12 @@ int scale_long_bands(double* lines, int highest_line, const BandWalk& walk,
         const double value =
             gain_value(long_band_gain_position(granule, scale_factors.store[band], entry.band));
         double* line = lines + entry.first_line;
-        for (int i = 0; i < 2 * entry.pairs; ++i) {
-            line[i] *= value;
+        // A pair of lines to a vector.
+        for (int i = 0; i < 2 * entry.pairs; i += 2) {
+            Doubles2 pair;
+            std::memcpy(&pair, line + i, sizeof pair);
+            pair *= value;
+            std::memcpy(line + i, &pair, sizeof pair);
         }
     }
     return band;
@@ -276,8 +282,6 @@ const double* signed_powers() {
     }();
     return table.get();
 }
-
-using Doubles2 = double __attribute__((vector_size(2 * sizeof(double))));
 
 // The table of a region and what decoding its pairs needs.
 struct PairTable {
@@ -549,8 +553,18 @@ int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double ba
         const int flags = entry.value;
         const auto signs = static_cast<int>((bits.word << entry.length) >> 60);
         const auto& factors = kQuadrupleFactors[16 * flags + signs];
-        for (int i = 0; i < 4; ++i) {
-            line[i * step] = factors[i] * band_value;
+        if (step == 1) {
+            // Two lines to a vector.
+            for (int i = 0; i < 4; i += 2) {
+                Doubles2 pair;
+                std::memcpy(&pair, &factors[i], sizeof pair);
+                pair *= band_value;
+                std::memcpy(line + i, &pair, sizeof pair);
+            }
+        } else {
+            for (int i = 0; i < 4; ++i) {
+                line[i * step] = factors[i] * band_value;
+            }
         }
         take_bits(bits, entry.pair_bits);
         flags_seen |= flags;
