@@ -14,9 +14,23 @@
 namespace tesk::quor {
 namespace {
 
+using Doubles2 = double __attribute__((vector_size(2 * sizeof(double))));
+
 // Preemphasis shifts of the long bands, applied when preflag is set.
 constexpr unsigned kPretab[kLongBands] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                           1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
+
+// The shift of the granule's scale factors.
+int scale_shift(const GranuleInfo& granule) {
+    return 1 + static_cast<int>(granule.scalefac_scale);
+}
+
+// The gain-table position of long band `band` with scale factor `sf`.
+int long_band_gain_position(const GranuleInfo& granule, unsigned sf, int band) {
+    const bool pretab = granule.block_type != 2 && granule.preflag != 0;
+    const unsigned pt = pretab ? kPretab[band] : 0u;
+    return granule.granule_gain + static_cast<int>((sf + pt) << scale_shift(granule));
+}
 
 // Walks the bands of a granule pair by pair, giving the line position, the
 // step to the next line and the band's dequantisation factor, and keeps
@@ -26,8 +40,7 @@ public:
     BandCursor(const BandWalk& walk, ScaleFactors scale_factors, const GranuleInfo& granule,
                bool mixed)
         : walk_(walk), scale_factors_(scale_factors), granule_(granule),
-          pretab_(granule.block_type != 2 && granule.preflag != 0),
-          shift_(1 + static_cast<int>(granule.scalefac_scale)) {
+          shift_(scale_shift(granule)) {
         const int start = mixed ? 2 : -1;
         std::fill(std::begin(highest_), std::end(highest_), start);
         highest_[kLongWindow] = -1;
@@ -71,6 +84,8 @@ public:
 
     double band_value() const { return band_value_; }
     void mark_nonzero() { nonzero_ = true; }
+    // A nonzero value at `line`, one of the pairs taken.
+    void mark_line(int /*line*/) { mark_nonzero(); }
     // The highest band of the window holding a nonzero value, up to the
     // current pair.
     int highest(int window) {
@@ -102,8 +117,7 @@ private:
     int band_gain_position() const {
         const unsigned sf = scale_factors_.store[entry_index_];
         if (entry_->window == kLongWindow) {
-            const unsigned pt = pretab_ ? kPretab[entry_->band] : 0u;
-            return granule_.granule_gain + static_cast<int>((sf + pt) << shift_);
+            return long_band_gain_position(granule_, sf, entry_->band);
         }
         return granule_.window_gain[entry_->window] + static_cast<int>(sf << shift_);
     }
@@ -111,7 +125,6 @@ private:
     const BandWalk& walk_;
     ScaleFactors scale_factors_;
     const GranuleInfo& granule_;
-    bool pretab_;
     int shift_;
     int entry_index_ = -1;
     const BandWalkEntry* entry_ = nullptr;
@@ -123,6 +136,70 @@ private:
     bool nonzero_ = false; // a nonzero value in the current entry, not yet recorded
     int highest_[4];
 };
+
+// The lines of a long-block granule as one entry from line 0 to the end of
+// its band walk, at step 1 and band value 1: the Huffman runs go from
+// region to region without stopping at band boundaries, and
+// scale_long_bands scales the bands after. The lines show which values
+// are nonzero, but for a value whose sign bit the granule's end cut off,
+// which mark_line records.
+class FlatCursor {
+public:
+    explicit FlatCursor(const BandWalk& walk)
+        : end_(walk.entries[walk.size - 1].first_line + 2 * walk.entries[walk.size - 1].pairs) {}
+
+    bool next_pair() { return take_pairs(1) == 1; }
+    int take_pairs(int wanted) {
+        const int taken = std::min(wanted, pairs_left());
+        run_position_ = position_;
+        position_ += 2 * taken;
+        return taken;
+    }
+    bool open_entry() const { return pairs_left() > 0; }
+    int pairs_left() const { return (end_ - position_) / 2; }
+    int position() const { return run_position_; }
+    static int step() { return 1; }
+    int take_position() { return run_position_++; }
+    static double band_value() { return 1.0; }
+    static void mark_nonzero() {}
+    void mark_line(int line) { marked_ = std::max(marked_, line); }
+
+    // The highest line holding a nonzero value or marked, or -1.
+    int highest_line(const double* lines) const {
+        int line = position_ - 1;
+        while (line > marked_ && lines[line] == 0.0) {
+            --line;
+        }
+        return line;
+    }
+
+private:
+    int end_;
+    int position_ = 0;     // the lines up to it are taken
+    int run_position_ = 0; // next line of the pairs taken
+    int marked_ = -1;
+};
+
+// Scales the long bands of the walk up to the one holding `highest_line`
+// by their dequantisation factors. Returns the number of bands scaled.
+int scale_long_bands(double* lines, int highest_line, const BandWalk& walk,
+                     ScaleFactors scale_factors, const GranuleInfo& granule) {
+    int band = 0;
+    for (; band < walk.size && walk.entries[band].first_line <= highest_line; ++band) {
+        const BandWalkEntry& entry = walk.entries[band];
+        const double value =
+            gain_value(long_band_gain_position(granule, scale_factors.store[band], entry.band));
+        double* line = lines + entry.first_line;
+        // A pair of lines to a vector.
+        for (int i = 0; i < 2 * entry.pairs; i += 2) {
+            Doubles2 pair;
+            std::memcpy(&pair, line + i, sizeof pair);
+            pair *= value;
+            std::memcpy(line + i, &pair, sizeof pair);
+        }
+    }
+    return band;
+}
 
 // Valid bits of the word after a refill at least.
 constexpr int kWordBits = 56;
@@ -210,6 +287,7 @@ const double* signed_powers() {
 struct PairTable {
     const std::int16_t* tree;
     const LookupEntry* entries;
+    const PairLookup* pairs;
     const double* signed_power; // signed_powers()
     int linbits;
 };
@@ -267,43 +345,121 @@ std::size_t bit_position(const BitCache& cache) {
     return 8 * cache.next_byte - static_cast<std::size_t>(cache.count);
 }
 
-// Decodes `count` pairs from line on at `step` apart. Returns their leaves
-// ORed. kInside: every refill reads inside the buffer. kStep: the step when
-// known in advance (1, the lines of long blocks), else 0.
-template <bool kEscapes, bool kInside, int kStep = 0>
-[[gnu::always_inline]] inline int decode_pair_run(BitCache& bits, const PairTable& table,
-                                                  double band_value, double* line, int runtime_step,
-                                                  int count) {
-    const int step = kStep > 0 ? kStep : runtime_step;
-    int nonzero = 0;
-    int left = count;
-    if (!kEscapes) {
-        for (; left > 1; left -= 2, line += 4 * step) {
-            refill<kInside>(bits);
-            nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
-            nonzero |= decode_pair<kEscapes>(bits, table, band_value, line + 2 * step, step);
+// Stores `count` (2 or 4) values of a look, `values` of the signed
+// magnitudes, from line on at `step` apart.
+template <int kStep>
+[[gnu::always_inline]] inline void store_looked(const PairTable& table, const std::uint8_t* values,
+                                                int count, double band_value, double* line,
+                                                int step) {
+    const double* power = table.signed_power;
+    for (int i = 0; i < count; i += 2) {
+        if constexpr (kStep == 1) {
+            // Two lines to a vector.
+            const Doubles2 magnitudes = {power[values[i]], power[values[i + 1]]};
+            const Doubles2 products = magnitudes * band_value;
+            std::memcpy(line + i, &products, sizeof products);
+        } else {
+            line[i * step] = power[values[i]] * band_value;
+            line[(i + 1) * step] = power[values[i + 1]] * band_value;
         }
     }
-    for (; left > 0; --left, line += 2 * step) {
+}
+
+// Decodes the pairs at the top of the cache's word into line on at `step`
+// apart, takes their bits, moves `line` past them and counts them off
+// `left`: kTwo (at least two left), the two the pair lookup holds whole,
+// or the one it holds, storing zeros in the next pair's lines; else the
+// first only. A pair the lookup does not hold is decoded code by code. ORs
+// their values into `nonzero`.
+//
+// A look takes at most kPairLookupBits bits; a pair decoded code by code
+// up to 21 bits without escapes and 47 with them, so those refill the
+// cache before and after it, leaving the room they found.
+template <bool kTwo, bool kEscapes, bool kInside, int kStep>
+[[gnu::always_inline]] inline void decode_look(BitCache& bits, const PairTable& table,
+                                               double band_value, double*& line, int step,
+                                               int& left, unsigned& nonzero) {
+    const auto pattern = static_cast<std::size_t>(bits.word >> (64 - kPairLookupBits));
+    const PairLookup& lookup = *table.pairs;
+    if (lookup.pairs[pattern] == 0) [[unlikely]] {
+        if constexpr (kEscapes) {
+            refill<kInside>(bits);
+        }
+        nonzero |=
+            static_cast<unsigned>(decode_pair<kEscapes>(bits, table, band_value, line, step));
+        if constexpr (kEscapes) {
+            refill<kInside>(bits);
+        }
+        --left;
+        line += 2 * step;
+        return;
+    }
+    const std::uint8_t* values = lookup.values[pattern];
+    store_looked<kStep>(table, values, kTwo ? 4 : 2, band_value, line, step);
+    std::uint32_t held = 0;
+    std::memcpy(&held, values, kTwo ? 4 : 2);
+    nonzero |= held;
+    const int pairs = kTwo ? lookup.pairs[pattern] : 1;
+    take_bits(bits, kTwo ? lookup.bits[pattern] : lookup.first_bits[pattern]);
+    left -= pairs;
+    line += 2 * step * pairs;
+}
+
+// Decodes `count` pairs from line on at `step` apart. Returns nonzero when
+// a value is. kLooks: through the table's pair lookup, else code by code
+// (with escapes, one pair a refill). kInside: every refill reads inside
+// the buffer. kStep: the step when known in advance (1, the lines of long
+// blocks), else 0.
+template <bool kEscapes, bool kLooks, bool kInside, int kStep = 0>
+[[gnu::always_inline]] inline unsigned decode_pair_run(BitCache& bits, const PairTable& table,
+                                                       double band_value, double* line,
+                                                       int runtime_step, int count) {
+    // Room for two looks, or two pairs code by code without escapes.
+    static_assert(2 * kPairLookupBits <= kWordBits && 2 * 21 <= kWordBits);
+    const int step = kStep > 0 ? kStep : runtime_step;
+    unsigned nonzero = 0;
+    int left = count;
+    if constexpr (!kLooks) {
+        static_assert(kEscapes);
+        for (; left > 0; --left, line += 2 * step) {
+            refill<kInside>(bits);
+            nonzero |=
+                static_cast<unsigned>(decode_pair<kEscapes>(bits, table, band_value, line, step));
+        }
+        return nonzero;
+    }
+    while (left > 1) {
         refill<kInside>(bits);
-        nonzero |= decode_pair<kEscapes>(bits, table, band_value, line, step);
+        decode_look<true, kEscapes, kInside, kStep>(bits, table, band_value, line, step, left,
+                                                    nonzero);
+        if (left < 2) {
+            break;
+        }
+        decode_look<true, kEscapes, kInside, kStep>(bits, table, band_value, line, step, left,
+                                                    nonzero);
+    }
+    if (left > 0) {
+        refill<kInside>(bits);
+        decode_look<false, kEscapes, kInside, kStep>(bits, table, band_value, line, step, left,
+                                                     nonzero);
     }
     return nonzero;
 }
 
-// Decodes the big-values pairs of one region, band entry by band entry.
-// Returns 0, or FRAME_CORRUPT when a pair lies outside the granule.
+// Decodes the big-values pairs of one region, entry by entry of the
+// cursor (a band, or the rest of a long-block granule). Returns 0, or
+// FRAME_CORRUPT when a pair lies outside the granule.
 //
-// The lookup gives each pair's whole length, so the next code's position
-// never waits for the values of this one. A refill leaves room for two
-// pairs without escapes (19 + 2 bits at most each) or one with them
-// (19 + 2 * (1 + 13) bits at most).
-template <bool kEscapes>
-[[gnu::noinline]] int decode_region_pairs(BitCache& cache, double* lines, BandCursor& bands,
-                                          int pairs, unsigned table_select, int& used) {
-    const PairTable table{huffman_tables[table_select].tree,
-                          layer3_tables().huffman_lookup[table_select].entries, signed_powers(),
-                          huffman_tables[table_select].linbits};
+// The lookups give each pair's whole length, so the next code's position
+// never waits for the values of this one.
+template <bool kEscapes, bool kLooks, typename Cursor>
+[[gnu::noinline]] int decode_region_pairs(BitCache& cache, double* lines, Cursor& bands, int pairs,
+                                          unsigned table_select, int& used) {
+    const Layer3Tables& tables = layer3_tables();
+    const PairTable table{
+        huffman_tables[table_select].tree, tables.huffman_lookup[table_select].entries,
+        kLooks ? &tables.pair_lookup[pair_lookup_index(static_cast<int>(table_select))] : nullptr,
+        signed_powers(), huffman_tables[table_select].linbits};
     // A local copy: the stores to the lines cannot change it, so it stays
     // in registers.
     BitCache bits = cache;
@@ -317,17 +473,22 @@ template <bool kEscapes>
         }
         const double band_value = bands.band_value();
         double* line = lines + bands.position();
-        // The k-th refill of the run reads 8 bytes from at most
-        // (47 k + 63) / 8 bytes past next_byte: a pair takes 47 bits at most.
-        const std::size_t last_byte = bits.next_byte + 8 * static_cast<std::size_t>(count) + 16;
-        int nonzero = 0;
-        if (last_byte > bits.buffer.size) {
-            nonzero = decode_pair_run<kEscapes, false>(bits, table, band_value, line, step, count);
-        } else if (step == 1) {
-            nonzero =
-                decode_pair_run<kEscapes, true, 1>(bits, table, band_value, line, step, count);
-        } else {
-            nonzero = decode_pair_run<kEscapes, true>(bits, table, band_value, line, step, count);
+        // A refill after b bits of the run reads 8 bytes from at most
+        // (b + 63) / 8 bytes past next_byte, and a pair takes 47 bits at
+        // most: the refills of the first `inside` pairs read inside the
+        // buffer.
+        const std::size_t room = bits.buffer.size > bits.next_byte + 16
+                                     ? (bits.buffer.size - bits.next_byte - 16) / 8
+                                     : 0;
+        const int inside = static_cast<int>(std::min<std::size_t>(room, count));
+        unsigned nonzero = step == 1
+                               ? decode_pair_run<kEscapes, kLooks, true, 1>(bits, table, band_value,
+                                                                            line, step, inside)
+                               : decode_pair_run<kEscapes, kLooks, true>(bits, table, band_value,
+                                                                         line, step, inside);
+        if (inside < count) {
+            nonzero |= decode_pair_run<kEscapes, kLooks, false>(
+                bits, table, band_value, line + 2 * step * inside, step, count - inside);
         }
         if (nonzero != 0) {
             bands.mark_nonzero();
@@ -340,11 +501,15 @@ template <bool kEscapes>
 }
 
 // Decodes the big-values pairs of one region. Returns 0, or FRAME_CORRUPT.
-int decode_region(BitCache& cache, double* lines, BandCursor& bands, int pairs,
-                  unsigned table_select, int& used) {
-    return huffman_tables[table_select].linbits > 0
-               ? decode_region_pairs<true>(cache, lines, bands, pairs, table_select, used)
-               : decode_region_pairs<false>(cache, lines, bands, pairs, table_select, used);
+template <typename Cursor>
+int decode_region(BitCache& cache, double* lines, Cursor& bands, int pairs, unsigned table_select,
+                  int& used) {
+    if (huffman_tables[table_select].linbits == 0) {
+        return decode_region_pairs<false, true>(cache, lines, bands, pairs, table_select, used);
+    }
+    return table_select < kFirstTableWithoutPairLookup
+               ? decode_region_pairs<true, true>(cache, lines, bands, pairs, table_select, used)
+               : decode_region_pairs<true, false>(cache, lines, bands, pairs, table_select, used);
 }
 
 // The longest count1 quadruple: a 6-bit code and four sign bits.
@@ -388,8 +553,18 @@ int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double ba
         const int flags = entry.value;
         const auto signs = static_cast<int>((bits.word << entry.length) >> 60);
         const auto& factors = kQuadrupleFactors[16 * flags + signs];
-        for (int i = 0; i < 4; ++i) {
-            line[i * step] = factors[i] * band_value;
+        if (step == 1) {
+            // Two lines to a vector.
+            for (int i = 0; i < 4; i += 2) {
+                Doubles2 pair;
+                std::memcpy(&pair, &factors[i], sizeof pair);
+                pair *= band_value;
+                std::memcpy(line + i, &pair, sizeof pair);
+            }
+        } else {
+            for (int i = 0; i < 4; ++i) {
+                line[i * step] = factors[i] * band_value;
+            }
         }
         take_bits(bits, entry.pair_bits);
         flags_seen |= flags;
@@ -414,7 +589,8 @@ int decode_quadruple_run(BitCache& cache, const HuffmanLookup& lookup, double ba
 // Stores a pair of a quadruple's values, `factors` of the band's value, at
 // the next pair of the band walk. Returns 0, or FRAME_CORRUPT when the walk
 // or the granule ends.
-int store_quadruple_pair(const double* factors, double* lines, BandCursor& bands) {
+template <typename Cursor>
+int store_quadruple_pair(const double* factors, double* lines, Cursor& bands) {
     if (bands.take_pairs(1) == 0 || bands.position() + bands.step() >= kLinesPerGranule) {
         return FRAME_CORRUPT;
     }
@@ -428,8 +604,9 @@ int store_quadruple_pair(const double* factors, double* lines, BandCursor& bands
 
 // Decodes a quadruple whose bits are within the budget and whose second
 // pair starts the next band entry. Returns 0, or FRAME_CORRUPT.
+template <typename Cursor>
 int decode_quadruple_across(BitCache& cache, const HuffmanLookup& lookup, double* lines,
-                            BandCursor& bands, int& used) {
+                            Cursor& bands, int& used) {
     refill(cache);
     const LookupEntry entry = lookup.entries[cache.word >> (64 - kLookupBits)];
     const auto signs = static_cast<int>((cache.word << entry.length) >> 60);
@@ -444,8 +621,9 @@ int decode_quadruple_across(BitCache& cache, const HuffmanLookup& lookup, double
 
 // Decodes one quadruple value by value, stopping where the bits run out.
 // Returns 0 to go on, 1 when the bits ran out, or FRAME_CORRUPT.
+template <typename Cursor>
 int decode_quadruple_within(BitCache& cache, const HuffmanLookup& lookup, double* lines,
-                            BandCursor& bands, int budget, int& used) {
+                            Cursor& bands, int budget, int& used) {
     refill(cache);
     // Quadruple codes are at most 6 bits: the lookup holds every one.
     const LookupEntry entry = lookup.entries[cache.word >> (64 - kLookupBits)];
@@ -468,7 +646,7 @@ int decode_quadruple_within(BitCache& cache, const HuffmanLookup& lookup, double
         if ((flags & (8 >> i)) == 0) {
             continue;
         }
-        bands.mark_nonzero();
+        bands.mark_line(position);
         if (used >= budget) {
             return 1;
         }
@@ -485,7 +663,8 @@ int decode_quadruple_within(BitCache& cache, const HuffmanLookup& lookup, double
 //
 // Where a band entry holds whole quadruples and the bits cannot run out
 // within them they are decoded as one run; the others go value by value.
-int decode_quadruples(BitCache& cache, double* lines, BandCursor& bands, int quadruples,
+template <typename Cursor>
+int decode_quadruples(BitCache& cache, double* lines, Cursor& bands, int quadruples,
                       const GranuleInfo& granule, int budget, int& used) {
     const HuffmanLookup& lookup =
         layer3_tables().huffman_lookup[quad_table_a + granule.count1table_select];
@@ -527,7 +706,8 @@ int decode_quadruples(BitCache& cache, double* lines, BandCursor& bands, int qua
 
 // Decodes the big values and the quadruples of the granule, counting the
 // bits taken in `used`. Returns 0, or FRAME_CORRUPT.
-int decode_lines(BitCache& cache, double* lines, BandCursor& bands, const GranuleInfo& granule,
+template <typename Cursor>
+int decode_lines(BitCache& cache, double* lines, Cursor& bands, const GranuleInfo& granule,
                  int budget, int& used) {
     const HuffmanRegions regions = huffman_regions(granule);
     for (int region = 0; region < 3; ++region) {
@@ -554,6 +734,37 @@ void record_band_limits(BandCursor& bands, GranuleInfo& granule, int row) {
                                   : tables.long_subband_limit[row][granule.long_band_limit];
 }
 
+// decode_lines over the walk's bands, recording the band limits when done.
+int decode_by_bands(BitCache& cache, double* lines, const BandWalk& walk,
+                    ScaleFactors scale_factors, GranuleInfo& granule, int row, int budget,
+                    int& used) {
+    const bool mixed = granule.block_type == 2 && granule.mixed_block_flag != 0;
+    BandCursor bands(walk, scale_factors, granule, mixed);
+    const int result = decode_lines(cache, lines, bands, granule, budget, used);
+    if (result == 0) {
+        record_band_limits(bands, granule, row);
+    }
+    return result;
+}
+
+// decode_lines of a long-block granule with the lines unscaled, then the
+// bands scaled up to the highest holding a nonzero value, which gives the
+// band limits.
+int decode_long_flat(BitCache& cache, double* lines, const BandWalk& walk,
+                     ScaleFactors scale_factors, GranuleInfo& granule, int row, int budget,
+                     int& used) {
+    FlatCursor flat(walk);
+    const int result = decode_lines(cache, lines, flat, granule, budget, used);
+    if (result == 0) {
+        const int bands =
+            scale_long_bands(lines, flat.highest_line(lines), walk, scale_factors, granule);
+        granule.long_band_limit = static_cast<unsigned>(bands);
+        std::fill(std::begin(granule.short_band_limit), std::end(granule.short_band_limit), 0u);
+        granule.active_subbands = layer3_tables().long_subband_limit[row][bands];
+    }
+    return result;
+}
+
 } // namespace
 
 int decode_spectrum(BitReader& reader, double* lines, ScaleFactors scale_factors,
@@ -566,15 +777,18 @@ int decode_spectrum(BitReader& reader, double* lines, ScaleFactors scale_factors
     const BandWalk& walk = !short_blocks ? tables.long_walk[sample_rate_index]
                            : mixed       ? tables.mixed_walk[sample_rate_index]
                                          : tables.short_walk[sample_rate_index];
-    BandCursor bands(walk, scale_factors, granule, mixed);
+    // Long blocks whose scale factors cover the walk decode without
+    // stopping at band boundaries.
+    const auto decode =
+        !short_blocks && scale_factors.end >= walk.size ? decode_long_flat : decode_by_bands;
     int used = 0;
     BitCache cache = open_cache(reader);
-    const int result = decode_lines(cache, lines, bands, granule, budget, used);
+    const int result =
+        decode(cache, lines, walk, scale_factors, granule, sample_rate_index, budget, used);
     skip_bits(reader, used);
     if (result != 0) {
         return result;
     }
-    record_band_limits(bands, granule, sample_rate_index);
     if (used > budget) {
         return 1;
     }

@@ -33,6 +33,37 @@ struct HuffmanLookup {
 // kLookupBits bits.
 void build_huffman_lookup(int table, HuffmanLookup& lookup);
 
+// Up to two big-values pairs, codes and sign bits, read from one look at
+// the first kPairLookupBits bits of a pair table. The look's fields lie in
+// separate arrays by pattern, so that the bits taken, which the next look
+// waits for, come from a small one.
+inline constexpr int kPairLookupBits = 10;
+
+struct PairLookup {
+    // Pairs the pattern holds whole: 0 (the first pair's code, sign bits or
+    // escape bits run past it), 1 or 2.
+    std::uint8_t pairs[1 << kPairLookupBits];
+    std::uint8_t bits[1 << kPairLookupBits];       // the bits the pairs held take
+    std::uint8_t first_bits[1 << kPairLookupBits]; // the bits the first pair takes
+    // Each value of the pairs held (x then y of the first pair, then of the
+    // second) as 2 v, plus 1 when negative; 0 for a zero value and for the
+    // values of a second pair not held.
+    std::uint8_t values[1 << kPairLookupBits][4];
+};
+
+// Tables 0-23 have pair lookups: 0-15 their own, 16-23 one for their
+// shared tree (escape values leave the lookup). The codes of tables 24-31
+// are too long for a look to hold their pairs often enough to pay.
+inline constexpr int kPairLookupCount = 17;
+inline constexpr int kFirstTableWithoutPairLookup = 24;
+inline constexpr int pair_lookup_index(int table) {
+    return table < 16 ? table : 16;
+}
+
+// Walks the tree of pair table `table` along every pattern of
+// kPairLookupBits bits for the pairs the pattern holds whole.
+void build_pair_lookup(int table, PairLookup& lookup);
+
 // The longest code of any table.
 inline constexpr int kMaxCodeBits = 19;
 

@@ -194,6 +194,9 @@ std::unique_ptr<Layer3Tables> build_tables() {
     for (int table = 0; table < huffman_table_count; ++table) {
         build_huffman_lookup(table, tables->huffman_lookup[table]);
     }
+    for (int table = 0; table < kFirstTableWithoutPairLookup; ++table) {
+        build_pair_lookup(table, tables->pair_lookup[pair_lookup_index(table)]);
+    }
     return tables;
 }
 

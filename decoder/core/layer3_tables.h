@@ -69,6 +69,7 @@ struct Layer3Tables {
     ImdctTables<double, Lanes4> imdct;
     ImdctTables<float, Floats8> imdct_single;
     HuffmanLookup huffman_lookup[huffman_table_count];
+    PairLookup pair_lookup[kPairLookupCount]; // by pair_lookup_index
     double alias_cs[8];
     double alias_ca[8];
 };

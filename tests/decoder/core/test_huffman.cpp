@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -102,6 +103,67 @@ TEST_F(HuffmanListing, EveryCodeDecodesToItsValueWithItsLength) {
             EXPECT_EQ(bits, static_cast<int>(code.bits.size()))
                 << "table " << table << " code " << code.bits;
             EXPECT_LE(bits, kMaxCodeBits) << "table " << table << " code " << code.bits;
+        }
+    }
+}
+
+// A pair code with its sign bits, x negative and y positive (or the other
+// way round), its values as the pair lookup gives them (2 v, plus 1 when
+// negative) and whether it has escape bits.
+struct SignedPair {
+    std::string bits;
+    int values[2];
+    bool escapes;
+};
+
+SignedPair signed_pair(const ListedCode& code, bool x_negative, bool escape_table) {
+    SignedPair pair{code.bits, {0, 0}, false};
+    const int magnitudes[2] = {code.value >> 4, code.value & 15};
+    for (int i = 0; i < 2; ++i) {
+        const bool negative = (i == 0) == x_negative;
+        pair.escapes = pair.escapes || (escape_table && magnitudes[i] == 15);
+        if (magnitudes[i] != 0) {
+            pair.bits += negative ? "1" : "0";
+            pair.values[i] = 2 * magnitudes[i] + (negative ? 1 : 0);
+        }
+    }
+    return pair;
+}
+
+// Every two listed pairs of a table, ones after them: the look holds the
+// first when its code and signs fit and it has no escape bits, the second
+// too when both fit.
+TEST_F(HuffmanListing, PairLookupHoldsThePairsThatFitWithTheirSigns) {
+    auto lookup = std::make_unique<PairLookup>();
+    for (int table = 0; table < kFirstTableWithoutPairLookup; ++table) {
+        build_pair_lookup(table, *lookup);
+        const bool escape_table = huffman_tables[table].linbits > 0;
+        for (const ListedCode& first_code : own_codes(table).codes) {
+            const SignedPair first = signed_pair(first_code, true, escape_table);
+            const bool first_held = !first.escapes && first.bits.size() <= kPairLookupBits;
+            for (const ListedCode& second_code : own_codes(table).codes) {
+                const SignedPair second = signed_pair(second_code, false, escape_table);
+                const std::string bits =
+                    first.bits + second.bits + std::string(kPairLookupBits, '1');
+                const int pattern = std::stoi(bits.substr(0, kPairLookupBits), nullptr, 2);
+                const bool second_held = first_held && !second.escapes &&
+                                         first.bits.size() + second.bits.size() <= kPairLookupBits;
+                const std::string where = "table " + std::to_string(table) + " codes " + bits;
+                ASSERT_EQ(lookup->pairs[pattern], (first_held ? 1 : 0) + (second_held ? 1 : 0))
+                    << where;
+                if (!first_held) {
+                    break;
+                }
+                EXPECT_EQ(lookup->first_bits[pattern], first.bits.size()) << where;
+                EXPECT_EQ(lookup->bits[pattern],
+                          first.bits.size() + (second_held ? second.bits.size() : 0))
+                    << where;
+                const int* values[2] = {first.values, second.values};
+                for (int v = 0; v < 4; ++v) {
+                    const int expected = v < 2 || second_held ? values[v / 2][v % 2] : 0;
+                    EXPECT_EQ(lookup->values[pattern][v], expected) << where << " value " << v;
+                }
+            }
         }
     }
 }
