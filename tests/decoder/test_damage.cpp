@@ -187,10 +187,15 @@ TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
                     std::max(largest, std::abs(damaged.samples[i] - clean.samples[i + shift]));
             }
             EXPECT_LE(largest, 1) << name;
-            // Seeks into the damage and three quarters in give the decode's samples.
+            // Seeks into the last damaged frame and three quarters in give the
+            // decode's samples. A fresh decoder that seeks into a run of frames
+            // whose CRC fails has seen no word pass and plays them unprotected:
+            // that seek lands on the run's first frame, which its pre-roll leads.
             const std::size_t perChannel = size / channels;
             const auto rate = static_cast<std::size_t>(source.sampleRate);
-            const std::size_t intoDamage = (damage.frame + 1) * frameSamples / channels;
+            const auto last = static_cast<std::size_t>(
+                cut || protectedKind ? damage.frame : damage.frame + damage.count - 1);
+            const std::size_t intoDamage = last * frameSamples / channels;
             for (const std::size_t sample : {intoDamage, perChannel * 3 / 4}) {
                 const auto seekMs = static_cast<std::int32_t>(sample * 1000 / rate + 1);
                 std::int32_t durationMs = 0;
