@@ -105,7 +105,7 @@ std::int32_t CQuorDecoder::Prepare() {
         preparationError_ = input_.GetLastError() != 0 ? input_.GetLastError() : QUOR_ERROR_DECODE;
         return preparationError_;
     }
-    droppedSeen_ = scanner_.DroppedFrames();
+    frameGaps_.Restart(scanner_);
     framePending_ = scanner_.GetState() == CFrameScanner::kFrameComplete;
     nextFrameStart_ = FrameStart(0);
     heldFrame_ = 0;
@@ -402,36 +402,13 @@ void CQuorDecoder::ConcealFrame(std::int64_t start) {
     }
 }
 
+// A frame that does not follow the one before breaks the chain of main data.
 std::int32_t CQuorDecoder::MissingFrames() {
-    const std::int32_t position = scanner_.FramePosition();
-    const std::int32_t expected = expectedPosition_;
-    const CFrameHeader& header = scanner_.CurrentHeader();
-    expectedPosition_ = position + header.frameLength;
-    // A dropped frame (a cut one) is replaced by a frame of concealment.
-    const std::int32_t dropped = scanner_.DroppedFrames() - droppedSeen_;
-    droppedSeen_ = scanner_.DroppedFrames();
-    if (expected < 0 || position == expected) {
-        return 0;
+    const std::int32_t missing = frameGaps_.Follow(scanner_, streamInfo_.AverageFrameLength());
+    if (frameGaps_.Broken()) {
+        frame_decoder_break_chain(*frameDecoder_);
     }
-    return std::max(GapFrames(position - expected, header), dropped);
-}
-
-std::int32_t CQuorDecoder::GapFrames(double gap, const CFrameHeader& header) {
-    frame_decoder_break_chain(*frameDecoder_);
-    const XingHeader& xing = streamInfo_.xing;
-    if (streamInfo_.hasXing && xing.frameCount > 0 && xing.byteCount > 0) {
-        // Frame lengths vary: the gap holds what the average frame implies.
-        const double average = static_cast<double>(xing.byteCount) / xing.frameCount;
-        return static_cast<std::int32_t>(std::clamp(std::floor(gap / average + 0.5), 0.0, 1e6));
-    }
-    // At a constant bit rate, frames lost in place (zeroed, overwritten, a
-    // broken header) leave a gap of whole frames, each a padding slot at most
-    // off the exact length; any other gap is bytes put between frames, which
-    // stand for no time.
-    const double frames = std::floor(gap / header.exactFrameLength + 0.5);
-    const double slack = std::max(frames, 1.0) * header.SlotSize();
-    const bool whole = std::abs(gap - frames * header.exactFrameLength) <= slack;
-    return whole ? static_cast<std::int32_t>(std::clamp(frames, 0.0, 1e6)) : 0;
+    return missing;
 }
 
 // Numbers the frame the scanner just handed out. An input whose frames were
@@ -468,7 +445,7 @@ std::int32_t CQuorDecoder::DecodeNext(bool passOver) {
         missingFrames_ = MissingFrames();
         FollowLeadingFrames();
         FollowFormatChange();
-    } else if (expectedPosition_ < 0) {
+    } else if (!frameGaps_.Following()) {
         MissingFrames();
     }
     const std::int64_t start = nextFrameStart_;
@@ -524,9 +501,8 @@ void CQuorDecoder::Restart(std::int64_t frame) {
     resetNeeded_ = false;
     bytesAvailable_ = 0;
     bytesDelivered_ = 0;
-    expectedPosition_ = -1;
     missingFrames_ = 0;
-    droppedSeen_ = scanner_.DroppedFrames();
+    frameGaps_.Restart(scanner_);
     nextFrameStart_ = FrameStart(frame);
     heldFrame_ = frame - 1;
     lastHeader_.reset();
@@ -553,7 +529,8 @@ bool CQuorDecoder::FindPreRollStart(std::int64_t settled, std::int64_t& start,
     const CStreamInfo::Part& part = streamInfo_.PartOfFrame(settled);
     const std::int32_t reach = ReservoirReach(part.header);
     std::vector<FrameSpan> frames;
-    for (std::int64_t back = reach > 0 ? CStreamInfo::kIndexStride : 0;; back *= 2) {
+    for (std::int64_t back = reach > 0 ? CStreamInfo::kIndexStride : 0;;
+         back = std::max<std::int64_t>(back * 2, CStreamInfo::kIndexStride)) {
         const auto [known, knownPosition] = streamInfo_.IndexedFrame(settled - back);
         if (!WalkFrames(knownPosition, settled - known + 1, frames)) {
             return false;
@@ -564,9 +541,10 @@ bool CQuorDecoder::FindPreRollStart(std::int64_t settled, std::int64_t& start,
             --frame;
             needed -= frames[static_cast<std::size_t>(frame - known)].mainDataBytes;
         }
-        if (needed <= 0 || known <= part.frame) {
-            start = frame;
-            position = frames[static_cast<std::size_t>(frame - known)].position;
+        const std::int64_t chained = std::max(streamInfo_.ChainStart(frame), part.frame);
+        if ((needed <= 0 || known <= part.frame) && chained >= known) {
+            start = chained;
+            position = frames[static_cast<std::size_t>(chained - known)].position;
             return true;
         }
     }

@@ -78,12 +78,10 @@ private:
     // One frame of concealment in place of a frame that did not decode or
     // is missing from the stream.
     void ConcealFrame(std::int64_t start);
-    // Frames missing between the last frame and the frame in hand, from the
-    // bytes between them over the stream's average frame length; a frame
-    // that does not follow the last one breaks the bit reservoir's chain.
+    // Frames missing between the last frame and the frame in hand (see
+    // CFrameGaps); a frame that does not follow the last one breaks the bit
+    // reservoir's chain.
     std::int32_t MissingFrames();
-    // Frames lost in a gap of `gap` bytes in front of a frame of `header`.
-    std::int32_t GapFrames(double gap, const CFrameHeader& header);
     void FollowLeadingFrames();
     void FollowFormatChange();
     void AfterFrame(std::int64_t start);
@@ -115,7 +113,10 @@ private:
     // The frame to start decoding from so that frame settled, and every frame
     // after it, decodes as in a decode from the start: far enough back that
     // a Layer III frame finds all the data its reservoir may take from
-    // earlier frames of its part. False when the input cannot be read there.
+    // earlier frames of its part, and a chain of frames in front of a gap
+    // (the scanner takes up the stream only at a chain, and the frames of
+    // concealment for the gap come out as in the decode from the start).
+    // False when the input cannot be read there.
     bool FindPreRollStart(std::int64_t settled, std::int64_t& start, std::int32_t& position);
     // Stream positions and Layer III main data bytes of count frames from a
     // known frame's position on.
@@ -179,13 +180,10 @@ private:
     QuorCallbacks callbacks_;
     void* user_;
     std::optional<StreamTags> tags_;
-    // Where the frame after the last one handed out starts; -1 when unknown
-    // (at the start and after a seek).
-    std::int32_t expectedPosition_ = -1;
+    // Gaps between the frames handed out since the start or a seek.
+    CFrameGaps frameGaps_;
     // Frames of concealment still due in front of the held frame.
     std::int32_t missingFrames_ = 0;
-    // The scanner's dropped frames already concealed.
-    std::int32_t droppedSeen_ = 0;
     // The number of the frame the scanner holds, counted from the first
     // frame (0).
     std::int64_t heldFrame_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "decoder/core/frame_decoder.h"
@@ -14,6 +15,8 @@ namespace {
 
 constexpr std::int64_t kLargestValue = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kHeldMainData = static_cast<std::int32_t>(kReservoirLead) - 1;
+// The most frames of concealment a gap stands for.
+constexpr double kLargestGap = 1e6;
 
 std::int32_t BigEndian32(const std::uint8_t* p) {
     return static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 24) |
@@ -75,6 +78,44 @@ bool XingHeader::Parse(const CFrameHeader& header, const std::uint8_t* frame, st
     p = field(kScaleFlag, 4);
     vbrScale = p != nullptr ? BigEndian32(p) : -1;
     return true;
+}
+
+std::int32_t FramesInGap(double gap, const CFrameHeader& header, double averageFrame) {
+    if (averageFrame > 0.0) {
+        return static_cast<std::int32_t>(
+            std::clamp(std::floor(gap / averageFrame + 0.5), 0.0, kLargestGap));
+    }
+    const double frames = std::floor(gap / header.exactFrameLength + 0.5);
+    const double slack = std::max(frames, 1.0) * header.SlotSize();
+    const bool whole = std::abs(gap - frames * header.exactFrameLength) <= slack;
+    return whole ? static_cast<std::int32_t>(std::clamp(frames, 0.0, kLargestGap)) : 0;
+}
+
+void CFrameGaps::Restart(const CFrameScanner& scanner) {
+    expectedPosition_ = -1;
+    droppedSeen_ = scanner.DroppedFrames();
+    broken_ = false;
+}
+
+std::int32_t CFrameGaps::Follow(const CFrameScanner& scanner, double averageFrame) {
+    const std::int32_t position = scanner.FramePosition();
+    const std::int32_t expected = expectedPosition_;
+    const CFrameHeader& header = scanner.CurrentHeader();
+    expectedPosition_ = position + header.frameLength;
+    const std::int32_t dropped = scanner.DroppedFrames() - droppedSeen_;
+    droppedSeen_ = scanner.DroppedFrames();
+    broken_ = expected >= 0 && position != expected;
+    if (!broken_) {
+        return 0;
+    }
+    return std::max(FramesInGap(position - expected, header, averageFrame), dropped);
+}
+
+double CStreamInfo::AverageFrameLength() const {
+    if (!hasXing || xing.frameCount <= 0 || xing.byteCount <= 0) {
+        return 0.0;
+    }
+    return static_cast<double>(xing.byteCount) / xing.frameCount;
 }
 
 void CStreamInfo::BuildSeekTable() {
@@ -185,14 +226,44 @@ void CStreamInfo::AddPart(std::int64_t frame, std::int64_t sample, const CFrameH
         {frame, sample, last.tick + (sample - last.sample) * TicksPerSample(last.header), header});
 }
 
+CStreamInfo::Gap CStreamInfo::StartInPart(const Part& part, GapIterator after) const {
+    if (after != gaps.begin() && std::prev(after)->frame >= part.frame) {
+        return *std::prev(after);
+    }
+    return {part.frame, part.sample};
+}
+
+std::int64_t CStreamInfo::ChainStart(std::int64_t frame) const {
+    for (;;) {
+        const auto gap = std::upper_bound(
+            gaps.begin(), gaps.end(), frame,
+            [](std::int64_t wanted, const Gap& next) { return wanted < next.frame; });
+        if (frame <= 0 || gap == gaps.end() || gap->frame - frame >= CFrameScanner::kChainFrames) {
+            return std::max<std::int64_t>(frame, 0);
+        }
+        frame = gap->frame - CFrameScanner::kChainFrames;
+    }
+}
+
 std::int64_t CStreamInfo::FrameSample(std::int64_t frame) const {
     const Part& part = PartOfFrame(frame);
-    return part.sample + (frame - part.frame) * part.header.GetSamplesPerFrame();
+    const auto after =
+        std::upper_bound(gaps.begin(), gaps.end(), frame,
+                         [](std::int64_t wanted, const Gap& gap) { return wanted < gap.frame; });
+    const Gap from = StartInPart(part, after);
+    return from.sample + (frame - from.frame) * part.header.GetSamplesPerFrame();
 }
 
 std::int64_t CStreamInfo::SampleFrame(std::int64_t sample) const {
     const Part& part = PartOfSample(sample);
-    return part.frame + (sample - part.sample) / part.header.GetSamplesPerFrame();
+    const auto after =
+        std::upper_bound(gaps.begin(), gaps.end(), sample,
+                         [](std::int64_t wanted, const Gap& gap) { return wanted < gap.sample; });
+    const Gap from = StartInPart(part, after);
+    const std::int64_t frame =
+        from.frame + (sample - from.sample) / part.header.GetSamplesPerFrame();
+    // A sample of concealment belongs to the frame that the concealment precedes.
+    return after == gaps.end() ? frame : std::min(frame, after->frame);
 }
 
 std::int64_t CStreamInfo::SampleTick(std::int64_t sample) const {
@@ -224,10 +295,18 @@ bool CStreamInfo::CountFrames(CFrameScanner& scanner, IFileAccess& file,
     std::int64_t samples = first.GetSamplesPerFrame();
     countedBytes_ = first.frameLength;
     IndexFrame(firstFramePosition);
+    CFrameGaps frameGaps;
+    frameGaps.Restart(scanner);
+    frameGaps.Follow(scanner, AverageFrameLength());
     while (scanner.GetFrame(file)) {
         const CFrameHeader& header = scanner.CurrentHeader();
         if (!header.SameStream(parts.back().header)) {
             AddPart(frameCount, samples, header);
+        }
+        const std::int32_t missing = frameGaps.Follow(scanner, AverageFrameLength());
+        if (frameGaps.Broken()) {
+            samples += std::int64_t{missing} * header.GetSamplesPerFrame();
+            gaps.push_back({frameCount, samples});
         }
         samples += header.GetSamplesPerFrame();
         countedBytes_ += header.frameLength;
@@ -255,6 +334,7 @@ bool CStreamInfo::Scan(CFrameScanner& scanner, IFileAccess& file) {
     hasXing = false;
     frameCount = 0;
     frameIndex.clear();
+    gaps.clear();
     const std::int32_t length = FindAudioEnd(file);
     scanner.SetInputEnd(length);
     if (!scanner.GetFrame(file)) {

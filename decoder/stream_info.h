@@ -35,6 +35,36 @@ struct XingHeader {
 // Offset of the Xing header from the frame start.
 std::int32_t XingOffset(const CFrameHeader& header);
 
+// Frames of concealment that a gap of `gap` bytes in front of a frame
+// stands for. At a constant bit rate (`averageFrame` 0), frames lost in place
+// (zeroed, overwritten, a broken header) leave a gap of whole frames, each a
+// padding slot at most off the exact length; any other gap is bytes put
+// between frames, which stand for no time. Frame lengths that vary (an
+// average frame length given) make the gap hold what the average implies.
+std::int32_t FramesInGap(double gap, const CFrameHeader& header, double averageFrame);
+
+// Follows the frames a scanner hands out, in order, and tells how many
+// frames of concealment take the place of frames missing in front of each:
+// those a gap before it stands for, and at least one for each frame the
+// scanner dropped there (a cut one). The decode and the pass that counts the
+// frames follow them alike, so that both give every frame the same start.
+class CFrameGaps {
+public:
+    // The next frame follows none.
+    void Restart(const CFrameScanner& scanner);
+    // Frames missing in front of the frame the scanner holds.
+    std::int32_t Follow(const CFrameScanner& scanner, double averageFrame);
+    // Whether the frame followed last did not start where the one before
+    // ended, and whether a frame has been followed since the restart.
+    bool Broken() const { return broken_; }
+    bool Following() const { return expectedPosition_ >= 0; }
+
+private:
+    std::int32_t expectedPosition_ = -1;
+    std::int32_t droppedSeen_ = 0;
+    bool broken_ = false;
+};
+
 class CStreamInfo {
 public:
     static constexpr std::int32_t kSeekTableSize = 101;
@@ -110,11 +140,31 @@ public:
     std::int64_t SampleFrame(std::int64_t sample) const;
     std::int64_t SampleTick(std::int64_t sample) const;
     std::int64_t TickSample(std::int64_t tick) const;
+    // Each frame that does not follow the one before (bytes, or a frame the
+    // scanner dropped, lie between them), in frame order, and where it
+    // starts: after the frames of concealment that the decode puts in front
+    // of it for frames missing there (see CFrameGaps).
+    struct Gap {
+        std::int64_t frame = 0;
+        std::int64_t sample = 0;
+    };
+    std::vector<Gap> gaps;
+    // The frame at or before `frame` from which the scanner, started there,
+    // finds the frames that follow: kChainFrames at least in front of the
+    // next gap.
+    std::int64_t ChainStart(std::int64_t frame) const;
+    // The average frame length of a stream whose lengths vary (from its Xing
+    // header); 0 when they do not.
+    double AverageFrameLength() const;
 
 private:
     // The last part whose field is at or before the value; the first part
     // for values before it.
     const Part& PartAt(std::int64_t Part::*field, std::int64_t value) const;
+    // The nearest frame start known in front of the gaps from `after` on in a
+    // part: the gap before them when it lies in the part, else the part's start.
+    using GapIterator = std::vector<Gap>::const_iterator;
+    Gap StartInPart(const Part& part, GapIterator after) const;
     // A part begins at frame number `frame`, `sample` samples into the stream.
     void AddPart(std::int64_t frame, std::int64_t sample, const CFrameHeader& header);
     void BuildSeekTable();

@@ -25,9 +25,10 @@
  *
  * Damaged input: bytes that do not form MPEG audio frames (junk, tags, a cut
  * frame) between and after frames are passed over; the decoder finds the
- * next frame and goes on. A frame whose contents cannot be decoded is
- * dropped: it gives no samples, and the samples after it keep their times
- * (the time jumps over the dropped frame). The stream is
+ * next frame and goes on. A frame whose contents cannot be decoded, and
+ * whole frames missing from the stream (zeroed or overwritten in place), are
+ * each replaced by one frame of concealment, so the samples after them keep
+ * their times; the duration and seeks count those frames. The stream is
  * refused (QUOR_ERROR_DECODE) only when no MPEG audio frame is found in the
  * first 64 KiB after an ID3v2 tag, or when the input holds a single frame
  * and that frame does not decode: junk that looks like one frame.

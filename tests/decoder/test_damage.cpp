@@ -4,6 +4,8 @@
 // clean program nor clicks (no second difference above the program's), and
 // decodes every frame from three after the damage as the
 // clean stream does. CRC words wrong throughout leave the samples alone.
+// The duration counts the concealment, and a seek into or past the damage
+// gives the decode from the start's samples from that time on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -46,6 +48,22 @@ std::size_t FloatSampleCount(const std::vector<std::uint8_t>& bytes) {
     }
     Quor_Destroy(handle);
     return count;
+}
+
+// A decode from a seek to `milliseconds`, and the duration the decoder states.
+test::Decoded DecodeFrom(const std::vector<std::uint8_t>& bytes, std::int32_t milliseconds,
+                         std::int32_t& durationMs) {
+    test::MemoryInput input;
+    input.bytes = bytes;
+    QuorHandle handle = nullptr;
+    Quor_Create(&handle, input.Callbacks(), &input, QUOR_VERSION);
+    QuorFileInfo info{};
+    Quor_GetFileInfo(handle, &info);
+    durationMs = info.durationMs;
+    Quor_SeekToTime(handle, milliseconds);
+    test::Decoded decoded = test::DecodeAll(handle);
+    Quor_Destroy(handle);
+    return decoded;
 }
 
 int Peak(const std::vector<std::int16_t>& samples, std::size_t from = 0) {
@@ -169,6 +187,27 @@ TEST(Damage, EveryCaseKeepsLengthLoudnessAndTheFramesAfter) {
                     std::max(largest, std::abs(damaged.samples[i] - clean.samples[i + shift]));
             }
             EXPECT_LE(largest, 1) << name;
+            // Seeks into the last damaged frame and three quarters in give the
+            // decode's samples. A fresh decoder that seeks into a run of frames
+            // whose CRC fails has seen no word pass and plays them unprotected:
+            // that seek lands on the run's first frame, which its pre-roll leads.
+            const std::size_t perChannel = size / channels;
+            const auto rate = static_cast<std::size_t>(source.sampleRate);
+            const auto last = static_cast<std::size_t>(
+                cut || protectedKind ? damage.frame : damage.frame + damage.count - 1);
+            const std::size_t intoDamage = last * frameSamples / channels;
+            for (const std::size_t sample : {intoDamage, perChannel * 3 / 4}) {
+                const auto seekMs = static_cast<std::int32_t>(sample * 1000 / rate + 1);
+                std::int32_t durationMs = 0;
+                const test::Decoded tail = DecodeFrom(bytes, seekMs, durationMs);
+                EXPECT_EQ(durationMs, static_cast<std::int32_t>(perChannel * 1000 / rate)) << name;
+                const std::size_t at = std::min((seekMs * rate + 500) / 1000 * channels, size);
+                EXPECT_TRUE(tail.samples ==
+                            std::vector<std::int16_t>(damaged.samples.begin() +
+                                                          static_cast<std::ptrdiff_t>(at),
+                                                      damaged.samples.end()))
+                    << name << ", seek to " << seekMs << " ms";
+            }
         }
     }
 }
