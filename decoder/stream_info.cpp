@@ -226,6 +226,12 @@ void CStreamInfo::AddPart(std::int64_t frame, std::int64_t sample, const CFrameH
         {frame, sample, last.tick + (sample - last.sample) * TicksPerSample(last.header), header});
 }
 
+CStreamInfo::GapIterator CStreamInfo::GapAfter(std::int64_t Gap::*field, std::int64_t value) const {
+    return std::upper_bound(
+        gaps.begin(), gaps.end(), value,
+        [field](std::int64_t wanted, const Gap& gap) { return wanted < gap.*field; });
+}
+
 CStreamInfo::Gap CStreamInfo::StartInPart(const Part& part, GapIterator after) const {
     if (after != gaps.begin() && std::prev(after)->frame >= part.frame) {
         return *std::prev(after);
@@ -235,9 +241,7 @@ CStreamInfo::Gap CStreamInfo::StartInPart(const Part& part, GapIterator after) c
 
 std::int64_t CStreamInfo::ChainStart(std::int64_t frame) const {
     for (;;) {
-        const auto gap = std::upper_bound(
-            gaps.begin(), gaps.end(), frame,
-            [](std::int64_t wanted, const Gap& next) { return wanted < next.frame; });
+        const auto gap = GapAfter(&Gap::frame, frame);
         if (frame <= 0 || gap == gaps.end() || gap->frame - frame >= CFrameScanner::kChainFrames) {
             return std::max<std::int64_t>(frame, 0);
         }
@@ -247,18 +251,14 @@ std::int64_t CStreamInfo::ChainStart(std::int64_t frame) const {
 
 std::int64_t CStreamInfo::FrameSample(std::int64_t frame) const {
     const Part& part = PartOfFrame(frame);
-    const auto after =
-        std::upper_bound(gaps.begin(), gaps.end(), frame,
-                         [](std::int64_t wanted, const Gap& gap) { return wanted < gap.frame; });
+    const auto after = GapAfter(&Gap::frame, frame);
     const Gap from = StartInPart(part, after);
     return from.sample + (frame - from.frame) * part.header.GetSamplesPerFrame();
 }
 
 std::int64_t CStreamInfo::SampleFrame(std::int64_t sample) const {
     const Part& part = PartOfSample(sample);
-    const auto after =
-        std::upper_bound(gaps.begin(), gaps.end(), sample,
-                         [](std::int64_t wanted, const Gap& gap) { return wanted < gap.sample; });
+    const auto after = GapAfter(&Gap::sample, sample);
     const Gap from = StartInPart(part, after);
     const std::int64_t frame =
         from.frame + (sample - from.sample) / part.header.GetSamplesPerFrame();

@@ -164,6 +164,8 @@ private:
     // The nearest frame start known in front of the gaps from `after` on in a
     // part: the gap before them when it lies in the part, else the part's start.
     using GapIterator = std::vector<Gap>::const_iterator;
+    // The first gap whose field lies after the value.
+    GapIterator GapAfter(std::int64_t Gap::*field, std::int64_t value) const;
     Gap StartInPart(const Part& part, GapIterator after) const;
     // A part begins at frame number `frame`, `sample` samples into the stream.
     void AddPart(std::int64_t frame, std::int64_t sample, const CFrameHeader& header);
